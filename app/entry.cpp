@@ -1,0 +1,75 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "app/app_state.h"
+#include "app/tray_window.h"
+#include "common/settings_store.h"
+#include "image/logo_bitmap.h"
+#include "protect/lid_monitor.h"
+
+namespace {
+
+// The marker exists only to be found by a second instance. "Global\" makes it
+// machine-wide: one instance for all users logged on.
+constexpr const wchar_t* kSingleInstanceName = L"Global\\Kalnix";
+
+bool AnotherInstanceRuns() {
+    HANDLE existing = OpenEventW(SYNCHRONIZE, FALSE, kSingleInstanceName);
+    if (!existing) return false;
+    CloseHandle(existing);
+    return true;
+}
+
+void ReadProtectionSettings() {
+    DWORD mode = 0;
+    DWORD delay = 0;
+    ReadSettingDword(L"Action", &mode, g_settingsKey);
+    ReadSettingDword(L"AlarmTime", &delay, g_settingsKey);
+    // Stored as unsigned 32-bit values; kept as the same bits in signed form.
+    g_protectionMode = static_cast<int>(mode);
+    g_alarmDelay = static_cast<int>(delay);
+}
+
+void BuildLogoRecord() {
+    LogoRecord* record = static_cast<LogoRecord*>(calloc(1, sizeof(LogoRecord)));
+    if (!record) return;
+    if (PngImage* image = LoadLogoPng()) {
+        record->handle = CreateLogoBitmap(image);
+        FreePngImage(image);
+    }
+    if (record->handle) GetObjectW(record->handle, sizeof(record->bitmap), &record->bitmap);
+    g_logoRecord = record;  // lives until the process ends
+}
+
+int RunMessageLoop() {
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+bool IsFreshSwitch(const char* commandTail) {
+    return commandTail && _stricmp(commandTail, "-fresh") == 0;
+}
+
+int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
+    if (AnotherInstanceRuns()) return 0;
+    CreateEventW(nullptr, FALSE, TRUE, kSingleInstanceName);  // held for the life of the process
+
+    if (IsFreshSwitch(commandTail)) {
+        wcsncpy(g_pendingBalloonText, kFreshStartBalloon, kBalloonTextChars - 1);
+        g_pendingBalloonText[kBalloonTextChars - 1] = L'\0';
+    }
+    ReadProtectionSettings();
+    g_instance = instance;
+    CreateTrayWindow();
+    StartLidMonitor();  // without the driver the program runs on, without lid messages
+    BuildLogoRecord();
+    return RunMessageLoop();
+}

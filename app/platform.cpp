@@ -1,0 +1,8 @@
+#include "app/platform.h"
+
+Platform g_platform = {
+    &::Beep,
+    &::Shell_NotifyIconW,
+    &::ShellExecuteW,
+    &::CheckTokenMembership,
+};

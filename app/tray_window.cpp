@@ -1,0 +1,125 @@
+#include "app/tray_window.h"
+
+#include "app/app_state.h"
+#include "app/platform.h"
+#include "app/status_dialog.h"
+#include "app/tray_icon.h"
+#include "protect/protection_modes.h"
+#include "res/resource.h"
+
+namespace {
+
+UINT g_taskbarCreatedMessage = 0;
+
+using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT message, DWORD flag);
+ChangeWindowMessageFilterFn g_changeWindowMessageFilter = nullptr;
+
+void OnTrayCreate(HWND hwnd) {
+    g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    AllowTaskbarCreated();
+    if (IsUserAdministrator()) {
+        SetTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
+        // The first protection tick runs as soon as the message loop starts.
+        PostMessageW(hwnd, WM_TIMER, kProtectionTimer, 0);
+    } else {
+        // Creation has not returned yet, so g_trayWindow is still null: pass our own handle.
+        UpdateTrayIcon(hwnd, kTrayStateDisabled, L"Kalnix is disabled\nLogged on user is not an administrator");
+    }
+}
+
+void OnTrayDestroy(HWND hwnd) {
+    KillTimer(hwnd, kProtectionTimer);
+    KillTimer(hwnd, kAlarmTimer);
+    ReleaseAutoProtection();
+    DeleteTrayIcon();
+    PostQuitMessage(0);
+}
+
+void OnTrayPaint(HWND hwnd) {
+    PAINTSTRUCT paint;
+    BeginPaint(hwnd, &paint);
+    EndPaint(hwnd, &paint);
+}
+
+LRESULT OnTraySysCommand(HWND hwnd, WPARAM command) {
+    if (command != SC_CLOSE) return 0;
+    ShowWindow(hwnd, SW_HIDE);
+    return 1;
+}
+
+void OnTrayTimer(WPARAM timer) {
+    if (timer == kProtectionTimer) OnProtectionTick(g_trayWindow);
+    else if (timer == kAlarmTimer) OnAlarmTick(g_trayWindow);
+}
+
+void OnTrayCallback(LPARAM lParam) {
+    // Version 4 puts the icon id in the high word; the event is in the low word either way.
+    if (LOWORD(lParam) == WM_LBUTTONDBLCLK && IsUserAdministrator()) {
+        DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_STATUS), g_trayWindow, StatusDialogProc, 0);
+    }
+}
+
+void OnLidState(WPARAM lidState) {
+    if (lidState == 0) OnLidClosed(g_trayWindow);
+    else if (lidState == 1) OnLidOpened(g_trayWindow);
+}
+
+}  // namespace
+
+LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE:           OnTrayCreate(hwnd); return 0;
+    case WM_DESTROY:          OnTrayDestroy(hwnd); return 0;
+    case WM_PAINT:            OnTrayPaint(hwnd); return 0;
+    case WM_SYSCOMMAND:       return OnTraySysCommand(hwnd, wParam);
+    case WM_TIMER:            OnTrayTimer(wParam); return 0;
+    case kTrayCallbackMessage: OnTrayCallback(lParam); return 0;
+    case kLidStateMessage:    OnLidState(wParam); return 0;
+    }
+    // Compared only after the fixed messages: before WM_CREATE the identifier is still 0.
+    if (g_taskbarCreatedMessage != 0 && msg == g_taskbarCreatedMessage) {
+        UpdateTrayIcon(g_trayWindow, kTrayStateLast, nullptr);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+void CreateTrayWindow() {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = TrayWindowProc;
+    windowClass.hInstance = g_instance;
+    windowClass.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_KALNIX));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kTrayWindowClass;
+    RegisterClassExW(&windowClass);
+
+    g_trayWindow = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayWindowClass, kTrayWindowName, WS_POPUP,
+                                   CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, g_instance, nullptr);
+}
+
+bool IsUserAdministrator() {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
+                                  0, 0, 0, 0, 0, 0, &administrators)) {
+        return false;
+    }
+    BOOL member = FALSE;
+    if (!g_platform.checkTokenMembership(nullptr, administrators, &member)) member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
+bool AllowTaskbarCreated() {
+    if (!g_changeWindowMessageFilter) {
+        HMODULE user32 = GetModuleHandleW(L"user32");
+        if (user32) {
+            g_changeWindowMessageFilter = reinterpret_cast<ChangeWindowMessageFilterFn>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")));
+        }
+        if (!g_changeWindowMessageFilter) return true;  // older than the message filter
+    }
+    return g_changeWindowMessageFilter(g_taskbarCreatedMessage, MSGFLT_ADD) != FALSE;
+}

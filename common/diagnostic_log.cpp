@@ -1,0 +1,91 @@
+#include "common/diagnostic_log.h"
+
+#include <windows.h>
+
+#include <share.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+
+#include "common/settings_store.h"
+
+namespace {
+
+bool LogGateOpen() {
+    DWORD gate = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        DWORD size = sizeof(gate);
+        RegQueryValueExW(key, L"EnableLogging", nullptr, nullptr, reinterpret_cast<BYTE*>(&gate), &size);
+        RegCloseKey(key);
+    }
+#if defined(KALNIX_LOG_GATE_DIAGNOSTIC)
+    return gate != 1;
+#else
+    return gate == 1;
+#endif
+}
+
+// Builds "<directory of the executable>\Kalnix.log". False when the path does not fit.
+bool LogFilePath(wchar_t* path, DWORD capacity) {
+    DWORD length = GetModuleFileNameW(nullptr, path, capacity);
+    if (length == 0 || length >= capacity) return false;
+    wchar_t* lastSlash = wcsrchr(path, L'\\');
+    if (lastSlash) *lastSlash = L'\0';
+    const wchar_t kName[] = L"\\Kalnix.log";
+    size_t used = wcslen(path);
+    if (used + wcslen(kName) + 1 > capacity) return false;
+    wcscpy(path + used, kName);
+    return true;
+}
+
+// One byte per character, each newline as CR LF. A character with no 8-bit form becomes
+// '?' so the rest of the line and its newline still reach the file.
+void WriteEightBitLine(FILE* file, const wchar_t* line) {
+    char bytes[kLogLineChars * 2];
+    size_t count = 0;
+    for (const wchar_t* p = line; *p; ++p) {
+        if (*p == L'\n') {
+            bytes[count++] = '\r';
+            bytes[count++] = '\n';
+        } else {
+            bytes[count++] = *p < 256 ? static_cast<char>(*p) : '?';
+        }
+    }
+    fwrite(bytes, 1, count, file);
+}
+
+}  // namespace
+
+void LogMessage(const wchar_t* message) {
+    if (!LogGateOpen()) return;
+
+    // The message is cut to leave room for its newline, so every call ends its line.
+    wchar_t line[kLogLineChars];
+    size_t length = message ? wcslen(message) : 0;
+    if (length > kLogLineChars - 2) length = kLogLineChars - 2;
+    if (length) wmemcpy(line, message, length);
+    line[length] = L'\n';
+    line[length + 1] = L'\0';
+
+    wchar_t path[32768];
+    if (!LogFilePath(path, 32768)) return;
+
+    // Binary mode with our own CR LF: the 8-bit bytes go out exactly as built.
+    FILE* file = _wfsopen(path, L"ab+", _SH_DENYRW);
+    if (!file) return;
+    WriteEightBitLine(file, line);
+    fclose(file);
+}
+
+void LogFormatted(const wchar_t* format, ...) {
+    wchar_t message[kLogLineChars];
+    va_list args;
+    va_start(args, format);
+    int written = _vsnwprintf(message, kLogLineChars - 1, format, args);
+    va_end(args);
+    message[kLogLineChars - 1] = L'\0';
+    if (written < 0) message[kLogLineChars - 2] = L'\0';
+    LogMessage(message);
+}

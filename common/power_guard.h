@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+
+// The lid-close flags of the global power policy (LidCloseAc.Flags, LidCloseDc.Flags).
+
+// Makes the lid-close sleep compulsory: no query, no UI, override applications, critical.
+DWORD ForcedLidFlags(DWORD flags);
+
+// Forces both lid-close flags and re-activates the scheme; failures are logged only.
+void ForcePowerSettings();
+
+// Exported by both deliverables as _SavePowerSettings@0 and _RestorePowerSettings@0.
+extern "C" {
+// Stores the current lid-close flags in PowerSettings1/PowerSettings2.
+bool __stdcall SavePowerSettings();
+// Puts the stored flags back into the policy and re-activates the scheme.
+bool __stdcall RestorePowerSettings();
+}

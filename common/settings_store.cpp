@@ -1,0 +1,45 @@
+#include "common/settings_store.h"
+
+#include "common/diagnostic_log.h"
+
+HKEY g_settingsKey = nullptr;
+
+void OpenSettingsKey(HKEY* key) {
+    *key = nullptr;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, kSettingsKeyAccess, key);
+    if (status != ERROR_SUCCESS) {
+        *key = nullptr;
+        LogFormatted(L"ROKE Failed: %d\n", static_cast<int>(status));
+    }
+}
+
+void OpenProcessSettingsKey() {
+    OpenSettingsKey(&g_settingsKey);
+}
+
+void CloseProcessSettingsKey() {
+    if (g_settingsKey) {
+        RegCloseKey(g_settingsKey);
+        g_settingsKey = nullptr;
+    }
+}
+
+bool ReadSettingDword(const wchar_t* name, DWORD* destination, HKEY key) {
+    // A shorter value overwrites only its own bytes, as a direct read would; a failed
+    // read must leave the caller's preset alone, so the query goes to a copy.
+    DWORD value = *destination;
+    DWORD size = sizeof(value);
+    LONG status = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    if (status != ERROR_SUCCESS) {
+        LogFormatted(L"RQVE Failed: %d\n", static_cast<int>(status));
+        return false;
+    }
+    *destination = value;
+    return true;
+}
+
+void WriteSettingDword(const wchar_t* name, DWORD value) {
+    LONG status = RegSetValueExW(g_settingsKey, name, 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    if (status != ERROR_SUCCESS) LogFormatted(L"RSVE Failed: %d\n", static_cast<int>(status));
+}

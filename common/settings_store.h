@@ -1,0 +1,28 @@
+#pragma once
+
+#include <windows.h>
+
+// The settings key "Software\Kalnix" under HKEY_LOCAL_MACHINE. Neither deliverable
+// creates it or deletes its values; the setup program does.
+constexpr const wchar_t* kSettingsKeyPath = L"Software\\Kalnix";
+constexpr REGSAM kSettingsKeyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+
+// The tray application's process-wide handle, opened before the entry function runs
+// (null when the open failed) and closed at process exit.
+extern HKEY g_settingsKey;
+
+// Opens the process-wide handle and registers its close for process exit.
+void OpenProcessSettingsKey();
+// Closes the process-wide handle if it is open.
+void CloseProcessSettingsKey();
+
+// Opens a fresh handle with query and set access; logs "ROKE Failed: %d\n" and leaves
+// *key null on failure. The caller closes a non-null handle.
+void OpenSettingsKey(HKEY* key);
+
+// Reads a 32-bit value (any type, at most 4 bytes). On failure logs "RQVE Failed: %d\n"
+// with the registry status and leaves *destination unchanged.
+bool ReadSettingDword(const wchar_t* name, DWORD* destination, HKEY key);
+
+// Writes a REG_DWORD through the process-wide handle; logs "RSVE Failed: %d\n" on failure.
+void WriteSettingDword(const wchar_t* name, DWORD value);

@@ -1,0 +1,36 @@
+#pragma once
+
+// The logo's PNG decoder: portable C++, no Windows header, so it also builds natively for
+// fuzzing and benchmarks.
+
+#include <cstdint>
+
+// Reader state over a block of bytes.
+struct MemoryReader {
+    const uint8_t* next;
+    uint32_t remaining;
+};
+
+// Reader callback: copies (or, with no destination, skips) count bytes; nonzero on success,
+// 0 without consuming anything when fewer than count bytes remain.
+using PngReadCallback = int (*)(void* destination, uint32_t count, void* state);
+
+int ReadMemory(void* destination, uint32_t count, void* reader);
+
+// Decoded image: this header, then height rows of (width * channels + 1) bytes each, the
+// row's filter type byte followed by the reconstructed samples (R, G, B[, A]).
+struct PngImage {
+    uint32_t width;
+    uint32_t height;
+    uint8_t channels;  // 3 or 4
+};
+
+uint8_t* PngImageRows(PngImage* image);
+const uint8_t* PngImageRows(const PngImage* image);
+
+// Decodes 8-bit truecolour (with or without alpha), non-interlaced PNG data read through
+// the callback; returns null for anything else. Free the result with FreePngImage.
+PngImage* DecodePng(void* state, PngReadCallback read);
+void FreePngImage(PngImage* image);
+
+uint8_t PaethPredictor(uint8_t a, uint8_t b, uint8_t c);

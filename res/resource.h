@@ -1,0 +1,17 @@
+#pragma once
+
+// Resource identifiers of Kalnix.exe.
+#define IDI_KALNIX            108   // window class icon: 48, 32, 16 px at 8 and 24 bpp
+#define IDI_TRAY_ENABLED      109   // 16 px at 4, 8, 24, 32 bpp
+#define IDI_TRAY_DISABLED     111
+#define IDD_STATUS            106
+#define IDR_LOGO              110   // type "Logo"
+#define IDD_SETTINGS          112
+
+// Status dialog
+#define IDC_WEBSITE_LINK      1004
+#define IDC_CONFIGURE_LINK    1017
+// Settings dialog
+#define IDC_AUTO_PROTECT      1013
+#define IDC_LID_ALARM         1014
+#define IDC_ALARM_SECONDS     1016

@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/diagnostic_log.h"
+#include "support/test_support.h"
+
+namespace {
+
+class DiagnosticLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"EnableLogging", 1);
+        RemoveFile(LogPathBesideExecutable());
+    }
+    void TearDown() override { RemoveFile(LogPathBesideExecutable()); }
+    std::string Log() { return ReadFileBytes(LogPathBesideExecutable()); }
+};
+
+TEST_F(DiagnosticLogTest, WritesEightBitLinesWithCrLfBesideTheExecutable) {
+    LogFormatted(L"RGPP Failed: %d\n", 5);
+    LogMessage(L"CA: Entering SetRunKey");
+    LogFormatted(L"RSVE Failed: %d\n", -5);
+    EXPECT_EQ(Log(), "RGPP Failed: 5\r\n\r\nCA: Entering SetRunKey\r\nRSVE Failed: -5\r\n\r\n");
+}
+
+TEST_F(DiagnosticLogTest, StandardGateLogsOnlyForOne) {
+    for (DWORD gate : {0u, 2u, 0xFFFFFFFFu}) {
+        SetSettingDword(L"EnableLogging", gate);
+        LogMessage(L"silent");
+    }
+    DeleteSettingValue(L"EnableLogging");
+    LogMessage(L"silent");
+    DeleteSettingsKey();
+    LogMessage(L"silent");
+    EXPECT_EQ(Log(), "");
+
+    // The gate is read at every message: switching it on takes effect at once.
+    SetSettingDword(L"EnableLogging", 1);
+    LogMessage(L"heard");
+    EXPECT_EQ(Log(), "heard\r\n");
+}
+
+TEST_F(DiagnosticLogTest, CharacterWithoutEightBitFormDoesNotLoseTheLine) {
+    LogMessage(L"caf\u00e9 \u20ac end");
+    LogMessage(L"next");
+    EXPECT_EQ(Log(), "caf\xe9 ? end\r\nnext\r\n");
+}
+
+TEST_F(DiagnosticLogTest, LongMessagesAreCutToTheLineAndKeepTheirNewline) {
+    std::wstring fits(1022, L'a');
+    LogMessage(fits.c_str());
+    EXPECT_EQ(Log(), std::string(1022, 'a') + "\r\n");
+
+    RemoveFile(LogPathBesideExecutable());
+    std::wstring tooLong(5000, L'b');
+    LogMessage(tooLong.c_str());
+    EXPECT_EQ(Log(), std::string(1022, 'b') + "\r\n");
+
+    RemoveFile(LogPathBesideExecutable());
+    LogFormatted(L"%ls!", tooLong.c_str());
+    EXPECT_EQ(Log(), std::string(1022, 'b') + "\r\n");
+}
+
+TEST_F(DiagnosticLogTest, FileHeldByAnotherWriterLosesTheLineSilently) {
+    std::wstring path = LogPathBesideExecutable();
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    LogMessage(L"lost");
+    CloseHandle(held);
+    LogMessage(L"kept");
+    EXPECT_EQ(Log(), "kept\r\n");
+}
+
+}  // namespace

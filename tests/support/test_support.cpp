@@ -1,0 +1,118 @@
+#include "support/test_support.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+constexpr const wchar_t* kKeyPath = L"Software\\Kalnix";
+}
+
+void DeleteSettingsKey() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKeyPath);
+}
+
+void ResetSettingsKey() {
+    DeleteSettingsKey();
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (key) RegCloseKey(key);
+}
+
+void SetSettingRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (!key) return;
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void SetSettingDword(const wchar_t* name, DWORD value) {
+    SetSettingRaw(name, REG_DWORD, &value, sizeof(value));
+}
+
+void DeleteSettingValue(const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
+DWORD GetSettingDword(const wchar_t* name, DWORD fallback) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKeyPath, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return fallback;
+    return value;
+}
+
+bool SettingExists(const wchar_t* name) {
+    return RegGetValueW(HKEY_LOCAL_MACHINE, kKeyPath, name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    std::string bytes;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) return bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) bytes.append(buffer, n);
+    fclose(file);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveFile(const std::wstring& path) {
+    DeleteFileW(path.c_str());
+}
+
+std::wstring ExecutableDirectory() {
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    std::wstring result(path, length);
+    size_t slash = result.rfind(L'\\');
+    return slash == std::wstring::npos ? result : result.substr(0, slash);
+}
+
+std::wstring LogPathBesideExecutable() {
+    return ExecutableDirectory() + L"\\Kalnix.log";
+}
+
+std::wstring MakeScratchDirectory(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring directory = std::wstring(temp) + L"kalnix-" + name;
+    // Clear what an earlier run left.
+    std::wstring pattern = directory + L"\\*";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring entry = found.cFileName;
+            if (entry != L"." && entry != L"..") DeleteFileW((directory + L"\\" + entry).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    CreateDirectoryW(directory.c_str(), nullptr);
+    return directory;
+}
+
+bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return static_cast<DWORD>(-1);
+    CloseHandle(process.hThread);
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return code;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The settings key of the test prefix.
+void DeleteSettingsKey();
+// Deletes the key with all its values and creates it empty.
+void ResetSettingsKey();
+void SetSettingDword(const wchar_t* name, DWORD value);
+void SetSettingRaw(const wchar_t* name, DWORD type, const void* data, DWORD size);
+void DeleteSettingValue(const wchar_t* name);
+// The stored DWORD, or `fallback` when the value is missing.
+DWORD GetSettingDword(const wchar_t* name, DWORD fallback);
+bool SettingExists(const wchar_t* name);
+
+// Whole file as bytes; empty when missing.
+std::string ReadFileBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+void RemoveFile(const std::wstring& path);
+
+// Directory of the running test executable, without a trailing backslash.
+std::wstring ExecutableDirectory();
+// "Kalnix.log" beside the running test executable.
+std::wstring LogPathBesideExecutable();
+
+// A fresh, empty directory under the test prefix's temporary folder.
+std::wstring MakeScratchDirectory(const wchar_t* name);
+bool CopyFileTo(const std::wstring& from, const std::wstring& to);
+
+// Runs a process and waits up to timeoutMs; returns its exit code, or -1 on timeout/failure.
+DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
+
+// Polls `condition` every 10 ms until it holds or timeoutMs passes.
+template <class Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start >= timeoutMs) return condition();
+        Sleep(10);
+    }
+}
