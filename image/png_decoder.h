@@ -25,8 +25,17 @@ struct PngImage {
     uint8_t channels;  // 3 or 4
 };
 
+// Largest image capacity (the rows with their filter bytes) the decoder will allocate: far
+// beyond the logo's 316 KB, small enough that a crafted header cannot ask for gigabytes.
+constexpr uint32_t kMaxPngImageCapacity = 64u << 20;
+// Largest IDAT chunk the decoder accepts.
+constexpr uint32_t kMaxIdatLength = 0x20000;
+
 uint8_t* PngImageRows(PngImage* image);
 const uint8_t* PngImageRows(const PngImage* image);
+inline uint32_t PngImageStride(const PngImage* image) {
+    return image->width * image->channels + 1;
+}
 
 // Decodes 8-bit truecolour (with or without alpha), non-interlaced PNG data read through
 // the callback; returns null for anything else. Free the result with FreePngImage.
