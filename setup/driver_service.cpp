@@ -1,0 +1,83 @@
+#include "setup/driver_service.h"
+
+#include "common/diagnostic_log.h"
+#include "setup/exports.h"
+
+namespace {
+
+constexpr const wchar_t* kServiceName = L"Kalnix";
+
+SC_HANDLE OpenManager() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) LogFormatted(L"CA: OpenSCManager Failed: %d", static_cast<int>(GetLastError()));
+    return manager;
+}
+
+SC_HANDLE OpenKalnixService(SC_HANDLE manager) {
+    SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
+    if (!service) LogFormatted(L"CA: OpenService Failed: %d", static_cast<int>(GetLastError()));
+    return service;
+}
+
+}  // namespace
+
+bool InstallDriver(SC_HANDLE manager, const wchar_t* driverPath) {
+    LogMessage(L"CA: Entering InstallDriver");
+    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, SERVICE_ERROR_NORMAL,
+                                       driverPath, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (!service) {
+        LogFormatted(L"CA: CreateService Failed: %d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    CloseServiceHandle(service);
+    return true;
+}
+
+bool StartDriver(SC_HANDLE manager) {
+    LogMessage(L"CA: Entering StartDriver");
+    SC_HANDLE service = OpenKalnixService(manager);
+    if (!service) return false;
+    // A driver that is already running is what the start was meant to achieve.
+    bool started = StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    CloseServiceHandle(service);
+    return started;
+}
+
+bool __stdcall RemoveDriver() {
+    LogMessage(L"CA: Entering RemoveDriver");
+    SC_HANDLE manager = OpenManager();
+    if (!manager) return false;
+    SC_HANDLE service = OpenKalnixService(manager);
+    if (!service) {
+        CloseServiceHandle(manager);
+        return false;
+    }
+    // No waiting for the stopped state: the deletion completes once the driver has unloaded.
+    SERVICE_STATUS status;
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+        LogFormatted(L"CA: ControlService Failed: %d", static_cast<int>(GetLastError()));
+    bool deleted = DeleteService(service) != FALSE;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return deleted;
+}
+
+bool __stdcall InstallDriverAndStart(const wchar_t* driverPath) {
+    LogMessage(L"CA: Entering InstallDriverAndStart");
+    SC_HANDLE manager = OpenManager();
+    if (!manager) return false;
+    // Any earlier entry goes first, so a reinstallation replaces the service.
+    RemoveDriver();
+    bool succeeded = false;
+    if (!InstallDriver(manager, driverPath)) {
+        LogMessage(L"CA: InstallDriver failed");
+    } else if (!StartDriver(manager)) {
+        LogMessage(L"CA: StartDriver failed");
+    } else {
+        succeeded = true;
+    }
+    CloseServiceHandle(manager);
+    if (succeeded) LogMessage(L"CA: Driver installation successful");
+    return succeeded;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <windows.h>
+
+// Steps of InstallDriverAndStart, each given the manager handle it opened (never closed here).
+// Creates the kernel-driver service "Kalnix" with the given image path.
+bool InstallDriver(SC_HANDLE manager, const wchar_t* driverPath);
+// Opens the service "Kalnix" and starts it; true when it runs afterwards.
+bool StartDriver(SC_HANDLE manager);

@@ -1,0 +1,94 @@
+#include "setup/task_file.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+const wchar_t* XmlEscape(wchar_t c) {
+    switch (c) {
+    case L'&': return L"&amp;";
+    case L'<': return L"&lt;";
+    case L'>': return L"&gt;";
+    }
+    return nullptr;
+}
+
+// Appends `text` at tail[*used], keeping room for the terminator; false when it does not fit.
+bool AppendText(wchar_t* tail, size_t capacity, size_t* used, const wchar_t* text, size_t length) {
+    if (length >= capacity - *used) return false;
+    wmemcpy(tail + *used, text, length);
+    *used += length;
+    return true;
+}
+
+// Writes the wide text in the given encoding; the conversions need at most three bytes
+// per UTF-16 unit.
+void WriteEncoded(FILE* file, TaskFileEncoding encoding, const wchar_t* text, size_t length) {
+    if (length == 0) return;
+    if (encoding == TaskFileEncoding::Utf16Le) {
+        // UTF-16LE in memory on x86, so the code units go out as they are.
+        fwrite(text, sizeof(wchar_t), length, file);
+        return;
+    }
+    char bytes[kTaskTailChars * 3];
+    UINT codePage = encoding == TaskFileEncoding::Utf8 ? CP_UTF8 : CP_ACP;
+    int count = WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), bytes,
+                                    static_cast<int>(sizeof(bytes)), nullptr, nullptr);
+    if (count > 0) fwrite(bytes, 1, static_cast<size_t>(count), file);
+}
+
+}  // namespace
+
+bool TaskFileEncodingFromHead(const unsigned char* head, size_t count, TaskFileEncoding* encoding) {
+    *encoding = TaskFileEncoding::EightBit;
+    if (count >= 2 && head[0] == 0xFE && head[1] == 0xFF) return false;
+    if (count >= 2 && head[0] == 0xFF && head[1] == 0xFE) {
+        *encoding = TaskFileEncoding::Utf16Le;
+    } else if (count >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
+        *encoding = TaskFileEncoding::Utf8;
+    }
+    return true;
+}
+
+size_t ComposeTaskTail(const wchar_t* command, wchar_t* tail, size_t capacity) {
+    if (capacity == 0 || wcslen(command) > kTaskCommandMaxChars) return 0;
+    const wchar_t kOpen[] = L"<Command>";
+    const wchar_t kClose[] = L"</Command></Exec></Actions></Task>";
+    size_t used = 0;
+    if (!AppendText(tail, capacity, &used, kOpen, wcslen(kOpen))) return 0;
+    for (const wchar_t* c = command; *c; ++c) {
+        const wchar_t* entity = XmlEscape(*c);
+        bool fits = entity ? AppendText(tail, capacity, &used, entity, wcslen(entity))
+                           : AppendText(tail, capacity, &used, c, 1);
+        if (!fits) return 0;
+    }
+    if (!AppendText(tail, capacity, &used, kClose, wcslen(kClose))) return 0;
+    tail[used] = L'\0';
+    return used;
+}
+
+int AppendToTaskFile(const wchar_t* path, const wchar_t* text, size_t length) {
+    // Binary I/O and our own mark handling: the runtimes' Unicode append modes disagree
+    // on new files and on big-endian marks.
+    errno = 0;
+    FILE* file = _wfopen(path, L"a+b");
+    if (!file) return errno ? errno : EACCES;
+
+    unsigned char head[3] = {};
+    size_t count = 0;
+    if (fseek(file, 0, SEEK_SET) == 0) count = fread(head, 1, sizeof(head), file);
+    TaskFileEncoding encoding;
+    if (!TaskFileEncodingFromHead(head, count, &encoding)) {
+        fclose(file);
+        return EINVAL;
+    }
+    // A switch from reading to writing needs a positioning call; appends go to the end anyway.
+    fseek(file, 0, SEEK_END);
+    WriteEncoded(file, encoding, text, length);
+    fclose(file);
+    return 0;
+}
