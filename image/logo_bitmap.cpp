@@ -1,5 +1,35 @@
 #include "image/logo_bitmap.h"
 
-// Placeholder until the logo conversion lands.
-PngImage* LoadLogoPng() { return nullptr; }
-HBITMAP CreateLogoBitmap(const PngImage*) { return nullptr; }
+#include "image/logo_pixels.h"
+#include "image/pixel_path.h"
+#include "res/resource.h"
+
+PngImage* LoadLogoPng() {
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_LOGO), L"Logo");
+    if (!resource) return nullptr;
+    const DWORD size = SizeofResource(nullptr, resource);
+    if (size == 0) return nullptr;
+    HGLOBAL loaded = LoadResource(nullptr, resource);
+    if (!loaded) return nullptr;
+    const void* bytes = LockResource(loaded);
+    if (!bytes) return nullptr;
+    MemoryReader reader = {static_cast<const uint8_t*>(bytes), size};
+    return DecodePng(&reader, ReadMemory);
+}
+
+HBITMAP CreateLogoBitmap(const PngImage* image) {
+    if (image->channels != 3 && image->channels != 4) return nullptr;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = static_cast<LONG>(image->width);
+    info.bmiHeader.biHeight = static_cast<LONG>(image->height);  // positive: bottom-up rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) return nullptr;
+    // Converted straight into the section's own memory.
+    ConvertToDibPixels(image, static_cast<uint8_t*>(bits), BestPixelPath());
+    return bitmap;
+}
