@@ -1,13 +1,59 @@
 #include "protect/protection_modes.h"
 
 #include "app/app_state.h"
+#include "app/platform.h"
 #include "app/tray_icon.h"
+#include "common/power_guard.h"
+#include "protect/driver_contract.h"
+#include "protect/lid_monitor.h"
 
-// Placeholder until the protection modes land.
-void ApplyAutoProtection() {}
-void ReleaseAutoProtection() {}
-void OnProtectionTick(HWND) { UpdateTrayIcon(g_trayWindow, 0, nullptr); }
-void OnAlarmTick(HWND) {}
-void OnLidClosed(HWND) {}
-void OnLidOpened(HWND) {}
-UINT AlarmDelayMs(int) { return 0; }
+namespace {
+
+constexpr UINT kAlarmPeriodMs = 600;
+constexpr DWORD kAlarmToneHz = 2000;
+constexpr DWORD kAlarmToneMs = 200;
+
+// Results are ignored: without the driver the request fails without effect.
+void SendControlRequest(DWORD code) {
+    DWORD returned = 0;
+    DeviceIoControl(g_lidMonitor.device, code, nullptr, 0, nullptr, 0, &returned, nullptr);
+}
+
+}  // namespace
+
+UINT AlarmDelayMs(int alarmDelaySeconds) {
+    // AlarmTime is a stored DWORD: read the bits back as unsigned, multiply in 64 bits and
+    // cap at the longest interval a window timer takes, so no stored value overflows.
+    unsigned long long ms = static_cast<unsigned long long>(static_cast<DWORD>(alarmDelaySeconds)) * 1000u;
+    return ms > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<UINT>(ms);
+}
+
+void ApplyAutoProtection() {
+    ForcePowerSettings();
+    SendControlRequest(kRequestProtectionApplied);
+}
+
+void ReleaseAutoProtection() {
+    RestorePowerSettings();
+    SendControlRequest(kRequestProtectionReleased);
+}
+
+void OnProtectionTick(HWND) {
+    if (g_protectionMode == kModeAutoProtection) ApplyAutoProtection();
+    UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
+}
+
+void OnAlarmTick(HWND window) {
+    // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
+    SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
+    g_platform.beep(kAlarmToneHz, kAlarmToneMs);
+}
+
+void OnLidClosed(HWND window) {
+    // Replaces an armed or ringing alarm: the full delay starts again.
+    if (g_protectionMode == kModeLidAlarm) SetTimer(window, kAlarmTimer, AlarmDelayMs(g_alarmDelay), nullptr);
+}
+
+void OnLidOpened(HWND window) {
+    KillTimer(window, kAlarmTimer);
+}

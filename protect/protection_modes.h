@@ -13,5 +13,6 @@ void OnAlarmTick(HWND window);
 void OnLidClosed(HWND window);
 void OnLidOpened(HWND window);
 
-// The alarm timer's first interval in milliseconds for a delay in seconds.
+// The alarm timer's first interval in milliseconds for a delay in seconds: the stored
+// DWORD times 1000 without overflow, capped at USER_TIMER_MAXIMUM.
 UINT AlarmDelayMs(int alarmDelaySeconds);
