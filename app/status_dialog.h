@@ -2,6 +2,15 @@
 
 #include <windows.h>
 
+#include "res/resource.h"
+
+// The product website: the text of the link and what it opens, a host name without scheme.
+constexpr const wchar_t* kWebsiteAddress = L"" KALNIX_WEBSITE_HOST;
+
+// Where the logo's top-left corner goes in the dialog's client area.
+constexpr int kLogoLeft = 0;
+constexpr int kLogoTop = 20;
+
 INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
-// Paints the logo record's bitmap at (0, 20).
+// Paints the logo record's bitmap at (0, 20) at its own pixel size.
 void DrawLogo(HDC dc);
