@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+#include "ca_library.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char* const kExports[] = {
+    "_DeleteRunKey@0",  "_InstallDriverAndStart@4", "_InstallKalnixTask@8", "_RemoveDriver@0",
+    "_RestorePowerSettings@0", "_SavePowerSettings@0", "_SetRunKey@4", "_TerminateUIProcess@0",
+};
+
+const IMAGE_NT_HEADERS* NtHeaders(HMODULE module) {
+    auto base = reinterpret_cast<const BYTE*>(module);
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    return reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+}
+
+template <class T>
+const T* AtRva(HMODULE module, DWORD rva) {
+    return reinterpret_cast<const T*>(reinterpret_cast<const BYTE*>(module) + rva);
+}
+
+std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
+    std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), query.c_str(), &value, &length) || !value) return L"<missing>";
+    return static_cast<const wchar_t*>(value);
+}
+
+class CaBuildTest : public ::testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(CaBuildTest, ExportTableHoldsExactlyTheDecoratedNames) {
+    CaLibrary library(GetParam());
+    ASSERT_TRUE(library.Loaded());
+    const IMAGE_DATA_DIRECTORY& entry =
+        NtHeaders(library.Module())->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(entry.VirtualAddress, 0u);
+    auto directory = AtRva<IMAGE_EXPORT_DIRECTORY>(library.Module(), entry.VirtualAddress);
+    EXPECT_STREQ(AtRva<char>(library.Module(), directory->Name), "KalnixCA.dll");
+
+    std::set<std::string> names;
+    auto nameRvas = AtRva<DWORD>(library.Module(), directory->AddressOfNames);
+    for (DWORD i = 0; i < directory->NumberOfNames; ++i) names.insert(AtRva<char>(library.Module(), nameRvas[i]));
+    EXPECT_EQ(names, std::set<std::string>(std::begin(kExports), std::end(kExports)));
+    EXPECT_EQ(directory->NumberOfFunctions, 8u);
+    for (const char* name : kExports) EXPECT_NE(library.Resolve(name), nullptr) << name;
+    // The names mingw would export by default are not there.
+    EXPECT_EQ(library.Resolve("SetRunKey@4"), nullptr);
+    EXPECT_EQ(library.Resolve("SetRunKey"), nullptr);
+}
+
+TEST_P(CaBuildTest, ImportsSystemLibrariesOnly) {
+    CaLibrary library(GetParam());
+    ASSERT_TRUE(library.Loaded());
+    const std::set<std::string> system = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "POWRPROF.dll",
+                                          "USER32.dll"};
+    const IMAGE_DATA_DIRECTORY& entry =
+        NtHeaders(library.Module())->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto import = AtRva<IMAGE_IMPORT_DESCRIPTOR>(library.Module(), entry.VirtualAddress);
+    int count = 0;
+    for (; import->Name != 0; ++import, ++count) {
+        std::string name = AtRva<char>(library.Module(), import->Name);
+        EXPECT_TRUE(system.count(name)) << name;
+    }
+    EXPECT_GT(count, 0);
+}
+
+TEST_P(CaBuildTest, CarriesVersionResourceAndDependencyFreeManifest) {
+    std::wstring path = CaLibraryPath(GetParam());
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    EXPECT_EQ(VersionString(info, L"FileVersion"), L"1, 0, 0, 0");
+    EXPECT_EQ(VersionString(info, L"ProductVersion"), L"1, 0, 0, 0");
+    EXPECT_EQ(VersionString(info, L"FileDescription"), L"KalnixCA Dynamic Link Library");
+    EXPECT_EQ(VersionString(info, L"ProductName"), L"KalnixCA Dynamic Link Library");
+    EXPECT_EQ(VersionString(info, L"InternalName"), L"KalnixCA");
+    EXPECT_EQ(VersionString(info, L"OriginalFilename"), L"KalnixCA.dll");
+
+    CaLibrary library(GetParam());
+    ASSERT_TRUE(library.Loaded());
+    HRSRC manifest = FindResourceW(library.Module(), MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
+    ASSERT_NE(manifest, nullptr);
+    std::string text(static_cast<const char*>(LockResource(LoadResource(library.Module(), manifest))),
+                     SizeofResource(library.Module(), manifest));
+    EXPECT_NE(text.find("<assembly"), std::string::npos);
+    EXPECT_EQ(text.find("dependency"), std::string::npos);
+}
+
+// Loading and unloading run nothing of the library's own: not even the diagnostic build,
+// whose gate is open, writes a line.
+TEST_P(CaBuildTest, LoadingAndUnloadingDoNothing) {
+    OpenLogGateFor(GetParam());
+    for (int i = 0; i < 3; ++i) {
+        CaLibrary library(GetParam());
+        ASSERT_TRUE(library.Loaded());
+    }
+    EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, CaBuildTest, ::testing::ValuesIn(kCaBuilds), CaBuildName);
+
+// The two builds differ only in the gate: the standard build writes when EnableLogging
+// is 1, the diagnostic build unless it is 1 (so also when the value is absent).
+TEST(CaLogGateTest, EachBuildWritesOnlyWhenItsGateIsOpen) {
+    const std::string kLines = "CA: Entering SetRunKey\r\nCA: Entering DeleteRunKey\r\n";
+    struct Case {
+        const wchar_t* build;
+        const wchar_t* state;
+        DWORD enableLogging;  // 0xFFFFFFFF: value absent
+        bool logs;
+    };
+    const Case cases[] = {
+        {L"standard", L"absent", 0xFFFFFFFF, false},  {L"diagnostic", L"absent", 0xFFFFFFFF, true},
+        {L"standard", L"one", 1, true},               {L"diagnostic", L"one", 1, false},
+        {L"standard", L"two", 2, false},              {L"diagnostic", L"two", 2, true},
+    };
+    for (const Case& c : cases) {
+        ResetSettingsKey();
+        if (c.enableLogging != 0xFFFFFFFF) SetSettingDword(L"EnableLogging", c.enableLogging);
+        RemoveFile(LogPathBesideExecutable());
+        CaLibrary library(c.build);
+        ASSERT_TRUE(library.Loaded());
+        EXPECT_EQ(library.SetRunKey(L"gate"), 1);
+        EXPECT_EQ(library.DeleteRunKey(), 1);
+        EXPECT_EQ(TestLog(), c.logs ? kLines : "") << c.build << L" " << c.state;
+    }
+    RemoveFile(LogPathBesideExecutable());
+}
+
+}  // namespace

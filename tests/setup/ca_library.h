@@ -1,0 +1,51 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+// KalnixCA.dll as the setup program sees it: loaded by full path, every export resolved
+// by its decorated stdcall name and called through its real signature. The result is
+// taken as the whole register a setup program receives; only its low byte is defined.
+class CaLibrary {
+public:
+    // `build` is L"standard" or L"diagnostic".
+    explicit CaLibrary(const wchar_t* build);
+    ~CaLibrary();
+    CaLibrary(const CaLibrary&) = delete;
+    CaLibrary& operator=(const CaLibrary&) = delete;
+
+    bool Loaded() const { return module_ != nullptr; }
+    HMODULE Module() const { return module_; }
+    FARPROC Resolve(const char* decoratedName) const;
+
+    // Each returns the result's low byte (1 for true, 0 for false).
+    int InstallDriverAndStart(const wchar_t* driverPath) const;
+    int RemoveDriver() const;
+    int TerminateUIProcess() const;
+    int InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* command) const;
+    int SetRunKey(const wchar_t* command) const;
+    int DeleteRunKey() const;
+    int SavePowerSettings() const;
+    int RestorePowerSettings() const;
+
+private:
+    HMODULE module_;
+};
+
+// Full path of bin\<build>\KalnixCA.dll.
+std::wstring CaLibraryPath(const wchar_t* build);
+
+// The log gate that makes a build write: EnableLogging 1 for the standard build, the value
+// absent for the diagnostic build. Resets the settings key and removes the test's log.
+void OpenLogGateFor(const wchar_t* build);
+// Kalnix.log beside the test executable, as bytes.
+std::string TestLog();
+
+// Parameters and case names for tests that run against both builds.
+inline const wchar_t* const kCaBuilds[] = {L"standard", L"diagnostic"};
+inline std::string CaBuildName(const ::testing::TestParamInfo<const wchar_t*>& info) {
+    return info.param[0] == L's' ? "Standard" : "Diagnostic";
+}

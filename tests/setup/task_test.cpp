@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <string>
+
+#include "ca_library.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char kTail8[] = "</Command></Exec></Actions></Task>";
+
+// A task head as a setup program writes it: everything up to the Exec start tag.
+const wchar_t kHead[] =
+    L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+    L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+    L"  <RegistrationInfo><Description>Kalnix at log-on</Description></RegistrationInfo>\r\n"
+    L"  <Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger></Triggers>\r\n"
+    L"  <Settings><Enabled>true</Enabled></Settings>\r\n"
+    L"  <Actions Context=\"Author\">\r\n"
+    L"    <Exec>\r\n"
+    L"      ";
+
+std::string Utf16Bytes(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+const std::string kUtf16Mark = "\xFF\xFE";
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::wstring SystemDirectory() {
+    wchar_t directory[MAX_PATH];
+    GetSystemDirectoryW(directory, MAX_PATH);
+    return directory;
+}
+
+// Where Wine's task scheduler keeps the registered task "Kalnix".
+std::wstring RegisteredTaskPath() { return SystemDirectory() + L"\\Tasks\\Kalnix"; }
+
+bool TaskToolRunning() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !running; more = Process32NextW(snapshot, &entry))
+        running = _wcsicmp(entry.szExeFile, L"schtasks.exe") == 0;
+    CloseHandle(snapshot);
+    return running;
+}
+
+// The export does not wait for the tool; the tests do, so one run cannot leak into the next.
+bool WaitForTaskTool() { return WaitUntil([] { return !TaskToolRunning(); }, 30000); }
+
+class TaskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OpenLogGateFor(L"diagnostic");
+        ASSERT_TRUE(library_.Loaded());
+        ASSERT_TRUE(WaitForTaskTool());
+        RemoveFile(RegisteredTaskPath());
+        directory_ = MakeScratchDirectory(L"task");
+        taskFile_ = directory_ + L"\\kalnix-task.xml";
+    }
+    void TearDown() override {
+        WaitForTaskTool();
+        RemoveFile(RegisteredTaskPath());
+        RemoveFile(LogPathBesideExecutable());
+    }
+    // Runs the export on a UTF-16LE head and waits for the task tool to finish with it.
+    int InstallOnUtf16Head(const std::wstring& command) {
+        WriteFileBytes(taskFile_, kUtf16Mark + Utf16Bytes(kHead));
+        int result = library_.InstallKalnixTask(taskFile_.c_str(), command.c_str());
+        EXPECT_TRUE(WaitForTaskTool());
+        return result;
+    }
+    std::string RegisteredTask() { return ReadFileBytes(RegisteredTaskPath()); }
+
+    CaLibrary library_{L"diagnostic"};
+    std::wstring directory_;
+    std::wstring taskFile_;
+};
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+TEST_F(TaskTest, Utf16HeadBecomesTaskRegisteredAsKalnix) {
+    const std::wstring command = L"\"C:\\Program Files\\Kalnix\\Kalnix.exe\" -fresh";
+    EXPECT_EQ(InstallOnUtf16Head(command), 1);
+    EXPECT_EQ(ReadFileBytes(taskFile_),
+              kUtf16Mark + Utf16Bytes(kHead) + Utf16Bytes(L"<Command>" + command + L"</Command>") +
+                  Utf16Bytes(L"</Exec></Actions></Task>"));
+    EXPECT_EQ(TestLog(), "CA: Entering InstallKalnixTask\r\n");
+    // Wine's store keeps the registration data but not the action's text.
+    EXPECT_TRUE(Contains(RegisteredTask(), "<Description>Kalnix at log-on</Description>"));
+}
+
+TEST_F(TaskTest, MarkupCharactersInCommandAreEscapedIntoWellFormedTask) {
+    const std::wstring command = L"C:\\R&D\\Kalnix.exe -x <1>";
+    EXPECT_EQ(InstallOnUtf16Head(command), 1);
+    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_),
+                         Utf16Bytes(L"<Command>C:\\R&amp;D\\Kalnix.exe -x &lt;1&gt;</Command></Exec>")));
+    // The task tool accepts only a well-formed definition.
+    EXPECT_TRUE(FileExists(RegisteredTaskPath()));
+}
+
+TEST_F(TaskTest, CommandOfFiveHundredCharactersFitsAndLongerIsRefused) {
+    std::wstring longest = L"C:\\" + std::wstring(486, L'k') + L"\\Kalnix.exe";
+    ASSERT_EQ(longest.size(), 500u);
+    EXPECT_EQ(InstallOnUtf16Head(longest), 1);
+    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + longest + L"</Command></Exec>")));
+    EXPECT_TRUE(FileExists(RegisteredTaskPath()));
+
+    // One character more: nothing is written and the tool is not started.
+    RemoveFile(RegisteredTaskPath());
+    RemoveFile(LogPathBesideExecutable());
+    std::wstring tooLong = L"C:\\" + std::wstring(487, L'k') + L"\\Kalnix.exe";
+    EXPECT_EQ(InstallOnUtf16Head(tooLong), 0);
+    EXPECT_EQ(ReadFileBytes(taskFile_), kUtf16Mark + Utf16Bytes(kHead));
+    EXPECT_EQ(TestLog(), "CA: Entering InstallKalnixTask\r\nCA: Task command longer than 500 characters: 501\r\n");
+    EXPECT_FALSE(FileExists(RegisteredTaskPath()));
+
+    // Every character escaped at its longest still fits.
+    std::wstring ampersands(500, L'&');
+    EXPECT_EQ(InstallOnUtf16Head(ampersands), 1);
+    std::wstring escaped;
+    for (int i = 0; i < 500; ++i) escaped += L"&amp;";
+    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + escaped + L"</Command></Exec>")));
+}
+
+// The first bytes of the file decide the encoding of what is appended; no mark is added.
+TEST_F(TaskTest, AppendedTextFollowsTheFilesByteOrderMark) {
+    struct Case {
+        const char* name;
+        bool exists;
+        std::string head;
+        std::wstring command;
+        std::string appended;
+    };
+    const Case cases[] = {
+        {"missing file gets 8-bit text", false, "", L"C:\\K\\Kalnix.exe",
+         std::string("<Command>C:\\K\\Kalnix.exe") + kTail8},
+        {"empty file gets 8-bit text", true, "", L"C:\\K\\Kalnix.exe",
+         std::string("<Command>C:\\K\\Kalnix.exe") + kTail8},
+        {"unmarked head gets 8-bit text", true, "<Task><Actions><Exec>", L"a&b",
+         std::string("<Command>a&amp;b") + kTail8},
+        {"UTF-8 mark gets UTF-8", true, "\xEF\xBB\xBF<Task><Actions><Exec>", L"caf\u00e9 \u20ac",
+         std::string("<Command>caf\xC3\xA9 \xE2\x82\xAC") + kTail8},
+        {"UTF-16LE mark gets UTF-16LE", true, kUtf16Mark + Utf16Bytes(L"<Task><Actions><Exec>"), L"caf\u00e9 \u20ac",
+         Utf16Bytes(L"<Command>caf\u00e9 \u20ac</Command></Exec></Actions></Task>")},
+        {"lone mark byte is unmarked", true, "\xFF", L"x", std::string("<Command>x") + kTail8},
+    };
+    for (const Case& c : cases) {
+        RemoveFile(taskFile_);
+        if (c.exists) WriteFileBytes(taskFile_, c.head);
+        EXPECT_EQ(library_.InstallKalnixTask(taskFile_.c_str(), c.command.c_str()), 1) << c.name;
+        EXPECT_TRUE(WaitForTaskTool());
+        EXPECT_EQ(ReadFileBytes(taskFile_), c.head + c.appended) << c.name;
+    }
+    // None of these heads makes a task.
+    EXPECT_FALSE(FileExists(RegisteredTaskPath()));
+}
+
+TEST_F(TaskTest, FilesThatCannotBeOpenedStayAsTheyWere) {
+    struct Case {
+        const char* name;
+        std::wstring path;
+        bool exists;
+        std::string bytes;
+        const char* line;
+    };
+    std::wstring bigEndianHead = L"<Task><Actions><Exec>";
+    std::string bigEndian = "\xFE\xFF";
+    for (wchar_t c : bigEndianHead) bigEndian += std::string{'\0', static_cast<char>(c)};
+    const Case cases[] = {
+        {"big-endian mark", taskFile_, true, bigEndian, "CA: Opening task file failed: 22\r\n"},
+        {"missing folder", directory_ + L"\\missing\\task.xml", false, "", "CA: Opening task file failed: 2\r\n"},
+        {"folder, not a file", directory_, true, "", "CA: Opening task file failed: 13\r\n"},
+    };
+    for (const Case& c : cases) {
+        RemoveFile(LogPathBesideExecutable());
+        if (c.exists && !c.bytes.empty()) WriteFileBytes(c.path, c.bytes);
+        EXPECT_EQ(library_.InstallKalnixTask(c.path.c_str(), L"C:\\K\\Kalnix.exe"), 0) << c.name;
+        EXPECT_EQ(TestLog(), std::string("CA: Entering InstallKalnixTask\r\n") + c.line) << c.name;
+        EXPECT_EQ(FileExists(c.path), c.exists) << c.name;
+        if (!c.bytes.empty()) {
+            EXPECT_EQ(ReadFileBytes(c.path), c.bytes) << c.name;
+        }
+    }
+    EXPECT_FALSE(TaskToolRunning());
+}
+
+// The tool's command line holds 259 characters: system directory, 39 characters of
+// options, the quoted path.
+TEST_F(TaskTest, TaskFilePathThatOverflowsTheCommandLineIsRefused) {
+    size_t longestPath = 259 - SystemDirectory().size() - 39 - 1;
+    std::wstring prefix = directory_ + L"\\";
+    ASSERT_LT(prefix.size() + 5, longestPath);
+    std::wstring fits = prefix + std::wstring(longestPath - prefix.size() - 4, L'p') + L".xml";
+    ASSERT_EQ(fits.size(), longestPath);
+    EXPECT_EQ(library_.InstallKalnixTask(fits.c_str(), L"C:\\K\\Kalnix.exe"), 1);
+    EXPECT_TRUE(WaitForTaskTool());
+    EXPECT_TRUE(FileExists(fits));
+
+    RemoveFile(LogPathBesideExecutable());
+    std::wstring tooLong = prefix + std::wstring(longestPath - prefix.size() - 3, L'p') + L".xml";
+    EXPECT_EQ(library_.InstallKalnixTask(tooLong.c_str(), L"C:\\K\\Kalnix.exe"), 0);
+    EXPECT_FALSE(FileExists(tooLong));
+    EXPECT_EQ(TestLog(), "CA: Entering InstallKalnixTask\r\nCA: Task command line too long: 260\r\n");
+    RemoveFile(fits);
+}
+
+}  // namespace
