@@ -1,0 +1,141 @@
+#include "dialog_driver.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/platform.h"
+#include "common/settings_store.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::atomic<DWORD> g_modalThread{0};
+
+bool HasClass(HWND window, const wchar_t* className) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return lstrcmpiW(name, className) == 0;
+}
+
+std::vector<HWND> VisibleDialogs() {
+    std::vector<HWND> found;
+    EnumThreadWindows(g_modalThread, [](HWND window, LPARAM list) -> BOOL {
+        if (HasClass(window, L"#32770") && IsWindowVisible(window))
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::mutex g_shellMutex;
+std::vector<ShellExecuteCall> g_shellCalls;
+
+HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                                    LPCWSTR directory, INT show) {
+    std::lock_guard<std::mutex> lock(g_shellMutex);
+    g_shellCalls.push_back({owner, verb ? verb : L"(null)", file ? file : L"(null)",
+                            parameters != nullptr, directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(33);
+}
+
+}  // namespace
+
+void DriveModal(const std::function<void()>& openModal, const std::function<void()>& script) {
+    g_modalThread = GetCurrentThreadId();
+    std::atomic<bool> returned{false};
+    std::thread driver([&] {
+        script();
+        // WM_CLOSE ends every dialog here: the close box of the status dialog, Cancel of
+        // the settings dialog, OK of the message box.
+        WaitUntil([&] {
+            for (HWND dialog : VisibleDialogs()) PostMessageW(dialog, WM_CLOSE, 0, 0);
+            return returned.load();
+        }, 10000);
+    });
+    openModal();
+    returned = true;
+    driver.join();
+}
+
+DWORD ModalThreadId() { return g_modalThread; }
+
+HWND WaitForDialog(const wchar_t* caption, HWND owner) {
+    HWND match = nullptr;
+    WaitUntil([&] {
+        for (HWND dialog : VisibleDialogs()) {
+            if (GetWindow(dialog, GW_OWNER) == owner && TextOf(dialog) == caption) match = dialog;
+        }
+        return match != nullptr;
+    }, 5000);
+    return match;
+}
+
+bool WaitUntilGone(HWND window) {
+    return WaitUntil([&] { return !IsWindow(window); }, 5000);
+}
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+std::wstring VisibleChildTexts(HWND parent, const wchar_t* className) {
+    std::wstring texts;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!HasClass(child, className) || !IsWindowVisible(child)) continue;
+        std::wstring text = TextOf(child);
+        if (text.empty()) continue;
+        texts += (texts.empty() ? L"" : L"|") + text;
+    }
+    return texts;
+}
+
+void PostKey(HWND target, UINT virtualKey) {
+    GUITHREADINFO info = {sizeof(info)};
+    if (GetGUIThreadInfo(g_modalThread, &info) && info.hwndFocus) target = info.hwndFocus;
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
+    PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
+}
+
+void PostClick(HWND dialog, int id) {
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PostLinkClick(HWND dialog, int id) {
+    HWND link = GetDlgItem(dialog, id);
+    PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
+void DialogTest::SetUp() {
+    g_instance = GetModuleHandleW(nullptr);
+    ResetSettingsKey();
+    OpenProcessSettingsKey();
+}
+
+void DialogTest::TearDown() {
+    CloseProcessSettingsKey();
+}
+
+ShellExecuteRecorder::ShellExecuteRecorder() {
+    g_shellCalls.clear();
+    g_platform.shellExecute = RecordShellExecute;
+}
+
+ShellExecuteRecorder::~ShellExecuteRecorder() {
+    g_platform.shellExecute = &::ShellExecuteW;
+}
+
+int ShellExecuteRecorder::Count() const {
+    std::lock_guard<std::mutex> lock(g_shellMutex);
+    return static_cast<int>(g_shellCalls.size());
+}
+
+ShellExecuteCall ShellExecuteRecorder::Last() const {
+    std::lock_guard<std::mutex> lock(g_shellMutex);
+    return g_shellCalls.empty() ? ShellExecuteCall{} : g_shellCalls.back();
+}

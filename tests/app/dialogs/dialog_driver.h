@@ -1,0 +1,59 @@
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+// Drives modal dialogs as a user would: the test thread sits in the dialog's modal loop
+// while a second thread finds the dialog and sends or posts it messages.
+
+// Runs `openModal` on this thread and `script` on a second one. Whatever dialog of this
+// thread the script leaves open is closed afterwards, so a failed step cannot hang a test.
+void DriveModal(const std::function<void()>& openModal, const std::function<void()>& script);
+
+// The thread that runs the modal loop during DriveModal.
+DWORD ModalThreadId();
+
+// The visible dialog window (#32770) of the modal thread with this caption and owner,
+// waiting up to 5 s; null when none shows.
+HWND WaitForDialog(const wchar_t* caption, HWND owner);
+bool WaitUntilGone(HWND window);
+
+std::wstring TextOf(HWND window);
+// Texts of the visible children of a class ("Static", "Button").
+std::wstring VisibleChildTexts(HWND parent, const wchar_t* className);
+
+// A key press posted to the window with the focus, so it passes the dialog manager.
+void PostKey(HWND target, UINT virtualKey);
+// A click that may open a nested modal loop: posted, never waited for.
+void PostClick(HWND dialog, int id);
+// A mouse click on a static control, as the control itself sees it.
+void PostLinkClick(HWND dialog, int id);
+
+// Dialog resources from this executable, the settings key of the test prefix opened as the
+// tray application opens it.
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// Records ShellExecuteW calls instead of starting a browser, for the life of the scope.
+struct ShellExecuteCall {
+    HWND owner;
+    std::wstring verb, file;
+    bool parameters, directory;
+    INT show;
+};
+class ShellExecuteRecorder {
+public:
+    ShellExecuteRecorder();
+    ~ShellExecuteRecorder();
+    ShellExecuteRecorder(const ShellExecuteRecorder&) = delete;
+    ShellExecuteRecorder& operator=(const ShellExecuteRecorder&) = delete;
+    int Count() const;
+    ShellExecuteCall Last() const;
+};

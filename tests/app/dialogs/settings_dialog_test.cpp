@@ -1,0 +1,168 @@
+#include "dialog_driver.h"
+
+#include "app/app_state.h"
+#include "app/settings_dialog.h"
+#include "res/resource.h"
+#include "support/test_support.h"
+
+namespace {
+
+class SettingsDialogTest : public DialogTest {
+protected:
+    // Starts from a stored and active mode and delay.
+    void Preset(int mode, int delay) {
+        g_protectionMode = mode;
+        g_alarmDelay = delay;
+        SetSettingDword(L"Action", mode);
+        SetSettingDword(L"AlarmTime", delay);
+    }
+    void Run(const std::function<void(HWND)>& script) {
+        INT_PTR result = -1;
+        DriveModal([&] {
+            result = DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDialogProc, 0);
+        }, [&] {
+            HWND dialog = WaitForDialog(L"Settings", nullptr);
+            ASSERT_NE(dialog, nullptr);
+            script(dialog);
+        });
+        EXPECT_EQ(result, 0);
+    }
+};
+
+bool Checked(HWND dialog, int id) {
+    return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+bool EditEnabled(HWND dialog) { return IsWindowEnabled(GetDlgItem(dialog, IDC_ALARM_SECONDS)) != FALSE; }
+std::wstring EditText(HWND dialog) { return TextOf(GetDlgItem(dialog, IDC_ALARM_SECONDS)); }
+void Click(HWND dialog, int id) { SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0); }
+
+TEST_F(SettingsDialogTest, OpensShowingTheModeAndDelayAndCancelStoresNothing) {
+    struct Case { int mode, delay; bool autoChecked, alarmChecked, editEnabled; const wchar_t* text; };
+    const Case cases[] = {
+        {1, 30, true, false, false, L"30"},
+        {2, 45, false, true, true, L"45"},
+        {0, 0, false, false, true, L"0"},
+        {7, 123, false, false, true, L"123"},  // shown as stored; only typing is limited
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ResetSettingsKey();
+        g_protectionMode = c.mode;
+        g_alarmDelay = c.delay;
+        Run([&](HWND dialog) {
+            EXPECT_EQ(Checked(dialog, IDC_AUTO_PROTECT), c.autoChecked);
+            EXPECT_EQ(Checked(dialog, IDC_LID_ALARM), c.alarmChecked);
+            EXPECT_EQ(EditEnabled(dialog), c.editEnabled);
+            EXPECT_EQ(EditText(dialog), c.text);
+            EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ALARM_SECONDS, EM_GETLIMITTEXT, 0, 0), 2);
+            PostClick(dialog, IDCANCEL);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+        EXPECT_FALSE(SettingExists(L"Action"));
+        EXPECT_FALSE(SettingExists(L"AlarmTime"));
+        EXPECT_EQ(g_protectionMode, c.mode);
+    }
+}
+
+TEST_F(SettingsDialogTest, LidAlarmTakesDelaysFrom5To60AndRefusesOthersAfterApplyingTheMode) {
+    struct Case { const wchar_t* text; bool accepted; };
+    const Case cases[] = {{L"5", true}, {L"60", true}, {L"4", false}, {L"61", false}, {L"99", false}, {L"", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+        Preset(1, 30);
+        Run([&](HWND dialog) {
+            Click(dialog, IDC_LID_ALARM);
+            SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, c.text);
+            PostClick(dialog, IDOK);
+            if (c.accepted) {
+                EXPECT_TRUE(WaitUntilGone(dialog));
+                return;
+            }
+            HWND box = WaitForDialog(L"Kalnix", dialog);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(VisibleChildTexts(box, L"Static"), L"Possible values are between 5 and 60 seconds");
+            EXPECT_EQ(VisibleChildTexts(box, L"Button"), L"OK");
+            // The lid alarm is already stored and in force while the box shows.
+            EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
+            EXPECT_EQ(g_protectionMode, 2);
+            PostClick(box, IDOK);
+            EXPECT_TRUE(WaitUntilGone(box));
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            PostClick(dialog, IDCANCEL);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+        int expectedDelay = c.accepted ? _wtoi(c.text) : 30;
+        EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
+        EXPECT_EQ(g_protectionMode, 2);
+        EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), static_cast<DWORD>(expectedDelay));
+        EXPECT_EQ(g_alarmDelay, expectedDelay);
+    }
+}
+
+TEST_F(SettingsDialogTest, AutomaticProtectionIgnoresAnInvalidDelay) {
+    Preset(2, 30);
+    Run([](HWND dialog) {
+        Click(dialog, IDC_AUTO_PROTECT);
+        EXPECT_FALSE(EditEnabled(dialog));
+        SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"99");
+        PostClick(dialog, IDOK);
+        EXPECT_TRUE(WaitUntilGone(dialog));
+    });
+    EXPECT_EQ(GetSettingDword(L"Action", 0), 1u);
+    EXPECT_EQ(g_protectionMode, 1);
+    EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 30u);
+    EXPECT_EQ(g_alarmDelay, 30);
+}
+
+TEST_F(SettingsDialogTest, OkWithNeitherModeChosenStoresTheLidAlarm) {
+    g_protectionMode = 0;
+    g_alarmDelay = 0;
+    Run([](HWND dialog) {
+        SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"12");
+        PostClick(dialog, IDOK);
+        EXPECT_TRUE(WaitUntilGone(dialog));
+    });
+    EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
+    EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 12u);
+    EXPECT_EQ(g_alarmDelay, 12);
+}
+
+TEST_F(SettingsDialogTest, RadioButtonsSwitchTheEditWhichTakesTwoTypedDigits) {
+    Preset(2, 30);
+    Run([](HWND dialog) {
+        Click(dialog, IDC_AUTO_PROTECT);
+        EXPECT_FALSE(EditEnabled(dialog));
+        EXPECT_FALSE(Checked(dialog, IDC_LID_ALARM));
+        Click(dialog, IDC_LID_ALARM);
+        EXPECT_TRUE(EditEnabled(dialog));
+        EXPECT_FALSE(Checked(dialog, IDC_AUTO_PROTECT));
+
+        HWND edit = GetDlgItem(dialog, IDC_ALARM_SECONDS);
+        SetWindowTextW(edit, L"");
+        for (wchar_t typed : {L'1', L'2', L'3'}) SendMessageW(edit, WM_CHAR, typed, 1);
+        EXPECT_EQ(EditText(dialog), L"12");
+        SetWindowTextW(edit, L"");
+        for (wchar_t typed : {L'a', L'-', L' '}) SendMessageW(edit, WM_CHAR, typed, 1);
+        EXPECT_EQ(EditText(dialog), L"");
+        PostClick(dialog, IDCANCEL);
+    });
+}
+
+TEST_F(SettingsDialogTest, EscapeAndTheCloseBoxActAsCancel) {
+    for (bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "Escape" : "close box");
+        Preset(1, 30);
+        Run([&](HWND dialog) {
+            Click(dialog, IDC_LID_ALARM);
+            SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"10");
+            if (escape) PostKey(dialog, VK_ESCAPE);
+            else PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+        EXPECT_EQ(GetSettingDword(L"Action", 0), 1u);
+        EXPECT_EQ(g_protectionMode, 1);
+        EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 30u);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "dialog_driver.h"
+
+#include <atomic>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/platform.h"
+#include "app/status_dialog.h"
+#include "app/tray_window.h"
+#include "res/resource.h"
+#include "support/test_support.h"
+
+namespace {
+
+class StatusDialogTest : public DialogTest {
+protected:
+    // Opens the dialog modally and runs `script` on the shown dialog.
+    void Run(const std::function<void(HWND)>& script) {
+        INT_PTR result = -1;
+        DriveModal([&] {
+            result = DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_STATUS), nullptr, StatusDialogProc, 0);
+        }, [&] {
+            HWND dialog = WaitForDialog(L"Kalnix", nullptr);
+            ASSERT_NE(dialog, nullptr);
+            script(dialog);
+        });
+        EXPECT_EQ(result, 0);
+    }
+    ShellExecuteRecorder shell_;
+};
+
+TEST_F(StatusDialogTest, WebsiteLinkOpensTheAddressAndEscapeDoesNotClose) {
+    Run([&](HWND dialog) {
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteAddress);
+        PostKey(dialog, VK_ESCAPE);
+        PostLinkClick(dialog, IDC_WEBSITE_LINK);  // handled after the Escape key
+        ASSERT_TRUE(WaitUntil([&] { return shell_.Count() == 1; }, 5000));
+        EXPECT_TRUE(IsWindowVisible(dialog));
+        ShellExecuteCall call = shell_.Last();
+        EXPECT_EQ(call.owner, nullptr);
+        EXPECT_EQ(call.verb, L"open");
+        EXPECT_EQ(call.file, kWebsiteAddress);
+        EXPECT_FALSE(call.parameters);
+        EXPECT_FALSE(call.directory);
+        EXPECT_EQ(call.show, SW_SHOWNORMAL);
+        PostClick(dialog, IDCLOSE);
+        EXPECT_TRUE(WaitUntilGone(dialog));
+    });
+}
+
+TEST_F(StatusDialogTest, EveryWayOfClosingLetsTheNextOpeningShow) {
+    enum Way { kCloseButton, kEnterKey, kCloseBox, kDone };
+    for (Way way : {kCloseButton, kEnterKey, kCloseBox, kDone}) {
+        SCOPED_TRACE(way);
+        // Each opening shows only if the previous way of closing cleared the open flag.
+        Run([&](HWND dialog) {
+            if (way == kCloseButton) PostClick(dialog, IDCLOSE);
+            if (way == kEnterKey) PostKey(dialog, VK_RETURN);
+            if (way == kCloseBox || way == kDone) PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+    }
+}
+
+TEST_F(StatusDialogTest, ConfigureLinkOpensSettingsOverTheDialogWhichStaysUsable) {
+    Run([&](HWND dialog) {
+        PostLinkClick(dialog, IDC_CONFIGURE_LINK);
+        HWND settings = WaitForDialog(L"Settings", dialog);
+        ASSERT_NE(settings, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(dialog));
+        PostClick(settings, IDCANCEL);
+        EXPECT_TRUE(WaitUntilGone(settings));
+        EXPECT_TRUE(IsWindowVisible(dialog));
+        EXPECT_TRUE(IsWindowEnabled(dialog));
+        PostLinkClick(dialog, IDC_WEBSITE_LINK);
+        EXPECT_TRUE(WaitUntil([&] { return shell_.Count() == 1; }, 5000));
+        PostClick(dialog, IDCLOSE);
+        EXPECT_TRUE(WaitUntilGone(dialog));
+    });
+}
+
+// Records the dialogs the test thread creates and activates.
+struct DialogLog {
+    std::atomic<int> created{0};
+    HWND windows[8] = {};
+    std::vector<HWND> activated;
+} g_dialogLog;
+
+LRESULT CALLBACK RecordDialogs(int code, WPARAM wParam, LPARAM lParam) {
+    HWND window = reinterpret_cast<HWND>(wParam);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (lstrcmpW(name, L"#32770") == 0) {
+        if (code == HCBT_CREATEWND && g_dialogLog.created < 8) {
+            g_dialogLog.windows[g_dialogLog.created] = window;
+            ++g_dialogLog.created;  // after the store: the driver thread reads the count first
+        }
+        if (code == HCBT_ACTIVATE) g_dialogLog.activated.push_back(window);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+BOOL WINAPI AlwaysAdministrator(HANDLE, PSID, PBOOL member) { *member = TRUE; return TRUE; }
+BOOL WINAPI NoShell(DWORD, PNOTIFYICONDATAW) { return TRUE; }
+
+TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
+    Platform saved = g_platform;
+    g_platform.checkTokenMembership = AlwaysAdministrator;
+    g_platform.notifyIcon = NoShell;
+    g_protectionMode = 0;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RecordDialogs, nullptr, GetCurrentThreadId());
+    CreateTrayWindow();
+    ASSERT_NE(g_trayWindow, nullptr);
+    const LPARAM doubleClick = MAKELPARAM(WM_LBUTTONDBLCLK, 1);
+
+    for (int opening = 0; opening < 2; ++opening) {
+        SCOPED_TRACE(opening);
+        g_dialogLog.created = 0;
+        DriveModal([&] { SendMessageW(g_trayWindow, kTrayCallbackMessage, 0, doubleClick); }, [&] {
+            HWND dialog = WaitForDialog(L"Kalnix", g_trayWindow);
+            ASSERT_NE(dialog, nullptr);
+            PostMessageW(g_trayWindow, kTrayCallbackMessage, 0, doubleClick);
+            ASSERT_TRUE(WaitUntil([] { return g_dialogLog.created == 2 && !IsWindow(g_dialogLog.windows[1]); }, 5000));
+            PostLinkClick(dialog, IDC_WEBSITE_LINK);
+            EXPECT_TRUE(WaitUntil([&] { return shell_.Count() == opening + 1; }, 5000));
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            PostClick(dialog, IDCLOSE);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+        for (HWND window : g_dialogLog.activated) EXPECT_NE(window, g_dialogLog.windows[1]);
+    }
+
+    UnhookWindowsHookEx(hook);
+    DestroyWindow(g_trayWindow);
+    g_trayWindow = nullptr;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // the tray window's WM_QUIT
+    g_platform = saved;
+}
+
+// A 3 x 2 premultiplied logo: top row opaque red, half-transparent red, transparent;
+// bottom row opaque blue.
+HBITMAP CreateTestLogo() {
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 3, 2, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const DWORD pixels[6] = {0xFF0000FF, 0xFF0000FF, 0xFF0000FF,    // bottom-up: last row first
+                             0xFFFF0000, 0x80800000, 0x00000000};
+    if (bitmap) memcpy(bits, pixels, sizeof(pixels));
+    return bitmap;
+}
+
+TEST_F(StatusDialogTest, LogoIsBlendedAtItsPlaceAndAbsentLogosLeaveTheBackground) {
+    LogoRecord logo = {};
+    logo.handle = CreateTestLogo();
+    ASSERT_NE(logo.handle, nullptr);
+    GetObjectW(logo.handle, sizeof(logo.bitmap), &logo.bitmap);
+    LogoRecord noBitmap = {};
+    LogoRecord* saved = g_logoRecord;
+
+    struct Case { LogoRecord* record; bool drawn; };
+    const Case cases[] = {{&logo, true}, {&logo, true}, {&noBitmap, false}, {nullptr, false}};
+    for (const Case& c : cases) {
+        g_logoRecord = c.record;
+        Run([&](HWND dialog) {
+            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+            HDC dc = GetDC(dialog);
+            COLORREF background = GetPixel(dc, 10, 5);
+            auto near = [](COLORREF a, COLORREF b) {
+                return abs(GetRValue(a) - GetRValue(b)) <= 2 && abs(GetGValue(a) - GetGValue(b)) <= 2 &&
+                       abs(GetBValue(a) - GetBValue(b)) <= 2;
+            };
+            COLORREF half = RGB(128 + GetRValue(background) * 127 / 255, GetGValue(background) * 127 / 255,
+                                GetBValue(background) * 127 / 255);
+            EXPECT_EQ(GetPixel(dc, 0, kLogoTop), c.drawn ? RGB(255, 0, 0) : background);
+            EXPECT_TRUE(near(GetPixel(dc, 1, kLogoTop), c.drawn ? half : background));
+            EXPECT_EQ(GetPixel(dc, 2, kLogoTop), background);
+            EXPECT_EQ(GetPixel(dc, 0, kLogoTop + 1), c.drawn ? RGB(0, 0, 255) : background);
+            EXPECT_EQ(GetPixel(dc, 0, kLogoTop - 1), background);
+            EXPECT_EQ(GetPixel(dc, 3, kLogoTop), background);
+            ReleaseDC(dialog, dc);
+            PostClick(dialog, IDCLOSE);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+    }
+    g_logoRecord = saved;
+    DeleteObject(logo.handle);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "common/settings_store.h"
+#include "platform_fakes.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(FreshSwitchTest, WholeTailMatchesInAnyLetterCase) {
+    const struct { const char* tail; bool fresh; } rows[] = {
+        {"-fresh", true}, {"-FRESH", true}, {"-FrEsH", true},
+        {"-fresh ", false}, {"-fresh x", false}, {" -fresh", false}, {"/fresh", false},
+        {"fresh", false}, {"-fres", false}, {"-freshh", false}, {"", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(IsFreshSwitch(row.tail), row.fresh) << '"' << row.tail << '"';
+}
+
+// Runs the whole entry on this thread; a thread timer sends WM_DESTROY to the tray window
+// once the loop is running, as the installer would.
+void CALLBACK SendDestroy(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    SendMessageW(g_trayWindow, WM_DESTROY, 0, 0);
+}
+
+class EntryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"Action", 2);
+        SetSettingDword(L"AlarmTime", 100);  // outside what the dialog allows: used as read
+        OpenProcessSettingsKey();
+        g_trayWindow = nullptr;
+        g_protectionMode = 0;
+        g_alarmDelay = 0;
+        g_pendingBalloonText[0] = L'\0';
+    }
+    void TearDown() override {
+        CloseProcessSettingsKey();
+        if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+    }
+    ShellRecorder shell_;
+};
+
+// Both cases share the process-wide marker, so they run in this order in one test.
+TEST_F(EntryTest, FirstRunReadsSettingsShowsBalloonAndQuitsWithZeroThenMarkerStopsASecond) {
+    ASSERT_EQ(OpenEventW(SYNCHRONIZE, FALSE, L"Global\\Kalnix"), nullptr) << "no instance may be running";
+    SetTimer(nullptr, 0, 50, SendDestroy);
+    EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-FRESH"), 0);
+    EXPECT_EQ(g_protectionMode, 2);
+    EXPECT_EQ(g_alarmDelay, 100);
+    EXPECT_NE(g_logoRecord, nullptr);
+    ASSERT_GE(shell_.Calls().size(), 3u);
+    EXPECT_EQ(shell_.Calls()[1].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(std::wstring(shell_.Calls()[1].record.szInfo), kFreshStartBalloon);
+    EXPECT_EQ(shell_.Calls().back().message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(g_pendingBalloonText[0], L'\0');
+
+    HANDLE marker = OpenEventW(SYNCHRONIZE, FALSE, L"Global\\Kalnix");
+    EXPECT_NE(marker, nullptr);
+    if (marker) CloseHandle(marker);
+
+    // A second run finds the marker and ends before touching anything.
+    DestroyWindow(g_trayWindow);
+    g_trayWindow = nullptr;
+    shell_.Clear();
+    g_protectionMode = 7;
+    EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-fresh"), 0);
+    EXPECT_EQ(g_trayWindow, nullptr);
+    EXPECT_EQ(FindWindowW(L"KalnixWndClass", L"KalnixWnd"), nullptr);
+    EXPECT_EQ(g_protectionMode, 7);
+    EXPECT_EQ(g_pendingBalloonText[0], L'\0');
+    EXPECT_TRUE(shell_.Calls().empty());
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+#include "platform_fakes.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/platform.h"
+
+namespace {
+
+std::vector<ShellCall> g_calls;
+BOOL g_addResult = TRUE;
+decltype(Platform::notifyIcon) g_savedNotifyIcon = nullptr;
+
+BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
+    ShellCall call = {};
+    call.message = message;
+    // Copy no more than the caller declared, as the shell reads no more.
+    std::memcpy(&call.record, data, std::min<size_t>(data->cbSize, sizeof(call.record)));
+    g_calls.push_back(call);
+    return message == NIM_ADD ? g_addResult : TRUE;
+}
+
+}  // namespace
+
+ShellRecorder::ShellRecorder(BOOL addResult) {
+    g_calls.clear();
+    g_addResult = addResult;
+    g_savedNotifyIcon = g_platform.notifyIcon;
+    g_platform.notifyIcon = RecordNotifyIcon;
+}
+
+ShellRecorder::~ShellRecorder() {
+    g_platform.notifyIcon = g_savedNotifyIcon;
+    g_calls.clear();
+}
+
+const std::vector<ShellCall>& ShellRecorder::Calls() const { return g_calls; }
+void ShellRecorder::Clear() { g_calls.clear(); }
+
+MembershipOverride::MembershipOverride(Check check) : saved_(g_platform.checkTokenMembership) {
+    g_platform.checkTokenMembership = check;
+}
+
+MembershipOverride::~MembershipOverride() { g_platform.checkTokenMembership = saved_; }
+
+BOOL WINAPI NotAMember(HANDLE, PSID, PBOOL member) {
+    *member = FALSE;
+    return TRUE;
+}
+
+BOOL WINAPI CheckFailsClaimingMember(HANDLE, PSID, PBOOL member) {
+    *member = TRUE;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/tray_icon.h"
+#include "platform_fakes.h"
+#include "res/resource.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Any handle will do: the record only carries it to the shell.
+const HWND kWindow = reinterpret_cast<HWND>(0x1230);
+
+constexpr const wchar_t* kNotAdministratorTip = L"Kalnix is disabled\nLogged on user is not an administrator";
+
+HICON TrayIcon(UINT id) { return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id)); }
+
+// The record the shell must see for a shown state; every member not set here is zero.
+NOTIFYICONDATAW ExpectedRecord(HWND window, UINT iconId, const wchar_t* tip) {
+    NOTIFYICONDATAW record = {};
+    record.cbSize = 936;
+    record.hWnd = window;
+    record.uID = 1;
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.uCallbackMessage = WM_USER + 1;
+    record.uVersion = NOTIFYICON_VERSION_4;
+    record.hIcon = iconId ? TrayIcon(iconId) : nullptr;
+    wcsncpy(record.szTip, tip, 127);
+    return record;
+}
+
+void ExpectSameRecord(const NOTIFYICONDATAW& actual, const NOTIFYICONDATAW& expected) {
+    EXPECT_EQ(actual.cbSize, expected.cbSize);
+    EXPECT_EQ(actual.hWnd, expected.hWnd);
+    EXPECT_EQ(actual.uID, expected.uID);
+    EXPECT_EQ(actual.uFlags, expected.uFlags);
+    EXPECT_EQ(actual.uCallbackMessage, expected.uCallbackMessage);
+    EXPECT_EQ(actual.hIcon, expected.hIcon);
+    EXPECT_EQ(std::wstring(actual.szTip), std::wstring(expected.szTip));
+    EXPECT_EQ(actual.uVersion, expected.uVersion);
+    EXPECT_EQ(std::wstring(actual.szInfo), std::wstring(expected.szInfo));
+    EXPECT_EQ(std::wstring(actual.szInfoTitle), std::wstring(expected.szInfoTitle));
+    EXPECT_EQ(actual.dwInfoFlags, expected.dwInfoFlags);
+    EXPECT_EQ(std::memcmp(&actual, &expected, sizeof(actual)), 0) << "a member the shell reads differs";
+}
+
+class TrayIconTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"HideTrayIcon", 0);
+        g_instance = GetModuleHandleW(nullptr);
+        g_pendingBalloonText[0] = L'\0';
+    }
+    void TearDown() override {
+        g_pendingBalloonText[0] = L'\0';
+        g_trayWindow = nullptr;
+        RemoveFile(LogPathBesideExecutable());
+    }
+    // The update's two requests, version first, carrying the same record; returns it.
+    NOTIFYICONDATAW Added() {
+        const auto& calls = shell_.Calls();
+        EXPECT_EQ(calls.size(), 2u);
+        if (calls.size() != 2) return {};
+        EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_SETVERSION));
+        EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_ADD));
+        EXPECT_EQ(std::memcmp(&calls[0].record, &calls[1].record, sizeof(NOTIFYICONDATAW)), 0);
+        NOTIFYICONDATAW record = calls[1].record;
+        shell_.Clear();
+        return record;
+    }
+    ShellRecorder shell_;
+};
+
+TEST_F(TrayIconTest, EachStateSendsItsIconAndTooltip) {
+    const struct { int state; UINT icon; const wchar_t* tip; } rows[] = {
+        {0, IDI_TRAY_ENABLED, L"Kalnix is enabled"},
+        {1, IDI_TRAY_DISABLED, L"Kalnix is disabled"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.state);
+        ASSERT_NE(TrayIcon(row.icon), nullptr);
+        EXPECT_TRUE(UpdateTrayIcon(kWindow, row.state, nullptr));
+        ExpectSameRecord(Added(), ExpectedRecord(kWindow, row.icon, row.tip));
+    }
+}
+
+TEST_F(TrayIconTest, StateTwoRepeatsTheLastShownStateWithItsPlainTooltip) {
+    UpdateTrayIcon(kWindow, 1, kNotAdministratorTip);
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_DISABLED, kNotAdministratorTip));
+    UpdateTrayIcon(kWindow, 2, nullptr);
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_DISABLED, L"Kalnix is disabled"));
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    Added();
+    UpdateTrayIcon(kWindow, 2, nullptr);
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
+}
+
+TEST_F(TrayIconTest, UnknownStateSendsNoIconNorTooltipAndKeepsTheLastState) {
+    UpdateTrayIcon(kWindow, 1, nullptr);
+    Added();
+    UpdateTrayIcon(kWindow, 5, nullptr);
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, 0, L""));
+    UpdateTrayIcon(kWindow, 7, L"caller text");
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, 0, L"caller text"));
+    UpdateTrayIcon(kWindow, 2, nullptr);
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_DISABLED, L"Kalnix is disabled"));
+}
+
+TEST_F(TrayIconTest, ResultIsTheShellsAnswerToTheAdd) {
+    ShellRecorder refusing(FALSE);
+    EXPECT_FALSE(UpdateTrayIcon(kWindow, 0, nullptr));
+    EXPECT_EQ(refusing.Calls().size(), 2u);
+    SetSettingDword(L"HideTrayIcon", 1);
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr)) << "a suppressed icon counts as success";
+}
+
+TEST_F(TrayIconTest, PendingBalloonIsOfferedWithTheFirstUpdateOnly) {
+    wcscpy(g_pendingBalloonText, kFreshStartBalloon);
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    NOTIFYICONDATAW expected = ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled");
+    expected.uFlags |= NIF_INFO;
+    expected.uTimeout = 10000;
+    wcscpy(expected.szInfo,
+           L"Kalnix is now running and protecting your laptop.\nDouble click on tray icon for settings.");
+    wcscpy(expected.szInfoTitle, L"Kalnix");
+    expected.dwInfoFlags = NIIF_INFO;
+    ExpectSameRecord(Added(), expected);
+    EXPECT_EQ(g_pendingBalloonText[0], L'\0');
+
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
+}
+
+TEST_F(TrayIconTest, HiddenIconSendsNothingAndKeepsBalloonAndLastState) {
+    UpdateTrayIcon(kWindow, 1, nullptr);
+    Added();
+    wcscpy(g_pendingBalloonText, L"pending");
+    SetSettingDword(L"HideTrayIcon", 1);
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, L"ignored"));
+    EXPECT_TRUE(shell_.Calls().empty());
+    EXPECT_EQ(std::wstring(g_pendingBalloonText), L"pending");
+
+    // Only exactly 1 hides; the suppressed state 0 above did not become the last state.
+    SetSettingDword(L"HideTrayIcon", 2);
+    UpdateTrayIcon(kWindow, 2, nullptr);
+    NOTIFYICONDATAW record = Added();
+    EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
+    EXPECT_EQ(std::wstring(record.szInfo), L"pending");
+    EXPECT_EQ(g_pendingBalloonText[0], L'\0');
+}
+
+TEST_F(TrayIconTest, LongTextsAreCutToTheirFields) {
+    const struct { size_t length; size_t shown; } rows[] = {{126, 126}, {127, 127}, {128, 127}, {2000, 127}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.length);
+        std::wstring text(row.length, L'x');
+        for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<wchar_t>(L'a' + i % 26);
+        UpdateTrayIcon(kWindow, 0, text.c_str());
+        NOTIFYICONDATAW record = Added();
+        EXPECT_EQ(std::wstring(record.szTip), text.substr(0, row.shown));
+        EXPECT_EQ(record.dwState, 0u);  // the member after the tooltip is untouched
+        EXPECT_EQ(record.dwStateMask, 0u);
+    }
+
+    // The longest pending balloon text fits whole, title beside it intact.
+    std::wstring balloon(kBalloonTextChars - 1, L'b');
+    wcscpy(g_pendingBalloonText, balloon.c_str());
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    NOTIFYICONDATAW record = Added();
+    EXPECT_EQ(std::wstring(record.szInfo), balloon);
+    EXPECT_EQ(std::wstring(record.szInfoTitle), L"Kalnix");
+}
+
+TEST_F(TrayIconTest, UnreadableHideSettingIsLoggedAtEveryUpdateAndTheIconShown) {
+    DeleteSettingValue(L"HideTrayIcon");
+    SetSettingDword(L"EnableLogging", 1);
+    RemoveFile(LogPathBesideExecutable());
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr));
+    Added();
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr));
+    Added();
+    EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "RQVE Failed: 2\r\n\r\nRQVE Failed: 2\r\n\r\n");
+
+    // Without the key nothing can be read, not even the log gate: icon shown, no log.
+    RemoveFile(LogPathBesideExecutable());
+    DeleteSettingsKey();
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr));
+    Added();
+    EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
+}
+
+TEST_F(TrayIconTest, DeleteSendsOnlySizeWindowAndIdEvenIfNeverShown) {
+    SetSettingDword(L"HideTrayIcon", 1);  // not consulted
+    g_trayWindow = kWindow;
+    DeleteTrayIcon();
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_DELETE));
+    NOTIFYICONDATAW expected = {};
+    expected.cbSize = 936;
+    expected.hWnd = kWindow;
+    expected.uID = 1;
+    EXPECT_EQ(std::memcmp(&shell_.Calls()[0].record, &expected, sizeof(expected)), 0);
+}
+
+// The last tray state starts as enabled; only a process that has shown no state yet can
+// show that, so the check runs in a child copy of this program.
+constexpr const wchar_t* kFirstUpdateChild = L"KALNIX_FIRST_UPDATE_CHILD";
+
+TEST(TrayIconFirstUpdate, StateTwoBeforeAnyStateShowsEnabled) {
+    if (GetEnvironmentVariableW(kFirstUpdateChild, nullptr, 0) != 0) {
+        ResetSettingsKey();
+        g_instance = GetModuleHandleW(nullptr);
+        ShellRecorder shell;
+        UpdateTrayIcon(kWindow, 2, nullptr);
+        ASSERT_EQ(shell.Calls().size(), 2u);
+        ExpectSameRecord(shell.Calls()[1].record, ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
+        return;
+    }
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableW(kFirstUpdateChild, L"1");
+    DWORD code = RunAndWait(L"\"" + std::wstring(self) + L"\" --gtest_filter=TrayIconFirstUpdate.*", 60000);
+    SetEnvironmentVariableW(kFirstUpdateChild, nullptr);
+    EXPECT_EQ(code, 0u);
+}
+
+}  // namespace

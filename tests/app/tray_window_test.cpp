@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/tray_icon.h"
+#include "app/tray_window.h"
+#include "platform_fakes.h"
+#include "res/resource.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr const wchar_t* kNotAdministratorTip = L"Kalnix is disabled\nLogged on user is not an administrator";
+
+// Catches every dialog box this thread tries to create and refuses it, so the status
+// dialog, whatever it does, never runs; counts the attempts and remembers the owner.
+class DialogCatcher {
+public:
+    DialogCatcher() {
+        count_ = 0;
+        owner_ = nullptr;
+        hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~DialogCatcher() { UnhookWindowsHookEx(hook_); }
+    DialogCatcher(const DialogCatcher&) = delete;
+    DialogCatcher& operator=(const DialogCatcher&) = delete;
+    int Count() const { return count_; }
+    HWND Owner() const { return owner_; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HCBT_CREATEWND) {
+            wchar_t className[16] = {};
+            GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16);
+            if (wcscmp(className, L"#32770") == 0) {
+                ++count_;
+                owner_ = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs->hwndParent;
+                return 1;  // refuse the creation
+            }
+        }
+        return CallNextHookEx(hook_, code, wParam, lParam);
+    }
+    static HHOOK hook_;
+    static int count_;
+    static HWND owner_;
+};
+HHOOK DialogCatcher::hook_ = nullptr;
+int DialogCatcher::count_ = 0;
+HWND DialogCatcher::owner_ = nullptr;
+
+BOOL WINAPI MemberOnlyOfAdministrators(HANDLE token, PSID sid, PBOOL member) {
+    *member = token == nullptr && IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+    return TRUE;
+}
+
+HICON TrayIcon(UINT id) { return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id)); }
+
+class TrayWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        g_instance = GetModuleHandleW(nullptr);
+        g_trayWindow = nullptr;
+        g_protectionMode = 0;
+    }
+    void TearDown() override {
+        if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // posted ticks, WM_QUIT
+    }
+    HWND Create() {
+        CreateTrayWindow();
+        return g_trayWindow;
+    }
+    // The last update's add request.
+    NOTIFYICONDATAW LastAdd() {
+        const auto& calls = shell_.Calls();
+        EXPECT_GE(calls.size(), 2u);
+        if (calls.size() < 2) return {};
+        EXPECT_EQ(calls[calls.size() - 2].message, static_cast<DWORD>(NIM_SETVERSION));
+        EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_ADD));
+        return calls.back().record;
+    }
+    ShellRecorder shell_;
+};
+
+TEST(IsUserAdministratorTest, AsksForTheBuiltInAdministratorsOfTheCallersToken) {
+    EXPECT_TRUE(IsUserAdministrator()) << "the Wine user is an administrator";
+    {
+        MembershipOverride check(MemberOnlyOfAdministrators);
+        EXPECT_TRUE(IsUserAdministrator());
+    }
+    {
+        MembershipOverride check(NotAMember);
+        EXPECT_FALSE(IsUserAdministrator());
+    }
+    {
+        MembershipOverride check(CheckFailsClaimingMember);
+        EXPECT_FALSE(IsUserAdministrator());
+    }
+}
+
+TEST_F(TrayWindowTest, HiddenWindowOfTheRegisteredClassIsFoundByName) {
+    HWND window = Create();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(FindWindowW(L"KalnixWndClass", L"KalnixWnd"), window);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & (WS_POPUP | WS_CHILD | WS_CAPTION), static_cast<LONG>(WS_POPUP));
+    EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    EXPECT_EQ(GetParent(window), nullptr);
+
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    ASSERT_TRUE(GetClassInfoExW(g_instance, L"KalnixWndClass", &windowClass));
+    EXPECT_EQ(windowClass.style, static_cast<UINT>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
+    EXPECT_EQ(windowClass.lpfnWndProc, TrayWindowProc);
+    EXPECT_NE(windowClass.hIcon, nullptr);
+    EXPECT_EQ(windowClass.hCursor, LoadCursorW(nullptr, IDC_ARROW));
+    EXPECT_EQ(windowClass.hbrBackground, nullptr);
+}
+
+TEST_F(TrayWindowTest, AdministratorGetsHourlyTimerAndAnImmediateFirstTick) {
+    HWND window = Create();
+    EXPECT_TRUE(shell_.Calls().empty()) << "the icon waits for the first tick";
+
+    MSG tick = {};
+    ASSERT_TRUE(PeekMessageW(&tick, window, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_EQ(tick.wParam, 1u);
+    EXPECT_EQ(tick.lParam, 0);
+    DispatchMessageW(&tick);
+    NOTIFYICONDATAW record = LastAdd();
+    EXPECT_EQ(record.hWnd, window);
+    EXPECT_EQ(std::wstring(record.szTip), L"Kalnix is enabled");
+
+    // Timers other than the two known ones are ignored.
+    shell_.Clear();
+    EXPECT_EQ(SendMessageW(window, WM_TIMER, 3, 0), 0);
+    EXPECT_TRUE(shell_.Calls().empty());
+
+    EXPECT_TRUE(KillTimer(window, 1)) << "protection timer armed";
+    EXPECT_FALSE(KillTimer(window, 2)) << "alarm timer not armed";
+}
+
+TEST_F(TrayWindowTest, NonAdministratorGetsDisabledIconAndNoTimer) {
+    MembershipOverride check(NotAMember);
+    HWND window = Create();
+    NOTIFYICONDATAW record = LastAdd();
+    EXPECT_EQ(shell_.Calls().size(), 2u);
+    EXPECT_EQ(record.hWnd, window) << "the window's own handle, before creation returned";
+    EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
+    EXPECT_EQ(std::wstring(record.szTip), kNotAdministratorTip);
+
+    MSG tick;
+    EXPECT_FALSE(PeekMessageW(&tick, window, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_FALSE(KillTimer(window, 1));
+
+    // After a shell restart the second line is gone.
+    shell_.Clear();
+    SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    record = LastAdd();
+    EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
+    EXPECT_EQ(std::wstring(record.szTip), L"Kalnix is disabled");
+}
+
+TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainInItsLastState) {
+    HWND window = Create();
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    const struct { int shown; UINT icon; const wchar_t* tip; } rows[] = {
+        {1, IDI_TRAY_DISABLED, L"Kalnix is disabled"},
+        {0, IDI_TRAY_ENABLED, L"Kalnix is enabled"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown);
+        UpdateTrayIcon(window, row.shown, nullptr);
+        shell_.Clear();
+        EXPECT_EQ(SendMessageW(window, taskbarCreated, 0, 0), 0);
+        EXPECT_EQ(shell_.Calls().size(), 2u);
+        NOTIFYICONDATAW record = LastAdd();
+        EXPECT_EQ(record.hWnd, window);
+        EXPECT_EQ(record.hIcon, TrayIcon(row.icon));
+        EXPECT_EQ(std::wstring(record.szTip), row.tip);
+    }
+}
+
+TEST_F(TrayWindowTest, SystemCloseOnlyHidesAndOtherCommandsDoNothing) {
+    HWND window = Create();
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(IsWindowVisible(window));
+    // SC_CLOSE with low bits set would close the window under default processing.
+    const WPARAM ignored[] = {SC_MINIMIZE, SC_MAXIMIZE, SC_CLOSE | 2, 0};
+    for (WPARAM command : ignored) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, command, 0), 0);
+        ASSERT_TRUE(IsWindow(window));
+        EXPECT_TRUE(IsWindowVisible(window));
+        EXPECT_FALSE(IsIconic(window));
+        EXPECT_FALSE(IsZoomed(window));
+    }
+    EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0), 1);
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_TRUE(shell_.Calls().empty()) << "the icon stays";
+}
+
+TEST_F(TrayWindowTest, DoubleClickOpensStatusDialogOnlyForAnAdministrator) {
+    HWND window = Create();
+    const struct { LPARAM lParam; bool administrator; int dialogs; const char* name; } rows[] = {
+        {WM_LBUTTONDBLCLK, true, 1, "double-click"},
+        {MAKELPARAM(WM_LBUTTONDBLCLK, 1), true, 1, "double-click, icon id in high word"},
+        {MAKELPARAM(WM_LBUTTONDBLCLK, 0xFFFF), true, 1, "double-click, any high word"},
+        {WM_LBUTTONDOWN, true, 0, "single click"},
+        {WM_LBUTTONUP, true, 0, "button up"},
+        {WM_RBUTTONDBLCLK, true, 0, "right double-click"},
+        {MAKELPARAM(0, WM_LBUTTONDBLCLK), true, 0, "double-click in the high word only"},
+        {WM_LBUTTONDBLCLK, false, 0, "double-click by a non-administrator"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MembershipOverride check(row.administrator ? MemberOnlyOfAdministrators : NotAMember);
+        DialogCatcher dialogs;
+        EXPECT_EQ(SendMessageW(window, WM_USER + 1, 1, row.lParam), 0);
+        EXPECT_EQ(dialogs.Count(), row.dialogs);
+        if (row.dialogs) {
+            EXPECT_EQ(dialogs.Owner(), window);
+        }
+    }
+}
+
+TEST_F(TrayWindowTest, DestroyMessageStopsTimersRemovesIconAndQuitsWithZero) {
+    HWND window = Create();
+    SetTimer(window, 2, 100000, nullptr);
+    shell_.Clear();
+    // Sent directly, as the installer does: the window itself lives on.
+    EXPECT_EQ(SendMessageW(window, WM_DESTROY, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(KillTimer(window, 1));
+    EXPECT_FALSE(KillTimer(window, 2));
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(shell_.Calls()[0].record.hWnd, window);
+    EXPECT_EQ(shell_.Calls()[0].record.uID, 1u);
+    MSG quit;
+    ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+}
+
+TEST_F(TrayWindowTest, CloseMessageDestroysTheWindowThroughDefaultProcessing) {
+    HWND window = Create();
+    shell_.Clear();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_DELETE));
+    MSG quit;
+    ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+}
+
+}  // namespace
