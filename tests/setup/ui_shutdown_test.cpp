@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "ca_library.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr DWORD kExitWaitMs = 5000;
+
+HWND TrayWindow() { return FindWindowW(L"KalnixWndClass", L"KalnixWnd"); }
+
+// A started process, ended by the test if it is still running at the end.
+class ChildProcess {
+public:
+    explicit ChildProcess(std::wstring commandLine) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                           &startup, &info)) {
+            CloseHandle(info.hThread);
+            process_ = info.hProcess;
+        }
+    }
+    ~ChildProcess() {
+        if (!process_) return;
+        Kill();
+        CloseHandle(process_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    void Kill() const {
+        if (WaitForSingleObject(process_, 0) != WAIT_TIMEOUT) return;
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+    }
+    bool WaitForExit(DWORD timeoutMs) const { return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_, &code);
+        return code;
+    }
+
+private:
+    HANDLE process_ = nullptr;
+};
+
+std::wstring StandInCommand(const wchar_t* mode) {
+    return L"\"" + std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\stand_in_tray.exe\" " + mode;
+}
+
+class UiShutdownTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OpenLogGateFor(L"diagnostic");
+        ASSERT_TRUE(library_.Loaded());
+        ASSERT_EQ(TrayWindow(), nullptr) << "a tray window is left from elsewhere";
+    }
+    void TearDown() override { RemoveFile(LogPathBesideExecutable()); }
+
+    // Calls the export and returns its result and how long it took.
+    int TimedTerminate(DWORD* elapsedMs) {
+        DWORD start = GetTickCount();
+        int result = library_.TerminateUIProcess();
+        *elapsedMs = GetTickCount() - start;
+        return result;
+    }
+
+    CaLibrary library_{L"diagnostic"};
+};
+
+TEST_F(UiShutdownTest, NoTrayWindowGivesFalseAndWritesNothing) {
+    DWORD elapsed = 0;
+    EXPECT_EQ(TimedTerminate(&elapsed), 0);
+    EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
+}
+
+// Kalnix.exe leaves through its own WM_DESTROY handling: the flags are restored (its log
+// shows it) and the process ends with 0 before the library's wait runs out.
+TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
+    std::wstring directory = MakeScratchDirectory(L"ui-shutdown");
+    std::wstring exe = directory + L"\\Kalnix.exe";
+    ASSERT_TRUE(CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", exe));
+    SetSettingDword(L"EnableLogging", 1);  // Kalnix.exe's own log, in the scratch folder
+    SetSettingDword(L"Action", 2);
+    SetSettingDword(L"PowerSettings1", 3);
+    SetSettingDword(L"PowerSettings2", 3);
+
+    ChildProcess kalnix(L"\"" + exe + L"\"");
+    ASSERT_TRUE(kalnix.Started());
+    ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 20000));
+    DWORD elapsed = 0;
+    EXPECT_EQ(TimedTerminate(&elapsed), 1);
+    ASSERT_TRUE(kalnix.WaitForExit(10000));
+    EXPECT_EQ(kalnix.ExitCode(), 0u);
+    EXPECT_LT(elapsed, kExitWaitMs - 500) << "the library waited its full time: the process was terminated";
+    EXPECT_NE(ReadFileBytes(directory + L"\\Kalnix.log").find("Entering RestorePowerSettings\r\n"), std::string::npos);
+    EXPECT_EQ(TrayWindow(), nullptr);
+    EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
+}
+
+TEST_F(UiShutdownTest, WindowThatStaysIsTerminatedWithZeroAfterTheWait) {
+    HANDLE destroyed = CreateEventW(nullptr, TRUE, FALSE, L"KalnixStandInDestroyed");
+    ChildProcess standIn(StandInCommand(L"--stays"));
+    ASSERT_TRUE(standIn.Started());
+    ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 10000));
+    DWORD elapsed = 0;
+    EXPECT_EQ(TimedTerminate(&elapsed), 1);
+    EXPECT_EQ(WaitForSingleObject(destroyed, 0), WAIT_OBJECT_0) << "WM_DESTROY did not reach the window";
+    EXPECT_TRUE(standIn.WaitForExit(0));
+    EXPECT_EQ(standIn.ExitCode(), 0u);
+    EXPECT_GE(elapsed, kExitWaitMs - 100);
+    CloseHandle(destroyed);
+}
+
+struct TerminateCall {
+    const CaLibrary* library;
+    int result;
+};
+
+DWORD WINAPI CallTerminate(void* parameter) {
+    auto call = static_cast<TerminateCall*>(parameter);
+    call->result = call->library->TerminateUIProcess();
+    return 0;
+}
+
+// The send is bounded: a window whose thread never answers cannot hold the setup program.
+TEST_F(UiShutdownTest, WindowThatNeverAnswersDoesNotHangTheCaller) {
+    ChildProcess standIn(StandInCommand(L"--hung"));
+    ASSERT_TRUE(standIn.Started());
+    ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 10000));
+    TerminateCall call = {&library_, -1};
+    HANDLE thread = CreateThread(nullptr, 0, CallTerminate, &call, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    bool returned = WaitForSingleObject(thread, 30000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(returned);
+    if (!returned) {
+        // Free the blocked call by ending its target, so the test program can finish.
+        standIn.Kill();
+        WaitForSingleObject(thread, 30000);
+    }
+    CloseHandle(thread);
+    EXPECT_EQ(call.result, 1);
+    EXPECT_TRUE(standIn.WaitForExit(0));
+    EXPECT_EQ(standIn.ExitCode(), 0u);
+}
+
+}  // namespace
