@@ -14,19 +14,35 @@ namespace {
 
 std::atomic<DWORD> g_modalThread{0};
 
+// Without a window manager on the test display, Wine waits 2 s for each hidden top-level
+// window to be withdrawn; unmanaged windows are hidden at once. Set before the display
+// driver loads, for this program only.
+struct UnmanagedWindows {
+    UnmanagedWindows() {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\app_dialog_tests.exe\\X11 Driver", 0,
+                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+        if (!key) return;
+        RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"), 2 * sizeof(wchar_t));
+        RegCloseKey(key);
+    }
+} g_unmanagedWindows;
+
 bool HasClass(HWND window, const wchar_t* className) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
     return lstrcmpiW(name, className) == 0;
 }
 
+BOOL CALLBACK CollectVisibleDialog(HWND window, LPARAM list) {
+    if (HasClass(window, L"#32770") && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> VisibleDialogs() {
     std::vector<HWND> found;
-    EnumThreadWindows(g_modalThread, [](HWND window, LPARAM list) -> BOOL {
-        if (HasClass(window, L"#32770") && IsWindowVisible(window))
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(g_modalThread, CollectVisibleDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -95,7 +111,8 @@ std::wstring VisibleChildTexts(HWND parent, const wchar_t* className) {
 }
 
 void PostKey(HWND target, UINT virtualKey) {
-    GUITHREADINFO info = {sizeof(info)};
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
     if (GetGUIThreadInfo(g_modalThread, &info) && info.hwndFocus) target = info.hwndFocus;
     PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
     PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);

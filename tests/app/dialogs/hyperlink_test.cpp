@@ -1,5 +1,6 @@
 #include "dialog_driver.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/app_state.h"
@@ -148,6 +149,9 @@ TEST_F(HyperlinkTest, DestroyLeavesNoPropertiesAndDeletesOnlyTheUnderlinedFonts)
     std::vector<HANDLE> underlines;
     for (HWND link : links_) underlines.push_back(Prop(link, kLinkUnderlineFontProp));
     SendMessageW(links_[0], WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));  // destroyed while hovered
+    std::vector<HWND> windows = {dialog_};
+    for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) windows.push_back(child);
+    EXPECT_EQ(windows.size(), 9u);
 
     g_destroyed.clear();
     g_propsLeft = 0;
@@ -155,7 +159,8 @@ TEST_F(HyperlinkTest, DestroyLeavesNoPropertiesAndDeletesOnlyTheUnderlinedFonts)
     DestroyWindow(dialog_);
     UnhookWindowsHookEx(hook);
 
-    EXPECT_EQ(g_destroyed.size(), 9u);  // the dialog, its seven statics and its button
+    // Every window of the dialog was looked at.
+    for (HWND window : windows) EXPECT_NE(std::find(g_destroyed.begin(), g_destroyed.end(), window), g_destroyed.end());
     EXPECT_EQ(g_propsLeft, 0);
     for (HANDLE font : underlines) EXPECT_EQ(GetObjectType(font), 0u);
     EXPECT_EQ(GetObjectType(GetStockObject(SYSTEM_FONT)), static_cast<DWORD>(OBJ_FONT));

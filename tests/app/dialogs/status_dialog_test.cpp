@@ -142,7 +142,11 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
 // bottom row opaque blue.
 HBITMAP CreateTestLogo() {
     BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 3, 2, 1, 32, BI_RGB};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = 3;
+    info.bmiHeader.biHeight = 2;  // bottom-up, as the logo's DIB section
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     const DWORD pixels[6] = {0xFF0000FF, 0xFF0000FF, 0xFF0000FF,    // bottom-up: last row first
@@ -164,17 +168,19 @@ TEST_F(StatusDialogTest, LogoIsBlendedAtItsPlaceAndAbsentLogosLeaveTheBackground
     for (const Case& c : cases) {
         g_logoRecord = c.record;
         Run([&](HWND dialog) {
-            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+            // Painted on the dialog's thread before the message returns.
+            InvalidateRect(dialog, nullptr, TRUE);
+            SendMessageW(dialog, WM_PAINT, 0, 0);
             HDC dc = GetDC(dialog);
             COLORREF background = GetPixel(dc, 10, 5);
-            auto near = [](COLORREF a, COLORREF b) {
+            auto alike = [](COLORREF a, COLORREF b) {
                 return abs(GetRValue(a) - GetRValue(b)) <= 2 && abs(GetGValue(a) - GetGValue(b)) <= 2 &&
                        abs(GetBValue(a) - GetBValue(b)) <= 2;
             };
             COLORREF half = RGB(128 + GetRValue(background) * 127 / 255, GetGValue(background) * 127 / 255,
                                 GetBValue(background) * 127 / 255);
             EXPECT_EQ(GetPixel(dc, 0, kLogoTop), c.drawn ? RGB(255, 0, 0) : background);
-            EXPECT_TRUE(near(GetPixel(dc, 1, kLogoTop), c.drawn ? half : background));
+            EXPECT_TRUE(alike(GetPixel(dc, 1, kLogoTop), c.drawn ? half : background));
             EXPECT_EQ(GetPixel(dc, 2, kLogoTop), background);
             EXPECT_EQ(GetPixel(dc, 0, kLogoTop + 1), c.drawn ? RGB(0, 0, 255) : background);
             EXPECT_EQ(GetPixel(dc, 0, kLogoTop - 1), background);
