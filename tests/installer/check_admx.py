@@ -1,0 +1,55 @@
+"""The Group Policy template: both files well-formed, and its policies name exactly the four
+settings of HKLM\\Software\\Kalnix with their ranges; every text it refers to exists."""
+import re
+import sys
+import xml.etree.ElementTree as ET
+
+NS = {"p": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+
+
+admx = ET.parse(sys.argv[1]).getroot()
+adml = ET.parse(sys.argv[2]).getroot()
+
+policies = admx.findall("p:policies/p:policy", NS)
+values = {}
+for policy in policies:
+    check(policy.get("class") == "Machine", f"{policy.get('name')}: class {policy.get('class')}")
+    check(policy.get("key") == "Software\\Kalnix", f"{policy.get('name')}: key {policy.get('key')}")
+    named = [policy.get("valueName")] + [e.get("valueName") for e in policy.iter() if e.get("valueName")]
+    for name in filter(None, named):
+        values.setdefault(name, policy)
+check(sorted(values) == ["Action", "AlarmTime", "EnableLogging", "HideTrayIcon"], f"values named: {sorted(values)}")
+
+action = admx.find("p:policies/p:policy[@name='Action']/p:elements/p:enum", NS)
+check(action is not None and action.get("valueName") == "Action", "Action is not an enum of value Action")
+if action is not None:
+    items = sorted(int(d.get("value")) for d in action.findall("p:item/p:value/p:decimal", NS))
+    check(items == [1, 2], f"Action items {items}")
+
+alarm = admx.find("p:policies/p:policy[@name='AlarmTime']/p:elements/p:decimal", NS)
+check(alarm is not None and (alarm.get("minValue"), alarm.get("maxValue")) == ("5", "60"), "AlarmTime is not 5 to 60")
+
+for name in ("EnableLogging", "HideTrayIcon"):
+    policy = values.get(name)
+    on = policy.find("p:enabledValue/p:decimal", NS) if policy is not None else None
+    off = policy.find("p:disabledValue/p:decimal", NS) if policy is not None else None
+    check(on is not None and on.get("value") == "1" and off is not None and off.get("value") == "0",
+          f"{name} is not 1 when enabled and 0 when disabled")
+
+strings = {s.get("id") for s in adml.findall("p:resources/p:stringTable/p:string", NS)}
+presentations = {p.get("id") for p in adml.findall("p:resources/p:presentationTable/p:presentation", NS)}
+text = open(sys.argv[1], encoding="utf-8").read()
+for ref in re.findall(r"\$\(string\.([^)]+)\)", text):
+    check(ref in strings, f"string {ref} missing from the ADML")
+for ref in re.findall(r"\$\(presentation\.([^)]+)\)", text):
+    check(ref in presentations, f"presentation {ref} missing from the ADML")
+
+for failure in failures:
+    print("FAIL:", failure)
+sys.exit(1 if failures else 0)

@@ -1,0 +1,287 @@
+// KalnixSetup.exe and its uninstaller, run silently as a fleet would. Each test runs in a
+// fresh copy of a pristine Wine prefix (fresh-prefix.sh) whose system32 holds the stand-in
+// power profile library, so this program, the setup program, Kalnix.exe and the uninstaller
+// all see the same global power policy.
+#include <windows.h>
+#include <powrprof.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/lid_driver.h"
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalnix";
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::wstring InstallDir() {
+    wchar_t buffer[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles", buffer, MAX_PATH);
+    return std::wstring(buffer) + L"\\Kalnix";
+}
+
+std::wstring SystemPath(const wchar_t* tail) {
+    wchar_t buffer[MAX_PATH] = {};
+    GetSystemDirectoryW(buffer, MAX_PATH);
+    return std::wstring(buffer) + tail;
+}
+
+DWORD RunSetup(const wchar_t* program, const std::wstring& options) {
+    return RunAndWait(L"\"" + std::wstring(program) + L"\" " + options, 120000);
+}
+DWORD RunSetup(const std::wstring& options) { return RunSetup(KALNIX_BIN_DIR_W L"\\KalnixSetup.exe", options); }
+DWORD RunSetupWithDriver(const std::wstring& options) {
+    return RunSetup(KALNIX_TEST_BIN_DIR_W L"\\KalnixSetupWithDriver.exe", options);
+}
+
+// The uninstaller hands over to a temporary copy of itself and returns at once; removing the
+// install folder is its last file step, the Apps & Features entry its very last.
+bool RunUninstallAndWait() {
+    if (RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S", 30000) != 0) return false;
+    return WaitUntil([] {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return false;
+        }
+        return !FileExists(InstallDir());
+    }, 60000);
+}
+
+std::wstring ReadString(HKEY root, const wchar_t* key, const wchar_t* value) {
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer);
+    if (RegGetValueW(root, key, value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buffer, &size) != ERROR_SUCCESS) return L"<missing>";
+    return buffer;
+}
+
+DWORD ReadDword(HKEY root, const wchar_t* key, const wchar_t* value) {
+    DWORD data = 0xDEADBEEF, size = sizeof(data);
+    RegGetValueW(root, key, value, RRF_RT_REG_DWORD, nullptr, &data, &size);
+    return data;
+}
+
+bool KeyExists(const wchar_t* key) {
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+struct LidFlags {
+    DWORD ac, dc;
+    bool operator==(const LidFlags& o) const { return ac == o.ac && dc == o.dc; }
+};
+
+LidFlags ReadLidFlags() {
+    GLOBAL_POWER_POLICY policy = {};
+    if (!ReadGlobalPwrPolicy(&policy)) return {0xDEADBEEF, 0xDEADBEEF};
+    return {policy.user.LidCloseAc.Flags, policy.user.LidCloseDc.Flags};
+}
+
+void WriteLidFlags(LidFlags flags) {
+    GLOBAL_POWER_POLICY policy = {};
+    ASSERT_TRUE(ReadGlobalPwrPolicy(&policy));
+    policy.user.LidCloseAc.Flags = flags.ac;
+    policy.user.LidCloseDc.Flags = flags.dc;
+    ASSERT_TRUE(WriteGlobalPwrPolicy(&policy));
+}
+
+// The user's own flags before installation, and what automatic protection makes of them.
+const LidFlags kUserFlags = {POWER_ACTION_QUERY_ALLOWED | POWER_ACTION_UI_ALLOWED, POWER_ACTION_QUERY_ALLOWED};
+const LidFlags kForcedFlags = {0x80000004, 0x80000004};
+
+HWND FindKalnixWindow() { return FindWindowW(L"KalnixWndClass", L"KalnixWnd"); }
+
+std::vector<DWORD> KalnixProcesses() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (lstrcmpiW(entry.szExeFile, L"Kalnix.exe") == 0) ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+std::wstring ImageOfWindow(HWND window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (!process) return L"";
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameW(process, 0, path, &size);
+    CloseHandle(process);
+    return path;
+}
+
+bool TaskRegistered() { return FileExists(SystemPath(L"\\Tasks\\Kalnix")); }
+
+// SERVICE_RUNNING, SERVICE_STOPPED, ..., or 0 when there is no service "Kalnix".
+DWORD ServiceState() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return 0;
+    DWORD state = 0;
+    if (SC_HANDLE service = OpenServiceW(manager, L"Kalnix", SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS status = {};
+        if (QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return state;
+}
+
+bool SetupLogHas(const char* line) {
+    return ReadFileBytes(InstallDir() + L"\\KalnixSetup.log").find(line) != std::string::npos;
+}
+
+void ExpectKalnixRunningFromInstallDir() {
+    ASSERT_TRUE(WaitUntil([] { return FindKalnixWindow() != nullptr; }, 15000));
+    EXPECT_EQ(0, lstrcmpiW(ImageOfWindow(FindKalnixWindow()).c_str(), (InstallDir() + L"\\Kalnix.exe").c_str()));
+}
+
+void ExpectNothingInstalled() {
+    EXPECT_FALSE(FileExists(InstallDir()));
+    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_EQ(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
+    EXPECT_FALSE(TaskRegistered());
+    EXPECT_EQ(0u, ServiceState());
+    EXPECT_EQ(nullptr, FindKalnixWindow());
+    EXPECT_TRUE(KalnixProcesses().empty());
+}
+
+TEST(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix) {
+    WriteLidFlags(kUserFlags);
+    ASSERT_EQ(0u, RunSetup(L"/S /MODE=2 /ALARMTIME=60"));
+
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Uninstall.exe"));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(60u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_EQ(0u, GetSettingDword(L"EnableLogging", 99));
+    EXPECT_EQ(0u, GetSettingDword(L"HideTrayIcon", 99));
+    EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
+    EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+    // Wine's Task Scheduler registers the task; the Run value is the fallback when it does not.
+    std::wstring run = ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix");
+    EXPECT_TRUE(TaskRegistered() || run == L"\"" + InstallDir() + L"\\Kalnix.exe\"") << run;
+    EXPECT_FALSE(TaskRegistered() && run != L"<missing>") << "both ways would start Kalnix twice";
+    ExpectKalnixRunningFromInstallDir();
+    EXPECT_TRUE(ReadLidFlags() == kUserFlags) << "the lid alarm leaves the flags alone";
+
+    EXPECT_EQ(L"Kalnix", ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"));
+    EXPECT_EQ(L"1.0.0.0", ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"));
+    EXPECT_NE(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"));
+    EXPECT_EQ(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S",
+              ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"));
+    EXPECT_EQ(InstallDir(), ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"));
+    DWORD size = ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize");
+    EXPECT_TRUE(size > 0 && size < 100000) << size;
+
+    EXPECT_EQ(0u, ServiceState()) << "no driver in this setup program";
+    EXPECT_TRUE(SetupLogHas("driver step skipped"));
+    EXPECT_TRUE(SetupLogHas("SavePowerSettings: lid-close flags saved."));
+    EXPECT_TRUE(SetupLogHas("Installation complete."));
+}
+
+TEST(SilentInstall, WithTheDriverRunsTheServiceAndKalnixHearsTheLidUninstallRemovesIt) {
+    WriteLidFlags(kUserFlags);
+    ASSERT_EQ(0u, RunSetupWithDriver(L"/S"));
+
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState());
+    EXPECT_TRUE(FileExists(SystemPath(L"\\drivers\\kalnix.sys")));
+    EXPECT_EQ(L"\\SystemRoot\\System32\\drivers\\kalnix.sys",
+              ReadString(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\Kalnix", L"ImagePath"));
+    ExpectKalnixRunningFromInstallDir();
+    ASSERT_TRUE(WaitForLidRequestCount(1, 1, 10000)) << "Kalnix opened the driver and told it of the forcing";
+    ASSERT_TRUE(ResetLidRequestCounts());
+    ASSERT_TRUE(SetSimulatedLid(true));
+    EXPECT_TRUE(WaitForLidRequestCount(3, 1, 5000)) << "Kalnix's lid monitor woke on the closing";
+    ASSERT_TRUE(SetSimulatedLid(false));
+    EXPECT_TRUE(WaitForLidRequestCount(3, 2, 5000)) << "and on the opening";
+    EXPECT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
+
+    // Ended without its own teardown, Kalnix leaves the flags forced: only the uninstaller
+    // can put them back now.
+    for (DWORD id : KalnixProcesses()) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        ASSERT_NE(nullptr, process);
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    ASSERT_TRUE(ReadLidFlags() == kForcedFlags);
+    ASSERT_TRUE(RunUninstallAndWait());
+    EXPECT_TRUE(ReadLidFlags() == kUserFlags);
+    EXPECT_TRUE(WaitUntil([] { return ServiceState() == 0; }, 10000));
+    EXPECT_FALSE(IsSimulatedLidDriverLoaded());
+    EXPECT_FALSE(FileExists(SystemPath(L"\\drivers\\kalnix.sys")));
+}
+
+TEST(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndLeavesOneKalnix) {
+    ASSERT_EQ(0u, RunSetup(L"/S"));
+    EXPECT_EQ(1u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(15u, GetSettingDword(L"AlarmTime", 0));
+    ExpectKalnixRunningFromInstallDir();
+    DWORD firstId = 0;
+    GetWindowThreadProcessId(FindKalnixWindow(), &firstId);
+
+    SetSettingDword(L"Action", 2);
+    SetSettingDword(L"AlarmTime", 33);
+    SetSettingDword(L"EnableLogging", 1);
+    SetSettingDword(L"HideTrayIcon", 1);
+    ASSERT_EQ(0u, RunSetup(L"/S"));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_EQ(1u, GetSettingDword(L"EnableLogging", 0));
+    EXPECT_EQ(1u, GetSettingDword(L"HideTrayIcon", 0));
+    ExpectKalnixRunningFromInstallDir();
+    DWORD secondId = 0;
+    GetWindowThreadProcessId(FindKalnixWindow(), &secondId);
+    EXPECT_NE(firstId, secondId) << "the running Kalnix was replaced";
+    EXPECT_TRUE(WaitUntil([] { return KalnixProcesses().size() == 1; }, 10000)) << KalnixProcesses().size();
+
+    // An option on the command line is the administrator's explicit choice: it wins.
+    ASSERT_EQ(0u, RunSetup(L"/S /ALARMTIME=5"));
+    EXPECT_EQ(5u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    ExpectKalnixRunningFromInstallDir();
+    EXPECT_TRUE(WaitUntil([] { return KalnixProcesses().size() == 1; }, 10000)) << KalnixProcesses().size();
+}
+
+TEST(SilentUninstall, EndsKalnixPutsTheFlagsBackAndRemovesEverything) {
+    WriteLidFlags(kUserFlags);
+    ASSERT_EQ(0u, RunSetup(L"/S /MODE=1"));
+    ExpectKalnixRunningFromInstallDir();
+    ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
+
+    ASSERT_TRUE(RunUninstallAndWait());
+    EXPECT_TRUE(WaitUntil([] { return KalnixProcesses().empty(); }, 10000));
+    EXPECT_TRUE(ReadLidFlags() == kUserFlags);
+    ExpectNothingInstalled();
+}
+
+// Each of these is refused before anything changes.
+TEST(BadOptions, AreRefusedWithExitCode2AndNothingChanged) {
+    WriteLidFlags(kUserFlags);
+    const wchar_t* cases[] = {
+        L"/S /ALARMTIME=4",   L"/S /ALARMTIME=61", L"/S /ALARMTIME=0",  L"/S /ALARMTIME=",
+        L"/S /ALARMTIME=abc", L"/S /ALARMTIME=5x", L"/S /ALARMTIME=-5", L"/S /ALARMTIME=4294967301",
+        L"/S /MODE=0",        L"/S /MODE=3",       L"/S /MODE=",        L"/S /MODE=1 /ALARM=20",
+    };
+    for (const wchar_t* options : cases) {
+        EXPECT_EQ(2u, RunSetup(options)) << options;
+        ExpectNothingInstalled();
+    }
+    EXPECT_TRUE(ReadLidFlags() == kUserFlags);
+}
+
+}  // namespace
