@@ -6,7 +6,8 @@
 ;   OUTFILE            where to write the setup program            (default KalnixSetup.exe)
 ;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys)        (optional: not ours, so an input)
 ;
-; Exit codes of the setup program (the uninstaller uses 0, 1, 3 and 4 alike):
+; Exit codes of the setup program (the uninstaller uses 0, 1, 3 and 5 alike; started without
+; _?=<install folder> it hands over to a temporary copy of itself and returns 0 at once):
 ;   0  installed, every step succeeded
 ;   1  cancelled by the user
 ;   2  bad command-line option; nothing was changed
