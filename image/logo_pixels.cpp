@@ -6,6 +6,13 @@
 #include <emmintrin.h>
 #define KALNIX_HAVE_SSE2_CODE 1
 #define KALNIX_SSE2 __attribute__((target("sse2")))
+// Entry points realign the stack: 32-bit Windows promises only 4 bytes, and a spilled
+// SSE2 register needs 16.
+#if defined(__i386__)
+#define KALNIX_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define KALNIX_SSE2_ENTRY KALNIX_SSE2
+#endif
 #endif
 
 namespace {
@@ -46,7 +53,7 @@ KALNIX_SSE2 inline __m128i PremultiplyTwo(__m128i rgba16) {
     return _mm_srli_epi16(_mm_mulhi_epu16(product, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
-KALNIX_SSE2 void ConvertRgbaSse2(const uint8_t* src, uint8_t* dst, uint32_t width) {
+KALNIX_SSE2_ENTRY void ConvertRgbaSse2(const uint8_t* src, uint8_t* dst, uint32_t width) {
     const __m128i zero = _mm_setzero_si128();
     uint32_t x = 0;
     for (; x + 4 <= width; x += 4, src += 16, dst += 16) {

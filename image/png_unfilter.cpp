@@ -8,6 +8,13 @@
 #include <emmintrin.h>
 #define KALNIX_HAVE_SSE2_CODE 1
 #define KALNIX_SSE2 __attribute__((target("sse2")))
+// Entry points realign the stack: 32-bit Windows promises only 4 bytes, and a spilled
+// SSE2 register needs 16.
+#if defined(__i386__)
+#define KALNIX_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define KALNIX_SSE2_ENTRY KALNIX_SSE2
+#endif
 #endif
 
 namespace {
@@ -56,7 +63,7 @@ KALNIX_SSE2 inline void Store32(uint8_t* p, __m128i v) {
 
 // Sub is a running sum over pixels: a prefix sum inside each 16-byte block, then the
 // block's last pixel carried into the next.
-KALNIX_SSE2 void Sub4Sse2(uint8_t* cur, uint32_t n) {
+KALNIX_SSE2_ENTRY void Sub4Sse2(uint8_t* cur, uint32_t n) {
     __m128i carry = _mm_setzero_si128();
     uint32_t x = 0;
     for (; x + 16 <= n; x += 16) {
@@ -73,7 +80,7 @@ KALNIX_SSE2 void Sub4Sse2(uint8_t* cur, uint32_t n) {
     }
 }
 
-KALNIX_SSE2 void UpSse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
+KALNIX_SSE2_ENTRY void UpSse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
     uint32_t x = 0;
     for (; x + 16 <= n; x += 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + x));
@@ -83,7 +90,7 @@ KALNIX_SSE2 void UpSse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
     for (; x < n; ++x) cur[x] = static_cast<uint8_t>(cur[x] + prev[x]);
 }
 
-KALNIX_SSE2 void Average4Sse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
+KALNIX_SSE2_ENTRY void Average4Sse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
     const __m128i one = _mm_set1_epi8(1);
     __m128i left = _mm_setzero_si128();
     for (uint32_t x = 0; x < n; x += 4) {
@@ -106,7 +113,7 @@ KALNIX_SSE2 inline __m128i Select(__m128i mask, __m128i ifSet, __m128i ifClear) 
     return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
 }
 
-KALNIX_SSE2 void Paeth4Sse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
+KALNIX_SSE2_ENTRY void Paeth4Sse2(uint8_t* cur, const uint8_t* prev, uint32_t n) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i lowByte = _mm_set1_epi16(0xFF);
     __m128i a = zero;
