@@ -168,24 +168,34 @@ TEST_F(StatusDialogTest, LogoIsBlendedAtItsPlaceAndAbsentLogosLeaveTheBackground
     for (const Case& c : cases) {
         g_logoRecord = c.record;
         Run([&](HWND dialog) {
-            // Painted on the dialog's thread before the message returns.
-            InvalidateRect(dialog, nullptr, TRUE);
-            SendMessageW(dialog, WM_PAINT, 0, 0);
-            HDC dc = GetDC(dialog);
-            COLORREF background = GetPixel(dc, 10, 5);
+            // Background at (10, 5), then the logo's corners and the pixels around them.
+            const POINT spots[] = {{10, 5}, {0, kLogoTop}, {1, kLogoTop}, {2, kLogoTop}, {0, kLogoTop + 1},
+                                   {0, kLogoTop - 1}, {3, kLogoTop}};
+            COLORREF px[7] = {};
+            auto paintAndRead = [&] {
+                // Painted on the dialog's thread before the message returns; the first paint
+                // may still be overtaken by the window being mapped, hence the retries.
+                InvalidateRect(dialog, nullptr, TRUE);
+                SendMessageW(dialog, WM_PAINT, 0, 0);
+                HDC dc = GetDC(dialog);
+                for (int i = 0; i < 7; ++i) px[i] = GetPixel(dc, spots[i].x, spots[i].y);
+                ReleaseDC(dialog, dc);
+                return !c.drawn || px[1] == RGB(255, 0, 0);
+            };
+            WaitUntil(paintAndRead, 2000);
+            COLORREF background = px[0];
             auto alike = [](COLORREF a, COLORREF b) {
                 return abs(GetRValue(a) - GetRValue(b)) <= 2 && abs(GetGValue(a) - GetGValue(b)) <= 2 &&
                        abs(GetBValue(a) - GetBValue(b)) <= 2;
             };
             COLORREF half = RGB(128 + GetRValue(background) * 127 / 255, GetGValue(background) * 127 / 255,
                                 GetBValue(background) * 127 / 255);
-            EXPECT_EQ(GetPixel(dc, 0, kLogoTop), c.drawn ? RGB(255, 0, 0) : background);
-            EXPECT_TRUE(alike(GetPixel(dc, 1, kLogoTop), c.drawn ? half : background));
-            EXPECT_EQ(GetPixel(dc, 2, kLogoTop), background);
-            EXPECT_EQ(GetPixel(dc, 0, kLogoTop + 1), c.drawn ? RGB(0, 0, 255) : background);
-            EXPECT_EQ(GetPixel(dc, 0, kLogoTop - 1), background);
-            EXPECT_EQ(GetPixel(dc, 3, kLogoTop), background);
-            ReleaseDC(dialog, dc);
+            EXPECT_EQ(px[1], c.drawn ? RGB(255, 0, 0) : background);
+            EXPECT_TRUE(alike(px[2], c.drawn ? half : background));
+            EXPECT_EQ(px[3], background);
+            EXPECT_EQ(px[4], c.drawn ? RGB(0, 0, 255) : background);
+            EXPECT_EQ(px[5], background);
+            EXPECT_EQ(px[6], background);
             PostClick(dialog, IDCLOSE);
             EXPECT_TRUE(WaitUntilGone(dialog));
         });
