@@ -269,6 +269,38 @@ TEST(SilentUninstall, EndsKalnixPutsTheFlagsBackAndRemovesEverything) {
     ExpectNothingInstalled();
 }
 
+// Run as SYSTEM, the uninstaller cannot see the user's tray window; a Kalnix on another
+// desktop stands for that here.
+TEST(SilentUninstall, EndsAKalnixOfTheInstallFolderWhoseWindowItCannotSee) {
+    ASSERT_EQ(0u, RunSetup(L"/S"));
+    ExpectKalnixRunningFromInstallDir();
+    for (DWORD id : KalnixProcesses()) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        ASSERT_NE(nullptr, process);
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    HDESK desktop = CreateDesktopW(L"KalnixElsewhere", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(nullptr, desktop);
+    std::wstring line = L"\"" + InstallDir() + L"\\Kalnix.exe\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.lpDesktop = const_cast<wchar_t*>(L"KalnixElsewhere");
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    Sleep(2000);
+    ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(info.hProcess, 0)) << "Kalnix runs";
+    ASSERT_EQ(nullptr, FindKalnixWindow()) << "on a desktop this program cannot see";
+
+    ASSERT_TRUE(RunUninstallAndWait());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, 10000));
+    CloseHandle(info.hProcess);
+    CloseDesktop(desktop);
+    ExpectNothingInstalled();
+}
+
 // Each of these is refused before anything changes.
 TEST(BadOptions, AreRefusedWithExitCode2AndNothingChanged) {
     WriteLidFlags(kUserFlags);
