@@ -32,5 +32,5 @@ if [ -x "$build/png_fuzzer" ]; then
   grep -E "INITED|DONE|stat::(number_of_executed_units|new_units_added|peak_rss)" "$log"
 else
   echo "libFuzzer not available: running the mutation driver instead"
-  timeout $((seconds + 60)) "$build/png_fuzz_driver" $((seconds * 2000)) 1 "$seeds"
+  timeout $((seconds + 60)) "$build/png_fuzz_driver" $((seconds * 15000)) 1 "$seeds"
 fi
