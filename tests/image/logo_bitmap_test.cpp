@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "image/logo_bitmap.h"
 #include "png_writer.h"
