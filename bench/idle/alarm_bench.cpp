@@ -1,0 +1,78 @@
+// The lid alarm's timing on the real tray window and real window timers, observed through
+// the seam over Beep (Wine's Beep returns at once and makes no sound to measure).
+//   alarm_bench [AlarmTime seconds] [tones]
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/platform.h"
+#include "app/tray_window.h"
+
+namespace {
+
+LARGE_INTEGER g_frequency;
+std::vector<double> g_toneMs;
+
+double NowMs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000.0 / g_frequency.QuadPart;
+}
+
+BOOL WINAPI RecordTone(DWORD, DWORD) {
+    g_toneMs.push_back(NowMs());
+    return TRUE;
+}
+
+BOOL WINAPI AcceptIcon(DWORD, PNOTIFYICONDATAW) { return TRUE; }
+
+void PumpUntil(size_t tones, double deadlineMs) {
+    while (g_toneMs.size() < tones && NowMs() < deadlineMs) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+}
+
+void Row(const wchar_t* figure, double measured, double goal) {
+    wprintf(L"%-34ls %10.1f %10.1f %8.3f\n", figure, measured, goal, measured / goal);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    int delaySeconds = argc > 1 ? _wtoi(argv[1]) : 5;
+    size_t tones = argc > 2 ? static_cast<size_t>(_wtoi(argv[2])) : 11;
+    if (tones < 2) tones = 2;
+    QueryPerformanceFrequency(&g_frequency);
+    g_platform.beep = RecordTone;
+    g_platform.notifyIcon = AcceptIcon;
+    g_instance = GetModuleHandleW(nullptr);
+    g_protectionMode = 2;
+    g_alarmDelay = delaySeconds;
+    CreateTrayWindow();
+    if (!g_trayWindow) return 1;
+
+    PostMessageW(g_trayWindow, kLidStateMessage, 0, 0);  // lid closed, as the monitor posts it
+    double closed = NowMs();
+    PumpUntil(tones, closed + delaySeconds * 1000.0 + tones * 600.0 + 10000.0);
+    DestroyWindow(g_trayWindow);
+    if (g_toneMs.size() < tones) {
+        fwprintf(stderr, L"only %zu tones\n", g_toneMs.size());
+        return 1;
+    }
+
+    std::vector<double> periods;
+    for (size_t i = 1; i < g_toneMs.size(); ++i) periods.push_back(g_toneMs[i] - g_toneMs[i - 1]);
+    double sum = 0;
+    for (double p : periods) sum += p;
+    double worst = *std::max_element(periods.begin(), periods.end());
+    Row(L"lid closed to first tone, ms", g_toneMs[0] - closed, delaySeconds * 1000.0);
+    Row(L"tone period, mean ms", sum / periods.size(), 600);
+    Row(L"tone period, longest ms", worst, 600);
+    return 0;
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Idle cost of Kalnix.exe (mode 2, simulated lid driver, lid open) against a program that
+# only has a hidden window and a message loop, side by side under Wine; then the lid
+# alarm's timing through the seam over Beep.
+#   bench/idle/run-idle-bench.sh [BUILD_DIR]      (IDLE_SECONDS=60 ROUNDS=5 by default)
+# Needs a display (DISPLAY, or Xvfb :77 as the tests use). Uses its own Wine prefix in
+# BUILD_DIR/bench-prefix so a test run in the same tree is not disturbed.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+idle=${IDLE_SECONDS:-60}
+rounds=${ROUNDS:-5}
+export DISPLAY=${DISPLAY:-:77}
+export WINEPREFIX=$build/bench-prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+cmake --build "$build" --target Kalnix lidsim lidctl bench_baseline bench_launch bench_alarm >/dev/null
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i </dev/null >/dev/null 2>&1 || true
+  wineserver -w
+fi
+wineserver -p </dev/null >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+dir=$WINEPREFIX/drive_c/kalnixidlebench
+mkdir -p "$dir"
+cp "$build/bin/Kalnix.exe" "$dir/Kalnix.exe"
+cp "$build/bench/bench_baseline.exe" "$dir/BenchBaseline.exe"
+# Through a file, not a pipe: the started program inherits the output and would hold a pipe open.
+launch() {
+  wine "$build/bench/bench_launch.exe" "$@" </dev/null >"$dir/launch.out" 2>/dev/null || true
+  tr -d '\r' <"$dir/launch.out"
+}
+wine reg add 'HKLM\Software\Kalnix' /v Action /t REG_DWORD /d 2 /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Kalnix' /v AlarmTime /t REG_DWORD /d 60 /f >/dev/null 2>&1
+wine "$build/tests/bin/lidctl.exe" install "$(winepath -w "$build/tests/bin/lidsim.sys")" </dev/null
+wine "$build/tests/bin/lidctl.exe" open </dev/null
+
+KALNIX=("C:\\kalnixidlebench\\Kalnix.exe" KalnixWndClass KalnixWnd)
+BASE=("C:\\kalnixidlebench\\BenchBaseline.exe" BaselineWndClass BaselineWnd)
+
+# Linux pid of a Wine process by its executable name in the bench folder.
+linux_pid() { pgrep -n -f "kalnixidlebench.$1" || true; }
+voluntary() {  # sum over every thread of the process
+  local sum=0 n
+  for f in /proc/"$1"/task/*/status; do
+    n=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$f" 2>/dev/null || echo 0)
+    sum=$((sum + ${n:-0}))
+  done
+  echo "$sum"
+}
+threads() { ls /proc/"$1"/task | wc -l; }
+private_kib() { awk '/^Private_(Clean|Dirty)/ {s += $2} END {print s}' /proc/"$1"/smaps_rollup; }
+median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+# Start-up: process start to window existing, alternating, median of the rounds.
+: >"$dir/start-kalnix"; : >"$dir/start-base"
+for _ in $(seq "$rounds"); do
+  launch start "${KALNIX[@]}" >>"$dir/start-kalnix"; sleep 1; launch end KalnixWndClass KalnixWnd
+  launch start "${BASE[@]}" >>"$dir/start-base"; sleep 1; launch end BaselineWndClass BaselineWnd
+done
+start_k=$(median <"$dir/start-kalnix")
+start_b=$(median <"$dir/start-base")
+
+# Idle: both running side by side, lid open, no input.
+launch start "${KALNIX[@]}" >/dev/null
+launch start "${BASE[@]}" >/dev/null
+sleep 3  # start-up work (first protection tick, icon) is over
+pk=$(linux_pid Kalnix.exe); pb=$(linux_pid BenchBaseline.exe)
+[ -n "$pk" ] && [ -n "$pb" ] || { echo "cannot find the processes" >&2; exit 1; }
+mem_k=$(private_kib "$pk"); mem_b=$(private_kib "$pb")
+thr_k=$(threads "$pk"); thr_b=$(threads "$pb")
+v0k=$(voluntary "$pk"); v0b=$(voluntary "$pb")
+sleep "$idle"
+v1k=$(voluntary "$pk"); v1b=$(voluntary "$pb")
+launch end KalnixWndClass KalnixWnd
+launch end BaselineWndClass BaselineWnd
+wake_k=$((v1k - v0k)); wake_b=$((v1b - v0b))
+
+row() { awk -v f="$1" -v k="$2" -v b="$3" -v g="$4" \
+  'BEGIN {r = (b > 0) ? sprintf("%.3f", k / b) : "-"; printf "%-40s %12s %12s %8s  %s\n", f, k, b, r, g}'; }
+echo
+printf '%-40s %12s %12s %8s  %s\n' "figure" "Kalnix" "baseline" "ratio" "goal"
+row "voluntary context switches, ${idle} s idle" "$wake_k" "$wake_b" "no more than baseline"
+row "threads" "$thr_k" "$thr_b" ""
+row "private memory after start, KiB" "$mem_k" "$mem_b" "within 1024 KiB of baseline"
+row "start to window, ms (median of $rounds)" "$start_k" "$start_b" "ratio <= 1.2"
+awk -v k="$mem_k" -v b="$mem_b" 'BEGIN {printf "  private memory difference: %+d KiB\n", k - b}'
+
+echo
+printf '%-34s %10s %10s %8s\n' "alarm (AlarmTime 5, Beep seam)" "measured" "goal" "ratio"
+wine "$build/bench/bench_alarm.exe" 5 11 </dev/null 2>/dev/null | tr -d '\r'
