@@ -75,6 +75,8 @@ TEST(PngDecoder, PaethPredictorPicksNearestNeighbour) {
         {100, 200, 150, 150, "c nearest"},
         {255, 0, 255, 0, "b when pb wins"},
         {7, 7, 7, 7, "all equal"},
+        {0, 15, 5, 15, "tie between b and c goes to b"},
+        {5, 10, 0, 10, "b nearest"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PaethPredictor(c.a, c.b, c.c), c.expected) << c.shows;
