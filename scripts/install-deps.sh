@@ -13,6 +13,7 @@ packages=(
   googletest
   imagemagick python3
   zlib1g-dev libpng-dev libspng-dev libstb-dev valgrind
+  clang libclang-rt-dev
 )
 
 missing=()
