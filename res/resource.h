@@ -12,7 +12,7 @@
 #define IDC_WEBSITE_LINK      1004
 // The product website's host name, shown by the link and opened by it (8-bit here so the
 // resource compiler takes it; C++ widens it with L"" in front).
-#define KALNIX_WEBSITE_HOST   "www.kalnix.example"
+#define KALNIX_WEBSITE_HOST   "www.kalnix.test"
 #define IDC_CONFIGURE_LINK    1017
 // Settings dialog
 #define IDC_AUTO_PROTECT      1013

@@ -127,6 +127,23 @@ TEST_F(HyperlinkTest, HoverUnderlinesAndTakesTheMouseUntilThePointerLeaves) {
     }
 }
 
+TEST_F(HyperlinkTest, WebsiteAddressFitsItsLinkInBothFonts) {
+    HWND link = links_[0];
+    wchar_t text[64] = {};
+    GetWindowTextW(link, text, 64);
+    RECT client;
+    GetClientRect(link, &client);
+    HDC dc = GetDC(link);
+    for (const wchar_t* font : {kLinkOriginalFontProp, kLinkUnderlineFontProp}) {
+        HGDIOBJ previous = SelectObject(dc, Prop(link, font));
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+        EXPECT_LE(extent.cx, client.right) << testing::PrintToString(std::wstring(text));
+        SelectObject(dc, previous);
+    }
+    ReleaseDC(link, dc);
+}
+
 std::vector<HWND> g_destroyed;
 int g_propsLeft = 0;
 
