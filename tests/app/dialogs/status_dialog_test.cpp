@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/hyperlink.h"
 #include "app/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_window.h"
@@ -32,6 +33,9 @@ protected:
 TEST_F(StatusDialogTest, WebsiteLinkOpensTheAddressAndEscapeDoesNotClose) {
     Run([&](HWND dialog) {
         EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteAddress);
+        EXPECT_NE(GetPropW(dialog, kLinkOriginalProcProp), nullptr);
+        for (int link : {IDC_WEBSITE_LINK, IDC_CONFIGURE_LINK})
+            EXPECT_EQ(GetPropW(GetDlgItem(dialog, link), kLinkFromStaticProp), reinterpret_cast<HANDLE>(1));
         PostKey(dialog, VK_ESCAPE);
         PostLinkClick(dialog, IDC_WEBSITE_LINK);  // handled after the Escape key
         ASSERT_TRUE(WaitUntil([&] { return shell_.Count() == 1; }, 5000));
