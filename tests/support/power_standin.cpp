@@ -1,0 +1,97 @@
+#include "support/power_standin.h"
+
+namespace {
+
+const wchar_t kStandinKey[] = L"Software\\KalnixTest\\PowerProfile";
+
+HKEY OpenStandinKey() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kStandinKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = OpenStandinKey();
+    if (!key) return;
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void DeleteValue(const wchar_t* name) {
+    HKEY key = OpenStandinKey();
+    if (!key) return;
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+void ClearPowerStandin() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStandinKey); }
+
+void PresetPowerPolicy(const GLOBAL_POWER_POLICY& policy) {
+    SetValue(L"GlobalPolicy", REG_BINARY, &policy, sizeof(policy));
+}
+
+GLOBAL_POWER_POLICY ReadStandinPolicy(bool* present) {
+    GLOBAL_POWER_POLICY policy = {};
+    DWORD size = sizeof(policy);
+    bool found = RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, L"GlobalPolicy", RRF_RT_REG_BINARY, nullptr, &policy,
+                              &size) == ERROR_SUCCESS &&
+                 size == sizeof(policy);
+    if (!found) policy = {};
+    if (present) *present = found;
+    return policy;
+}
+
+GLOBAL_POWER_POLICY PatternedPowerPolicy(DWORD lidCloseAcFlags, DWORD lidCloseDcFlags) {
+    GLOBAL_POWER_POLICY policy;
+    BYTE* bytes = reinterpret_cast<BYTE*>(&policy);
+    for (size_t i = 0; i < sizeof(policy); ++i) bytes[i] = static_cast<BYTE>(i * 7 + 1);
+    policy.user.LidCloseAc.Flags = lidCloseAcFlags;
+    policy.user.LidCloseDc.Flags = lidCloseDcFlags;
+    return policy;
+}
+
+void FailPowerCall(const wchar_t* function, DWORD code) {
+    std::wstring name = std::wstring(L"Fail") + function;
+    if (code)
+        SetValue(name.c_str(), REG_DWORD, &code, sizeof(code));
+    else
+        DeleteValue(name.c_str());
+}
+
+void SetStandinActiveScheme(UINT index) {
+    DWORD value = index;
+    SetValue(L"ActiveScheme", REG_DWORD, &value, sizeof(value));
+}
+
+UINT StandinActiveScheme() {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, L"ActiveScheme", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        return 0;
+    return value;
+}
+
+std::vector<std::wstring> PowerCallLog() {
+    std::vector<std::wstring> calls;
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, L"Calls", RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return calls;
+    std::wstring buffer(size / sizeof(wchar_t) + 2, L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, L"Calls", RRF_RT_REG_MULTI_SZ, nullptr, &buffer[0], &size) !=
+        ERROR_SUCCESS)
+        return calls;
+    for (const wchar_t* entry = buffer.c_str(); *entry; entry += wcslen(entry) + 1) calls.emplace_back(entry);
+    return calls;
+}
+
+void ClearPowerCallLog() { DeleteValue(L"Calls"); }
+
+bool CopyPowerStandinTo(const std::wstring& directory) {
+    std::wstring from = std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\powrprof.dll";
+    return CopyFileW(from.c_str(), (directory + L"\\powrprof.dll").c_str(), FALSE) != FALSE;
+}

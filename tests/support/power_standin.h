@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+#include <powrprof.h>
+
+#include <string>
+#include <vector>
+
+// The stand-in powrprof.dll built into tests/bin. Its state lives in the test prefix's registry
+// (HKLM\Software\KalnixTest\PowerProfile), shared by every process of the prefix.
+
+// Forgets the policy, the scheme, the failures and the call log. Without a preset policy
+// ReadGlobalPwrPolicy fails with error 2, like Wine's own library.
+void ClearPowerStandin();
+void PresetPowerPolicy(const GLOBAL_POWER_POLICY& policy);
+// The stored policy; all zero (and *present false) when none is stored.
+GLOBAL_POWER_POLICY ReadStandinPolicy(bool* present = nullptr);
+// A policy whose every byte differs from its neighbours', with the given lid-close flags, so
+// that a change to any other member shows.
+GLOBAL_POWER_POLICY PatternedPowerPolicy(DWORD lidCloseAcFlags, DWORD lidCloseDcFlags);
+
+// Makes `function` ("ReadGlobalPwrPolicy", "WriteGlobalPwrPolicy", "GetActivePwrScheme",
+// "SetActivePwrScheme") fail with last error `code`; 0 lets it succeed again.
+void FailPowerCall(const wchar_t* function, DWORD code);
+void SetStandinActiveScheme(UINT index);
+UINT StandinActiveScheme();
+
+// Calls made so far, in order: the function's name, and for SetActivePwrScheme its index
+// ("SetActivePwrScheme 3"), followed by " with policies" when a policy pointer was passed.
+std::vector<std::wstring> PowerCallLog();
+void ClearPowerCallLog();
+
+// Copies the stand-in beside a program that runs from `directory` (for example a copy of
+// Kalnix.exe), since Wine looks for the native library in the program's own directory.
+bool CopyPowerStandinTo(const std::wstring& directory);
