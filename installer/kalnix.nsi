@@ -110,8 +110,10 @@ Var Warnings       ; count of failed non-fatal steps
 !macroend
 !define CallCa "!insertmacro CallCa"
 
+; The text goes through $1: quotation marks inside it would end the System plugin's own.
 !macro CallCaWithText symbol text
-  System::Call '$CaDll::${symbol}(w "${text}") i .r0'
+  StrCpy $1 `${text}`
+  System::Call '$CaDll::${symbol}(w r1) i .r0'
   IntOp $0 $0 & 0xFF
 !macroend
 !define CallCaWithText "!insertmacro CallCaWithText"

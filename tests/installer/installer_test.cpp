@@ -192,6 +192,26 @@ TEST(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix) 
     EXPECT_TRUE(SetupLogHas("Installation complete."));
 }
 
+TEST(SilentInstall, FallsBackToTheRunValueWhenTheTaskIsNotRegistered) {
+    ASSERT_TRUE(CopyFileW(KALNIX_TEST_BIN_DIR_W L"\\installer_inert_tool.exe", SystemPath(L"\\schtasks.exe").c_str(), FALSE));
+    // Wine would run its own built-in tool in place of the file.
+    const wchar_t native[] = L"native";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"schtasks.exe",
+                                             REG_SZ, native, sizeof(native)));
+    ASSERT_EQ(0u, RunSetup(L"/S"));
+    EXPECT_FALSE(TaskRegistered());
+    EXPECT_EQ(L"\"" + InstallDir() + L"\\Kalnix.exe\"", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
+    EXPECT_TRUE(SetupLogHas("Task Kalnix not registered."));
+    // The tool may still come to read it.
+    std::string task = ReadFileBytes(InstallDir() + L"\\KalnixTask.xml");
+    ASSERT_GT(task.size(), 2u);
+    EXPECT_EQ("\xFF\xFE", task.substr(0, 2)) << "UTF-16LE with its byte-order mark";
+    ExpectKalnixRunningFromInstallDir();
+
+    ASSERT_TRUE(RunUninstallAndWait());
+    ExpectNothingInstalled();
+}
+
 TEST(SilentInstall, WithTheDriverRunsTheServiceAndKalnixHearsTheLidUninstallRemovesIt) {
     WriteLidFlags(kUserFlags);
     ASSERT_EQ(0u, RunSetupWithDriver(L"/S"));
