@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ca_library.h"
+#include "support/lid_driver.h"
 #include "support/test_support.h"
 
 namespace {
@@ -82,7 +83,8 @@ TEST_F(UiShutdownTest, NoTrayWindowGivesFalseAndWritesNothing) {
 }
 
 // Kalnix.exe leaves through its own WM_DESTROY handling: the flags are restored (its log
-// shows it) and the process ends with 0 before the library's wait runs out.
+// shows it), the driver gets control request 2, and the process ends with 0 before the
+// library's wait runs out.
 TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
     std::wstring directory = MakeScratchDirectory(L"ui-shutdown");
     std::wstring exe = directory + L"\\Kalnix.exe";
@@ -92,17 +94,23 @@ TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
     SetSettingDword(L"PowerSettings1", 3);
     SetSettingDword(L"PowerSettings2", 3);
 
+    ASSERT_TRUE(InstallSimulatedLidDriver((std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\lidsim.sys").c_str()));
+    ASSERT_TRUE(ResetLidRequestCounts());
+
     ChildProcess kalnix(L"\"" + exe + L"\"");
     ASSERT_TRUE(kalnix.Started());
     ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 20000));
+    ASSERT_TRUE(WaitForLidDeviceOpen(1, 10000));
     DWORD elapsed = 0;
     EXPECT_EQ(TimedTerminate(&elapsed), 1);
     ASSERT_TRUE(kalnix.WaitForExit(10000));
     EXPECT_EQ(kalnix.ExitCode(), 0u);
     EXPECT_LT(elapsed, kExitWaitMs - 500) << "the library waited its full time: the process was terminated";
     EXPECT_NE(ReadFileBytes(directory + L"\\Kalnix.log").find("Entering RestorePowerSettings\r\n"), std::string::npos);
+    EXPECT_EQ(ReadLidRequestCounts().r2, 1u) << "the driver was not released";
     EXPECT_EQ(TrayWindow(), nullptr);
     EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
+    EXPECT_TRUE(RemoveSimulatedLidDriver());
 }
 
 TEST_F(UiShutdownTest, WindowThatStaysIsTerminatedWithZeroAfterTheWait) {
