@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/platform.h"
 
 namespace {
 
 std::vector<ShellCall> g_calls;
 BOOL g_addResult = TRUE;
-decltype(Platform::notifyIcon) g_savedNotifyIcon = nullptr;
 
 BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
     ShellCall call = {};
@@ -22,15 +20,16 @@ BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
 
 }  // namespace
 
-ShellRecorder::ShellRecorder(BOOL addResult) {
+ShellRecorder::ShellRecorder(BOOL addResult)
+    : savedNotifyIcon_(g_platform.notifyIcon), savedAddResult_(g_addResult) {
     g_calls.clear();
     g_addResult = addResult;
-    g_savedNotifyIcon = g_platform.notifyIcon;
     g_platform.notifyIcon = RecordNotifyIcon;
 }
 
 ShellRecorder::~ShellRecorder() {
-    g_platform.notifyIcon = g_savedNotifyIcon;
+    g_platform.notifyIcon = savedNotifyIcon_;
+    g_addResult = savedAddResult_;
     g_calls.clear();
 }
 

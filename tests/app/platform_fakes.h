@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "app/platform.h"
+
 // Stand-ins for the seam in app/platform.h, each active for the life of a scope.
 
 // One Shell_NotifyIconW call as the shell would have received it.
@@ -14,7 +16,7 @@ struct ShellCall {
 };
 
 // Records every notification-icon call instead of reaching the shell. NIM_ADD answers
-// `addResult`; every other request answers TRUE.
+// `addResult`; every other request answers TRUE. Recorders may nest; the calls list is shared.
 class ShellRecorder {
 public:
     explicit ShellRecorder(BOOL addResult = TRUE);
@@ -23,6 +25,9 @@ public:
     ShellRecorder& operator=(const ShellRecorder&) = delete;
     const std::vector<ShellCall>& Calls() const;
     void Clear();
+private:
+    decltype(Platform::notifyIcon) savedNotifyIcon_;
+    BOOL savedAddResult_;
 };
 
 // Replaces the token membership check for the scope.

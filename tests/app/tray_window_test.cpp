@@ -260,3 +260,43 @@ TEST_F(TrayWindowTest, CloseMessageDestroysTheWindowThroughDefaultProcessing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The notification area of the test prefix's explorer, asked whether it holds the icon:
+// a modification that changes nothing succeeds only for an icon that exists.
+bool ShellHoldsIcon(HWND window) {
+    NOTIFYICONDATAW probe = {};
+    probe.cbSize = NOTIFYICONDATAW_V2_SIZE;
+    probe.hWnd = window;
+    probe.uID = 1;
+    return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+// The real shell takes the records: the add succeeds once, a repeated add is refused
+// while the icon exists, and the destroy handling removes it while the window lives on.
+TEST(TrayWindowRealShellTest, IconAddedOnceByTheFirstTickAndRemovedByDestroy) {
+    ResetSettingsKey();
+    g_instance = GetModuleHandleW(nullptr);
+    CreateTrayWindow();
+    HWND window = g_trayWindow;
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(ShellHoldsIcon(window));
+
+    MSG tick = {};
+    ASSERT_TRUE(PeekMessageW(&tick, window, WM_TIMER, WM_TIMER, PM_REMOVE));
+    DispatchMessageW(&tick);
+    EXPECT_TRUE(ShellHoldsIcon(window));
+    EXPECT_FALSE(UpdateTrayIcon(window, 0, nullptr)) << "the shell already holds this icon";
+
+    SendMessageW(window, WM_DESTROY, 0, 0);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(ShellHoldsIcon(window));
+
+    DestroyWindow(window);
+    g_trayWindow = nullptr;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+// Asks the real notification area whether it holds Kalnix's icon: a modification that
+// changes nothing succeeds only for an icon that exists.
+bool TrayIconExists(HWND window, UINT id = 1) {
+    NOTIFYICONDATAW probe = {};
+    probe.cbSize = NOTIFYICONDATAW_V2_SIZE;
+    probe.hWnd = window;
+    probe.uID = id;
+    return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+std::vector<HWND> TrayWindows() {
+    std::vector<HWND> windows;
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"KalnixWndClass", L"KalnixWnd")) != nullptr;)
+        windows.push_back(w);
+    return windows;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Kalnix.exe copied into a scratch directory, so its log lands there, run as its own
+// process. Whatever a test does, the process is ended when this goes out of scope.
+class KalnixRun {
+public:
+    explicit KalnixRun(const wchar_t* scratch) : directory_(MakeScratchDirectory(scratch)) {
+        copied_ = CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", Exe());
+    }
+    ~KalnixRun() {
+        if (!process_.hProcess) return;
+        if (Running()) End();
+        if (Running()) TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 5000);
+        CloseHandle(process_.hProcess);
+        CloseHandle(process_.hThread);
+    }
+    KalnixRun(const KalnixRun&) = delete;
+    KalnixRun& operator=(const KalnixRun&) = delete;
+
+    std::wstring Exe() const { return directory_ + L"\\Kalnix.exe"; }
+    std::wstring LogPath() const { return directory_ + L"\\Kalnix.log"; }
+    std::string Log() const { return ReadFileBytes(LogPath()); }
+
+    // Starts the copy and waits until its tray window exists.
+    bool Start() {
+        if (!copied_) return false;
+        std::wstring command = L"\"" + Exe() + L"\"";
+        std::vector<wchar_t> line(command.begin(), command.end());
+        line.push_back(L'\0');
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory_.c_str(), &startup,
+                            &process_))
+            return false;
+        return WaitUntil([&] { return (window_ = OwnWindow()) != nullptr; }, 15000);
+    }
+    HWND Window() const { return window_; }
+    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // Sends WM_DESTROY from this process, as the installer does; the exit code, or -1.
+    DWORD End() {
+        SendMessageTimeoutW(window_, WM_DESTROY, 0, 0, SMTO_NORMAL, 10000, nullptr);
+        return ExitCode();
+    }
+    DWORD ExitCode() {
+        DWORD code = static_cast<DWORD>(-1);
+        if (WaitForSingleObject(process_.hProcess, 10000) == WAIT_OBJECT_0) GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+private:
+    HWND OwnWindow() const {
+        for (HWND w : TrayWindows()) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == process_.dwProcessId) return w;
+        }
+        return nullptr;
+    }
+    std::wstring directory_;
+    bool copied_ = false;
+    PROCESS_INFORMATION process_ = {};
+    HWND window_ = nullptr;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(TrayWindows().empty()) << "a Kalnix from elsewhere is running";
+        // Mode 2 touches no power policy; no saved flags, so nothing is restored at the end.
+        ResetSettingsKey();
+        SetSettingDword(L"Action", 2);
+        SetSettingDword(L"AlarmTime", 10);
+        SetSettingDword(L"HideTrayIcon", 0);
+    }
+};
+
+TEST_F(ProgramTest, RunsHiddenWithIconAndEndsWithZeroWhenSentDestroy) {
+    KalnixRun kalnix(L"program-destroy");
+    ASSERT_TRUE(kalnix.Start());
+    HWND window = kalnix.Window();
+    EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000)) << "the first tick adds the icon";
+    EXPECT_FALSE(TrayIconExists(window, 2)) << "the probe tells icons apart";
+    EXPECT_FALSE(IsWindowVisible(window));
+
+    // The system close command only hides.
+    EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0), 1);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_TRUE(kalnix.Running());
+
+    SendMessageW(window, WM_DESTROY, 0, 0);
+    EXPECT_EQ(kalnix.ExitCode(), 0u);
+    EXPECT_TRUE(TrayWindows().empty());
+    // Wine's explorer also drops the icons of a destroyed window, so this shows the icon
+    // gone, not who removed it; the in-process tests show the removal itself.
+    EXPECT_FALSE(TrayIconExists(window));
+}
+
+TEST_F(ProgramTest, CloseMessageEndsItThroughDestroy) {
+    KalnixRun kalnix(L"program-close");
+    ASSERT_TRUE(kalnix.Start());
+    HWND window = kalnix.Window();
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(kalnix.ExitCode(), 0u);
+    EXPECT_FALSE(TrayIconExists(window));
+}
+
+TEST_F(ProgramTest, SecondInstanceEndsAtOnceAndChangesNothing) {
+    SetSettingDword(L"EnableLogging", 1);
+    KalnixRun kalnix(L"program-second");
+    ASSERT_TRUE(kalnix.Start());
+    HWND window = kalnix.Window();
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
+    const std::string logBefore = kalnix.Log();
+
+    EXPECT_EQ(RunAndWait(L"\"" + kalnix.Exe() + L"\" -fresh", 15000), 0u);
+    EXPECT_EQ(TrayWindows(), std::vector<HWND>{window});
+    EXPECT_TRUE(TrayIconExists(window));
+    EXPECT_TRUE(kalnix.Running());
+    EXPECT_EQ(kalnix.Log(), logBefore);
+
+    EXPECT_EQ(kalnix.End(), 0u);
+}
+
+TEST_F(ProgramTest, UnreadableHideSettingIsLoggedBesideTheExecutable) {
+    SetSettingDword(L"EnableLogging", 1);
+    DeleteSettingValue(L"HideTrayIcon");
+    KalnixRun kalnix(L"program-log");
+    ASSERT_TRUE(kalnix.Start());
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(kalnix.Window()); }, 10000));
+    // The first tick's update reads the value once; Action and AlarmTime were readable.
+    EXPECT_TRUE(WaitUntil([&] { return kalnix.Log().find("RQVE Failed: 2\r\n\r\n") != std::string::npos; }, 5000))
+        << kalnix.Log();
+    EXPECT_EQ(Occurrences(kalnix.Log(), "RQVE"), 1u) << kalnix.Log();
+    EXPECT_EQ(kalnix.End(), 0u);
+}
+
+TEST_F(ProgramTest, WithoutSettingsKeyItRunsWithIconAndWritesNoLog) {
+    DeleteSettingsKey();
+    KalnixRun kalnix(L"program-nokey");
+    ASSERT_TRUE(kalnix.Start());
+    HWND window = kalnix.Window();
+    EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(kalnix.End(), 0u);
+    EXPECT_FALSE(FileExists(kalnix.LogPath()));
+}
+
+}  // namespace
