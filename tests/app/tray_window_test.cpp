@@ -205,6 +205,17 @@ TEST_F(TrayWindowTest, SystemCloseOnlyHidesAndOtherCommandsDoNothing) {
     EXPECT_TRUE(shell_.Calls().empty()) << "the icon stays";
 }
 
+TEST_F(TrayWindowTest, PaintValidatesWithoutDefaultProcessing) {
+    HWND window = Create();
+    // Created without height; give it an area that can need painting.
+    SetWindowPos(window, nullptr, 0, 0, 50, 50, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    UpdateWindow(window);
+    InvalidateRect(window, nullptr, TRUE);
+    ASSERT_TRUE(GetUpdateRect(window, nullptr, FALSE));
+    EXPECT_EQ(SendMessageW(window, WM_PAINT, 0, 0), 0);
+    EXPECT_FALSE(GetUpdateRect(window, nullptr, FALSE));
+}
+
 TEST_F(TrayWindowTest, DoubleClickOpensStatusDialogOnlyForAnAdministrator) {
     HWND window = Create();
     const struct { LPARAM lParam; bool administrator; int dialogs; const char* name; } rows[] = {
