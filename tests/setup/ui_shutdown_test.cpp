@@ -6,6 +6,7 @@
 
 #include "ca_library.h"
 #include "support/lid_driver.h"
+#include "support/power_standin.h"
 #include "support/test_support.h"
 
 namespace {
@@ -89,10 +90,13 @@ TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
     std::wstring directory = MakeScratchDirectory(L"ui-shutdown");
     std::wstring exe = directory + L"\\Kalnix.exe";
     ASSERT_TRUE(CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", exe));
+    ASSERT_TRUE(CopyPowerStandinTo(directory));
     SetSettingDword(L"EnableLogging", 1);  // Kalnix.exe's own log, in the scratch folder
     SetSettingDword(L"Action", 2);
     SetSettingDword(L"PowerSettings1", 3);
-    SetSettingDword(L"PowerSettings2", 3);
+    SetSettingDword(L"PowerSettings2", 7);
+    ClearPowerStandin();
+    PresetPowerPolicy(PatternedPowerPolicy(0x80000004, 0x80000004));
 
     ASSERT_TRUE(InstallSimulatedLidDriver((std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\lidsim.sys").c_str()));
     ASSERT_TRUE(ResetLidRequestCounts());
@@ -106,11 +110,15 @@ TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
     ASSERT_TRUE(kalnix.WaitForExit(10000));
     EXPECT_EQ(kalnix.ExitCode(), 0u);
     EXPECT_LT(elapsed, kExitWaitMs - 500) << "the library waited its full time: the process was terminated";
+    GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
+    EXPECT_EQ(policy.user.LidCloseAc.Flags, 3u) << "the saved flags were not restored";
+    EXPECT_EQ(policy.user.LidCloseDc.Flags, 7u);
     EXPECT_NE(ReadFileBytes(directory + L"\\Kalnix.log").find("Entering RestorePowerSettings\r\n"), std::string::npos);
     EXPECT_EQ(ReadLidRequestCounts().r2, 1u) << "the driver was not released";
     EXPECT_EQ(TrayWindow(), nullptr);
     EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
     EXPECT_TRUE(RemoveSimulatedLidDriver());
+    ClearPowerStandin();
 }
 
 TEST_F(UiShutdownTest, WindowThatStaysIsTerminatedWithZeroAfterTheWait) {
