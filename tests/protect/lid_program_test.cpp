@@ -1,0 +1,129 @@
+// Kalnix.exe under Wine against the simulated lid-sensor driver, installed and started
+// through the service manager.
+#include <gtest/gtest.h>
+
+#include "handle_count.h"
+#include "kalnix_process.h"
+#include "support/lid_driver.h"
+#include "support/power_standin.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Saved by the setup program before Kalnix ran; the policy starts with other flags, so a
+// restore shows.
+constexpr DWORD kSavedAc = 0x00000003;
+constexpr DWORD kSavedDc = 0x20000001;
+constexpr DWORD kStartAc = 0x40000003;
+constexpr DWORD kStartDc = 0x00000002;
+
+DWORD PolicyAc() { return ReadStandinPolicy().user.LidCloseAc.Flags; }
+DWORD PolicyDc() { return ReadStandinPolicy().user.LidCloseDc.Flags; }
+
+class LidProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"EnableLogging", 1);
+        SetSettingDword(L"HideTrayIcon", 1);
+        SetSettingDword(L"PowerSettings1", kSavedAc);
+        SetSettingDword(L"PowerSettings2", kSavedDc);
+        ClearPowerStandin();
+        PresetPowerPolicy(PatternedPowerPolicy(kStartAc, kStartDc));
+        ASSERT_TRUE(InstallSimulatedLidDriver());
+        ASSERT_TRUE(ResetLidRequestCounts());
+        ASSERT_TRUE(kalnix_.Prepare(L"lid-program"));
+    }
+    void StartInMode(DWORD mode) {
+        SetSettingDword(L"Action", mode);
+        SetSettingDword(L"AlarmTime", 60);
+        ASSERT_TRUE(kalnix_.Start());
+        ASSERT_TRUE(WaitForLidDeviceOpen(1, 5000)) << "Kalnix holds \\\\.\\KALNIX";
+    }
+    // Moves the lid and waits until Kalnix has acknowledged the change with request 3.
+    bool MoveLidAndWait(bool closed, DWORD expectedR3) {
+        return SetSimulatedLid(closed) && WaitForLidRequestCount(3, expectedR3, 5000);
+    }
+    KalnixProcess kalnix_;
+};
+
+TEST_F(LidProgramTest, EveryLidChangeGivesExactlyOneRequest3) {
+    StartInMode(2);
+    for (DWORD i = 1; i <= 20; ++i) ASSERT_TRUE(MoveLidAndWait(i % 2 == 1, i)) << "change " << i;
+    Sleep(300);
+    EXPECT_EQ(ReadLidRequestCounts().r3, 20u);
+    EXPECT_EQ(kalnix_.End(), 0u);
+}
+
+TEST_F(LidProgramTest, EndingThroughWmDestroySendsRequest2AndRestoresTheSavedFlagsInEveryMode) {
+    for (DWORD mode : {0u, 1u, 2u, 7u}) {
+        SCOPED_TRACE(mode);
+        ASSERT_TRUE(ResetLidRequestCounts());
+        PresetPowerPolicy(PatternedPowerPolicy(kStartAc, kStartDc));
+        KalnixProcess kalnix;
+        ASSERT_TRUE(kalnix.Prepare(L"lid-program-modes"));
+        SetSettingDword(L"Action", mode);
+        ASSERT_TRUE(kalnix.Start());
+        ASSERT_TRUE(WaitForLidDeviceOpen(1, 5000));
+        if (mode == 1) {
+            EXPECT_TRUE(WaitForLidRequestCount(1, 1, 5000)) << "request 1 right after start";
+            EXPECT_EQ(PolicyAc(), 0xC0000004u) << "forced before request 1";
+            EXPECT_EQ(PolicyDc(), 0x80000004u);
+        } else {
+            Sleep(300);
+            EXPECT_EQ(PolicyAc(), kStartAc) << "only mode 1 touches the policy while running";
+        }
+        EXPECT_EQ(ReadLidRequestCounts().r2, 0u);
+        DWORD elapsed = 0;
+        EXPECT_EQ(kalnix.End(&elapsed), 0u);
+        LidRequestCounts counts = ReadLidRequestCounts();
+        EXPECT_EQ(counts.r1, mode == 1 ? 1u : 0u);
+        EXPECT_EQ(counts.r2, 1u);
+        EXPECT_EQ(counts.opened, 0u) << "the device handle is closed at exit";
+        EXPECT_EQ(PolicyAc(), kSavedAc);
+        EXPECT_EQ(PolicyDc(), kSavedDc);
+        // The monitor thread is stopped through its terminate event, not by the 4000 ms bound.
+        EXPECT_LT(elapsed, 4000u);
+    }
+}
+
+TEST_F(LidProgramTest, WithoutTheDriverTheOpenFailureIsLoggedAndTheProgramRunsOn) {
+    ASSERT_TRUE(RemoveSimulatedLidDriver());
+    SetSettingDword(L"Action", 2);
+    ASSERT_TRUE(kalnix_.Start());
+    ASSERT_TRUE(WaitUntil([&] { return kalnix_.Log().find("Can't open handle to driver: ") != std::string::npos; },
+                          5000));
+    EXPECT_NE(kalnix_.Log().find("Can't open handle to driver: 2\r\n\r\n"), std::string::npos) << kalnix_.Log();
+    Sleep(500);
+    EXPECT_TRUE(kalnix_.running());
+    EXPECT_TRUE(IsWindow(kalnix_.window()));
+    DWORD elapsed = 0;
+    EXPECT_EQ(kalnix_.End(&elapsed), 0u);
+    EXPECT_LT(elapsed, 4000u);
+    EXPECT_EQ(PolicyAc(), kSavedAc) << "the release still restores without the driver";
+}
+
+TEST_F(LidProgramTest, AThousandLidChangesLeaveTheHandleCountWhereItStarted) {
+    StartInMode(2);
+    ASSERT_TRUE(MoveLidAndWait(true, 1));
+    ASSERT_TRUE(MoveLidAndWait(false, 2));
+    Sleep(500);  // start-up work (first protection tick, icon) settles
+    long before = CountProcessHandles(kalnix_.pid());
+    ASSERT_GT(before, 0) << "the process's handles cannot be counted";
+    for (DWORD i = 1; i <= 1000; ++i) ASSERT_TRUE(MoveLidAndWait(i % 2 == 1, i + 2)) << "change " << i;
+    // The last state-event handle closes just after request 3 returns.
+    long after = -1;
+    WaitUntil([&] { return (after = CountProcessHandles(kalnix_.pid())) == before; }, 3000);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(kalnix_.End(), 0u);
+}
+
+TEST(KalnixExportsTest, PowerOperationsAreExportedByTheirDecoratedNames) {
+    std::wstring exe = std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe";
+    EXPECT_TRUE(PeExportsName(exe, "_SavePowerSettings@0"));
+    EXPECT_TRUE(PeExportsName(exe, "_RestorePowerSettings@0"));
+    EXPECT_FALSE(PeExportsName(exe, "SavePowerSettings"));
+    EXPECT_FALSE(PeExportsName(exe, "SavePowerSettings@0"));
+}
+
+}  // namespace
