@@ -2,7 +2,9 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -55,10 +57,10 @@ public:
     std::wstring LogPath() const { return directory_ + L"\\Kalnix.log"; }
     std::string Log() const { return ReadFileBytes(LogPath()); }
 
-    // Starts the copy and waits until its tray window exists.
-    bool Start() {
+    // Starts the copy with the given command-line tail and waits until its tray window exists.
+    bool Start(const wchar_t* tail = L"") {
         if (!copied_) return false;
-        std::wstring command = L"\"" + Exe() + L"\"";
+        std::wstring command = L"\"" + Exe() + L"\"" + tail;
         std::vector<wchar_t> line(command.begin(), command.end());
         line.push_back(L'\0');
         STARTUPINFOW startup = {};
@@ -179,6 +181,32 @@ TEST_F(ProgramTest, WithoutSettingsKeyItRunsWithIconAndWritesNoLog) {
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_EQ(kalnix.End(), 0u);
     EXPECT_FALSE(FileExists(kalnix.LogPath()));
+}
+
+// The shell shows a balloon as a visible balloon-style tooltip window, about two seconds
+// after the icon appears.
+bool BalloonShownWithin(DWORD timeoutMs) {
+    return WaitUntil(
+        [] {
+            for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr)) != nullptr;)
+                if (IsWindowVisible(w) && (GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON)) return true;
+            return false;
+        },
+        timeoutMs);
+}
+
+TEST_F(ProgramTest, FreshSwitchInAnyCaseAfterAnyBlanksShowsTheBalloon) {
+    const struct { const wchar_t* tail; bool balloon; } rows[] = {
+        {L"    -FrEsH", true}, {L" -fresh x", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << '"' << std::string(row.tail, row.tail + wcslen(row.tail)) << '"');
+        KalnixRun kalnix(L"program-fresh");
+        ASSERT_TRUE(kalnix.Start(row.tail));
+        ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(kalnix.Window()); }, 10000));
+        EXPECT_EQ(BalloonShownWithin(row.balloon ? 8000 : 4000), row.balloon);
+        EXPECT_EQ(kalnix.End(), 0u);
+    }
 }
 
 }  // namespace
