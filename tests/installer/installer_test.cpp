@@ -56,7 +56,8 @@ bool RunUninstallAndWait() {
 std::wstring ReadString(HKEY root, const wchar_t* key, const wchar_t* value) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer);
-    if (RegGetValueW(root, key, value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, buffer, &size) != ERROR_SUCCESS) return L"<missing>";
+    DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    if (RegGetValueW(root, key, value, flags, nullptr, buffer, &size) != ERROR_SUCCESS) return L"<missing>";
     return buffer;
 }
 
@@ -197,6 +198,15 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
     EXPECT_TRUE(SetupLogHas("driver step skipped"));
     EXPECT_TRUE(SetupLogHas("SavePowerSettings: lid-close flags saved."));
     EXPECT_TRUE(SetupLogHas("Installation complete."));
+    // The steps in their order: the flags are saved before Kalnix can force them.
+    std::string log = ReadFileBytes(InstallDir() + L"\\KalnixSetup.log");
+    size_t at = 0;
+    for (const char* step : {"TerminateUIProcess", "Copied Kalnix.exe", "Settings: Action", "SavePowerSettings",
+                             "InstallKalnixTask", "Apps & Features", "Started Kalnix.exe -fresh"}) {
+        size_t found = log.find(step, at);
+        EXPECT_NE(std::string::npos, found) << step << " missing or out of order";
+        if (found != std::string::npos) at = found;
+    }
 }
 
 TEST_F(SilentInstall, FallsBackToTheRunValueWhenTheTaskIsNotRegistered) {
