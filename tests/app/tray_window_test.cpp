@@ -111,15 +111,6 @@ TEST_F(TrayWindowTest, HiddenWindowOfTheRegisteredClassIsFoundByName) {
     EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & (WS_POPUP | WS_CHILD | WS_CAPTION), static_cast<LONG>(WS_POPUP));
     EXPECT_TRUE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
     EXPECT_EQ(GetParent(window), nullptr);
-
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    ASSERT_TRUE(GetClassInfoExW(g_instance, L"KalnixWndClass", &windowClass));
-    EXPECT_EQ(windowClass.style, static_cast<UINT>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS));
-    EXPECT_EQ(windowClass.lpfnWndProc, TrayWindowProc);
-    EXPECT_NE(windowClass.hIcon, nullptr);
-    EXPECT_EQ(windowClass.hCursor, LoadCursorW(nullptr, IDC_ARROW));
-    EXPECT_EQ(windowClass.hbrBackground, nullptr);
 }
 
 TEST_F(TrayWindowTest, AdministratorGetsHourlyTimerAndAnImmediateFirstTick) {
@@ -159,30 +150,10 @@ TEST_F(TrayWindowTest, NonAdministratorGetsDisabledIconAndNoTimer) {
 
     // After a shell restart the second line is gone.
     shell_.Clear();
-    SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_EQ(SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0), 0);
     record = LastAdd();
     EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
     EXPECT_EQ(std::wstring(record.szTip), L"Kalnix is disabled");
-}
-
-TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainInItsLastState) {
-    HWND window = Create();
-    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    const struct { int shown; UINT icon; const wchar_t* tip; } rows[] = {
-        {1, IDI_TRAY_DISABLED, L"Kalnix is disabled"},
-        {0, IDI_TRAY_ENABLED, L"Kalnix is enabled"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.shown);
-        UpdateTrayIcon(window, row.shown, nullptr);
-        shell_.Clear();
-        EXPECT_EQ(SendMessageW(window, taskbarCreated, 0, 0), 0);
-        EXPECT_EQ(shell_.Calls().size(), 2u);
-        NOTIFYICONDATAW record = LastAdd();
-        EXPECT_EQ(record.hWnd, window);
-        EXPECT_EQ(record.hIcon, TrayIcon(row.icon));
-        EXPECT_EQ(std::wstring(record.szTip), row.tip);
-    }
 }
 
 TEST_F(TrayWindowTest, SystemCloseOnlyHidesAndOtherCommandsDoNothing) {
