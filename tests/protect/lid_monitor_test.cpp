@@ -5,6 +5,7 @@
 #include "handle_count.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
+#include "support/lid_driver.h"
 #include "support/test_support.h"
 
 namespace {
@@ -119,6 +120,28 @@ TEST(LidMonitorTeardownTest, NothingStartedClosesNothing) {
     StopLidMonitor();
     StopLidMonitor();
     EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StartLidMonitorTest, WithoutTheDriverLogsTheOpenFailureAndStartsNothing) {
+    ASSERT_TRUE(RemoveSimulatedLidDriver());
+    ResetSettingsKey();
+    SetSettingDword(L"EnableLogging", 1);
+    RemoveFile(LogPathBesideExecutable());
+    LidMonitor empty = {};
+    g_lidMonitor = empty;
+
+    EXPECT_FALSE(StartLidMonitor());
+    EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "Can't open handle to driver: 2\r\n\r\n");
+    EXPECT_EQ(g_lidMonitor.device, nullptr) << "no handle, not INVALID_HANDLE_VALUE";
+    EXPECT_EQ(g_lidMonitor.thread, nullptr);
+    EXPECT_EQ(g_lidMonitor.terminateEvent, nullptr);
+    EXPECT_EQ(g_lidMonitor.callback, &PostLidState);
+    StopLidMonitor();
+    RemoveFile(LogPathBesideExecutable());
 }
 
 }  // namespace
