@@ -113,15 +113,22 @@ TEST_P(DriverServiceTest, RemoveDriverDeletesTheServiceAndFailsWithoutOne) {
     EXPECT_EQ(TestLog(), "CA: Entering RemoveDriver\r\nCA: OpenService Failed: 1060\r\n");
 }
 
-// Nothing is rolled back: the entry of a driver that would not start stays until removed.
-TEST_P(DriverServiceTest, FailedStartLeavesTheEntryForALaterRemoveDriver) {
-    std::wstring notADriver = MakeScratchDirectory(L"driver") + L"\\not-a-driver.sys";
-    HANDLE file = CreateFileW(notADriver.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+// A file that the service manager cannot load as a driver.
+std::wstring MakeNotADriver() {
+    std::wstring path = MakeScratchDirectory(L"driver") + L"\\not-a-driver.sys";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    WriteFile(file, "not a driver", 12, &written, nullptr);
-    CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE) {
+        WriteFile(file, "not a driver", 12, &written, nullptr);
+        CloseHandle(file);
+    }
+    return path;
+}
 
+// Nothing is rolled back: the entry of a driver that would not start stays until removed,
+// and removing a stopped entry still deletes it after the refused stop.
+TEST_P(DriverServiceTest, FailedStartLeavesTheEntryForALaterRemoveDriver) {
+    std::wstring notADriver = MakeNotADriver();
     EXPECT_EQ(library_.InstallDriverAndStart(notADriver.c_str()), 0);
     EXPECT_EQ(TestLog(), kInstallLines + "CA: OpenService Failed: 1060\r\n" + kStepLines + "CA: StartDriver failed\r\n");
     ServiceState service = QueryKalnixService();
@@ -130,7 +137,21 @@ TEST_P(DriverServiceTest, FailedStartLeavesTheEntryForALaterRemoveDriver) {
 
     RemoveFile(LogPathBesideExecutable());
     EXPECT_EQ(library_.RemoveDriver(), 1);
+    EXPECT_EQ(TestLog(), "CA: Entering RemoveDriver\r\nCA: ControlService Failed: 1062\r\n");
     EXPECT_TRUE(WaitForServiceGone());
+    RemoveFile(notADriver);
+}
+
+TEST_P(DriverServiceTest, ReinstallationReplacesAStoppedEntryWithTheNewPath) {
+    std::wstring notADriver = MakeNotADriver();
+    ASSERT_EQ(library_.InstallDriverAndStart(notADriver.c_str()), 0);
+    RemoveFile(LogPathBesideExecutable());
+
+    EXPECT_EQ(library_.InstallDriverAndStart(LidSimPath().c_str()), 1);
+    EXPECT_EQ(TestLog(), kInstallLines + "CA: ControlService Failed: 1062\r\n" + kStepLines +
+                             "CA: Driver installation successful\r\n");
+    EXPECT_EQ(QueryKalnixService().imagePath, LidSimPath());
+    EXPECT_TRUE(WaitUntil(KalnixDeviceOpens, 10000));
     RemoveFile(notADriver);
 }
 
