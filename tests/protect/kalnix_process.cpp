@@ -1,6 +1,5 @@
 #include "kalnix_process.h"
 
-#include <cstring>
 #include <vector>
 
 #include "support/power_standin.h"
@@ -59,47 +58,11 @@ std::string KalnixProcess::Log() const {
     return ReadFileBytes(directory_ + L"\\Kalnix.log");
 }
 
-bool PeExportsName(const std::wstring& path, const char* name) {
-    std::string image = ReadFileBytes(path);
-    auto at = [&](size_t offset, size_t size) { return offset + size <= image.size(); };
-    auto u32 = [&](size_t offset) {
-        DWORD value = 0;
-        memcpy(&value, image.data() + offset, 4);
-        return value;
-    };
-    if (!at(0x3C, 4)) return false;
-    size_t nt = u32(0x3C);
-    if (!at(nt, sizeof(IMAGE_NT_HEADERS32))) return false;
-    IMAGE_NT_HEADERS32 headers;
-    memcpy(&headers, image.data() + nt, sizeof(headers));
-    const IMAGE_DATA_DIRECTORY& exports = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    size_t sections = nt + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + headers.FileHeader.SizeOfOptionalHeader;
-    // Turns a relative virtual address into a file offset through the section table.
-    auto fileOffset = [&](DWORD rva, size_t* offset) {
-        for (WORD i = 0; i < headers.FileHeader.NumberOfSections; ++i) {
-            IMAGE_SECTION_HEADER section;
-            if (!at(sections + i * sizeof(section), sizeof(section))) return false;
-            memcpy(&section, image.data() + sections + i * sizeof(section), sizeof(section));
-            if (rva >= section.VirtualAddress && rva < section.VirtualAddress + section.SizeOfRawData) {
-                *offset = rva - section.VirtualAddress + section.PointerToRawData;
-                return true;
-            }
-        }
-        return false;
-    };
-    size_t directory = 0;
-    if (!exports.VirtualAddress || !fileOffset(exports.VirtualAddress, &directory) ||
-        !at(directory, sizeof(IMAGE_EXPORT_DIRECTORY))) {
-        return false;
-    }
-    IMAGE_EXPORT_DIRECTORY table;
-    memcpy(&table, image.data() + directory, sizeof(table));
-    size_t names = 0;
-    if (!fileOffset(table.AddressOfNames, &names)) return false;
-    for (DWORD i = 0; i < table.NumberOfNames; ++i) {
-        size_t nameOffset = 0;
-        if (!at(names + i * 4, 4) || !fileOffset(u32(names + i * 4), &nameOffset)) return false;
-        if (image.compare(nameOffset, strlen(name) + 1, name, strlen(name) + 1) == 0) return true;
-    }
-    return false;
+bool ExportsName(const std::wstring& path, const char* name) {
+    // Mapped only, never run: enough for the export table.
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!module) return false;
+    bool found = GetProcAddress(module, name) != nullptr;
+    FreeLibrary(module);
+    return found;
 }

@@ -31,5 +31,5 @@ private:
     HWND window_ = nullptr;
 };
 
-// Names exported by a PE file, read from the file's export directory.
-bool PeExportsName(const std::wstring& path, const char* name);
+// True when the module file exports `name`.
+bool ExportsName(const std::wstring& path, const char* name);

@@ -120,10 +120,10 @@ TEST_F(LidProgramTest, AThousandLidChangesLeaveTheHandleCountWhereItStarted) {
 
 TEST(KalnixExportsTest, PowerOperationsAreExportedByTheirDecoratedNames) {
     std::wstring exe = std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe";
-    EXPECT_TRUE(PeExportsName(exe, "_SavePowerSettings@0"));
-    EXPECT_TRUE(PeExportsName(exe, "_RestorePowerSettings@0"));
-    EXPECT_FALSE(PeExportsName(exe, "SavePowerSettings"));
-    EXPECT_FALSE(PeExportsName(exe, "SavePowerSettings@0"));
+    EXPECT_TRUE(ExportsName(exe, "_SavePowerSettings@0"));
+    EXPECT_TRUE(ExportsName(exe, "_RestorePowerSettings@0"));
+    EXPECT_FALSE(ExportsName(exe, "SavePowerSettings"));
+    EXPECT_FALSE(ExportsName(exe, "SavePowerSettings@0"));
 }
 
 }  // namespace
