@@ -87,6 +87,16 @@ TEST_F(LidProgramTest, EndingThroughWmDestroySendsRequest2AndRestoresTheSavedFla
     }
 }
 
+TEST_F(LidProgramTest, FailedPolicyWritesAreLoggedAndTheRequestsAreSentRegardless) {
+    FailPowerCall(L"WriteGlobalPwrPolicy", 5);
+    StartInMode(1);
+    EXPECT_TRUE(WaitForLidRequestCount(1, 1, 5000));
+    EXPECT_EQ(kalnix_.End(), 0u);
+    EXPECT_EQ(ReadLidRequestCounts().r2, 1u);
+    EXPECT_EQ(kalnix_.Log(), "WGPP Failed: 5\r\n\r\nEntering RestorePowerSettings\r\nWGPP Failed: 5\r\n\r\n");
+    EXPECT_EQ(PolicyAc(), kStartAc);
+}
+
 TEST_F(LidProgramTest, WithoutTheDriverTheOpenFailureIsLoggedAndTheProgramRunsOn) {
     ASSERT_TRUE(RemoveSimulatedLidDriver());
     SetSettingDword(L"Action", 2);
