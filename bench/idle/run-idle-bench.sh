@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Idle cost of Kalnix.exe (mode 2, simulated lid driver, lid open) against a program that
 # only has a hidden window and a message loop, side by side under Wine; then the lid
-# alarm's timing through the seam over Beep.
+# alarm's timing through the seam over Beep. A third column shows the same bare program
+# with Kalnix's manifest and system libraries: what Wine charges for those, not Kalnix.
 #   bench/idle/run-idle-bench.sh [BUILD_DIR]      (IDLE_SECONDS=60 ROUNDS=5 by default)
 # Needs a display (DISPLAY, or Xvfb :77 as the tests use). Uses its own Wine prefix in
 # BUILD_DIR/bench-prefix so a test run in the same tree is not disturbed.
@@ -13,7 +14,7 @@ rounds=${ROUNDS:-5}
 export DISPLAY=${DISPLAY:-:77}
 export WINEPREFIX=$build/bench-prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-cmake --build "$build" --target Kalnix lidsim lidctl bench_baseline bench_launch bench_alarm >/dev/null
+cmake --build "$build" --target Kalnix lidsim lidctl bench_baseline bench_baseline_imports bench_launch bench_alarm >/dev/null
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
@@ -27,6 +28,7 @@ dir=$WINEPREFIX/drive_c/kalnixidlebench
 mkdir -p "$dir"
 cp "$build/bin/Kalnix.exe" "$dir/Kalnix.exe"
 cp "$build/bench/bench_baseline.exe" "$dir/BenchBaseline.exe"
+cp "$build/bench/bench_baseline_imports.exe" "$dir/BenchImports.exe"
 # Through a file, not a pipe: the started program inherits the output and would hold a pipe open.
 launch() {
   wine "$build/bench/bench_launch.exe" "$@" </dev/null >"$dir/launch.out" 2>/dev/null || true
@@ -39,6 +41,7 @@ wine "$build/tests/bin/lidctl.exe" open </dev/null
 
 KALNIX=("C:\\kalnixidlebench\\Kalnix.exe" KalnixWndClass KalnixWnd)
 BASE=("C:\\kalnixidlebench\\BenchBaseline.exe" BaselineWndClass BaselineWnd)
+IMPS=("C:\\kalnixidlebench\\BenchImports.exe" ImportsWndClass ImportsWnd)
 
 # Linux pid of a Wine process by its executable name in the bench folder.
 linux_pid() { pgrep -n -f "kalnixidlebench.$1" || true; }
@@ -55,38 +58,44 @@ private_kib() { awk '/^Private_(Clean|Dirty)/ {s += $2} END {print s}' /proc/"$1
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
 # Start-up: process start to window existing, alternating, median of the rounds.
-: >"$dir/start-kalnix"; : >"$dir/start-base"
+: >"$dir/start-kalnix"; : >"$dir/start-base"; : >"$dir/start-imps"
 for _ in $(seq "$rounds"); do
   launch start "${KALNIX[@]}" >>"$dir/start-kalnix"; sleep 1; launch end KalnixWndClass KalnixWnd
   launch start "${BASE[@]}" >>"$dir/start-base"; sleep 1; launch end BaselineWndClass BaselineWnd
+  launch start "${IMPS[@]}" >>"$dir/start-imps"; sleep 1; launch end ImportsWndClass ImportsWnd
 done
 start_k=$(median <"$dir/start-kalnix")
 start_b=$(median <"$dir/start-base")
+start_i=$(median <"$dir/start-imps")
 
 # Idle: both running side by side, lid open, no input.
 launch start "${KALNIX[@]}" >/dev/null
 launch start "${BASE[@]}" >/dev/null
+launch start "${IMPS[@]}" >/dev/null
 sleep 3  # start-up work (first protection tick, icon) is over
-pk=$(linux_pid Kalnix.exe); pb=$(linux_pid BenchBaseline.exe)
-[ -n "$pk" ] && [ -n "$pb" ] || { echo "cannot find the processes" >&2; exit 1; }
-mem_k=$(private_kib "$pk"); mem_b=$(private_kib "$pb")
-thr_k=$(threads "$pk"); thr_b=$(threads "$pb")
-v0k=$(voluntary "$pk"); v0b=$(voluntary "$pb")
+pk=$(linux_pid Kalnix.exe); pb=$(linux_pid BenchBaseline.exe); pi=$(linux_pid BenchImports.exe)
+[ -n "$pk" ] && [ -n "$pb" ] && [ -n "$pi" ] || { echo "cannot find the processes" >&2; exit 1; }
+mem_k=$(private_kib "$pk"); mem_b=$(private_kib "$pb"); mem_i=$(private_kib "$pi")
+thr_k=$(threads "$pk"); thr_b=$(threads "$pb"); thr_i=$(threads "$pi")
+v0k=$(voluntary "$pk"); v0b=$(voluntary "$pb"); v0i=$(voluntary "$pi")
 sleep "$idle"
-v1k=$(voluntary "$pk"); v1b=$(voluntary "$pb")
+v1k=$(voluntary "$pk"); v1b=$(voluntary "$pb"); v1i=$(voluntary "$pi")
 launch end KalnixWndClass KalnixWnd
 launch end BaselineWndClass BaselineWnd
-wake_k=$((v1k - v0k)); wake_b=$((v1b - v0b))
+launch end ImportsWndClass ImportsWnd
+wake_k=$((v1k - v0k)); wake_b=$((v1b - v0b)); wake_i=$((v1i - v0i))
 
-row() { awk -v f="$1" -v k="$2" -v b="$3" -v g="$4" \
-  'BEGIN {r = (b > 0) ? sprintf("%.3f", k / b) : "-"; printf "%-40s %12s %12s %8s  %s\n", f, k, b, r, g}'; }
+row() { awk -v f="$1" -v k="$2" -v b="$3" -v i="$4" -v g="$5" \
+  'BEGIN {r = (b > 0) ? sprintf("%.3f", k / b) : "-"; s = (i > 0) ? sprintf("%.3f", k / i) : "-";
+          printf "%-40s %9s %9s %7s %12s %7s  %s\n", f, k, b, r, i, s, g}'; }
 echo
-printf '%-40s %12s %12s %8s  %s\n' "figure" "Kalnix" "baseline" "ratio" "goal"
-row "voluntary context switches, ${idle} s idle" "$wake_k" "$wake_b" "no more than baseline"
-row "threads" "$thr_k" "$thr_b" ""
-row "private memory after start, KiB" "$mem_k" "$mem_b" "within 1024 KiB of baseline"
-row "start to window, ms (median of $rounds)" "$start_k" "$start_b" "ratio <= 1.2"
-awk -v k="$mem_k" -v b="$mem_b" 'BEGIN {printf "  private memory difference: %+d KiB\n", k - b}'
+printf '%-40s %9s %9s %7s %12s %7s  %s\n' "figure" "Kalnix" "baseline" "ratio" "+imports" "ratio" "goal"
+row "voluntary context switches, ${idle} s idle" "$wake_k" "$wake_b" "$wake_i" "no more than baseline"
+row "threads" "$thr_k" "$thr_b" "$thr_i" ""
+row "private memory after start, KiB" "$mem_k" "$mem_b" "$mem_i" "within 1024 KiB of baseline"
+row "start to window, ms (median of $rounds)" "$start_k" "$start_b" "$start_i" "ratio <= 1.2"
+awk -v k="$mem_k" -v b="$mem_b" -v i="$mem_i" \
+  'BEGIN {printf "  private memory difference: %+d KiB to baseline, %+d KiB to baseline+imports\n", k - b, k - i}'
 
 echo
 printf '%-34s %10s %10s %8s\n' "alarm (AlarmTime 5, Beep seam)" "measured" "goal" "ratio"
