@@ -12,16 +12,6 @@
 
 namespace {
 
-struct ImageDeleter {
-    void operator()(PngImage* image) const { FreePngImage(image); }
-};
-using ImagePtr = std::unique_ptr<PngImage, ImageDeleter>;
-
-ImagePtr Decode(const Bytes& file) {
-    MemoryReader reader = {reinterpret_cast<const uint8_t*>(file.data()),
-                           static_cast<uint32_t>(file.size())};
-    return ImagePtr(DecodePng(&reader, ReadMemory));
-}
 
 struct BitmapDeleter {
     void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }

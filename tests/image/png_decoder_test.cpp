@@ -9,16 +9,6 @@
 
 namespace {
 
-struct ImageDeleter {
-    void operator()(PngImage* image) const { FreePngImage(image); }
-};
-using ImagePtr = std::unique_ptr<PngImage, ImageDeleter>;
-
-ImagePtr Decode(const Bytes& file) {
-    MemoryReader reader = {reinterpret_cast<const uint8_t*>(file.data()),
-                           static_cast<uint32_t>(file.size())};
-    return ImagePtr(DecodePng(&reader, ReadMemory));
-}
 
 // The decoded samples without the filter bytes.
 Bytes Samples(const PngImage* image) {

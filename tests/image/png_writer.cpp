@@ -117,3 +117,8 @@ Bytes NoiseBytes(size_t count, uint32_t seed) {
     }
     return out;
 }
+
+ImagePtr Decode(const Bytes& file) {
+    MemoryReader reader = {reinterpret_cast<const uint8_t*>(file.data()), static_cast<uint32_t>(file.size())};
+    return ImagePtr(DecodePng(&reader, ReadMemory));
+}

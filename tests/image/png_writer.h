@@ -4,10 +4,21 @@
 // or deliberately wrong, chunk by chunk.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "image/png_decoder.h"
+
 using Bytes = std::string;
+
+struct ImageDeleter {
+    void operator()(PngImage* image) const { FreePngImage(image); }
+};
+using ImagePtr = std::unique_ptr<PngImage, ImageDeleter>;
+
+// Decodes a whole file held in memory.
+ImagePtr Decode(const Bytes& file);
 
 struct PngFields {
     uint32_t width = 1;
