@@ -2,9 +2,13 @@
 // through the service manager.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include "handle_count.h"
 #include "kalnix_process.h"
 #include "support/lid_driver.h"
+#include "support/pe_image.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
 
@@ -19,6 +23,20 @@ constexpr DWORD kStartDc = 0x00000002;
 
 DWORD PolicyAc() { return ReadStandinPolicy().user.LidCloseAc.Flags; }
 DWORD PolicyDc() { return ReadStandinPolicy().user.LidCloseDc.Flags; }
+
+// Threads the process `pid` runs right now; 0 or less when they cannot be counted.
+long CountProcessThreads(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    long count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == pid) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
 
 class LidProgramTest : public ::testing::Test {
 protected:
@@ -113,6 +131,36 @@ TEST_F(LidProgramTest, WithoutTheDriverTheOpenFailureIsLoggedAndTheProgramRunsOn
     EXPECT_EQ(PolicyAc(), kSavedAc) << "the release still restores without the driver";
 }
 
+TEST_F(LidProgramTest, WithoutTheChangeEventTheMonitorThreadEndsAndTheProgramStillExitsPromptly) {
+    // With the event present the monitor thread stays: that run gives the count to compare with.
+    StartInMode(2);
+    ASSERT_TRUE(MoveLidAndWait(true, 1)) << "the monitor thread runs";
+    long withMonitor = CountProcessThreads(kalnix_.pid());
+    ASSERT_GT(withMonitor, 1) << "the process's threads cannot be counted";
+    EXPECT_EQ(kalnix_.End(), 0u);
+
+    ASSERT_TRUE(SetSimulatedChangeEvent(false));
+    ASSERT_TRUE(ResetLidRequestCounts());
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"lid-program-no-change"));
+    ASSERT_TRUE(kalnix.Start());
+    ASSERT_TRUE(WaitForLidDeviceOpen(1, 5000)) << "the device is held even so";
+    long threads = -1;
+    WaitUntil([&] { return (threads = CountProcessThreads(kalnix.pid())) == withMonitor - 1; }, 5000);
+    EXPECT_EQ(threads, withMonitor - 1) << "the monitor thread has ended";
+    for (bool closed : {true, false, true}) ASSERT_TRUE(SetSimulatedLid(closed));
+    Sleep(500);
+    EXPECT_EQ(ReadLidRequestCounts().r3, 0u) << "nobody is told of lid changes";
+    EXPECT_TRUE(kalnix.running());
+
+    DWORD elapsed = 0;
+    EXPECT_EQ(kalnix.End(&elapsed), 0u);
+    LidRequestCounts counts = ReadLidRequestCounts();
+    EXPECT_EQ(counts.r2, 1u) << "the release still reaches the device";
+    EXPECT_EQ(counts.opened, 0u);
+    EXPECT_LT(elapsed, 3000u) << "the stop does not sit out its 4000 ms bound";
+}
+
 TEST_F(LidProgramTest, AThousandLidChangesLeaveTheHandleCountWhereItStarted) {
     StartInMode(2);
     ASSERT_TRUE(MoveLidAndWait(true, 1));
@@ -134,6 +182,15 @@ TEST(KalnixExportsTest, PowerOperationsAreExportedByTheirDecoratedNames) {
     EXPECT_TRUE(ExportsName(exe, "_RestorePowerSettings@0"));
     EXPECT_FALSE(ExportsName(exe, "SavePowerSettings"));
     EXPECT_FALSE(ExportsName(exe, "SavePowerSettings@0"));
+}
+
+// The runtimes and zlib are linked in: a bare Windows installation runs Kalnix.exe.
+TEST(KalnixExportsTest, ImportsSystemLibrariesOnly) {
+    const std::vector<std::string> system = {"KERNEL32.dll", "USER32.dll",  "GDI32.dll",    "ADVAPI32.dll",
+                                             "SHELL32.dll",  "MSIMG32.dll", "POWRPROF.dll", "msvcrt.dll"};
+    std::vector<std::string> imports = ImportedModules(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe");
+    for (const std::string& name : imports) EXPECT_TRUE(IsOneOf(name, system)) << name;
+    EXPECT_FALSE(imports.empty()) << "the import table cannot be read";
 }
 
 }  // namespace

@@ -99,6 +99,10 @@ bool SetSimulatedLid(bool closed) {
     return SimControl(closed ? IOCTL_LIDSIM_CLOSE_LID : IOCTL_LIDSIM_OPEN_LID, nullptr, 0);
 }
 
+bool SetSimulatedChangeEvent(bool present) {
+    return SimControl(present ? IOCTL_LIDSIM_RESTORE_CHANGE_EVENT : IOCTL_LIDSIM_DROP_CHANGE_EVENT, nullptr, 0);
+}
+
 LidRequestCounts ReadLidRequestCounts() {
     LidSimCounts counts = {};
     if (!SimControl(IOCTL_LIDSIM_GET_COUNTS, &counts, sizeof(counts))) return {~0u, ~0u, ~0u, ~0u};

@@ -17,6 +17,11 @@ bool IsSimulatedLidDriverLoaded();
 // event is signalled once.
 bool SetSimulatedLid(bool closed);
 
+// Drops the driver's change event (absent) or creates it again (present). Dropped, its name
+// disappears once no other handle holds it; lid moves then change only the state event.
+// Reinstalling the driver creates it too.
+bool SetSimulatedChangeEvent(bool present);
+
 struct LidRequestCounts {
     DWORD r1, r2, r3;  // control requests 1, 2 and 3 received on \\.\KALNIX
     DWORD opened;      // handles open on \\.\KALNIX right now (0 or 1)
