@@ -4,6 +4,20 @@
 #include "image/pixel_path.h"
 #include "res/resource.h"
 
+namespace {
+
+// Whole pages straight from the system: the process heap would keep the pages of this
+// one-off decode (the image is freed once the bitmap holds it) committed for good.
+void* AllocatePages(uint32_t size) {
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void ReleasePages(void* block) { VirtualFree(block, 0, MEM_RELEASE); }
+
+constexpr PngAllocator kPageAllocator = {AllocatePages, ReleasePages};
+
+}  // namespace
+
 PngImage* LoadLogoPng() {
     HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_LOGO), L"Logo");
     if (!resource) return nullptr;
@@ -14,7 +28,7 @@ PngImage* LoadLogoPng() {
     const void* bytes = LockResource(loaded);
     if (!bytes) return nullptr;
     MemoryReader reader = {static_cast<const uint8_t*>(bytes), size};
-    return DecodePng(&reader, ReadMemory);
+    return DecodePng(&reader, ReadMemory, &kPageAllocator);
 }
 
 HBITMAP CreateLogoBitmap(const PngImage* image) {

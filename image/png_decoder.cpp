@@ -50,39 +50,45 @@ bool ReadHeader(void* state, PngReadCallback read, PngHeader* header) {
     return true;
 }
 
+void* AllocateFromCHeap(uint32_t size) { return malloc(size); }
+void ReleaseToCHeap(void* block) { free(block); }
+constexpr PngAllocator kCHeap = {AllocateFromCHeap, ReleaseToCHeap};
+
 // Everything the decoder holds while it runs; whatever is still held at the end is
 // released here, on success and failure alike.
 class DecodeBuffers {
 public:
-    DecodeBuffers() = default;
+    explicit DecodeBuffers(const PngAllocator& allocator) : allocator_(allocator) {}
     ~DecodeBuffers() {
-        free(chunk_);
-        free(image_);
+        ReleaseChunkBuffer();
+        if (image_) allocator_.release(image_);
     }
     DecodeBuffers(const DecodeBuffers&) = delete;
     DecodeBuffers& operator=(const DecodeBuffers&) = delete;
 
     // Grows the chunk buffer to exactly `size` bytes when it is smaller; never shrinks it.
+    // Each chunk is read in whole, so the old contents need not survive.
     uint8_t* ChunkBuffer(uint32_t size) {
         if (size > chunkSize_) {
-            uint8_t* grown = static_cast<uint8_t*>(realloc(chunk_, size));
-            if (!grown) return nullptr;
-            chunk_ = grown;
+            ReleaseChunkBuffer();
+            chunk_ = static_cast<uint8_t*>(allocator_.allocate(size));
+            if (!chunk_) return nullptr;
             chunkSize_ = size;
         }
         return chunk_;
     }
     void ReleaseChunkBuffer() {
-        free(chunk_);
+        if (chunk_) allocator_.release(chunk_);
         chunk_ = nullptr;
         chunkSize_ = 0;
     }
     PngImage* AllocateImage(const PngHeader& header) {
-        image_ = static_cast<PngImage*>(malloc(sizeof(PngImage) + header.capacity));
+        image_ = static_cast<PngImage*>(allocator_.allocate(sizeof(PngImage) + header.capacity));
         if (!image_) return nullptr;
         image_->width = header.width;
         image_->height = header.height;
         image_->channels = header.channels;
+        image_->release = allocator_.release;
         return image_;
     }
     PngImage* image() const { return image_; }
@@ -93,6 +99,7 @@ public:
     }
 
 private:
+    const PngAllocator allocator_;
     uint8_t* chunk_ = nullptr;
     uint32_t chunkSize_ = 0;
     PngImage* image_ = nullptr;
@@ -147,10 +154,10 @@ const uint8_t* PngImageRows(const PngImage* image) {
     return reinterpret_cast<const uint8_t*>(image + 1);
 }
 
-PngImage* DecodePng(void* state, PngReadCallback read) {
+PngImage* DecodePng(void* state, PngReadCallback read, const PngAllocator* allocator) {
     PngHeader header;
     if (!ReadHeader(state, read, &header)) return nullptr;
-    DecodeBuffers buffers;
+    DecodeBuffers buffers(allocator ? *allocator : kCHeap);
     RawInflater inflater;
     uint32_t produced = 0;
     for (;;) {
@@ -177,4 +184,6 @@ PngImage* DecodePng(void* state, PngReadCallback read) {
     return buffers.ReleaseImage();
 }
 
-void FreePngImage(PngImage* image) { free(image); }
+void FreePngImage(PngImage* image) {
+    if (image) image->release(image);
+}

@@ -17,12 +17,21 @@ using PngReadCallback = int (*)(void* destination, uint32_t count, void* state);
 
 int ReadMemory(void* destination, uint32_t count, void* reader);
 
+// Where the decoder takes its large blocks from: the image and the chunk buffer. The
+// default is the C heap; a caller may supply memory that goes back to the system as soon as
+// it is released, since a heap keeps freed pages of a one-off decode committed for good.
+struct PngAllocator {
+    void* (*allocate)(uint32_t size);  // null when out of memory
+    void (*release)(void* block);
+};
+
 // Decoded image: this header, then height rows of (width * channels + 1) bytes each, the
 // row's filter type byte followed by the reconstructed samples (R, G, B[, A]).
 struct PngImage {
     uint32_t width;
     uint32_t height;
     uint8_t channels;  // 3 or 4
+    void (*release)(void* block);  // how FreePngImage gives the block back
 };
 
 // Largest image capacity (the rows with their filter bytes) the decoder will allocate: far
@@ -38,8 +47,9 @@ inline uint32_t PngImageStride(const PngImage* image) {
 }
 
 // Decodes 8-bit truecolour (with or without alpha), non-interlaced PNG data read through
-// the callback; returns null for anything else. Free the result with FreePngImage.
-PngImage* DecodePng(void* state, PngReadCallback read);
+// the callback; returns null for anything else. Free the result with FreePngImage. Without
+// an allocator the blocks come from the C heap.
+PngImage* DecodePng(void* state, PngReadCallback read, const PngAllocator* allocator = nullptr);
 void FreePngImage(PngImage* image);
 
 uint8_t PaethPredictor(uint8_t a, uint8_t b, uint8_t c);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -312,6 +313,56 @@ TEST(PngDecoder, ReaderCopiesSkipsAndRefusesWithoutConsuming) {
     EXPECT_EQ(reader.remaining, 0u);
     EXPECT_EQ(ReadMemory(out, 0, &reader), 1);
     EXPECT_EQ(ReadMemory(out, 1, &reader), 0);
+}
+
+// A caller's allocator: counts the blocks it has out, and can be told to refuse.
+struct CountingAllocator {
+    static int outstanding;
+    static int given;
+    static int refuseFrom;  // the allocation number from which it fails; -1 never
+    static void* Allocate(uint32_t size) {
+        if (refuseFrom >= 0 && given >= refuseFrom) return nullptr;
+        ++given;
+        ++outstanding;
+        return malloc(size);
+    }
+    static void Release(void* block) {
+        --outstanding;
+        free(block);
+    }
+};
+int CountingAllocator::outstanding = 0;
+int CountingAllocator::given = 0;
+int CountingAllocator::refuseFrom = -1;
+
+TEST(PngDecoder, EveryBlockComesFromTheCallersAllocatorAndGoesBack) {
+    const PngAllocator allocator = {CountingAllocator::Allocate, CountingAllocator::Release};
+    const uint32_t width = 9, height = 6;
+    Bytes raw = ZeroRows(width, height, 4);
+    // The second chunk is the longer one: the chunk buffer grows once.
+    Bytes grown = Head(width, height, 4) + PngChunk("IDAT", ZlibStored(raw.substr(0, 20), 20)) +
+                  PngChunk("IDAT", ZlibStored(raw.substr(20), 64)) + IendChunk();
+    struct Case { Bytes file; int refuseFrom; bool decoded; const char* shows; };
+    const Case cases[] = {
+        {grown, -1, true, "decoded: only the image is still out"},
+        {grown.substr(0, grown.size() - 5), -1, false, "cut short after the image was allocated"},
+        {grown, 0, false, "the first chunk buffer refused"},
+        {grown, 1, false, "the image refused"},
+        {grown, 2, false, "the grown chunk buffer refused"},
+    };
+    for (const Case& c : cases) {
+        CountingAllocator::outstanding = 0;
+        CountingAllocator::given = 0;
+        CountingAllocator::refuseFrom = c.refuseFrom;
+        MemoryReader reader = {reinterpret_cast<const uint8_t*>(c.file.data()),
+                               static_cast<uint32_t>(c.file.size())};
+        PngImage* image = DecodePng(&reader, ReadMemory, &allocator);
+        EXPECT_EQ(image != nullptr, c.decoded) << c.shows;
+        EXPECT_EQ(CountingAllocator::outstanding, c.decoded ? 1 : 0) << c.shows;
+        FreePngImage(image);  // back through the allocator that gave it
+        EXPECT_EQ(CountingAllocator::outstanding, 0) << c.shows;
+    }
+    EXPECT_EQ(CountingAllocator::given, 2) << "the refused grown buffer came after two blocks";
 }
 
 }  // namespace
