@@ -69,6 +69,9 @@ int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
     ReadProtectionSettings();
     g_instance = instance;
     CreateTrayWindow();
+    // Without its window nothing could ever end the program (the setup program finds it by
+    // that window), yet it would hold the single-instance marker: leave at once instead.
+    if (!g_trayWindow) return 1;
     StartLidMonitor();  // without the driver the program runs on, without lid messages
     BuildLogoRecord();
     return RunMessageLoop();

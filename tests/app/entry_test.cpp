@@ -18,6 +18,38 @@ TEST(FreshSwitchTest, WholeTailMatchesInAnyLetterCase) {
     for (const auto& row : rows) EXPECT_EQ(IsFreshSwitch(row.tail), row.fresh) << '"' << row.tail << '"';
 }
 
+// A tray window that cannot be created must not leave a process running with no window
+// (nothing could end it) that holds the single-instance marker. The marker is machine-wide
+// and the next test's lives as long as this process, so this runs first, in a child copy.
+constexpr const wchar_t* kNoWindowChild = L"KALNIX_NO_WINDOW_CHILD";
+
+LRESULT CALLBACK RefuseTrayWindow(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        const CBT_CREATEWNDW* create = reinterpret_cast<const CBT_CREATEWNDW*>(lParam);
+        const wchar_t* name = create->lpcs->lpszName;
+        if (name && !IS_INTRESOURCE(name) && std::wstring(name) == L"KalnixWnd") return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(EntryWithoutWindowTest, EndsAtOnceWhenTheTrayWindowCannotBeCreated) {
+    if (GetEnvironmentVariableW(kNoWindowChild, nullptr, 0) != 0) {
+        ResetSettingsKey();
+        HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseTrayWindow, nullptr, GetCurrentThreadId());
+        ASSERT_NE(hook, nullptr);
+        EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), ""), 1);
+        UnhookWindowsHookEx(hook);
+        EXPECT_EQ(g_trayWindow, nullptr);
+        return;
+    }
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableW(kNoWindowChild, L"1");
+    DWORD code = RunAndWait(L"\"" + std::wstring(self) + L"\" --gtest_filter=EntryWithoutWindowTest.*", 30000);
+    SetEnvironmentVariableW(kNoWindowChild, nullptr);
+    EXPECT_EQ(code, 0u) << "the child hung in its message loop or failed";
+}
+
 // Runs the whole entry on this thread; a thread timer sends WM_DESTROY to the tray window
 // once the loop is running, as the installer would.
 void CALLBACK SendDestroy(HWND, UINT, UINT_PTR timer, DWORD) {

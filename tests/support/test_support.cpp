@@ -112,7 +112,11 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
         return static_cast<DWORD>(-1);
     CloseHandle(process.hThread);
     DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, code);  // a hung child must not outlive the test
+    }
     CloseHandle(process.hProcess);
     return code;
 }

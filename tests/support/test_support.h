@@ -29,7 +29,8 @@ std::wstring LogPathBesideExecutable();
 std::wstring MakeScratchDirectory(const wchar_t* name);
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
 
-// Runs a process and waits up to timeoutMs; returns its exit code, or -1 on timeout/failure.
+// Runs a process and waits up to timeoutMs; returns its exit code, or -1 on failure or
+// timeout (the process is then terminated).
 DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
 
 // Polls `condition` every 10 ms until it holds or timeoutMs passes.
