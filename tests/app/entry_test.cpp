@@ -33,7 +33,7 @@ LRESULT CALLBACK RefuseTrayWindow(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 TEST(EntryWithoutWindowTest, EndsAtOnceWhenTheTrayWindowCannotBeCreated) {
-    if (GetEnvironmentVariableW(kNoWindowChild, nullptr, 0) != 0) {
+    if (IsChildRun(kNoWindowChild)) {
         ResetSettingsKey();
         HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseTrayWindow, nullptr, GetCurrentThreadId());
         ASSERT_NE(hook, nullptr);
@@ -42,12 +42,7 @@ TEST(EntryWithoutWindowTest, EndsAtOnceWhenTheTrayWindowCannotBeCreated) {
         EXPECT_EQ(g_trayWindow, nullptr);
         return;
     }
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    SetEnvironmentVariableW(kNoWindowChild, L"1");
-    DWORD code = RunAndWait(L"\"" + std::wstring(self) + L"\" --gtest_filter=EntryWithoutWindowTest.*", 30000);
-    SetEnvironmentVariableW(kNoWindowChild, nullptr);
-    EXPECT_EQ(code, 0u) << "the child hung in its message loop or failed";
+    EXPECT_EQ(RunChildCopy(kNoWindowChild, L"EntryWithoutWindowTest.*", 30000), 0u) << "the child hung in its message loop or failed";
 }
 
 // Runs the whole entry on this thread; a thread timer sends WM_DESTROY to the tray window

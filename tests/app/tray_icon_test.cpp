@@ -212,7 +212,7 @@ TEST_F(TrayIconTest, DeleteSendsOnlySizeWindowAndIdEvenIfNeverShown) {
 constexpr const wchar_t* kFirstUpdateChild = L"KALNIX_FIRST_UPDATE_CHILD";
 
 TEST(TrayIconFirstUpdate, StateTwoBeforeAnyStateShowsEnabled) {
-    if (GetEnvironmentVariableW(kFirstUpdateChild, nullptr, 0) != 0) {
+    if (IsChildRun(kFirstUpdateChild)) {
         ResetSettingsKey();
         g_instance = GetModuleHandleW(nullptr);
         ShellRecorder shell;
@@ -221,12 +221,7 @@ TEST(TrayIconFirstUpdate, StateTwoBeforeAnyStateShowsEnabled) {
         ExpectSameRecord(shell.Calls()[1].record, ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
         return;
     }
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    SetEnvironmentVariableW(kFirstUpdateChild, L"1");
-    DWORD code = RunAndWait(L"\"" + std::wstring(self) + L"\" --gtest_filter=TrayIconFirstUpdate.*", 60000);
-    SetEnvironmentVariableW(kFirstUpdateChild, nullptr);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(RunChildCopy(kFirstUpdateChild, L"TrayIconFirstUpdate.*", 60000), 0u);
 }
 
 }  // namespace

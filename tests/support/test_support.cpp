@@ -120,3 +120,16 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
     CloseHandle(process.hProcess);
     return code;
 }
+
+bool IsChildRun(const wchar_t* childFlag) {
+    return GetEnvironmentVariableW(childFlag, nullptr, 0) != 0;
+}
+
+DWORD RunChildCopy(const wchar_t* childFlag, const wchar_t* filter, DWORD timeoutMs) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableW(childFlag, L"1");
+    DWORD code = RunAndWait(L"\"" + std::wstring(self) + L"\" --gtest_filter=" + filter, timeoutMs);
+    SetEnvironmentVariableW(childFlag, nullptr);
+    return code;
+}

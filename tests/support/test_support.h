@@ -33,6 +33,13 @@ bool CopyFileTo(const std::wstring& from, const std::wstring& to);
 // timeout (the process is then terminated).
 DWORD RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
 
+// Some cases need a process of their own (process-wide state that only a fresh process
+// has). The test runs a child copy of the test program, filtered to `filter`, with the
+// environment variable `childFlag` set; the child sees IsChildRun(childFlag) and does the
+// work. Returns the child's exit code (0 when its cases passed).
+bool IsChildRun(const wchar_t* childFlag);
+DWORD RunChildCopy(const wchar_t* childFlag, const wchar_t* filter, DWORD timeoutMs);
+
 // Polls `condition` every 10 ms until it holds or timeoutMs passes.
 template <class Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs) {
