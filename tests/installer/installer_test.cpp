@@ -119,6 +119,18 @@ std::vector<DWORD> KalnixProcesses() {
     return ids;
 }
 
+// Ends every Kalnix.exe without its own teardown, as a crash or a forced end would.
+bool KillKalnixProcesses() {
+    for (DWORD id : KalnixProcesses()) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (!process) return false;
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    return true;
+}
+
 std::wstring ImageOfWindow(HWND window) {
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
@@ -247,13 +259,7 @@ TEST_F(SilentInstall, WithTheDriverRunsTheServiceAndKalnixHearsTheLidUninstallRe
 
     // Ended without its own teardown, Kalnix leaves the flags forced: only the uninstaller
     // can put them back now.
-    for (DWORD id : KalnixProcesses()) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-        ASSERT_NE(nullptr, process);
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
+    ASSERT_TRUE(KillKalnixProcesses());
     ASSERT_TRUE(ReadLidFlags() == kForcedFlags);
     ASSERT_TRUE(RunUninstallAndWait());
     EXPECT_TRUE(PolicyIsTheUsers());
@@ -309,13 +315,7 @@ TEST_F(SilentUninstall, EndsKalnixPutsTheFlagsBackAndRemovesEverything) {
 TEST_F(SilentUninstall, EndsAKalnixOfTheInstallFolderWhoseWindowItCannotSee) {
     ASSERT_EQ(0u, RunSetup(L"/S"));
     ExpectKalnixRunningFromInstallDir();
-    for (DWORD id : KalnixProcesses()) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-        ASSERT_NE(nullptr, process);
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
+    ASSERT_TRUE(KillKalnixProcesses());
     HDESK desktop = CreateDesktopW(L"KalnixElsewhere", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     ASSERT_NE(nullptr, desktop);
     std::wstring line = L"\"" + InstallDir() + L"\\Kalnix.exe\"";
