@@ -12,8 +12,8 @@
 namespace {
 
 // The version-2 layout, up to and including the balloon flags: every shell since
-// Windows 2000 accepts it.
-constexpr DWORD kNotifyRecordSize = 936;
+// Windows 2000 accepts it (936 bytes on x86, 952 on x64).
+constexpr DWORD kNotifyRecordSize = NOTIFYICONDATAW_V2_SIZE;
 constexpr UINT kTrayIconId = 1;
 constexpr UINT kBalloonTimeoutMs = 10000;
 

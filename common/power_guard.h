@@ -10,7 +10,8 @@ DWORD ForcedLidFlags(DWORD flags);
 // Forces both lid-close flags and re-activates the scheme; failures are logged only.
 void ForcePowerSettings();
 
-// Exported by both deliverables as _SavePowerSettings@0 and _RestorePowerSettings@0.
+// Exported by both deliverables: as _SavePowerSettings@0 and _RestorePowerSettings@0 on x86,
+// under their plain names on x64.
 extern "C" {
 // Stores the current lid-close flags in PowerSettings1/PowerSettings2.
 bool __stdcall SavePowerSettings();

@@ -1,10 +1,13 @@
-; KalnixSetup.exe: installs Kalnix for the whole machine, by hand or silently (/S) for fleets.
+; KalnixSetup-<arch>.exe: installs Kalnix for the whole machine, by hand or silently (/S) for
+; fleets. One setup program per architecture: x86 for 32-bit Windows, x64 for 64-bit Windows.
 ;
 ; Build inputs (makensis -D...):
+;   KALNIX_ARCH        x86 or x64: the architecture of the two files below  (required)
 ;   KALNIX_EXE         path of Kalnix.exe                          (required)
 ;   KALNIX_CA          path of the standard build of KalnixCA.dll  (required)
-;   OUTFILE            where to write the setup program            (default KalnixSetup.exe)
-;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys)        (optional: not ours, so an input)
+;   OUTFILE            where to write the setup program            (default KalnixSetup-<arch>.exe)
+;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys) of that architecture
+;                      (optional: not ours, so an input)
 ;
 ; Exit codes of the setup program (the uninstaller uses 0, 1, 3 and 5 alike; started without
 ; _?=<install folder> it hands over to a temporary copy of itself and returns 0 at once):
@@ -15,8 +18,18 @@
 ;   4  installation failed (program files or settings key could not be written)
 ;   5  installed, but a later step failed (lid-close flags not saved, driver not started,
 ;      or no start at log-on); KalnixSetup.log says which
+;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
 
-Unicode true
+!ifndef KALNIX_ARCH
+  !error "define KALNIX_ARCH, x86 or x64"
+!endif
+!if "${KALNIX_ARCH}" == "x64"
+  Target amd64-unicode
+!else if "${KALNIX_ARCH}" == "x86"
+  Unicode true
+!else
+  !error "KALNIX_ARCH must be x86 or x64"
+!endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ManifestDPIAware true
@@ -28,7 +41,28 @@ ManifestDPIAware true
   !error "define KALNIX_CA, the path of the standard KalnixCA.dll"
 !endif
 !ifndef OUTFILE
-  !define OUTFILE "KalnixSetup.exe"
+  !define OUTFILE "KalnixSetup-${KALNIX_ARCH}.exe"
+!endif
+
+; The names under which KalnixCA.dll exports its functions: decorated stdcall names on x86.
+!if "${KALNIX_ARCH}" == "x64"
+  !define CA_TerminateUIProcess "TerminateUIProcess"
+  !define CA_DeleteRunKey "DeleteRunKey"
+  !define CA_InstallKalnixTask "InstallKalnixTask"
+  !define CA_SetRunKey "SetRunKey"
+  !define CA_SavePowerSettings "SavePowerSettings"
+  !define CA_RestorePowerSettings "RestorePowerSettings"
+  !define CA_InstallDriverAndStart "InstallDriverAndStart"
+  !define CA_RemoveDriver "RemoveDriver"
+!else
+  !define CA_TerminateUIProcess "${CA_TerminateUIProcess}"
+  !define CA_DeleteRunKey "${CA_DeleteRunKey}"
+  !define CA_InstallKalnixTask "_InstallKalnixTask@8"
+  !define CA_SetRunKey "${CA_SetRunKey}"
+  !define CA_SavePowerSettings "${CA_SavePowerSettings}"
+  !define CA_RestorePowerSettings "${CA_RestorePowerSettings}"
+  !define CA_InstallDriverAndStart "${CA_InstallDriverAndStart}"
+  !define CA_RemoveDriver "${CA_RemoveDriver}"
 !endif
 
 !define VERSION "1.0.0.0"
@@ -44,11 +78,20 @@ ManifestDPIAware true
 ; How long to wait for the task tool to register the task, in half seconds.
 !define TASK_WAIT_TICKS 40
 
+!if "${KALNIX_ARCH}" == "x64"
+  !define PROCESSENTRY32W_SIZE 568
+  !define PROCESSENTRY32W_HEAD "i, i, i .r3, i, l, i, i, i, i, i"
+!else
+  !define PROCESSENTRY32W_SIZE 556
+  !define PROCESSENTRY32W_HEAD "i, i, i .r3, i, i, i, i, i, i"
+!endif
+
 !define EXIT_OK 0
 !define EXIT_BAD_OPTION 2
 !define EXIT_NOT_ADMIN 3
 !define EXIT_FAILED 4
 !define EXIT_WARNINGS 5
+!define EXIT_WRONG_ARCH 6
 
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -57,7 +100,11 @@ ManifestDPIAware true
 
 Name "Kalnix"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Kalnix"
+!if "${KALNIX_ARCH}" == "x64"
+  InstallDir "$PROGRAMFILES64\Kalnix"
+!else
+  InstallDir "$PROGRAMFILES\Kalnix"
+!endif
 ; A reinstallation goes where the last one went.
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
@@ -144,13 +191,15 @@ Function ${un}EndInstalledKalnix
   ${If} $1 = -1
     ${Log} "Could not list the running processes."
   ${Else}
-    ; PROCESSENTRY32W: 9 four-byte fields, then szExeFile[260].
-    System::Alloc 556
+    ; PROCESSENTRY32W: 9 fields, the fourth (th32DefaultHeapID) pointer-sized, then
+    ; szExeFile[260]. On x64 that field is 8 bytes on an 8-byte boundary and the record
+    ; is padded to 568 bytes.
+    System::Alloc ${PROCESSENTRY32W_SIZE}
     Pop $2
-    System::Call '*$2(i 556)'
+    System::Call '*$2(i ${PROCESSENTRY32W_SIZE})'
     System::Call 'kernel32::Process32FirstW(p r1, p r2) i .r0'
     ${DoWhile} $0 <> 0
-      System::Call '*$2(i, i, i .r3, i, i, i, i, i, i, &w260 .r4)'
+      System::Call '*$2(${PROCESSENTRY32W_HEAD}, &w260 .r4)'
       ${If} $4 == "Kalnix.exe"
         ; PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE
         System::Call 'kernel32::OpenProcess(i 0x101001, i 0, i r3) p .r5'
@@ -183,7 +232,7 @@ FunctionEnd
 
 ; Stops a running Kalnix through its own teardown, which also puts back the flags it forced.
 Function ${un}StopKalnix
-  ${CallCa} _TerminateUIProcess@0
+  ${CallCa} ${CA_TerminateUIProcess}
   ${If} $0 = 1
     ${Log} "TerminateUIProcess: a running Kalnix was stopped."
   ${Else}
@@ -338,7 +387,30 @@ Function ParseOptions
   ${Loop}
 FunctionEnd
 
+; Settings and the uninstall entry go to the registry view that Kalnix.exe of this
+; architecture reads.
+!macro SelectRegView
+!if "${KALNIX_ARCH}" == "x64"
+  SetRegView 64
+!endif
+!macroend
+
+; The x86 setup program never installs on 64-bit Windows: a 32-bit Kalnix there would read
+; Software\WOW6432Node\Kalnix, where Group Policy never writes. (Its uninstaller still
+; removes an installation that exists.)
+!macro RefuseWrongArchitecture
+!if "${KALNIX_ARCH}" == "x86"
+  ${If} ${RunningX64}
+    MessageBox MB_OK|MB_ICONSTOP "This is the setup program for 32-bit Windows.$\r$\n$\r$\nOn 64-bit Windows, run KalnixSetup-x64.exe." /SD IDOK
+    SetErrorLevel ${EXIT_WRONG_ARCH}
+    Quit
+  ${EndIf}
+!endif
+!macroend
+
 Function .onInit
+  !insertmacro RefuseWrongArchitecture
+  !insertmacro SelectRegView
   StrCpy $OptMode ""
   StrCpy $OptAlarmTime ""
   StrCpy $LogHandle ""
@@ -382,7 +454,8 @@ Function SettingExists
   Push $2
   Push $3
   StrCpy $0 0
-  ; HKEY_LOCAL_MACHINE, KEY_QUERY_VALUE, the same 32-bit view Kalnix itself opens
+  ; HKEY_LOCAL_MACHINE, KEY_QUERY_VALUE: this program's own view, the one Kalnix.exe of the
+  ; same architecture opens
   System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${SETTINGS_KEY}", i 0, i 1, *p .r2) i .r3'
   ${If} $3 = 0
     System::Call 'advapi32::RegQueryValueExW(p r2, w r1, p 0, p 0, p 0, p 0) i .r3'
@@ -529,7 +602,7 @@ FunctionEnd
 ; Start at log-on: the task "Kalnix" when the Task Scheduler registers it, else the Run value.
 Function RegisterStartAtLogon
   ; One way only: a Run value left by an earlier installation would start Kalnix twice.
-  ${CallCa} _DeleteRunKey@0
+  ${CallCa} ${CA_DeleteRunKey}
   ${Log} "DeleteRunKey: result $0."
   Call DeleteTask
   ${Log} "Earlier task Kalnix deleted: task tool exit code $0."
@@ -555,7 +628,7 @@ Function RegisterStartAtLogon
       ${If} $0 = 0
         ${Log} "Task skipped: could not write $6."
       ${Else}
-        System::Call '$CaDll::_InstallKalnixTask@8(w r6, w "$INSTDIR\Kalnix.exe") i .r0'
+        System::Call '$CaDll::${CA_InstallKalnixTask}(w r6, w "$INSTDIR\Kalnix.exe") i .r0'
         IntOp $0 $0 & 0xFF
         ${Log} "InstallKalnixTask: result $0."
         ${If} $0 = 1
@@ -582,7 +655,7 @@ Function RegisterStartAtLogon
   ${EndIf}
 
   ${If} $5 = 0
-    ${CallCaWithText} _SetRunKey@4 '"$INSTDIR\Kalnix.exe"'
+    ${CallCaWithText} ${CA_SetRunKey} '"$INSTDIR\Kalnix.exe"'
     ${Log} "SetRunKey: result $0."
     ${If} $0 <> 1
       ${Log} "Kalnix will not start at log-on."
@@ -654,7 +727,7 @@ Section "Kalnix" SecKalnix
   Call WriteSettings
 
   ; 4. Save the user's lid-close flags before anything forces them.
-  ${CallCa} _SavePowerSettings@0
+  ${CallCa} ${CA_SavePowerSettings}
   ${If} $0 = 1
     ${Log} "SavePowerSettings: lid-close flags saved."
   ${Else}
@@ -664,7 +737,7 @@ Section "Kalnix" SecKalnix
 
   ; 5. Driver service.
 !ifdef KALNIX_LID_DRIVER
-  ${CallCaWithText} _InstallDriverAndStart@4 "${DRIVER_IMAGE_PATH}"
+  ${CallCaWithText} ${CA_InstallDriverAndStart} "${DRIVER_IMAGE_PATH}"
   ${If} $0 = 1
     ${Log} "InstallDriverAndStart: driver service Kalnix started (${DRIVER_IMAGE_PATH})."
   ${Else}
@@ -710,6 +783,7 @@ SectionEnd
 ; ---------------------------------------------------------------- uninstall
 
 Function un.onInit
+  !insertmacro SelectRegView
   StrCpy $LogHandle ""
   StrCpy $Warnings 0
   System::Call 'shell32::IsUserAnAdmin() i .r0'
@@ -739,7 +813,7 @@ Section "Uninstall"
 
   Call un.StopKalnix
 
-  ${CallCa} _RestorePowerSettings@0
+  ${CallCa} ${CA_RestorePowerSettings}
   ${If} $0 = 1
     ${Log} "RestorePowerSettings: lid-close flags put back."
   ${Else}
@@ -747,7 +821,7 @@ Section "Uninstall"
     Call un.Warn
   ${EndIf}
 
-  ${CallCa} _RemoveDriver@0
+  ${CallCa} ${CA_RemoveDriver}
   ${If} $0 = 1
     ${Log} "RemoveDriver: driver service Kalnix deleted."
   ${Else}
@@ -759,7 +833,7 @@ Section "Uninstall"
 
   Call un.DeleteTask
   ${Log} "Task Kalnix deleted: task tool exit code $0."
-  ${CallCa} _DeleteRunKey@0
+  ${CallCa} ${CA_DeleteRunKey}
   ${Log} "DeleteRunKey: result $0."
 
   ${UnloadCa}

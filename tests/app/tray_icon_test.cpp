@@ -8,6 +8,7 @@
 #include "app/tray_icon.h"
 #include "platform_fakes.h"
 #include "res/resource.h"
+#include "support/arch_facts.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,7 +23,7 @@ HICON TrayIcon(UINT id) { return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRES
 // The record the shell must see for a shown state; every member not set here is zero.
 NOTIFYICONDATAW ExpectedRecord(HWND window, UINT iconId, const wchar_t* tip) {
     NOTIFYICONDATAW record = {};
-    record.cbSize = 936;
+    record.cbSize = kArch.notifyRecordSize;
     record.hWnd = window;
     record.uID = 1;
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -201,7 +202,7 @@ TEST_F(TrayIconTest, DeleteSendsOnlySizeWindowAndIdEvenIfNeverShown) {
     ASSERT_EQ(shell_.Calls().size(), 1u);
     EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_DELETE));
     NOTIFYICONDATAW expected = {};
-    expected.cbSize = 936;
+    expected.cbSize = kArch.notifyRecordSize;
     expected.hWnd = kWindow;
     expected.uID = 1;
     EXPECT_EQ(std::memcmp(&shell_.Calls()[0].record, &expected, sizeof(expected)), 0);

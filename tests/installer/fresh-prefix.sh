@@ -1,23 +1,21 @@
 #!/usr/bin/env bash
 # Runs one installer test program under Wine in a fresh prefix: a copy of a pristine prefix
 # (created once), served by a wineserver of its own, so no test sees what another installed.
-#   fresh-prefix.sh PRISTINE PREFIX STANDIN_POWRPROF PROGRAM [ARGS...]
+#   fresh-prefix.sh ARCH PRISTINE PREFIX STANDIN_POWRPROF PROGRAM [ARGS...]
 set -uo pipefail
-pristine=$1 prefix=$2 standin=$3
-shift 3
-export WINEARCH=win32 WINEDEBUG=-all
+. "$(dirname "$0")/../../scripts/wine-env.sh"
+arch=$1 pristine=$2 prefix=$3 standin=$4
+shift 4
 
 if [ ! -f "$standin" ]; then
   echo "missing stand-in power profile library: $standin" >&2
   exit 1
 fi
-if [ ! -f "$pristine/system.reg" ]; then
-  WINEPREFIX=$pristine WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
-  WINEPREFIX=$pristine wineserver -w
-fi
+kalnix_wine_env "$arch" "$pristine"
+kalnix_prefix_ready
 
-export WINEPREFIX=$prefix
-[ -d "$prefix" ] && wineserver -k 2>/dev/null
+kalnix_wine_env "$arch" "$prefix"
+[ -d "$prefix" ] && kalnix_server_stop
 rm -rf "$prefix"
 cp -a "$pristine" "$prefix" || exit 1
 # In system32 the stand-in is found by every process of the prefix: this program, the setup
@@ -25,10 +23,9 @@ cp -a "$pristine" "$prefix" || exit 1
 # uninstaller's temporary copy.
 cp "$standin" "$prefix/drive_c/windows/system32/powrprof.dll" || exit 1
 export WINEDLLOVERRIDES="powrprof=n,b;mscoree,mshtml="
-# The server and what it starts must not hold ctest's pipes open.
-wineserver -p </dev/null >/dev/null 2>&1
+kalnix_server_start
 
-wine "$@"
+kalnix_wine "$@"
 rc=$?
 wineserver -k
 exit $rc

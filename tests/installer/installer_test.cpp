@@ -1,4 +1,4 @@
-// KalnixSetup.exe and its uninstaller, run silently as a fleet would. Each test runs in a
+// KalnixSetup-<arch>.exe and its uninstaller, run silently as a fleet would. Each test runs in a
 // fresh copy of a pristine Wine prefix (fresh-prefix.sh) whose system32 holds the stand-in
 // power profile library, so this program, the setup program, Kalnix.exe and the uninstaller
 // all see the same global power policy.
@@ -34,7 +34,7 @@ std::wstring SystemPath(const wchar_t* tail) {
 DWORD RunSetup(const wchar_t* program, const std::wstring& options) {
     return RunAndWait(L"\"" + std::wstring(program) + L"\" " + options, 120000);
 }
-DWORD RunSetup(const std::wstring& options) { return RunSetup(KALNIX_BIN_DIR_W L"\\KalnixSetup.exe", options); }
+DWORD RunSetup(const std::wstring& options) { return RunSetup(KALNIX_SETUP_W, options); }
 DWORD RunSetupWithDriver(const std::wstring& options) {
     return RunSetup(KALNIX_TEST_BIN_DIR_W L"\\KalnixSetupWithDriver.exe", options);
 }

@@ -6,15 +6,23 @@
 #include <string>
 
 #include "ca_library.h"
+#include "support/arch_facts.h"
 #include "support/pe_image.h"
 #include "support/test_support.h"
 
 namespace {
 
-const char* const kExports[] = {
-    "_DeleteRunKey@0",  "_InstallDriverAndStart@4", "_InstallKalnixTask@8", "_RemoveDriver@0",
-    "_RestorePowerSettings@0", "_SavePowerSettings@0", "_SetRunKey@4", "_TerminateUIProcess@0",
+// Each export with the bytes its arguments take on x86.
+const std::pair<const char*, int> kExports[] = {
+    {"DeleteRunKey", 0},         {"InstallDriverAndStart", 4}, {"InstallKalnixTask", 8}, {"RemoveDriver", 0},
+    {"RestorePowerSettings", 0}, {"SavePowerSettings", 0},     {"SetRunKey", 4},         {"TerminateUIProcess", 0},
 };
+
+std::set<std::string> ExpectedExportNames() {
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : kExports) names.insert(ExportName(name, bytes));
+    return names;
+}
 
 std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
     std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
@@ -26,7 +34,7 @@ std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
 
 class CaBuildTest : public ::testing::TestWithParam<const wchar_t*> {};
 
-TEST_P(CaBuildTest, ExportTableHoldsExactlyTheDecoratedNames) {
+TEST_P(CaBuildTest, ExportTableHoldsExactlyTheSetupProgramsNames) {
     CaLibrary library(GetParam());
     ASSERT_TRUE(library.Loaded());
     const IMAGE_DATA_DIRECTORY& entry =
@@ -38,12 +46,15 @@ TEST_P(CaBuildTest, ExportTableHoldsExactlyTheDecoratedNames) {
     std::set<std::string> names;
     auto nameRvas = AtRva<DWORD>(library.Module(), directory->AddressOfNames);
     for (DWORD i = 0; i < directory->NumberOfNames; ++i) names.insert(AtRva<char>(library.Module(), nameRvas[i]));
-    EXPECT_EQ(names, std::set<std::string>(std::begin(kExports), std::end(kExports)));
+    EXPECT_EQ(names, ExpectedExportNames());
     EXPECT_EQ(directory->NumberOfFunctions, 8u);
-    for (const char* name : kExports) EXPECT_NE(library.Resolve(name), nullptr) << name;
-    // The names mingw would export by default are not there.
-    EXPECT_EQ(library.Resolve("SetRunKey@4"), nullptr);
-    EXPECT_EQ(library.Resolve("SetRunKey"), nullptr);
+    for (const std::string& name : ExpectedExportNames()) EXPECT_NE(library.Resolve(name.c_str()), nullptr) << name;
+    // None of the other spellings of a stdcall name is there.
+    for (const char* other : {"SetRunKey@4", "SetRunKey", "_SetRunKey@4"}) {
+        if (ExportName("SetRunKey", 4) != other) {
+            EXPECT_EQ(library.Resolve(other), nullptr) << other;
+        }
+    }
 }
 
 TEST_P(CaBuildTest, ImportsSystemLibrariesOnly) {

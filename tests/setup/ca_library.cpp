@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "support/arch_facts.h"
 #include "support/test_support.h"
 
 namespace {
@@ -24,29 +25,29 @@ CaLibrary::~CaLibrary() {
     if (module_) FreeLibrary(module_);
 }
 
-FARPROC CaLibrary::Resolve(const char* decoratedName) const {
-    return module_ ? GetProcAddress(module_, decoratedName) : nullptr;
+FARPROC CaLibrary::Resolve(const char* exportName) const {
+    return module_ ? GetProcAddress(module_, exportName) : nullptr;
 }
 
 // A missing export gives 0xFF, which no export returns, so the caller's check fails.
 #define KALNIX_CALL(type, name, ...)                                                 \
     do {                                                                             \
-        auto function = reinterpret_cast<type>(reinterpret_cast<void*>(Resolve(name)));                     \
+        auto function = reinterpret_cast<type>(reinterpret_cast<void*>(Resolve(name)));  \
         return function ? LowByte(function(__VA_ARGS__)) : 0xFF;                     \
     } while (0)
 
 int CaLibrary::InstallDriverAndStart(const wchar_t* driverPath) const {
-    KALNIX_CALL(OneArgExport, "_InstallDriverAndStart@4", driverPath);
+    KALNIX_CALL(OneArgExport, ExportName("InstallDriverAndStart", 4).c_str(), driverPath);
 }
-int CaLibrary::RemoveDriver() const { KALNIX_CALL(NoArgExport, "_RemoveDriver@0"); }
-int CaLibrary::TerminateUIProcess() const { KALNIX_CALL(NoArgExport, "_TerminateUIProcess@0"); }
+int CaLibrary::RemoveDriver() const { KALNIX_CALL(NoArgExport, ExportName("RemoveDriver", 0).c_str()); }
+int CaLibrary::TerminateUIProcess() const { KALNIX_CALL(NoArgExport, ExportName("TerminateUIProcess", 0).c_str()); }
 int CaLibrary::InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* command) const {
-    KALNIX_CALL(TwoArgExport, "_InstallKalnixTask@8", taskFilePath, command);
+    KALNIX_CALL(TwoArgExport, ExportName("InstallKalnixTask", 8).c_str(), taskFilePath, command);
 }
-int CaLibrary::SetRunKey(const wchar_t* command) const { KALNIX_CALL(OneArgExport, "_SetRunKey@4", command); }
-int CaLibrary::DeleteRunKey() const { KALNIX_CALL(NoArgExport, "_DeleteRunKey@0"); }
-int CaLibrary::SavePowerSettings() const { KALNIX_CALL(NoArgExport, "_SavePowerSettings@0"); }
-int CaLibrary::RestorePowerSettings() const { KALNIX_CALL(NoArgExport, "_RestorePowerSettings@0"); }
+int CaLibrary::SetRunKey(const wchar_t* command) const { KALNIX_CALL(OneArgExport, ExportName("SetRunKey", 4).c_str(), command); }
+int CaLibrary::DeleteRunKey() const { KALNIX_CALL(NoArgExport, ExportName("DeleteRunKey", 0).c_str()); }
+int CaLibrary::SavePowerSettings() const { KALNIX_CALL(NoArgExport, ExportName("SavePowerSettings", 0).c_str()); }
+int CaLibrary::RestorePowerSettings() const { KALNIX_CALL(NoArgExport, ExportName("RestorePowerSettings", 0).c_str()); }
 
 void OpenLogGateFor(const wchar_t* build) {
     ResetSettingsKey();

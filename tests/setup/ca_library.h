@@ -7,7 +7,7 @@
 #include <string>
 
 // KalnixCA.dll as the setup program sees it: loaded by full path, every export resolved
-// by its decorated stdcall name and called through its real signature. The result is
+// by the name the setup program uses (ExportName) and called through its real signature. The result is
 // taken as the whole register a setup program receives; only its low byte is defined.
 class CaLibrary {
 public:
@@ -19,7 +19,7 @@ public:
 
     bool Loaded() const { return module_ != nullptr; }
     HMODULE Module() const { return module_; }
-    FARPROC Resolve(const char* decoratedName) const;
+    FARPROC Resolve(const char* exportName) const;
 
     // Each returns the result's low byte (1 for true, 0 for false).
     int InstallDriverAndStart(const wchar_t* driverPath) const;

@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Checks the built deliverables of one architecture without running them: the machine,
+the exact export names the setup program resolves, system-only imports, the resources
+(icons, dialogs, logo, manifest, version) and the setup program. Where a machine cannot
+run 32-bit programs this is all that can be seen of the x86 build.
+
+    check_deliverables.py ARCH BIN_DIR      (ARCH: x86 or x64)
+"""
+import struct
+import sys
+
+MACHINE = {"x86": 0x14C, "x64": 0x8664}
+MANIFEST_ARCH = {"x86": "x86", "x64": "amd64"}
+
+POWER_EXPORTS = [("SavePowerSettings", 0), ("RestorePowerSettings", 0)]
+CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0), ("TerminateUIProcess", 0),
+                              ("InstallKalnixTask", 8), ("SetRunKey", 4), ("DeleteRunKey", 0)]
+KALNIX_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msimg32.dll",
+                  "powrprof.dll", "msvcrt.dll"}
+CA_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "powrprof.dll", "msvcrt.dll"}
+
+RT_ICON_GROUP, RT_DIALOG, RT_VERSION, RT_MANIFEST = 14, 5, 16, 24
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def export_name(arch, name, argument_bytes):
+    return "_%s@%d" % (name, argument_bytes) if arch == "x86" else name
+
+
+class PeFile:
+    def __init__(self, path):
+        self.path = path
+        with open(path, "rb") as f:
+            self.data = f.read()
+        nt = struct.unpack_from("<I", self.data, 0x3C)[0]
+        if self.data[nt:nt + 4] != b"PE\0\0":
+            raise ValueError("%s: not a PE file" % path)
+        self.machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", self.data, nt + 4)
+        optional = nt + 24
+        magic = struct.unpack_from("<H", self.data, optional)[0]
+        directories = optional + (96 if magic == 0x10B else 112)
+        self.directories = [struct.unpack_from("<II", self.data, directories + 8 * i) for i in range(16)]
+        self.sections = []
+        table = optional + optional_size
+        for i in range(sections):
+            _, virtual_size, rva, raw_size, raw_offset = struct.unpack_from("<8sIIII", self.data, table + 40 * i)
+            self.sections.append((rva, max(virtual_size, raw_size), raw_offset))
+
+    def offset(self, rva):
+        for start, size, raw in self.sections:
+            if start <= rva < start + size:
+                return raw + rva - start
+        raise ValueError("%s: RVA %#x outside every section" % (self.path, rva))
+
+    def u16(self, rva):
+        return struct.unpack_from("<H", self.data, self.offset(rva))[0]
+
+    def u32(self, rva):
+        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
+
+    def cstring(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def exports(self):
+        rva, size = self.directories[0]
+        if not size:
+            return set()
+        count, names = self.u32(rva + 24), self.u32(rva + 32)
+        return {self.cstring(self.u32(names + 4 * i)) for i in range(count)}
+
+    def imports(self):
+        rva, size = self.directories[1]
+        found = set()
+        while size and self.u32(rva + 12):
+            found.add(self.cstring(self.u32(rva + 12)).lower())
+            rva += 20
+        return found
+
+    def resources(self):
+        """{(type, name): bytes} for the first language of each resource; types and names
+        are ints or upper-case strings."""
+        root, size = self.directories[2]
+        found = {}
+        if not size:
+            return found
+
+        def entries(directory):
+            named, ids = struct.unpack_from("<HH", self.data, self.offset(root + directory + 12))
+            for i in range(named + ids):
+                key, target = struct.unpack_from("<II", self.data, self.offset(root + directory + 16 + 8 * i))
+                if key & 0x80000000:
+                    at = root + (key & 0x7FFFFFFF)
+                    length = self.u16(at)
+                    start = self.offset(at + 2)
+                    key = self.data[start:start + 2 * length].decode("utf-16-le").upper()
+                yield key, target
+
+        for kind, kind_target in entries(0):
+            for name, name_target in entries(kind_target & 0x7FFFFFFF):
+                _, leaf = next(entries(name_target & 0x7FFFFFFF))
+                data_rva, data_size = struct.unpack_from("<II", self.data, self.offset(root + leaf))
+                start = self.offset(data_rva)
+                found[(kind, name)] = self.data[start:start + data_size]
+        return found
+
+
+def version_strings(block):
+    """The StringFileInfo values, the fixed file version and the translations of a
+    VS_VERSIONINFO resource."""
+    values, translations = {}, []
+
+    def walk(at, end, path):
+        while at + 6 <= end:
+            length, value_length, value_type = struct.unpack_from("<HHH", block, at)
+            if length == 0:
+                break
+            key_end = at + 6
+            while block[key_end:key_end + 2] != b"\0\0":
+                key_end += 2
+            key = block[at + 6:key_end].decode("utf-16-le")
+            value_at = (key_end + 2 + 3) & ~3
+            value_bytes = value_length * 2 if value_type == 1 else value_length
+            value = block[value_at:value_at + value_bytes]
+            if path and path[0] == "StringFileInfo" and len(path) == 2:
+                values[key] = value.decode("utf-16-le").rstrip("\0")
+            elif key == "Translation":
+                translations.extend(struct.unpack_from("<%dH" % (len(value) // 2), value))
+            elif key == "VS_VERSION_INFO":
+                ms, ls = struct.unpack_from("<II", value, 8)
+                values["<FileVersion>"] = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+            children = (value_at + value_bytes + 3) & ~3
+            walk(children, at + length, path + [key] if key != "VS_VERSION_INFO" else path)
+            at = (at + length + 3) & ~3
+
+    walk(0, len(block), [])
+    return values, translations
+
+
+def check_version(pe, resources, expected):
+    block = resources.get((RT_VERSION, 1))
+    check(block is not None, "%s: no version resource" % pe.path)
+    if block is None:
+        return
+    values, translations = version_strings(block)
+    check(values.get("<FileVersion>") == (1, 0, 0, 0), "%s: file version %s" % (pe.path, values.get("<FileVersion>")))
+    check(translations == [0x409, 1200], "%s: translations %s" % (pe.path, translations))
+    for key, value in expected.items():
+        check(values.get(key) == value, "%s: %s is %r, not %r" % (pe.path, key, values.get(key), value))
+
+
+def check_module(arch, pe, exports, imports):
+    check(pe.machine == MACHINE[arch], "%s: machine %#x, not %s" % (pe.path, pe.machine, arch))
+    wanted = {export_name(arch, name, size) for name, size in exports}
+    check(pe.exports() == wanted, "%s: exports %s, not %s" % (pe.path, sorted(pe.exports()), sorted(wanted)))
+    extra = pe.imports() - imports
+    check(pe.imports() and not extra, "%s: imports %s beyond the system's" % (pe.path, sorted(extra)))
+
+
+def check_kalnix(arch, path):
+    pe = PeFile(path)
+    check_module(arch, pe, POWER_EXPORTS, KALNIX_IMPORTS)
+    resources = pe.resources()
+    for kind, name in [(RT_ICON_GROUP, 108), (RT_ICON_GROUP, 109), (RT_ICON_GROUP, 111), (RT_DIALOG, 106),
+                       (RT_DIALOG, 112)]:
+        check((kind, name) in resources, "%s: no resource %s/%s" % (path, kind, name))
+    check(resources.get(("LOGO", 110), b"")[:8] == b"\x89PNG\r\n\x1a\n", "%s: no PNG logo 110" % path)
+    manifest = resources.get((RT_MANIFEST, 1), b"").decode("utf-8", "replace")
+    check('level="requireAdministrator"' in manifest, "%s: manifest does not require administrator" % path)
+    check('name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in " ".join(manifest.split()),
+          "%s: manifest does not ask for common controls 6" % path)
+    architectures = set(part.split('"')[1] for part in manifest.split("processorArchitecture=")[1:])
+    check(architectures == {MANIFEST_ARCH[arch]}, "%s: manifest architectures %s" % (path, sorted(architectures)))
+    check_version(pe, resources, {"FileDescription": "Kalnix Application", "ProductName": "Kalnix Application",
+                                  "InternalName": "Kalnix", "OriginalFilename": "Kalnix.exe",
+                                  "FileVersion": "1, 0, 0, 0", "ProductVersion": "1, 0, 0, 0"})
+
+
+def check_installer_library(arch, path):
+    pe = PeFile(path)
+    check_module(arch, pe, CA_EXPORTS, CA_IMPORTS)
+    resources = pe.resources()
+    check((RT_MANIFEST, 2) in resources, "%s: no isolation manifest" % path)
+    check_version(pe, resources, {"FileDescription": "KalnixCA Dynamic Link Library",
+                                  "InternalName": "KalnixCA", "OriginalFilename": "KalnixCA.dll",
+                                  "FileVersion": "1, 0, 0, 0"})
+
+
+def check_setup_program(arch, path):
+    pe = PeFile(path)
+    check(pe.machine == MACHINE[arch], "%s: machine %#x, not %s" % (path, pe.machine, arch))
+
+
+def main():
+    arch, bin_dir = sys.argv[1], sys.argv[2]
+    checks = [(check_kalnix, bin_dir + "/Kalnix.exe"),
+              (check_installer_library, bin_dir + "/standard/KalnixCA.dll"),
+              (check_installer_library, bin_dir + "/diagnostic/KalnixCA.dll"),
+              (check_setup_program, "%s/KalnixSetup-%s.exe" % (bin_dir, arch))]
+    for check_file, path in checks:
+        try:
+            check_file(arch, path)
+        except (OSError, ValueError, struct.error) as error:
+            failures.append("%s: %s" % (path, error))
+    for failure in failures:
+        print("FAIL:", failure)
+    print("%s deliverables: %s" % (arch, "%d problem(s)" % len(failures) if failures else "all checks hold"))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
