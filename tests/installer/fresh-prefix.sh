@@ -23,6 +23,8 @@ cp -a "$pristine" "$prefix" || exit 1
 # uninstaller's temporary copy.
 cp "$standin" "$prefix/drive_c/windows/system32/powrprof.dll" || exit 1
 export WINEDLLOVERRIDES="powrprof=n,b;mscoree,mshtml="
+# Tests that need a 32-bit program started in the 64-bit prefix look for this.
+kalnix_x86_runs && export KALNIX_X86_RUNS=1
 kalnix_server_start
 
 kalnix_wine "$@"

@@ -31,6 +31,13 @@ std::wstring SystemPath(const wchar_t* tail) {
     return std::wstring(buffer) + tail;
 }
 
+// The x86 setup program, run by the x64 suite in its 64-bit prefix; empty in the x86 suite.
+#ifdef KALNIX_X86_SETUP_W
+const wchar_t kX86SetupProgram[] = KALNIX_X86_SETUP_W;
+#else
+const wchar_t kX86SetupProgram[] = L"";
+#endif
+
 DWORD RunSetup(const wchar_t* program, const std::wstring& options) {
     return RunAndWait(L"\"" + std::wstring(program) + L"\" " + options, 120000);
 }
@@ -347,6 +354,21 @@ TEST_F(BadOptions, AreRefusedWithExitCode2AndNothingChanged) {
         EXPECT_EQ(2u, RunSetup(options)) << options;
         ExpectNothingInstalled();
     }
+    EXPECT_TRUE(PolicyIsTheUsers());
+}
+
+// On 64-bit Windows the x86 setup program refuses before anything changes: a 32-bit Kalnix
+// there would read Software\WOW6432Node\Kalnix, where Group Policy never writes.
+TEST_F(BadOptions, TheX86SetupProgramIsRefusedOn64BitWindowsWithExitCode6) {
+    if (!kX86SetupProgram[0]) GTEST_SKIP() << "only a 64-bit prefix shows it";
+    if (!IsChildRun(L"KALNIX_X86_RUNS")) GTEST_SKIP() << "this machine runs 64-bit code only";
+    ASSERT_TRUE(FileExists(kX86SetupProgram)) << "build the x86 tree first";
+    EXPECT_EQ(6u, RunSetup(kX86SetupProgram, L"/S"));
+    ExpectNothingInstalled();
+    wchar_t programFilesX86[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"ProgramFiles(x86)", programFilesX86, MAX_PATH);
+    EXPECT_FALSE(FileExists(std::wstring(programFilesX86) + L"\\Kalnix"));
+    EXPECT_FALSE(KeyExists(L"Software\\WOW6432Node\\Kalnix"));
     EXPECT_TRUE(PolicyIsTheUsers());
 }
 
