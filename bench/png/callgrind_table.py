@@ -1,27 +1,40 @@
 #!/usr/bin/env python3
-"""Reads callgrind_annotate --inclusive=yes output and prints the bench table."""
+"""Prints the bench table from callgrind_annotate --inclusive=yes outputs, one per image.
+Usage: callgrind_table.py name=annotated.txt ...   (the first column is the first image)"""
 import re
 import sys
 
 NAMES = [("MeasureFloor", "zlib raw inflate alone (floor)"),
          ("MeasureKalnix", "Kalnix: DecodePng + DIB bytes"),
-         ("MeasureLibpng", "libpng simplified API, RGBA"),
-         ("MeasureSpng", "libspng, RGBA8"),
-         ("MeasureStb", "stb_image, 4 channels")]
+         ("MeasureLibpng", "Debian libpng, simplified API, RGBA"),
+         ("MeasureSpng", "Debian libspng, RGBA8"),
+         ("MeasureSpngUnchecked", "Debian libspng, no Adler-32/CRC checks"),
+         ("MeasureStb", "stb_image (Debian), 4 channels")]
 
-counts = {}
-for line in sys.stdin:
-    m = re.match(r"\s*([\d,]+)\s+(?:\([^)]*\)\s+)?(?:\S*:)?(Measure\w+)\b", line)
-    if m and m.group(2) not in counts:
-        counts[m.group(2)] = int(m.group(1).replace(",", ""))
-floor = counts.get("MeasureFloor")
+
+def read_counts(path):
+    counts = {}
+    with open(path) as annotated:
+        for line in annotated:
+            m = re.match(r"\s*([\d,]+)\s+(?:\([^)]*\)\s+)?(?:\S*:)?(Measure\w+)\b", line)
+            if m and m.group(2) not in counts:
+                counts[m.group(2)] = int(m.group(1).replace(",", ""))
+    return counts
+
+
+images = [arg.split("=", 1) for arg in sys.argv[1:]]
+columns = [(name, read_counts(path)) for name, path in images]
+missing = False
 print()
-print(f"{'decoder':38} {'instructions':>14} {'x floor':>8}")
+print(f"{'instructions (x floor)':40}" + "".join(f" {name:>22}" for name, _ in columns))
 for key, label in NAMES:
-    n = counts.get(key)
-    if n and floor:
-        print(f"{label:38} {n:>14,} {n / floor:>8.2f}")
-    else:
-        print(f"{label:38} {'missing':>14}")
-    if not n:
-        sys.exit(1)
+    cells = []
+    for _, counts in columns:
+        n, floor = counts.get(key), counts.get("MeasureFloor")
+        if n and floor:
+            cells.append(f"{n:,} ({n / floor:.2f})")
+        else:
+            cells.append("missing")
+            missing = True
+    print(f"{label:40}" + "".join(f" {cell:>22}" for cell in cells))
+sys.exit(1 if missing else 0)
