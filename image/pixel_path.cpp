@@ -15,6 +15,19 @@ bool CanUseSse2() {
 #endif
 }
 
+bool CanUseAvx() {
+#if defined(__i386__) || defined(__x86_64__)
+    // The runtime's test also asks whether the system saves the AVX registers.
+    static const bool hasAvx = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
+    return hasAvx;
+#else
+    return false;
+#endif
+}
+
 PixelPath BestPixelPath() {
     return CanUseSse2() ? PixelPath::Sse2 : PixelPath::Portable;
 }

@@ -8,3 +8,6 @@ enum class PixelPath { Portable, Sse2 };
 PixelPath BestPixelPath();
 // True when this build carries SSE2 code and the processor can run it.
 bool CanUseSse2();
+// True when this build carries SSE2 code and the processor and system can run AVX, whose
+// three-operand forms a few SSE2 loops also come in (checked once).
+bool CanUseAvx();

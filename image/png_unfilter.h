@@ -6,6 +6,14 @@
 
 #include "image/pixel_path.h"
 
+// The loops that do it, all giving identical bytes: portable; SSE2; SSE2 with the Paeth
+// loops in AVX's three-operand forms, which need far fewer instructions for its chain of
+// comparisons and choices.
+enum class UnfilterLoops { Portable, Sse2, Avx };
+
+// The fastest loops the running processor can run on the given path.
+UnfilterLoops BestUnfilterLoops(PixelPath path);
+
 // Rows as the decoder stores them: height rows of (width * channels + 1) bytes, each the
 // filter type followed by the filtered samples. Reconstructs them in place, keeping the
 // filter bytes. False when a filter type is above 4, or the first row uses Average or
@@ -13,3 +21,6 @@
 // reconstructed.
 bool UnfilterPngRows(uint8_t* rows, uint32_t width, uint32_t height, uint8_t channels,
                      PixelPath path);
+// The same with the given loops, which the processor must be able to run.
+bool UnfilterPngRowsWith(uint8_t* rows, uint32_t width, uint32_t height, uint8_t channels,
+                         UnfilterLoops loops);

@@ -159,4 +159,119 @@ TEST(PixelPaths, BothPathsRefuseTheSameRows) {
     }
 }
 
+// Every set of unfiltering loops this processor can run.
+std::vector<UnfilterLoops> RunnableLoops() {
+    std::vector<UnfilterLoops> loops = {UnfilterLoops::Portable};
+    if (CanUseSse2()) loops.push_back(UnfilterLoops::Sse2);
+    if (CanUseSse2() && CanUseAvx()) loops.push_back(UnfilterLoops::Avx);
+    return loops;
+}
+
+const char* Name(UnfilterLoops loops) {
+    return loops == UnfilterLoops::Portable ? "portable" : loops == UnfilterLoops::Sse2 ? "SSE2" : "AVX";
+}
+
+TEST(PixelPaths, ThreeBytePixelsOfEveryFilterGiveKnownBytes) {
+    // Three pixels: the vector loops take the first two, the portable tail the last. The
+    // first row (Sub) wraps in its last red; the Paeth row's last pixel picks c, b and a.
+    const uint8_t first[9] = {10, 20, 30, 5, 5, 5, 250, 10, 1};
+    const uint8_t firstDecoded[9] = {10, 20, 30, 15, 25, 35, 9, 35, 36};
+    const uint8_t second[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const uint8_t decoded[5][9] = {
+        {1, 2, 3, 4, 5, 6, 7, 8, 9},
+        {1, 2, 3, 5, 7, 9, 12, 15, 18},
+        {11, 22, 33, 19, 30, 41, 16, 43, 45},
+        {6, 12, 18, 14, 23, 32, 18, 37, 43},
+        {11, 22, 33, 19, 30, 41, 22, 43, 50},
+    };
+    for (UnfilterLoops loops : RunnableLoops()) {
+        for (uint8_t filter = 0; filter <= 4; ++filter) {
+            std::vector<uint8_t> rows(2 * 10);
+            rows[0] = 1;
+            memcpy(&rows[1], first, 9);
+            rows[10] = filter;
+            memcpy(&rows[11], second, 9);
+            ASSERT_TRUE(UnfilterPngRowsWith(rows.data(), 3, 2, 3, loops));
+            EXPECT_EQ(0, memcmp(&rows[1], firstDecoded, 9)) << Name(loops);
+            EXPECT_EQ(0, memcmp(&rows[11], decoded[filter], 9)) << Name(loops) << ", filter " << int(filter);
+            EXPECT_EQ(rows[10], filter) << "filter byte kept";
+        }
+    }
+}
+
+TEST(PixelPaths, EveryLoopGivesThePortableBytesForEachFilterAndWidth) {
+    // Rows all of one filter, so that every row of that type follows a reconstructed one;
+    // noise for wide differences, a slow ramp for the ties. Widths around the loops'
+    // 16-byte blocks and their tails. The buffer has exactly the rows' size, so that the
+    // sanitizer sees any read or write past the last row.
+    for (uint8_t channels : {3, 4}) {
+        for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 15u, 16u, 17u, 33u, 401u}) {
+            for (uint8_t filter = 0; filter <= 4; ++filter) {
+                const uint32_t height = 6;
+                const uint32_t stride = width * channels + 1;
+                std::vector<uint8_t> rows(stride * height);
+                Bytes noise = NoiseBytes(rows.size(), width * 5 + filter);
+                for (size_t i = 0; i < rows.size(); ++i) {
+                    rows[i] = i < rows.size() / 2 ? static_cast<uint8_t>(noise[i]) : static_cast<uint8_t>(i % 7);
+                }
+                rows[0] = 1;
+                for (uint32_t y = 1; y < height; ++y) rows[y * stride] = filter;
+                std::vector<uint8_t> portable = rows;
+                ASSERT_TRUE(UnfilterPngRowsWith(portable.data(), width, height, channels, UnfilterLoops::Portable));
+                for (UnfilterLoops loops : RunnableLoops()) {
+                    std::vector<uint8_t> out = rows;
+                    ASSERT_TRUE(UnfilterPngRowsWith(out.data(), width, height, channels, loops));
+                    EXPECT_EQ(out, portable) << Name(loops) << ", " << int(channels) << " channels, width "
+                                             << width << ", filter " << int(filter);
+                }
+            }
+        }
+    }
+}
+
+TEST(PixelPaths, PaethLoopsMatchThePredictorWhereTiesAbound) {
+    // Paeth rows under rows of four levels only, with small raw offsets: neighbours are
+    // often equal or equally far, where a wrong comparison (< for <=) or a wrong order of
+    // preference shows. A width of 64 keeps both the block loop and the tail busy.
+    for (uint8_t channels : {3, 4}) {
+        const uint32_t width = 64;
+        const uint32_t height = 40;
+        const uint32_t stride = width * channels + 1;
+        std::vector<uint8_t> rows(stride * height);
+        Bytes noise = NoiseBytes(rows.size(), channels);
+        for (uint32_t y = 0; y < height; ++y) {
+            rows[y * stride] = y == 0 ? 0 : (y % 2 ? 4 : 0);
+            for (uint32_t i = 1; i < stride; ++i) {
+                rows[y * stride + i] = y % 2 ? static_cast<uint8_t>(noise[y * stride + i] & 3)
+                                             : static_cast<uint8_t>((noise[y * stride + i] & 3) * 85);
+            }
+        }
+        std::vector<uint8_t> expected = rows;
+        for (uint32_t y = 1; y < height; y += 2) {
+            uint8_t* cur = &expected[y * stride + 1];
+            const uint8_t* prev = cur - stride;
+            for (uint32_t x = 0; x < width * channels; ++x) {
+                const uint8_t a = x >= channels ? cur[x - channels] : 0;
+                const uint8_t c = x >= channels ? prev[x - channels] : 0;
+                cur[x] = static_cast<uint8_t>(cur[x] + PaethPredictor(a, prev[x], c));
+            }
+        }
+        for (UnfilterLoops loops : RunnableLoops()) {
+            std::vector<uint8_t> out = rows;
+            ASSERT_TRUE(UnfilterPngRowsWith(out.data(), width, height, channels, loops));
+            EXPECT_EQ(out, expected) << Name(loops) << ", " << int(channels) << " channels";
+        }
+    }
+}
+
+TEST(PixelPaths, BestLoopsFollowThePathAndTheProcessor) {
+    EXPECT_EQ(BestUnfilterLoops(PixelPath::Portable), UnfilterLoops::Portable);
+    const UnfilterLoops best = BestUnfilterLoops(PixelPath::Sse2);
+    if (!CanUseSse2()) {
+        EXPECT_EQ(best, UnfilterLoops::Portable);
+    } else {
+        EXPECT_EQ(best, CanUseAvx() ? UnfilterLoops::Avx : UnfilterLoops::Sse2);
+    }
+}
+
 }  // namespace
