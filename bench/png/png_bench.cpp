@@ -20,6 +20,7 @@
 
 #include "image/logo_pixels.h"
 #include "image/png_decoder.h"
+#include "image/png_unfilter.h"
 
 namespace {
 
@@ -201,8 +202,11 @@ int main(int argc, char** argv) {
     const uint8_t* p = reinterpret_cast<const uint8_t*>(g_file.data());
     printf("image: %s, %u x %u, colour type %u, %zu bytes, IDAT data %zu bytes, %u bytes inflated\n",
            argv[1], g_width, g_height, p[25], g_file.size(), g_idat.size(), g_capacity);
-    printf("compiler: %s; flags: %s; pixel path: %s\n", KALNIX_BENCH_COMPILER, KALNIX_BENCH_FLAGS,
-           BestPixelPath() == PixelPath::Sse2 ? "SSE2" : "portable");
+    const UnfilterLoops loops = BestUnfilterLoops(BestPixelPath());
+    printf("compiler: %s; flags: %s; pixel path: %s; unfiltering: %s\n", KALNIX_BENCH_COMPILER,
+           KALNIX_BENCH_FLAGS, BestPixelPath() == PixelPath::Sse2 ? "SSE2" : "portable",
+           loops == UnfilterLoops::Avx ? "SSE2, Paeth in AVX forms"
+                                       : loops == UnfilterLoops::Sse2 ? "SSE2" : "portable");
     printf("libraries: zlib %s, libpng %s, libspng %d.%d.%d, stb_image (Debian libstb)\n",
            zlibVersion(), png_libpng_ver, SPNG_VERSION_MAJOR, SPNG_VERSION_MINOR,
            SPNG_VERSION_PATCH);
