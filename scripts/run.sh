@@ -1,26 +1,29 @@
 #!/usr/bin/env bash
 # Builds Kalnix and runs it under Wine, with the simulated lid-sensor driver so the virtual
-# lid can be closed and opened. Installs what is missing first.
+# lid can be closed and opened. The x64 Kalnix by default; KALNIX_ARCH=x86 runs the 32-bit
+# one (where this machine starts 32-bit programs). Installs what is missing first.
 #   bash scripts/run.sh          build, then start Kalnix (mode 2, lid alarm after 10 s)
 #   bash scripts/run.sh close    close the virtual lid      bash scripts/run.sh open   open it
 #   bash scripts/run.sh counts   control requests the driver has seen
 #   bash scripts/run.sh stop     end Kalnix the way Windows would (WM_CLOSE), then Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
-run_dir=$root/build/run
-export WINEPREFIX=$root/build/wineprefix-run WINEARCH=win32 WINEDEBUG=-all
+. scripts/wine-env.sh
+arch=${KALNIX_ARCH:-x64}
+build=$PWD/build/$arch
+run_dir=$build/run
+kalnix_wine_env "$arch" "$build/wineprefix-run"
 export WINEDLLOVERRIDES="powrprof=n,b;mscoree,mshtml="
 [ -f "$run_dir/display" ] && export DISPLAY=$(cat "$run_dir/display")
 
-lidctl() { wine "$root/build/tests/bin/lidctl.exe" "$@"; }
+lidctl() { kalnix_wine "$build/tests/bin/lidctl.exe" "$@"; }
 
 case "${1:-start}" in
   close|open|counts) lidctl "$1"; exit ;;
   stop)
-    wine taskkill /IM Kalnix.exe >/dev/null 2>&1 || true
+    kalnix_wine taskkill /IM Kalnix.exe >/dev/null 2>&1 || true
     sleep 2
-    wineserver -k 2>/dev/null || true
+    kalnix_server_stop
     [ -f "$run_dir/xvfb.pid" ] && kill "$(cat "$run_dir/xvfb.pid")" 2>/dev/null || true
     rm -f "$run_dir/xvfb.pid" "$run_dir/display"
     exit ;;
@@ -28,33 +31,32 @@ case "${1:-start}" in
   *) echo "usage: $0 [start|close|open|counts|stop]" >&2; exit 2 ;;
 esac
 
+if [ "$arch" = x86 ] && ! kalnix_x86_runs; then
+  echo "this machine runs 64-bit code only: run the x64 Kalnix (KALNIX_ARCH=x64)" >&2
+  exit 1
+fi
 bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)"
+bash scripts/build.sh "$arch"
 
 mkdir -p "$run_dir"
 if [ -z "${DISPLAY:-}" ]; then
-  display=:$((200 + RANDOM % 100))
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  echo $! > "$run_dir/xvfb.pid"
-  echo "$display" > "$run_dir/display"
-  export DISPLAY=$display
-  sleep 1
+  kalnix_start_xvfb
+  echo "$KALNIX_XVFB_PID" > "$run_dir/xvfb.pid"
+  echo "$DISPLAY" > "$run_dir/display"
 fi
-scripts/wine-prefix.sh up "$WINEPREFIX"
+kalnix_prefix_ready
+kalnix_server_start
 
 # Kalnix never creates its settings key; the setup program does. Stand in for it here.
-wine reg add 'HKLM\Software\Kalnix' /v Action /t REG_DWORD /d 2 /f >/dev/null
-wine reg add 'HKLM\Software\Kalnix' /v AlarmTime /t REG_DWORD /d 10 /f >/dev/null
-wine reg add 'HKLM\Software\Kalnix' /v EnableLogging /t REG_DWORD /d 1 /f >/dev/null
+kalnix_seed_settings Action=2 AlarmTime=10 EnableLogging=1
 
 # Wine's power profile library is a stub: run beside the stand-in that keeps a policy.
-cp build/bin/Kalnix.exe build/tests/bin/powrprof.dll "$run_dir/"
-lidctl install "$(winepath -w "$root/build/tests/bin/lidsim.sys")" >/dev/null
-wine "$run_dir/Kalnix.exe" -fresh </dev/null >/dev/null 2>&1 &
+cp "$build/bin/Kalnix.exe" "$build/tests/bin/powrprof.dll" "$run_dir/"
+lidctl install "$(kalnix_wine winepath -w "$build/tests/bin/lidsim.sys")" >/dev/null
+kalnix_wine "$run_dir/Kalnix.exe" -fresh </dev/null >/dev/null 2>&1 &
 
 cat <<MSG
-Kalnix is running under Wine (display $DISPLAY, prefix $WINEPREFIX).
+Kalnix ($arch) is running under Wine (display $DISPLAY, prefix $WINEPREFIX).
   Log:         $run_dir/Kalnix.log
   Close lid:   bash scripts/run.sh close     (the alarm "beeps" after 10 s; Wine has no speaker)
   Open lid:    bash scripts/run.sh open

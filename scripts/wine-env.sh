@@ -36,8 +36,12 @@ kalnix_prefix_ready() {
 }
 
 # The server and what it starts must not hold the caller's output open (ctest waits for
-# its pipes to close).
-kalnix_server_start() { wineserver -p </dev/null >/dev/null 2>&1 || true; }
+# its pipes to close): the first process after a server start also starts the prefix's
+# services and explorer, so run a silent one. It also makes the next process start fast.
+kalnix_server_start() {
+  wineserver -p </dev/null >/dev/null 2>&1 || true   # fails harmlessly when one already runs
+  kalnix_wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+}
 kalnix_server_stop() { wineserver -k 2>/dev/null || true; }
 
 # Asked of the loader itself: a 64-bit-only kernel refuses to start it (Exec format error).

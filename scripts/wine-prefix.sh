@@ -12,8 +12,6 @@ case "$action" in
   up)
     kalnix_prefix_ready
     kalnix_server_start
-    # Warm the prefix: the first process after a server start pays for services and explorer.
-    kalnix_wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
     ;;
   down) kalnix_server_stop ;;
   *) echo "usage: $0 up|down x86|x64 PREFIX" >&2; exit 2 ;;

@@ -3,26 +3,25 @@
 # only has a hidden window and a message loop, side by side under Wine; then the lid
 # alarm's timing through the seam over Beep. A third column shows the same bare program
 # with Kalnix's manifest and system libraries: what Wine charges for those, not Kalnix.
-#   bench/idle/run-idle-bench.sh [BUILD_DIR]      (IDLE_SECONDS=60 ROUNDS=5 by default)
-# Needs a display (DISPLAY, or :77 when unset). Uses its own Wine prefix in
-# BUILD_DIR/bench-prefix so a test run in the same tree is not disturbed.
+#   bench/idle/run-idle-bench.sh [ARCH]      (x64 by default; IDLE_SECONDS=60 ROUNDS=5)
+# Measures the build tree build/ARCH. Starts its own Xvfb when DISPLAY is unset. Uses its own
+# Wine prefix in build/ARCH/bench-prefix so a test run in the same tree is not disturbed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
+. "$root/scripts/wine-env.sh"
+arch=${1:-x64}
+build=$root/build/$arch
 idle=${IDLE_SECONDS:-60}
 rounds=${ROUNDS:-5}
-export DISPLAY=${DISPLAY:-:77}
-export WINEPREFIX=$build/bench-prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+kalnix_wine_env "$arch" "$build/bench-prefix"
+wine() { kalnix_wine "$@"; }
 
 cmake --build "$build" --target Kalnix lidsim lidctl bench_baseline bench_baseline_imports bench_launch bench_alarm >/dev/null
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1 || true
-  wineserver -w
-fi
-wineserver -p </dev/null >/dev/null 2>&1 || true   # one may already run
-trap 'wineserver -k 2>/dev/null || true' EXIT
+kalnix_start_xvfb
+kalnix_prefix_ready
+kalnix_server_start   # one may already run
+trap 'kalnix_server_stop; [ -n "$KALNIX_XVFB_PID" ] && kill "$KALNIX_XVFB_PID" 2>/dev/null || true' EXIT
 
 dir=$WINEPREFIX/drive_c/kalnixidlebench
 mkdir -p "$dir"
@@ -36,7 +35,7 @@ launch() {
 }
 wine reg add 'HKLM\Software\Kalnix' /v Action /t REG_DWORD /d 2 /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Kalnix' /v AlarmTime /t REG_DWORD /d 60 /f >/dev/null 2>&1
-wine "$build/tests/bin/lidctl.exe" install "$(winepath -w "$build/tests/bin/lidsim.sys")" </dev/null
+wine "$build/tests/bin/lidctl.exe" install "$(wine winepath -w "$build/tests/bin/lidsim.sys")" </dev/null
 wine "$build/tests/bin/lidctl.exe" open </dev/null
 
 KALNIX=("C:\\kalnixidlebench\\Kalnix.exe" KalnixWndClass KalnixWnd)
@@ -93,6 +92,7 @@ row() { awk -v f="$1" -v k="$2" -v b="$3" -v i="$4" -v g="$5" \
   'BEGIN {r = (b > 0) ? sprintf("%.3f", k / b) : "-"; s = (i > 0) ? sprintf("%.3f", k / i) : "-";
           printf "%-40s %9s %9s %7s %12s %7s  %s\n", f, k, b, r, i, s, g}'; }
 echo
+echo "architecture: $arch (Wine $(kalnix_wine --version))"
 printf '%-40s %9s %9s %7s %12s %7s  %s\n' "figure" "Kalnix" "baseline" "ratio" "+imports" "ratio" "goal"
 row "voluntary context switches, ${idle} s idle" "$wake_k" "$wake_b" "$wake_i" "no more than baseline"
 row "threads" "$thr_k" "$thr_b" "$thr_i" ""
