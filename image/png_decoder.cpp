@@ -28,8 +28,9 @@ struct PngHeader {
     uint32_t capacity;
 };
 
-// Signature, then IHDR: 8-bit truecolour with or without alpha, no interlacing, and rows
-// that fit the capacity cap (which also keeps every later size within 32 bits).
+// Signature, then IHDR: 8-bit truecolour with or without alpha, no interlacing, at least
+// one pixel, and rows that fit the capacity cap (which also keeps every later size within
+// 32 bits).
 bool ReadHeader(void* state, PngReadCallback read, PngHeader* header) {
     uint8_t head[33];
     if (!read(head, sizeof(head), state)) return false;
@@ -42,6 +43,7 @@ bool ReadHeader(void* state, PngReadCallback read, PngHeader* header) {
     if (fields[10] != 0 || fields[11] != 0 || fields[12] != 0) return false;
     header->width = BigEndian32(fields);
     header->height = BigEndian32(fields + 4);
+    if (header->width == 0 || header->height == 0) return false;  // no pixels to show
     header->channels = (colourType & 4) ? 4 : 3;
     const uint64_t stride = static_cast<uint64_t>(header->width) * header->channels + 1;
     const uint64_t capacity = stride * header->height;

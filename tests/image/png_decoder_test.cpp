@@ -271,6 +271,10 @@ TEST(PngDecoder, ImageSizeLimits) {
         {0x3FFFFFFFu, 2, 4, "capacity beyond 32 bits"},
         {0xFFFFFFFFu, 0xFFFFFFFFu, 4, "largest dimensions"},
         {1365, 16385, 3, "one row beyond the 64 MiB cap"},
+        // No pixels: the rows would hold filter bytes only, or there would be no rows.
+        {0, 2, 4, "width 0"},
+        {2, 0, 4, "height 0"},
+        {0, 0, 3, "0 x 0"},
     };
     for (const Case& c : cases) {
         // Data that would fill the wrapped size, so nothing but the size check can refuse it.
