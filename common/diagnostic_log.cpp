@@ -16,8 +16,14 @@ bool LogGateOpen() {
     DWORD gate = 0;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        DWORD size = sizeof(gate);
-        RegQueryValueExW(key, L"EnableLogging", nullptr, nullptr, reinterpret_cast<BYTE*>(&gate), &size);
+        // After a failed query (a value longer than 4 bytes) the buffer's contents are
+        // undefined, so the query goes to a copy and only a successful read counts.
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        if (RegQueryValueExW(key, L"EnableLogging", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+            ERROR_SUCCESS) {
+            gate = value;
+        }
         RegCloseKey(key);
     }
 #if defined(KALNIX_LOG_GATE_DIAGNOSTIC)

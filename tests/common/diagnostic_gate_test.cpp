@@ -21,7 +21,11 @@ TEST(DiagnosticGateTest, LogsUnlessEnableLoggingIsOne) {
     LogMessage(L"one");
     SetSettingDword(L"EnableLogging", 0);
     LogMessage(L"zero");
-    EXPECT_EQ(ReadFileBytes(log), "ROKE Failed: 2\r\n\r\nabsent\r\ntwo\r\nzero\r\n");
+    // Longer than 4 bytes, opening with a 1: a failed read counts as a missing value.
+    const BYTE eightBytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    SetSettingRaw(L"EnableLogging", REG_QWORD, eightBytes, sizeof(eightBytes));
+    LogMessage(L"eight bytes");
+    EXPECT_EQ(ReadFileBytes(log), "ROKE Failed: 2\r\n\r\nabsent\r\ntwo\r\nzero\r\neight bytes\r\n");
     RemoveFile(log);
 }
 

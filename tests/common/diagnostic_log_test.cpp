@@ -30,6 +30,13 @@ TEST_F(DiagnosticLogTest, StandardGateLogsOnlyForOne) {
         SetSettingDword(L"EnableLogging", gate);
         LogMessage(L"silent");
     }
+    // Longer than 4 bytes, opening with a 1: the read fails (Windows may still have filled
+    // the buffer), and a failed read is a missing value.
+    const BYTE eightBytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    for (DWORD type : {static_cast<DWORD>(REG_BINARY), static_cast<DWORD>(REG_QWORD)}) {
+        SetSettingRaw(L"EnableLogging", type, eightBytes, sizeof(eightBytes));
+        LogMessage(L"silent");
+    }
     DeleteSettingValue(L"EnableLogging");
     LogMessage(L"silent");
     DeleteSettingsKey();
