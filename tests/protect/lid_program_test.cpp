@@ -6,8 +6,8 @@
 #include <tlhelp32.h>
 
 #include "handle_count.h"
-#include "kalnix_process.h"
 #include "support/arch_facts.h"
+#include "support/kalnix_process.h"
 #include "support/lid_driver.h"
 #include "support/pe_image.h"
 #include "support/power_standin.h"
@@ -124,8 +124,8 @@ TEST_F(LidProgramTest, WithoutTheDriverTheOpenFailureIsLoggedAndTheProgramRunsOn
                           5000));
     EXPECT_NE(kalnix_.Log().find("Can't open handle to driver: 2\r\n\r\n"), std::string::npos) << kalnix_.Log();
     Sleep(500);
-    EXPECT_TRUE(kalnix_.running());
-    EXPECT_TRUE(IsWindow(kalnix_.window()));
+    EXPECT_TRUE(kalnix_.Running());
+    EXPECT_TRUE(IsWindow(kalnix_.Window()));
     DWORD elapsed = 0;
     EXPECT_EQ(kalnix_.End(&elapsed), 0u);
     EXPECT_LT(elapsed, 4000u);
@@ -136,7 +136,7 @@ TEST_F(LidProgramTest, WithoutTheChangeEventTheMonitorThreadEndsAndTheProgramSti
     // With the event present the monitor thread stays: that run gives the count to compare with.
     StartInMode(2);
     ASSERT_TRUE(MoveLidAndWait(true, 1)) << "the monitor thread runs";
-    long withMonitor = CountProcessThreads(kalnix_.pid());
+    long withMonitor = CountProcessThreads(kalnix_.Pid());
     ASSERT_GT(withMonitor, 1) << "the process's threads cannot be counted";
     EXPECT_EQ(kalnix_.End(), 0u);
 
@@ -147,12 +147,12 @@ TEST_F(LidProgramTest, WithoutTheChangeEventTheMonitorThreadEndsAndTheProgramSti
     ASSERT_TRUE(kalnix.Start());
     ASSERT_TRUE(WaitForLidDeviceOpen(1, 5000)) << "the device is held even so";
     long threads = -1;
-    WaitUntil([&] { return (threads = CountProcessThreads(kalnix.pid())) == withMonitor - 1; }, 5000);
+    WaitUntil([&] { return (threads = CountProcessThreads(kalnix.Pid())) == withMonitor - 1; }, 5000);
     EXPECT_EQ(threads, withMonitor - 1) << "the monitor thread has ended";
     for (bool closed : {true, false, true}) ASSERT_TRUE(SetSimulatedLid(closed));
     Sleep(500);
     EXPECT_EQ(ReadLidRequestCounts().r3, 0u) << "nobody is told of lid changes";
-    EXPECT_TRUE(kalnix.running());
+    EXPECT_TRUE(kalnix.Running());
 
     DWORD elapsed = 0;
     EXPECT_EQ(kalnix.End(&elapsed), 0u);
@@ -167,12 +167,12 @@ TEST_F(LidProgramTest, AThousandLidChangesLeaveTheHandleCountWhereItStarted) {
     ASSERT_TRUE(MoveLidAndWait(true, 1));
     ASSERT_TRUE(MoveLidAndWait(false, 2));
     Sleep(500);  // start-up work (first protection tick, icon) settles
-    long before = CountProcessHandles(kalnix_.pid());
+    long before = CountProcessHandles(kalnix_.Pid());
     ASSERT_GT(before, 0) << "the process's handles cannot be counted";
     for (DWORD i = 1; i <= 1000; ++i) ASSERT_TRUE(MoveLidAndWait(i % 2 == 1, i + 2)) << "change " << i;
     // The last state-event handle closes just after request 3 returns.
     long after = -1;
-    WaitUntil([&] { return (after = CountProcessHandles(kalnix_.pid())) == before; }, 3000);
+    WaitUntil([&] { return (after = CountProcessHandles(kalnix_.Pid())) == before; }, 3000);
     EXPECT_EQ(after, before);
     EXPECT_EQ(kalnix_.End(), 0u);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ca_library.h"
+#include "support/kalnix_process.h"
 #include "support/lid_driver.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
@@ -15,47 +16,7 @@ constexpr DWORD kExitWaitMs = 5000;
 
 HWND TrayWindow() { return FindWindowW(L"KalnixWndClass", L"KalnixWnd"); }
 
-// A started process, ended by the test if it is still running at the end.
-class ChildProcess {
-public:
-    explicit ChildProcess(std::wstring commandLine) {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &startup, &info)) {
-            CloseHandle(info.hThread);
-            process_ = info.hProcess;
-        }
-    }
-    ~ChildProcess() {
-        if (!process_) return;
-        Kill();
-        CloseHandle(process_);
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Started() const { return process_ != nullptr; }
-    void Kill() const {
-        if (WaitForSingleObject(process_, 0) != WAIT_TIMEOUT) return;
-        TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 5000);
-    }
-    bool WaitForExit(DWORD timeoutMs) const { return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
-    DWORD ExitCode() const {
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(process_, &code);
-        return code;
-    }
-
-private:
-    HANDLE process_ = nullptr;
-};
-
-std::wstring StandInCommand(const wchar_t* mode) {
-    return L"\"" + std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\stand_in_tray.exe\" " + mode;
-}
+const std::wstring kStandIn = std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\stand_in_tray.exe";
 
 class UiShutdownTest : public ::testing::Test {
 protected:
@@ -87,10 +48,8 @@ TEST_F(UiShutdownTest, NoTrayWindowGivesFalseAndWritesNothing) {
 // shows it), the driver gets control request 2, and the process ends with 0 before the
 // library's wait runs out.
 TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
-    std::wstring directory = MakeScratchDirectory(L"ui-shutdown");
-    std::wstring exe = directory + L"\\Kalnix.exe";
-    ASSERT_TRUE(CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", exe));
-    ASSERT_TRUE(CopyPowerStandinTo(directory));
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"ui-shutdown"));
     SetSettingDword(L"EnableLogging", 1);  // Kalnix.exe's own log, in the scratch folder
     SetSettingDword(L"Action", 2);
     SetSettingDword(L"PowerSettings1", 3);
@@ -101,19 +60,16 @@ TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
     ASSERT_TRUE(InstallSimulatedLidDriver((std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\lidsim.sys").c_str()));
     ASSERT_TRUE(ResetLidRequestCounts());
 
-    ChildProcess kalnix(L"\"" + exe + L"\"");
-    ASSERT_TRUE(kalnix.Started());
-    ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 20000));
+    ASSERT_TRUE(kalnix.Start());
     ASSERT_TRUE(WaitForLidDeviceOpen(1, 10000));
     DWORD elapsed = 0;
     EXPECT_EQ(TimedTerminate(&elapsed), 1);
-    ASSERT_TRUE(kalnix.WaitForExit(10000));
     EXPECT_EQ(kalnix.ExitCode(), 0u);
     EXPECT_LT(elapsed, kExitWaitMs - 500) << "the library waited its full time: the process was terminated";
     GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
     EXPECT_EQ(policy.user.LidCloseAc.Flags, 3u) << "the saved flags were not restored";
     EXPECT_EQ(policy.user.LidCloseDc.Flags, 7u);
-    EXPECT_NE(ReadFileBytes(directory + L"\\Kalnix.log").find("Entering RestorePowerSettings\r\n"), std::string::npos);
+    EXPECT_NE(kalnix.Log().find("Entering RestorePowerSettings\r\n"), std::string::npos);
     EXPECT_EQ(ReadLidRequestCounts().r2, 1u) << "the driver was not released";
     EXPECT_EQ(TrayWindow(), nullptr);
     EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
@@ -123,14 +79,13 @@ TEST_F(UiShutdownTest, RunningKalnixLeavesByItsOwnDestroyPath) {
 
 TEST_F(UiShutdownTest, WindowThatStaysIsTerminatedWithZeroAfterTheWait) {
     HANDLE destroyed = CreateEventW(nullptr, TRUE, FALSE, L"KalnixStandInDestroyed");
-    ChildProcess standIn(StandInCommand(L"--stays"));
-    ASSERT_TRUE(standIn.Started());
-    ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 10000));
+    KalnixProcess standIn;
+    ASSERT_TRUE(standIn.StartProgram(kStandIn, L" --stays"));
+    ASSERT_TRUE(standIn.WaitForWindow(10000));
     DWORD elapsed = 0;
     EXPECT_EQ(TimedTerminate(&elapsed), 1);
     EXPECT_EQ(WaitForSingleObject(destroyed, 0), WAIT_OBJECT_0) << "WM_DESTROY did not reach the window";
-    EXPECT_TRUE(standIn.WaitForExit(0));
-    EXPECT_EQ(standIn.ExitCode(), 0u);
+    EXPECT_EQ(standIn.ExitCode(0), 0u);
     EXPECT_GE(elapsed, kExitWaitMs - 100);
     CloseHandle(destroyed);
 }
@@ -148,9 +103,9 @@ DWORD WINAPI CallTerminate(void* parameter) {
 
 // The send is bounded: a window whose thread never answers cannot hold the setup program.
 TEST_F(UiShutdownTest, WindowThatNeverAnswersDoesNotHangTheCaller) {
-    ChildProcess standIn(StandInCommand(L"--hung"));
-    ASSERT_TRUE(standIn.Started());
-    ASSERT_TRUE(WaitUntil([] { return TrayWindow() != nullptr; }, 10000));
+    KalnixProcess standIn;
+    ASSERT_TRUE(standIn.StartProgram(kStandIn, L" --hung"));
+    ASSERT_TRUE(standIn.WaitForWindow(10000));
     TerminateCall call = {&library_, -1};
     HANDLE thread = CreateThread(nullptr, 0, CallTerminate, &call, 0, nullptr);
     ASSERT_NE(thread, nullptr);
@@ -163,8 +118,7 @@ TEST_F(UiShutdownTest, WindowThatNeverAnswersDoesNotHangTheCaller) {
     }
     CloseHandle(thread);
     EXPECT_EQ(call.result, 1);
-    EXPECT_TRUE(standIn.WaitForExit(0));
-    EXPECT_EQ(standIn.ExitCode(), 0u);
+    EXPECT_EQ(standIn.ExitCode(0), 0u);
 }
 
 }  // namespace

@@ -22,6 +22,15 @@ std::vector<std::string> ImportedModules(const std::wstring& path) {
     return names;
 }
 
+bool ExportsName(const std::wstring& path, const char* name) {
+    // Mapped only, never run: enough for the export table.
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!module) return false;
+    bool found = GetProcAddress(module, name) != nullptr;
+    FreeLibrary(module);
+    return found;
+}
+
 bool IsOneOf(const std::string& name, const std::vector<std::string>& allowed) {
     for (const std::string& candidate : allowed) {
         if (lstrcmpiA(name.c_str(), candidate.c_str()) == 0) return true;

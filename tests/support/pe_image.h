@@ -21,5 +21,8 @@ std::vector<std::string> ImportedModules(HMODULE module);
 // cannot be mapped.
 std::vector<std::string> ImportedModules(const std::wstring& path);
 
+// True when the module file exports `name`.
+bool ExportsName(const std::wstring& path, const char* name);
+
 // True when `name` is one of `allowed`, ignoring letter case.
 bool IsOneOf(const std::string& name, const std::vector<std::string>& allowed);

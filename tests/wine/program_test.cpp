@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/kalnix_process.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,87 +23,16 @@ bool TrayIconExists(HWND window, UINT id = 1) {
     return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
-std::vector<HWND> TrayWindows() {
-    std::vector<HWND> windows;
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"KalnixWndClass", L"KalnixWnd")) != nullptr;)
-        windows.push_back(w);
-    return windows;
-}
-
 size_t Occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
 }
 
-// Kalnix.exe copied into a scratch directory, so its log lands there, run as its own
-// process. Whatever a test does, the process is ended when this goes out of scope.
-class KalnixRun {
-public:
-    explicit KalnixRun(const wchar_t* scratch) : directory_(MakeScratchDirectory(scratch)) {
-        copied_ = CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", Exe());
-    }
-    ~KalnixRun() {
-        if (!process_.hProcess) return;
-        if (Running()) End();
-        if (Running()) TerminateProcess(process_.hProcess, 99);
-        WaitForSingleObject(process_.hProcess, 5000);
-        CloseHandle(process_.hProcess);
-        CloseHandle(process_.hThread);
-    }
-    KalnixRun(const KalnixRun&) = delete;
-    KalnixRun& operator=(const KalnixRun&) = delete;
-
-    std::wstring Exe() const { return directory_ + L"\\Kalnix.exe"; }
-    std::wstring LogPath() const { return directory_ + L"\\Kalnix.log"; }
-    std::string Log() const { return ReadFileBytes(LogPath()); }
-
-    // Starts the copy with the given command-line tail and waits until its tray window exists.
-    bool Start(const wchar_t* tail = L"") {
-        if (!copied_) return false;
-        std::wstring command = L"\"" + Exe() + L"\"" + tail;
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(L'\0');
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory_.c_str(), &startup,
-                            &process_))
-            return false;
-        return WaitUntil([&] { return (window_ = OwnWindow()) != nullptr; }, 15000);
-    }
-    HWND Window() const { return window_; }
-    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-
-    // Sends WM_DESTROY from this process, as the installer does; the exit code, or -1.
-    DWORD End() {
-        SendMessageTimeoutW(window_, WM_DESTROY, 0, 0, SMTO_NORMAL, 10000, nullptr);
-        return ExitCode();
-    }
-    DWORD ExitCode() {
-        DWORD code = static_cast<DWORD>(-1);
-        if (WaitForSingleObject(process_.hProcess, 10000) == WAIT_OBJECT_0) GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-
-private:
-    HWND OwnWindow() const {
-        for (HWND w : TrayWindows()) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (owner == process_.dwProcessId) return w;
-        }
-        return nullptr;
-    }
-    std::wstring directory_;
-    bool copied_ = false;
-    PROCESS_INFORMATION process_ = {};
-    HWND window_ = nullptr;
-};
-
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(TrayWindows().empty()) << "a Kalnix from elsewhere is running";
+        ASSERT_TRUE(KalnixTrayWindows().empty()) << "a Kalnix from elsewhere is running";
         // Mode 2 touches no power policy; no saved flags, so nothing is restored at the end.
         ResetSettingsKey();
         SetSettingDword(L"Action", 2);
@@ -112,7 +42,8 @@ protected:
 };
 
 TEST_F(ProgramTest, RunsHiddenWithIconAndEndsWithZeroWhenSentDestroy) {
-    KalnixRun kalnix(L"program-destroy");
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"program-destroy"));
     ASSERT_TRUE(kalnix.Start());
     HWND window = kalnix.Window();
     EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000)) << "the first tick adds the icon";
@@ -126,14 +57,15 @@ TEST_F(ProgramTest, RunsHiddenWithIconAndEndsWithZeroWhenSentDestroy) {
 
     SendMessageW(window, WM_DESTROY, 0, 0);
     EXPECT_EQ(kalnix.ExitCode(), 0u);
-    EXPECT_TRUE(TrayWindows().empty());
+    EXPECT_TRUE(KalnixTrayWindows().empty());
     // Wine's explorer also drops the icons of a destroyed window, so this shows the icon
     // gone, not who removed it; the in-process tests show the removal itself.
     EXPECT_FALSE(TrayIconExists(window));
 }
 
 TEST_F(ProgramTest, CloseMessageEndsItThroughDestroy) {
-    KalnixRun kalnix(L"program-close");
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"program-close"));
     ASSERT_TRUE(kalnix.Start());
     HWND window = kalnix.Window();
     ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
@@ -144,14 +76,15 @@ TEST_F(ProgramTest, CloseMessageEndsItThroughDestroy) {
 
 TEST_F(ProgramTest, SecondInstanceEndsAtOnceAndChangesNothing) {
     SetSettingDword(L"EnableLogging", 1);
-    KalnixRun kalnix(L"program-second");
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"program-second"));
     ASSERT_TRUE(kalnix.Start());
     HWND window = kalnix.Window();
     ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
     const std::string logBefore = kalnix.Log();
 
     EXPECT_EQ(RunAndWait(L"\"" + kalnix.Exe() + L"\" -fresh", 15000), 0u);
-    EXPECT_EQ(TrayWindows(), std::vector<HWND>{window});
+    EXPECT_EQ(KalnixTrayWindows(), std::vector<HWND>{window});
     EXPECT_TRUE(TrayIconExists(window));
     EXPECT_TRUE(kalnix.Running());
     EXPECT_EQ(kalnix.Log(), logBefore);
@@ -162,7 +95,8 @@ TEST_F(ProgramTest, SecondInstanceEndsAtOnceAndChangesNothing) {
 TEST_F(ProgramTest, UnreadableHideSettingIsLoggedBesideTheExecutable) {
     SetSettingDword(L"EnableLogging", 1);
     DeleteSettingValue(L"HideTrayIcon");
-    KalnixRun kalnix(L"program-log");
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"program-log"));
     ASSERT_TRUE(kalnix.Start());
     ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(kalnix.Window()); }, 10000));
     // The first tick's update reads the value once; Action and AlarmTime were readable.
@@ -174,7 +108,8 @@ TEST_F(ProgramTest, UnreadableHideSettingIsLoggedBesideTheExecutable) {
 
 TEST_F(ProgramTest, WithoutSettingsKeyItRunsWithIconAndWritesNoLog) {
     DeleteSettingsKey();
-    KalnixRun kalnix(L"program-nokey");
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"program-nokey"));
     ASSERT_TRUE(kalnix.Start());
     HWND window = kalnix.Window();
     EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
@@ -201,7 +136,8 @@ TEST_F(ProgramTest, FreshSwitchInAnyCaseAfterAnyBlanksShowsTheBalloon) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << '"' << std::string(row.tail, row.tail + wcslen(row.tail)) << '"');
-        KalnixRun kalnix(L"program-fresh");
+        KalnixProcess kalnix;
+        ASSERT_TRUE(kalnix.Prepare(L"program-fresh"));
         ASSERT_TRUE(kalnix.Start(row.tail));
         ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(kalnix.Window()); }, 10000));
         EXPECT_EQ(BalloonShownWithin(row.balloon ? 8000 : 4000), row.balloon);
