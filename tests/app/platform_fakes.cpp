@@ -20,15 +20,13 @@ BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
 
 }  // namespace
 
-ShellRecorder::ShellRecorder(BOOL addResult)
-    : savedNotifyIcon_(g_platform.notifyIcon), savedAddResult_(g_addResult) {
+ShellRecorder::ShellRecorder(BOOL addResult) : savedAddResult_(g_addResult) {
     g_calls.clear();
     g_addResult = addResult;
     g_platform.notifyIcon = RecordNotifyIcon;
 }
 
 ShellRecorder::~ShellRecorder() {
-    g_platform.notifyIcon = savedNotifyIcon_;
     g_addResult = savedAddResult_;
     g_calls.clear();
 }
@@ -36,11 +34,9 @@ ShellRecorder::~ShellRecorder() {
 const std::vector<ShellCall>& ShellRecorder::Calls() const { return g_calls; }
 void ShellRecorder::Clear() { g_calls.clear(); }
 
-MembershipOverride::MembershipOverride(Check check) : saved_(g_platform.checkTokenMembership) {
-    g_platform.checkTokenMembership = check;
-}
+MembershipOverride::MembershipOverride(Check check) { g_platform.checkTokenMembership = check; }
 
-MembershipOverride::~MembershipOverride() { g_platform.checkTokenMembership = saved_; }
+MembershipOverride::~MembershipOverride() = default;
 
 BOOL WINAPI NotAMember(HANDLE, PSID, PBOOL member) {
     *member = FALSE;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/platform.h"
+#include "support/platform_scope.h"
 
 // Stand-ins for the seam in app/platform.h, each active for the life of a scope.
 
@@ -26,7 +27,7 @@ public:
     const std::vector<ShellCall>& Calls() const;
     void Clear();
 private:
-    decltype(Platform::notifyIcon) savedNotifyIcon_;
+    PlatformScope platform_;
     BOOL savedAddResult_;
 };
 
@@ -39,7 +40,7 @@ public:
     MembershipOverride(const MembershipOverride&) = delete;
     MembershipOverride& operator=(const MembershipOverride&) = delete;
 private:
-    Check saved_;
+    PlatformScope platform_;
 };
 
 BOOL WINAPI NotAMember(HANDLE token, PSID sid, PBOOL member);

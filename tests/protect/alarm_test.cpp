@@ -8,6 +8,7 @@
 #include "app/platform.h"
 #include "app/tray_window.h"
 #include "protect/protection_modes.h"
+#include "support/platform_scope.h"
 #include "support/test_support.h"
 
 namespace {
@@ -28,7 +29,6 @@ class LidAlarmTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetSettingsKey();
-        saved_ = g_platform;
         g_platform.beep = RecordTone;
         g_platform.notifyIcon = AcceptIcon;
         g_tones.clear();
@@ -39,7 +39,6 @@ protected:
         g_trayWindow = nullptr;
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // drops the WM_QUIT of WM_DESTROY
-        g_platform = saved_;
     }
 
     void StartWindow(int mode, int delaySeconds) {
@@ -75,7 +74,7 @@ protected:
         for (const Tone& tone : g_tones) n += tone.at >= stamp;
         return n;
     }
-    Platform saved_;
+    PlatformScope platform_;
 };
 
 // GetTickCount advances in steps of up to ~16 ms.

@@ -143,9 +143,7 @@ ShellExecuteRecorder::ShellExecuteRecorder() {
     g_platform.shellExecute = RecordShellExecute;
 }
 
-ShellExecuteRecorder::~ShellExecuteRecorder() {
-    g_platform.shellExecute = &::ShellExecuteW;
-}
+ShellExecuteRecorder::~ShellExecuteRecorder() = default;
 
 int ShellExecuteRecorder::Count() const {
     std::lock_guard<std::mutex> lock(g_shellMutex);

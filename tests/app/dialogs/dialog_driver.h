@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "support/platform_scope.h"
+
 // Drives modal dialogs as a user would: the test thread sits in the dialog's modal loop
 // while a second thread finds the dialog and sends or posts it messages.
 
@@ -56,4 +58,6 @@ public:
     ShellExecuteRecorder& operator=(const ShellExecuteRecorder&) = delete;
     int Count() const;
     ShellExecuteCall Last() const;
+private:
+    PlatformScope platform_;
 };

@@ -108,7 +108,7 @@ BOOL WINAPI AlwaysAdministrator(HANDLE, PSID, PBOOL member) { *member = TRUE; re
 BOOL WINAPI NoShell(DWORD, PNOTIFYICONDATAW) { return TRUE; }
 
 TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
-    Platform saved = g_platform;
+    PlatformScope platform;
     g_platform.checkTokenMembership = AlwaysAdministrator;
     g_platform.notifyIcon = NoShell;
     g_protectionMode = 0;
@@ -139,7 +139,6 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
     g_trayWindow = nullptr;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // the tray window's WM_QUIT
-    g_platform = saved;
 }
 
 // A 3 x 2 premultiplied logo: top row opaque red, half-transparent red, transparent;
