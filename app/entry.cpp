@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/platform.h"
 #include "app/tray_window.h"
 #include "common/settings_store.h"
 #include "image/logo_bitmap.h"
@@ -16,10 +17,22 @@ namespace {
 constexpr const wchar_t* kSingleInstanceName = L"Global\\Kalnix";
 
 bool AnotherInstanceRuns() {
-    HANDLE existing = OpenEventW(SYNCHRONIZE, FALSE, kSingleInstanceName);
+    HANDLE existing = g_platform.openEvent(SYNCHRONIZE, FALSE, kSingleInstanceName);
     if (!existing) return false;
     CloseHandle(existing);
     return true;
+}
+
+// The look above and this create are two steps: a start at the same moment (the setup
+// program's and the log-on task's) can create the marker in between. Only the start that
+// really created it runs on; the other lets go of it and ends.
+bool CreateSingleInstanceMarker() {
+    HANDLE marker = CreateEventW(nullptr, FALSE, TRUE, kSingleInstanceName);
+    if (marker && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(marker);
+        return false;
+    }
+    return true;  // held for the life of the process
 }
 
 void ReadProtectionSettings() {
@@ -59,8 +72,7 @@ bool IsFreshSwitch(const char* commandTail) {
 }
 
 int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
-    if (AnotherInstanceRuns()) return 0;
-    CreateEventW(nullptr, FALSE, TRUE, kSingleInstanceName);  // held for the life of the process
+    if (AnotherInstanceRuns() || !CreateSingleInstanceMarker()) return 0;
 
     if (IsFreshSwitch(commandTail)) {
         wcsncpy(g_pendingBalloonText, kFreshStartBalloon, kBalloonTextChars - 1);

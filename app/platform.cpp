@@ -5,4 +5,6 @@ Platform g_platform = {
     &::Shell_NotifyIconW,
     &::ShellExecuteW,
     &::CheckTokenMembership,
+    &::OpenEventW,
+    &::SetTimer,
 };

@@ -4,13 +4,17 @@
 #include <shellapi.h>
 
 // The few system calls whose effect Wine cannot show (no speaker, no way to inspect the
-// notification area's records, an administrator test that always passes there). Tests
-// may swap an entry inside a scope; everything else calls Win32 directly.
+// notification area's records, an administrator test that always passes there, no way to
+// let a second start create the single-instance marker between our look and our create,
+// a protection period of an hour that no test can wait for). Tests may swap an entry
+// inside a scope; everything else calls Win32 directly.
 struct Platform {
     decltype(&::Beep) beep;
     decltype(&::Shell_NotifyIconW) notifyIcon;
     decltype(&::ShellExecuteW) shellExecute;
     decltype(&::CheckTokenMembership) checkTokenMembership;
+    decltype(&::OpenEventW) openEvent;
+    decltype(&::SetTimer) setProtectionTimer;
 };
 
 extern Platform g_platform;

@@ -11,14 +11,20 @@ namespace {
 
 UINT g_taskbarCreatedMessage = 0;
 
+// Set once WM_DESTROY has released the protection. Messages already queued by then (the
+// first tick posted at creation, a lid message from the monitor thread) and dialogs still
+// open must not force the flags again, talk to the driver or bring the icon back.
+bool g_trayEnding = false;
+
 using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT message, DWORD flag);
 ChangeWindowMessageFilterFn g_changeWindowMessageFilter = nullptr;
 
 void OnTrayCreate(HWND hwnd) {
+    g_trayEnding = false;
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
     if (IsUserAdministrator()) {
-        SetTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
+        g_platform.setProtectionTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
         // The first protection tick runs as soon as the message loop starts.
         PostMessageW(hwnd, WM_TIMER, kProtectionTimer, 0);
     } else {
@@ -28,6 +34,7 @@ void OnTrayCreate(HWND hwnd) {
 }
 
 void OnTrayDestroy(HWND hwnd) {
+    g_trayEnding = true;
     KillTimer(hwnd, kProtectionTimer);
     KillTimer(hwnd, kAlarmTimer);
     ReleaseAutoProtection();
@@ -48,11 +55,13 @@ LRESULT OnTraySysCommand(HWND hwnd, WPARAM command) {
 }
 
 void OnTrayTimer(WPARAM timer) {
+    if (g_trayEnding) return;
     if (timer == kProtectionTimer) OnProtectionTick(g_trayWindow);
     else if (timer == kAlarmTimer) OnAlarmTick(g_trayWindow);
 }
 
 void OnTrayCallback(LPARAM lParam) {
+    if (g_trayEnding) return;
     // Version 4 puts the icon id in the high word; the event is in the low word either way.
     if (LOWORD(lParam) == WM_LBUTTONDBLCLK && IsUserAdministrator()) {
         DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_STATUS), g_trayWindow, StatusDialogProc, 0);
@@ -60,6 +69,7 @@ void OnTrayCallback(LPARAM lParam) {
 }
 
 void OnLidState(WPARAM lidState) {
+    if (g_trayEnding) return;
     if (lidState == 0) OnLidClosed(g_trayWindow);
     else if (lidState == 1) OnLidOpened(g_trayWindow);
 }
@@ -78,7 +88,7 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
     // Compared only after the fixed messages: before WM_CREATE the identifier is still 0.
     if (g_taskbarCreatedMessage != 0 && msg == g_taskbarCreatedMessage) {
-        UpdateTrayIcon(g_trayWindow, kTrayStateLast, nullptr);
+        if (!g_trayEnding) UpdateTrayIcon(g_trayWindow, kTrayStateLast, nullptr);
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wParam, lParam);

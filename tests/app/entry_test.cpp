@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "common/settings_store.h"
 #include "platform_fakes.h"
+#include "support/platform_scope.h"
 #include "support/test_support.h"
 
 namespace {
@@ -50,6 +51,49 @@ TEST(EntryWithoutWindowTest, EndsAtOnceWhenTheTrayWindowCannotBeCreated) {
 void CALLBACK SendDestroy(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
     SendMessageW(g_trayWindow, WM_DESTROY, 0, 0);
+}
+
+// Two starts at the same moment (the setup program's and the log-on task's): the other one
+// creates the marker just after this one looked and found none. Needs a process in which
+// no marker was ever made, so it runs in a child copy.
+constexpr const wchar_t* kRaceChild = L"KALNIX_RACE_CHILD";
+HANDLE g_otherStartsMarker = nullptr;
+
+HANDLE WINAPI FindNothingWhileAnotherStartCreates(DWORD access, BOOL inherit, LPCWSTR name) {
+    HANDLE found = OpenEventW(access, inherit, name);
+    if (found) return found;
+    g_otherStartsMarker = CreateEventW(nullptr, FALSE, TRUE, name);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+}
+
+TEST(EntryRaceTest, StartThatDidNotCreateTheMarkerEndsWithZeroChangingNothing) {
+    if (!IsChildRun(kRaceChild)) {
+        EXPECT_EQ(RunChildCopy(kRaceChild, L"EntryRaceTest.*", 30000), 0u);
+        return;
+    }
+    ResetSettingsKey();
+    SetSettingDword(L"Action", 1);
+    OpenProcessSettingsKey();
+    ShellRecorder shell;
+    PlatformScope platform;
+    g_platform.openEvent = FindNothingWhileAnotherStartCreates;
+    g_protectionMode = 7;
+    UINT_PTR guard = SetTimer(nullptr, 0, 500, SendDestroy);  // ends a start that runs on
+    EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-fresh"), 0);
+    KillTimer(nullptr, guard);
+    ASSERT_NE(g_otherStartsMarker, nullptr);
+    EXPECT_EQ(g_trayWindow, nullptr);
+    EXPECT_EQ(FindWindowW(L"KalnixWndClass", L"KalnixWnd"), nullptr);
+    EXPECT_EQ(g_protectionMode, 7);
+    EXPECT_EQ(g_pendingBalloonText[0], L'\0');
+    EXPECT_TRUE(shell.Calls().empty());
+    // The marker goes with its creator: the loser kept no handle on it.
+    CloseHandle(g_otherStartsMarker);
+    HANDLE left = OpenEventW(SYNCHRONIZE, FALSE, L"Global\\Kalnix");
+    EXPECT_EQ(left, nullptr);
+    if (left) CloseHandle(left);
+    CloseProcessSettingsKey();
 }
 
 class EntryTest : public ::testing::Test {

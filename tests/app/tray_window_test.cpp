@@ -2,12 +2,15 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/tray_icon.h"
 #include "app/tray_window.h"
+#include "common/power_guard.h"
 #include "platform_fakes.h"
 #include "res/resource.h"
+#include "support/power_standin.h"
 #include "support/test_support.h"
 
 namespace {
@@ -53,6 +56,20 @@ HWND DialogCatcher::owner_ = nullptr;
 BOOL WINAPI MemberOnlyOfAdministrators(HANDLE token, PSID sid, PBOOL member) {
     *member = token == nullptr && IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
     return TRUE;
+}
+
+struct TimerCall {
+    HWND window;
+    UINT_PTR id;
+    UINT periodMs;
+    bool procedure;
+};
+std::vector<TimerCall> g_timerCalls;
+
+// Notes the arguments, then arms the real timer, so the window behaves as it would.
+UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC procedure) {
+    g_timerCalls.push_back({window, id, periodMs, procedure != nullptr});
+    return SetTimer(window, id, periodMs, procedure);
 }
 
 HICON TrayIcon(UINT id) { return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id)); }
@@ -114,8 +131,16 @@ TEST_F(TrayWindowTest, HiddenWindowOfTheRegisteredClassIsFoundByName) {
 }
 
 TEST_F(TrayWindowTest, AdministratorGetsHourlyTimerAndAnImmediateFirstTick) {
+    PlatformScope platform;
+    g_timerCalls.clear();
+    g_platform.setProtectionTimer = RecordSetTimer;
     HWND window = Create();
     EXPECT_TRUE(shell_.Calls().empty()) << "the icon waits for the first tick";
+    ASSERT_EQ(g_timerCalls.size(), 1u);
+    EXPECT_EQ(g_timerCalls[0].window, window);
+    EXPECT_EQ(g_timerCalls[0].id, 1u);
+    EXPECT_EQ(g_timerCalls[0].periodMs, 3600000u) << "one hour";
+    EXPECT_FALSE(g_timerCalls[0].procedure);
 
     MSG tick = {};
     ASSERT_TRUE(PeekMessageW(&tick, window, WM_TIMER, WM_TIMER, PM_REMOVE));
@@ -227,6 +252,39 @@ TEST_F(TrayWindowTest, DestroyMessageStopsTimersRemovesIconAndQuitsWithZero) {
     MSG quit;
     ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(quit.wParam, 0u);
+}
+
+// The setup program may end a Kalnix it has just started before its loop first ran: the
+// tick posted at creation is then still queued behind WM_DESTROY.
+TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBack) {
+    const DWORD savedAc = 3, savedDc = 1;
+    SetSettingDword(L"PowerSettings1", savedAc);
+    SetSettingDword(L"PowerSettings2", savedDc);
+    ClearPowerStandin();
+    PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
+    g_protectionMode = 1;
+    HWND window = Create();
+    SendMessageW(window, WM_DESTROY, 0, 0);
+    ASSERT_EQ(ReadStandinPolicy().user.LidCloseAc.Flags, savedAc) << "the destroy handling restores";
+    ClearPowerCallLog();
+    shell_.Clear();
+
+    SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);  // the first tick
+    EXPECT_TRUE(PowerCallLog().empty());
+    GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
+    EXPECT_EQ(policy.user.LidCloseAc.Flags, savedAc);
+    EXPECT_EQ(policy.user.LidCloseDc.Flags, savedDc);
+    EXPECT_TRUE(shell_.Calls().empty()) << "the icon came back";
+
+    // A lid closing the monitor thread reported just before the end arms no alarm.
+    g_protectionMode = 2;
+    g_alarmDelay = 5;
+    PostMessageW(window, kLidStateMessage, 0, 0);
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_FALSE(KillTimer(window, 2)) << "an alarm was armed";
+    ClearPowerStandin();
 }
 
 TEST_F(TrayWindowTest, CloseMessageDestroysTheWindowThroughDefaultProcessing) {
