@@ -2,7 +2,12 @@
 
 #include "app/app_state.h"
 #include "app/settings_dialog.h"
+#include "common/power_guard.h"
+#include "protect/driver_contract.h"
+#include "protect/lid_monitor.h"
 #include "res/resource.h"
+#include "support/lid_driver.h"
+#include "support/power_standin.h"
 #include "support/test_support.h"
 
 namespace {
@@ -125,6 +130,48 @@ TEST_F(SettingsDialogTest, OkWithNeitherModeChosenStoresTheLidAlarm) {
     EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
     EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 12u);
     EXPECT_EQ(g_alarmDelay, 12);
+}
+
+// OK puts the chosen mode into effect at once, through the stand-in power library and the
+// simulated driver: the flags forced and request 1, or the saved flags back and request 2.
+TEST_F(SettingsDialogTest, OkForcesOrRestoresTheFlagsAndTellsTheDriver) {
+    const DWORD savedAc = 3, savedDc = 1;
+    ASSERT_TRUE(InstallSimulatedLidDriver());
+    g_lidMonitor.device = CreateFileW(kLidDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+    ASSERT_NE(g_lidMonitor.device, INVALID_HANDLE_VALUE);
+    const DWORD forcedAc = ForcedLidFlags(savedAc), forcedDc = ForcedLidFlags(savedDc);
+    struct Case { int from, choice; DWORD startAc, startDc, endAc, endDc, r1, r2; const char* shows; };
+    const Case cases[] = {
+        {2, IDC_AUTO_PROTECT, savedAc, savedDc, forcedAc, forcedDc, 1, 0, "automatic protection"},
+        {1, IDC_LID_ALARM, forcedAc, forcedDc, savedAc, savedDc, 0, 1, "lid alarm"},
+        {1, IDC_AUTO_PROTECT, savedAc, savedDc, forcedAc, forcedDc, 1, 0, "automatic protection again"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        Preset(c.from, 30);
+        SetSettingDword(L"PowerSettings1", savedAc);
+        SetSettingDword(L"PowerSettings2", savedDc);
+        ClearPowerStandin();
+        PresetPowerPolicy(PatternedPowerPolicy(c.startAc, c.startDc));
+        ASSERT_TRUE(ResetLidRequestCounts());
+        Run([&](HWND dialog) {
+            Click(dialog, c.choice);
+            SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"20");
+            PostClick(dialog, IDOK);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+        GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
+        EXPECT_EQ(policy.user.LidCloseAc.Flags, c.endAc);
+        EXPECT_EQ(policy.user.LidCloseDc.Flags, c.endDc);
+        LidRequestCounts counts = ReadLidRequestCounts();
+        EXPECT_EQ(counts.r1, c.r1);
+        EXPECT_EQ(counts.r2, c.r2);
+    }
+    CloseHandle(g_lidMonitor.device);
+    g_lidMonitor.device = nullptr;
+    ClearPowerStandin();
+    EXPECT_TRUE(RemoveSimulatedLidDriver());
 }
 
 TEST_F(SettingsDialogTest, RadioButtonsSwitchTheEditWhichTakesTwoTypedDigits) {
