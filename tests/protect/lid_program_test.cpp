@@ -6,6 +6,7 @@
 #include <tlhelp32.h>
 
 #include "handle_count.h"
+#include "res/resource.h"
 #include "support/arch_facts.h"
 #include "support/kalnix_process.h"
 #include "support/lid_driver.h"
@@ -37,6 +38,19 @@ long CountProcessThreads(DWORD pid) {
     }
     CloseHandle(snapshot);
     return count;
+}
+
+// A visible dialog of another process with this caption and owner, waiting up to 5 s.
+HWND WaitForDialog(const wchar_t* caption, HWND owner) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", caption)) != nullptr;)
+                if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == owner) found = w;
+            return found != nullptr;
+        },
+        5000);
+    return found;
 }
 
 class LidProgramTest : public ::testing::Test {
@@ -103,6 +117,37 @@ TEST_F(LidProgramTest, EndingThroughWmDestroySendsRequest2AndRestoresTheSavedFla
         EXPECT_EQ(PolicyDc(), kSavedDc);
         // The monitor thread is stopped through its terminate event, not by the 4000 ms bound.
         EXPECT_LT(elapsed, 4000u);
+    }
+}
+
+// An update ends Kalnix while the user has one of its dialogs open.
+TEST_F(LidProgramTest, EndingWhileADialogIsOpenStillReleasesAndExitsWithZero) {
+    enum Open { kStatus, kSettings, kRangeMessage };
+    for (Open open : {kStatus, kSettings, kRangeMessage}) {
+        SCOPED_TRACE(open);
+        SetSettingDword(L"Action", 2);
+        SetSettingDword(L"AlarmTime", 99);  // shown as stored; OK refuses it with the message
+        KalnixProcess kalnix;
+        ASSERT_TRUE(kalnix.Prepare(L"lid-program-dialogs"));
+        ASSERT_TRUE(kalnix.Start());
+        ASSERT_TRUE(WaitForLidDeviceOpen(1, 5000));
+        PostMessageW(kalnix.Window(), WM_USER + 1, 1, WM_LBUTTONDBLCLK);
+        HWND dialog = WaitForDialog(L"Kalnix", kalnix.Window());
+        ASSERT_NE(dialog, nullptr);
+        if (open != kStatus) {
+            HWND link = GetDlgItem(dialog, IDC_CONFIGURE_LINK);
+            PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+            PostMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+            dialog = WaitForDialog(L"Settings", dialog);
+            ASSERT_NE(dialog, nullptr);
+        }
+        if (open == kRangeMessage) {
+            PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+            ASSERT_NE(WaitForDialog(L"Kalnix", dialog), nullptr);
+        }
+        ASSERT_TRUE(ResetLidRequestCounts());  // OK in mode 2 has sent request 2 already
+        EXPECT_EQ(kalnix.End(), 0u);
+        EXPECT_EQ(ReadLidRequestCounts().r2, 1u);
     }
 }
 
