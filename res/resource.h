@@ -10,9 +10,8 @@
 
 // Status dialog
 #define IDC_WEBSITE_LINK      1004
-// The product website's host name, shown by the link and opened by it (8-bit here so the
-// resource compiler takes it; C++ widens it with L"" in front).
-#define KALNIX_WEBSITE_HOST   "www.kalnix.test"
+// The link shows and opens KALNIX_WEBSITE_HOST, an 8-bit string literal defined by the
+// build (the CMake option of the same name) for this script and the code alike.
 #define IDC_CONFIGURE_LINK    1017
 // Settings dialog
 #define IDC_AUTO_PROTECT      1013
