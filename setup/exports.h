@@ -10,4 +10,6 @@ bool __stdcall TerminateUIProcess();
 bool __stdcall InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* command);
 bool __stdcall SetRunKey(const wchar_t* command);
 bool __stdcall DeleteRunKey();
+// Creates `folder` writable by administrators only, or makes an existing one so.
+bool __stdcall SecureFolder(const wchar_t* folder);
 }

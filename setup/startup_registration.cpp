@@ -12,32 +12,37 @@ constexpr const wchar_t* kRunKeyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVe
 constexpr const wchar_t* kRunValueName = L"Kalnix";
 constexpr DWORD kCommandLineChars = 260;
 
-// Builds "<system directory>\schtasks.exe /Create /TN Kalnix /XML "<task file>"" into
-// `line`. Logs and returns false when the system directory cannot be read or the line
-// would not fit.
-bool ComposeTaskToolCommandLine(const wchar_t* taskFilePath, wchar_t* line) {
+// Builds the task tool's full path, "<system directory>\schtasks.exe", into `tool` and
+// "<tool> /Create /TN Kalnix /XML "<task file>"" into `line`. Logs and returns false when the
+// system directory cannot be read or the line would not fit.
+bool ComposeTaskToolCommandLine(const wchar_t* taskFilePath, wchar_t* tool, wchar_t* line) {
     UINT length = GetSystemDirectoryW(line, kCommandLineChars);
     if (length == 0) {
         LogFormatted(L"CA: GetSystemDirectory failed: %d", static_cast<int>(GetLastError()));
         return false;
     }
-    const wchar_t kOptions[] = L"\\schtasks.exe /Create /TN Kalnix /XML \"";
-    size_t needed = static_cast<size_t>(length) + wcslen(kOptions) + wcslen(taskFilePath) + 2;
+    const wchar_t kTool[] = L"\\schtasks.exe";
+    const wchar_t kOptions[] = L" /Create /TN Kalnix /XML \"";
+    size_t needed = static_cast<size_t>(length) + wcslen(kTool) + wcslen(kOptions) + wcslen(taskFilePath) + 2;
     if (length >= kCommandLineChars || needed > kCommandLineChars) {
         LogFormatted(L"CA: Task command line too long: %d", static_cast<int>(needed - 1));
         return false;
     }
+    wcscat(line, kTool);
+    wcscpy(tool, line);
     wcscat(line, kOptions);
     wcscat(line, taskFilePath);
     wcscat(line, L"\"");
     return true;
 }
 
-bool StartTaskTool(wchar_t* commandLine) {
+// The tool is also named as the application: the elevated caller must start the system's
+// own tool, never one that a split of the command line at a blank or a search would find.
+bool StartTaskTool(const wchar_t* tool, wchar_t* commandLine) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+    if (!CreateProcessW(tool, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &process)) {
         LogFormatted(L"CA: CreateProcess failed: %d", static_cast<int>(GetLastError()));
         return false;
@@ -65,8 +70,9 @@ bool __stdcall InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* com
         LogFormatted(L"CA: Task command longer than 500 characters: %d", static_cast<int>(commandLength));
         return false;
     }
+    wchar_t tool[kCommandLineChars];
     wchar_t commandLine[kCommandLineChars];
-    if (!ComposeTaskToolCommandLine(taskFilePath, commandLine)) return false;
+    if (!ComposeTaskToolCommandLine(taskFilePath, tool, commandLine)) return false;
 
     wchar_t tail[kTaskTailChars];
     size_t tailLength = ComposeTaskTail(command, tail, kTaskTailChars);
@@ -75,7 +81,7 @@ bool __stdcall InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* com
         LogFormatted(L"CA: Opening task file failed: %d", error);
         return false;
     }
-    return StartTaskTool(commandLine);
+    return StartTaskTool(tool, commandLine);
 }
 
 bool __stdcall SetRunKey(const wchar_t* command) {

@@ -16,6 +16,7 @@ namespace {
 const std::pair<const char*, int> kExports[] = {
     {"DeleteRunKey", 0},         {"InstallDriverAndStart", 4}, {"InstallKalnixTask", 8}, {"RemoveDriver", 0},
     {"RestorePowerSettings", 0}, {"SavePowerSettings", 0},     {"SetRunKey", 4},         {"TerminateUIProcess", 0},
+    {"SecureFolder", 4},
 };
 
 std::set<std::string> ExpectedExportNames() {
@@ -47,7 +48,7 @@ TEST_P(CaBuildTest, ExportTableHoldsExactlyTheSetupProgramsNames) {
     auto nameRvas = AtRva<DWORD>(library.Module(), directory->AddressOfNames);
     for (DWORD i = 0; i < directory->NumberOfNames; ++i) names.insert(AtRva<char>(library.Module(), nameRvas[i]));
     EXPECT_EQ(names, ExpectedExportNames());
-    EXPECT_EQ(directory->NumberOfFunctions, 8u);
+    EXPECT_EQ(directory->NumberOfFunctions, 9u);
     for (const std::string& name : ExpectedExportNames()) EXPECT_NE(library.Resolve(name.c_str()), nullptr) << name;
     // None of the other spellings of a stdcall name is there.
     for (const char* other : {"SetRunKey@4", "SetRunKey", "_SetRunKey@4"}) {

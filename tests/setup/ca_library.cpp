@@ -48,6 +48,9 @@ int CaLibrary::SetRunKey(const wchar_t* command) const { KALNIX_CALL(OneArgExpor
 int CaLibrary::DeleteRunKey() const { KALNIX_CALL(NoArgExport, ExportName("DeleteRunKey", 0).c_str()); }
 int CaLibrary::SavePowerSettings() const { KALNIX_CALL(NoArgExport, ExportName("SavePowerSettings", 0).c_str()); }
 int CaLibrary::RestorePowerSettings() const { KALNIX_CALL(NoArgExport, ExportName("RestorePowerSettings", 0).c_str()); }
+int CaLibrary::SecureFolder(const wchar_t* folder) const {
+    KALNIX_CALL(OneArgExport, ExportName("SecureFolder", 4).c_str(), folder);
+}
 
 void OpenLogGateFor(const wchar_t* build) {
     ResetSettingsKey();

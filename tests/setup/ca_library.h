@@ -30,6 +30,7 @@ public:
     int DeleteRunKey() const;
     int SavePowerSettings() const;
     int RestorePowerSettings() const;
+    int SecureFolder(const wchar_t* folder) const;
 
 private:
     HMODULE module_;
