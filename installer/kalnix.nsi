@@ -17,8 +17,11 @@
 ;   3  not run with administrator rights; nothing was changed
 ;   4  installation failed (program files or settings key could not be written)
 ;   5  installed, but a later step failed (lid-close flags not saved, driver not started,
-;      or no start at log-on); KalnixSetup.log says which
+;      or start at log-on not assured); KalnixSetup.log says which
 ;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
+;   7  the install folder cannot be made safe (a system folder, a junction, or its permissions
+;      could not be set); nothing was installed. The reason is in KalnixSetup.log in the
+;      temporary folder.
 
 !ifndef KALNIX_ARCH
   !error "define KALNIX_ARCH, x86 or x64"
@@ -54,15 +57,17 @@ ManifestDPIAware true
   !define CA_RestorePowerSettings "RestorePowerSettings"
   !define CA_InstallDriverAndStart "InstallDriverAndStart"
   !define CA_RemoveDriver "RemoveDriver"
+  !define CA_SecureFolder "SecureFolder"
 !else
-  !define CA_TerminateUIProcess "${CA_TerminateUIProcess}"
-  !define CA_DeleteRunKey "${CA_DeleteRunKey}"
+  !define CA_TerminateUIProcess "_TerminateUIProcess@0"
+  !define CA_DeleteRunKey "_DeleteRunKey@0"
   !define CA_InstallKalnixTask "_InstallKalnixTask@8"
-  !define CA_SetRunKey "${CA_SetRunKey}"
-  !define CA_SavePowerSettings "${CA_SavePowerSettings}"
-  !define CA_RestorePowerSettings "${CA_RestorePowerSettings}"
-  !define CA_InstallDriverAndStart "${CA_InstallDriverAndStart}"
-  !define CA_RemoveDriver "${CA_RemoveDriver}"
+  !define CA_SetRunKey "_SetRunKey@4"
+  !define CA_SavePowerSettings "_SavePowerSettings@0"
+  !define CA_RestorePowerSettings "_RestorePowerSettings@0"
+  !define CA_InstallDriverAndStart "_InstallDriverAndStart@4"
+  !define CA_RemoveDriver "_RemoveDriver@0"
+  !define CA_SecureFolder "_SecureFolder@4"
 !endif
 
 !define VERSION "1.0.0.0"
@@ -92,6 +97,7 @@ ManifestDPIAware true
 !define EXIT_FAILED 4
 !define EXIT_WARNINGS 5
 !define EXIT_WRONG_ARCH 6
+!define EXIT_UNSAFE_FOLDER 7
 
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -137,6 +143,7 @@ Var OptAlarmTime   ; "" when /ALARMTIME= was not given
 Var LogHandle      ; "" until the log is open
 Var CaDll          ; KalnixCA.dll extracted to $PLUGINSDIR
 Var Warnings       ; count of failed non-fatal steps
+Var FolderNote     ; what was done to the install folder, logged once the log is open
 
 ; ---------------------------------------------------------------- shared helpers
 
@@ -445,8 +452,117 @@ FunctionEnd
 !macroend
 !define FailInstall "!insertmacro FailInstall"
 
+; The install folder cannot be made safe: nothing is installed, so the log goes to the
+; temporary folder; leave with exit code 7.
+!macro FailUnsafeFolder text
+  FileOpen $LogHandle "$TEMP\KalnixSetup.log" a
+  ${If} ${Errors}
+    StrCpy $LogHandle ""
+  ${Else}
+    FileSeek $LogHandle 0 END
+  ${EndIf}
+  ${Log} "Kalnix Setup ${VERSION}, into $INSTDIR, options: $CMDLINE"
+  ${Log} "${text}"
+  ${Log} "Installation failed: nothing was installed."
+  ${If} $LogHandle != ""
+    FileClose $LogHandle
+    StrCpy $LogHandle ""
+  ${EndIf}
+  ${UnloadCa}
+  SetErrorLevel ${EXIT_UNSAFE_FOLDER}
+  Abort "${text}"
+!macroend
+!define FailUnsafeFolder "!insertmacro FailUnsafeFolder"
+
 Function Warn
   IntOp $Warnings $Warnings + 1
+FunctionEnd
+
+; $0 = 1 when $2 is the folder $1 or lies inside it: whole path components, any case.
+Function IsInFolder
+  Push $3
+  Push $4
+  StrCpy $0 0
+  StrLen $3 $1
+  StrCpy $4 $2 $3
+  ${If} $4 == $1
+    StrCpy $4 $2 1 $3
+    ${If} $4 == ""
+    ${OrIf} $4 == "\"
+      StrCpy $0 1
+    ${EndIf}
+  ${EndIf}
+  Pop $4
+  Pop $3
+FunctionEnd
+
+; The full path of $INSTDIR, without "." or ".." or forward slashes: /D= may hold them.
+Function NormalizeInstDir
+  Push $0
+  Push $1
+  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r0'
+  ${If} $0 > 0
+  ${AndIf} $0 < ${NSIS_MAX_STRLEN}
+    StrCpy $INSTDIR $1
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Kalnix runs elevated at every log-on, so nothing in its folder may be writable by standard
+; users. Program Files keeps them out by its own permissions; any other folder gets
+; permissions of its own before anything is copied into it.
+Function PrepareInstallFolder
+!if "${KALNIX_ARCH}" == "x64"
+  StrCpy $1 $PROGRAMFILES64
+!else
+  StrCpy $1 $PROGRAMFILES
+!endif
+  StrCpy $2 $INSTDIR
+  Call IsInFolder
+  ${If} $0 = 1
+  ${AndIf} $INSTDIR != $1
+    ClearErrors
+    CreateDirectory "$INSTDIR"
+    ${If} ${Errors}
+      ${FailInstall} "Could not create $INSTDIR."
+    ${EndIf}
+    StrCpy $FolderNote "Install folder in Program Files: its inherited permissions are kept."
+    Return
+  ${EndIf}
+
+  ; Folders whose permissions belong to the system: replacing them would break Windows or
+  ; other programs, and their contents would inherit them.
+  StrCpy $3 $INSTDIR 1 1
+  StrCpy $4 $INSTDIR 1 2
+  StrLen $5 $INSTDIR
+  ${If} $3 != ":"
+  ${OrIf} $4 != "\"
+    ${FailUnsafeFolder} "Install folder $INSTDIR is not on a drive of this computer: setup does not set its permissions."
+  ${EndIf}
+  ${If} $5 <= 3
+  ${OrIf} $INSTDIR == $PROGRAMFILES32
+  ${OrIf} $INSTDIR == $PROGRAMFILES64
+    ${FailUnsafeFolder} "Install folder $INSTDIR is a system folder: setup does not change its permissions."
+  ${EndIf}
+  StrCpy $1 $WINDIR
+  Call IsInFolder
+  ${If} $0 = 1
+    ${FailUnsafeFolder} "Install folder $INSTDIR is in the Windows folder: setup does not change its permissions."
+  ${EndIf}
+
+  StrCpy $5 "new"
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    StrCpy $5 "existing"
+  ${EndIf}
+  ; Its parents keep their own permissions; the folder itself is created safe.
+  ${GetParent} "$INSTDIR" $3
+  CreateDirectory "$3"
+  ${CallCaWithText} ${CA_SecureFolder} "$INSTDIR"
+  ${If} $0 <> 1
+    ${FailUnsafeFolder} "Could not make the install folder $INSTDIR safe: not a plain folder, or its permissions could not be set."
+  ${EndIf}
+  StrCpy $FolderNote "Install folder outside Program Files ($5): permissions set: inheritance removed; Administrators and SYSTEM full control; Users read and execute."
 FunctionEnd
 
 ; $1 = value name; $0 = 1 when the settings key already holds it (of any type).
@@ -533,28 +649,6 @@ Function WriteUninstallEntry
   ${Log} "Apps & Features entry written ($0 KB)."
 FunctionEnd
 
-; $0 = 1 when $1 holds a character the task definition cannot carry unescaped.
-Function HasXmlSpecial
-  Push $2
-  Push $3
-  Push $4
-  StrCpy $0 0
-  StrLen $2 $1
-  StrCpy $3 0
-  ${DoWhile} $3 < $2
-    StrCpy $4 $1 1 $3
-    ${If} $4 == "&"
-    ${OrIf} $4 == "<"
-    ${OrIf} $4 == ">"
-      StrCpy $0 1
-    ${EndIf}
-    IntOp $3 $3 + 1
-  ${Loop}
-  Pop $4
-  Pop $3
-  Pop $2
-FunctionEnd
-
 ; The task head: log-on trigger, every interactive user (BUILTIN\Users), highest privileges.
 ; It ends inside <Exec>; InstallKalnixTask appends the command and closes the elements, so
 ; every other element must stand before <Actions>. UTF-16LE with its byte-order mark, so
@@ -608,20 +702,21 @@ Function RegisterStartAtLogon
   ${Log} "Earlier task Kalnix deleted: task tool exit code $0."
 
   StrCpy $5 0   ; 1 once the task is registered
-  StrCpy $6 "$INSTDIR\KalnixTask.xml"
-  StrCpy $1 "$INSTDIR\Kalnix.exe"
+  ; The task definition runs elevated: it is written where only administrators can write,
+  ; and removed once the task tool is done with it.
+  StrCpy $8 "$PLUGINSDIR\KalnixTask"
+  StrCpy $6 "$8\KalnixTask.xml"
   StrLen $2 $6
   Call TaskIsStored
   ${If} $0 = 1
     ${Log} "The earlier task Kalnix could not be deleted."
   ${ElseIf} $2 > 200
-    ${Log} "Task skipped: the install folder path is too long for the task tool."
+    ${Log} "Task skipped: the temporary folder path is too long for the task tool."
   ${Else}
-    Call HasXmlSpecial
-    ${If} $0 = 1
-      ${Log} "Task skipped: the install folder holds & < or >, which a task definition cannot carry."
+    ${CallCaWithText} ${CA_SecureFolder} "$8"
+    ${If} $0 <> 1
+      ${Log} "Task skipped: could not create $8 for administrators only."
     ${Else}
-      Delete $6
       StrCpy $1 $6
       ClearErrors
       Call WriteTaskHead
@@ -643,24 +738,28 @@ Function RegisterStartAtLogon
           ${Next}
         ${EndIf}
         ${If} $5 = 1
-          ; Registered, so the tool has read the file.
-          Delete $6
           ${Log} "Task Kalnix registered."
         ${Else}
-          ; The tool may still be reading it: leave the file (the uninstaller removes it).
           ${Log} "Task Kalnix not registered."
         ${EndIf}
       ${EndIf}
+      Delete $6
+      RMDir $8
+      ${Log} "Task definition removed."
     ${EndIf}
   ${EndIf}
 
   ${If} $5 = 0
     ${CallCaWithText} ${CA_SetRunKey} '"$INSTDIR\Kalnix.exe"'
     ${Log} "SetRunKey: result $0."
-    ${If} $0 <> 1
+    ; Kalnix requires administrator rights, and with User Account Control on Windows does
+    ; not start such a program from the Run value at log-on.
+    ${If} $0 = 1
+      ${Log} "Start at log-on is not assured: with User Account Control on, the Run value does not start Kalnix."
+    ${Else}
       ${Log} "Kalnix will not start at log-on."
-      Call Warn
     ${EndIf}
+    Call Warn
   ${EndIf}
 FunctionEnd
 
@@ -668,11 +767,15 @@ Section "Kalnix" SecKalnix
   SectionIn RO
   SetShellVarContext all
 
+  Call NormalizeInstDir
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR"
+  File "/oname=KalnixCA.dll" "${KALNIX_CA}"
+  StrCpy $CaDll "$PLUGINSDIR\KalnixCA.dll"
+
+  ; 1. The install folder, safe before anything goes into it (the log included).
+  Call PrepareInstallFolder
   ClearErrors
-  CreateDirectory "$INSTDIR"
-  ${If} ${Errors}
-    ${FailInstall} "Could not create $INSTDIR."
-  ${EndIf}
   FileOpen $LogHandle "$INSTDIR\KalnixSetup.log" a
   ${If} ${Errors}
     StrCpy $LogHandle ""
@@ -681,11 +784,7 @@ Section "Kalnix" SecKalnix
   ${EndIf}
   ${GetTime} "" "L" $0 $1 $2 $3 $4 $5 $6
   ${Log} "Kalnix Setup ${VERSION}, $2-$1-$0 $4:$5:$6, into $INSTDIR, options: $CMDLINE"
-
-  InitPluginsDir
-  SetOutPath "$PLUGINSDIR"
-  File "/oname=KalnixCA.dll" "${KALNIX_CA}"
-  StrCpy $CaDll "$PLUGINSDIR\KalnixCA.dll"
+  ${Log} "$FolderNote"
 
   ; 1. A running Kalnix holds its file and the lid-close flags it forced.
   Call StopKalnix
@@ -726,13 +825,25 @@ Section "Kalnix" SecKalnix
   ; 3. Settings key and its first values.
   Call WriteSettings
 
-  ; 4. Save the user's lid-close flags before anything forces them.
-  ${CallCa} ${CA_SavePowerSettings}
+  ; 4. Save the user's lid-close flags before anything forces them, once: at a
+  ; reinstallation they may be forced still (Kalnix ended without its own teardown), and
+  ; saving them would lose the user's own for good.
+  StrCpy $1 "PowerSettings1"
+  Call SettingExists
+  StrCpy $2 $0
+  StrCpy $1 "PowerSettings2"
+  Call SettingExists
   ${If} $0 = 1
-    ${Log} "SavePowerSettings: lid-close flags saved."
+  ${AndIf} $2 = 1
+    ${Log} "SavePowerSettings skipped: the lid-close flags saved earlier are kept."
   ${Else}
-    ${Log} "SavePowerSettings failed."
-    Call Warn
+    ${CallCa} ${CA_SavePowerSettings}
+    ${If} $0 = 1
+      ${Log} "SavePowerSettings: lid-close flags saved."
+    ${Else}
+      ${Log} "SavePowerSettings failed."
+      Call Warn
+    ${EndIf}
   ${EndIf}
 
   ; 5. Driver service.

@@ -48,15 +48,15 @@ DWORD RunSetupWithDriver(const std::wstring& options) {
 
 // The uninstaller hands over to a temporary copy of itself and returns at once; removing the
 // install folder is its last file step, the Apps & Features entry its very last.
-bool RunUninstallAndWait() {
-    if (RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S", 30000) != 0) return false;
-    return WaitUntil([] {
+bool RunUninstallAndWait(const std::wstring& folder = InstallDir()) {
+    if (RunAndWait(L"\"" + folder + L"\\Uninstall.exe\" /S", 30000) != 0) return false;
+    return WaitUntil([folder] {
         HKEY key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
             RegCloseKey(key);
             return false;
         }
-        return !FileExists(InstallDir());
+        return !FileExists(folder);
     }, 60000);
 }
 
@@ -142,17 +142,30 @@ DWORD ServiceState() {
     return state;
 }
 
-bool SetupLogHas(const char* line) {
-    return ReadFileBytes(InstallDir() + L"\\KalnixSetup.log").find(line) != std::string::npos;
+bool SetupLogHas(const char* line, const std::wstring& folder = InstallDir()) {
+    return ReadFileBytes(folder + L"\\KalnixSetup.log").find(line) != std::string::npos;
 }
 
-void ExpectKalnixRunningFromInstallDir() {
+// Where the setup program writes its log when it stops before the install folder is safe.
+std::wstring TempSetupLog() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"KalnixSetup.log";
+}
+
+bool TaskFileLeft(const std::wstring& folder) {
+    return FileExists(folder + L"\\KalnixTask.xml");
+}
+
+void ExpectKalnixRunningFromInstallDir(const std::wstring& folder = InstallDir()) {
     ASSERT_TRUE(WaitUntil([] { return FindKalnixWindow() != nullptr; }, 15000));
-    EXPECT_EQ(0, lstrcmpiW(ImageOfWindow(FindKalnixWindow()).c_str(), (InstallDir() + L"\\Kalnix.exe").c_str()));
+    EXPECT_EQ(0, lstrcmpiW(ImageOfWindow(FindKalnixWindow()).c_str(), (folder + L"\\Kalnix.exe").c_str()));
 }
 
-void ExpectNothingInstalled() {
-    EXPECT_FALSE(FileExists(InstallDir()));
+// Nothing of Kalnix is left, though `folder` itself may be.
+void ExpectNothingInstalledBut(const std::wstring& folder) {
+    EXPECT_FALSE(FileExists(folder + L"\\Kalnix.exe"));
+    EXPECT_FALSE(FileExists(folder + L"\\Uninstall.exe"));
     EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
     EXPECT_FALSE(KeyExists(kUninstallKey));
     EXPECT_EQ(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
@@ -160,6 +173,11 @@ void ExpectNothingInstalled() {
     EXPECT_EQ(0u, ServiceState());
     EXPECT_EQ(nullptr, FindKalnixWindow());
     EXPECT_TRUE(KalnixProcessIds().empty());
+}
+
+void ExpectNothingInstalled() {
+    EXPECT_FALSE(FileExists(InstallDir()));
+    ExpectNothingInstalledBut(InstallDir());
 }
 
 TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix) {
@@ -193,6 +211,9 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
     EXPECT_TRUE(SetupLogHas("driver step skipped"));
     EXPECT_TRUE(SetupLogHas("SavePowerSettings: lid-close flags saved."));
     EXPECT_TRUE(SetupLogHas("Installation complete."));
+    EXPECT_TRUE(SetupLogHas("Install folder in Program Files: its inherited permissions are kept."));
+    EXPECT_TRUE(SetupLogHas("Task definition removed."));
+    EXPECT_FALSE(TaskFileLeft(InstallDir()));
     // The steps in their order: the flags are saved before Kalnix can force them.
     std::string log = ReadFileBytes(InstallDir() + L"\\KalnixSetup.log");
     size_t at = 0;
@@ -210,14 +231,17 @@ TEST_F(SilentInstall, FallsBackToTheRunValueWhenTheTaskIsNotRegistered) {
     const wchar_t native[] = L"native";
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"schtasks.exe",
                                              REG_SZ, native, sizeof(native)));
-    ASSERT_EQ(0u, RunSetup(L"/S"));
+    // Kalnix requires administrator rights: with UAC on, Windows does not start it from the
+    // Run value, so the setup program cannot report success.
+    ASSERT_EQ(5u, RunSetup(L"/S"));
     EXPECT_FALSE(TaskRegistered());
     EXPECT_EQ(L"\"" + InstallDir() + L"\\Kalnix.exe\"", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
     EXPECT_TRUE(SetupLogHas("Task Kalnix not registered."));
-    // The tool may still come to read it.
-    std::string task = ReadFileBytes(InstallDir() + L"\\KalnixTask.xml");
-    ASSERT_GT(task.size(), 2u);
-    EXPECT_EQ("\xFF\xFE", task.substr(0, 2)) << "UTF-16LE with its byte-order mark";
+    EXPECT_TRUE(SetupLogHas(
+        "Start at log-on is not assured: with User Account Control on, the Run value does not start Kalnix.\r\n"));
+    EXPECT_TRUE(SetupLogHas("Installation complete with 1 failed step(s)."));
+    EXPECT_TRUE(SetupLogHas("Task definition removed."));
+    EXPECT_FALSE(TaskFileLeft(InstallDir()));
     ExpectKalnixRunningFromInstallDir();
 
     ASSERT_TRUE(RunUninstallAndWait());
@@ -280,6 +304,94 @@ TEST_F(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndLeavesOneKalnix) {
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
     ExpectKalnixRunningFromInstallDir();
     EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().size() == 1; }, 10000)) << KalnixProcessIds().size();
+}
+
+// Ended without its own teardown (terminated by a setup program run as SYSTEM, a log-off, a
+// crash), Kalnix leaves the flags forced: a reinstallation must not save them as the user's.
+TEST_F(Reinstall, AfterKalnixWasEndedWithTheFlagsForcedKeepsTheSavedOnes) {
+    ASSERT_EQ(0u, RunSetup(L"/S /MODE=1"));
+    ExpectKalnixRunningFromInstallDir();
+    ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
+    ASSERT_TRUE(KillKalnixProcesses());
+    ASSERT_TRUE(ReadLidFlags() == kForcedFlags);
+
+    ASSERT_EQ(0u, RunSetup(L"/S"));
+    EXPECT_TRUE(SetupLogHas("SavePowerSettings skipped: the lid-close flags saved earlier are kept.\r\n"));
+    EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
+    EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+
+    ASSERT_TRUE(RunUninstallAndWait());
+    EXPECT_TRUE(PolicyIsTheUsers()) << "the user's own policy comes back byte for byte";
+}
+
+std::wstring Lowercase(std::wstring text) {
+    CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+const char kOwnPermissions[] =
+    "Install folder outside Program Files (new): permissions set: inheritance removed; Administrators and "
+    "SYSTEM full control; Users read and execute.\r\n";
+const char kInheritedPermissions[] = "Install folder in Program Files: its inherited permissions are kept.\r\n";
+
+// Kalnix runs elevated at every log-on: a folder outside Program Files gets permissions of
+// its own (what they are is read back in the library's tests: Wine keeps none for files).
+TEST_F(SilentInstall, InstallFolderOutsideProgramFilesGetsItsOwnPermissions) {
+    std::wstring programFiles = InstallDir().substr(0, InstallDir().size() - wcslen(L"\\Kalnix"));
+    struct Case {
+        std::wstring folder;
+        const char* line;
+    } cases[] = {
+        // & no longer keeps the task from being registered.
+        {L"C:\\Tools & Co\\Kalnix", kOwnPermissions},
+        {programFiles + L" Extra\\Kalnix", kOwnPermissions},
+        {Lowercase(programFiles) + L"\\Kalnix", kInheritedPermissions},
+        {programFiles + L"\\Sub\\..\\Kalnix", kInheritedPermissions},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.folder.begin(), c.folder.end()));
+        ASSERT_EQ(0u, RunSetup(L"/S /D=" + c.folder));
+        std::wstring folder = ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation");
+        EXPECT_TRUE(SetupLogHas(c.line, folder));
+        EXPECT_TRUE(TaskRegistered());
+        EXPECT_FALSE(TaskFileLeft(folder));
+        ExpectKalnixRunningFromInstallDir(folder);
+        ASSERT_TRUE(RunUninstallAndWait(folder));
+        ExpectNothingInstalledBut(folder);
+    }
+}
+
+TEST_F(SilentInstall, StopsWithExitCode7BeforeAnythingWhenTheFolderCannotBeMadeSafe) {
+    std::wstring programFiles = InstallDir().substr(0, InstallDir().size() - wcslen(L"\\Kalnix"));
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    // A folder that cannot be created: Wine shows /proc of this machine as Z:\proc, where
+    // nothing may create a directory (the library's tests show a refused permission change,
+    // which Wine never refuses).
+    const std::wstring uncreatable = L"Z:\\proc\\Kalnix";
+    struct Case {
+        std::wstring folder;
+        std::string line;
+    } cases[] = {
+        {uncreatable, "Could not make the install folder Z:\\proc\\Kalnix safe: not a plain folder, or its "
+                      "permissions could not be set."},
+        // Folders whose permissions belong to the system are never changed (NSIS itself
+        // refuses a drive's root).
+        {programFiles, "is a system folder: setup does not change its permissions."},
+        {std::wstring(windows) + L"\\Kalnix", "is in the Windows folder: setup does not change its permissions."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.folder.begin(), c.folder.end()));
+        RemoveFile(TempSetupLog());
+        EXPECT_EQ(7u, RunSetup(L"/S /D=" + c.folder));
+        std::string log = ReadFileBytes(TempSetupLog());
+        EXPECT_NE(std::string::npos, log.find(c.line + "\r\nInstallation failed: nothing was installed.\r\n")) << log;
+        ExpectNothingInstalled();
+        EXPECT_FALSE(FileExists(std::wstring(windows) + L"\\Kalnix"));
+        EXPECT_FALSE(FileExists(L"C:\\KalnixSetup.log"));
+        EXPECT_FALSE(FileExists(L"C:\\Kalnix.exe"));
+    }
+    EXPECT_TRUE(PolicyIsTheUsers());
 }
 
 TEST_F(SilentUninstall, EndsKalnixPutsTheFlagsBackAndRemovesEverything) {
