@@ -4,7 +4,7 @@
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/tray_window.h"
 #include "common/settings_store.h"
 #include "image/logo_bitmap.h"

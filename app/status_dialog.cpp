@@ -2,7 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/hyperlink.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/settings_dialog.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "common/settings_store.h"
 #include "res/resource.h"
 

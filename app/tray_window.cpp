@@ -1,7 +1,7 @@
 #include "app/tray_window.h"
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
 #include "protect/protection_modes.h"

@@ -1,7 +1,7 @@
 #include "protect/protection_modes.h"
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/tray_icon.h"
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/tray_window.h"
 
 namespace {

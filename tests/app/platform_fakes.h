@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/platform.h"
+#include "common/platform.h"
 #include "support/platform_scope.h"
 
 // Stand-ins for the seam in app/platform.h, each active for the life of a scope.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/tray_window.h"
 #include "protect/protection_modes.h"
 #include "support/platform_scope.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform.h"
+#include "common/platform.h"
 
 // Saves the whole seam of app/platform.h and puts it back when the scope ends, whatever a
 // test swapped in between and however it left (a failed ASSERT returns early). Scopes nest.

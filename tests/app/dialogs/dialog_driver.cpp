@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "common/settings_store.h"
 #include "support/test_support.h"
 

@@ -5,7 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/hyperlink.h"
-#include "app/platform.h"
+#include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_window.h"
 #include "res/resource.h"

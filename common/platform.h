@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-// The few system calls whose effect Wine cannot show (no speaker, no way to inspect the
+// The few system calls whose effect Wine cannot show, in one table for every layer (no speaker, no way to inspect the
 // notification area's records, an administrator test that always passes there, no way to
 // let a second start create the single-instance marker between our look and our create,
 // a protection period of an hour that no test can wait for). Tests may swap an entry

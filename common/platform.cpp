@@ -1,4 +1,4 @@
-#include "app/platform.h"
+#include "common/platform.h"
 
 Platform g_platform = {
     &::Beep,
