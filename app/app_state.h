@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "protect/protection_modes.h"
+
 // Process-wide state of the tray application, all of it zero at load and owned by the
 // main thread.
 
@@ -15,23 +17,12 @@ constexpr int kBalloonTextChars = 256;
 
 extern HINSTANCE g_instance;
 extern HWND g_trayWindow;
-extern int g_protectionMode;     // Action: 1 automatic protection, 2 lid alarm, else neither
-extern int g_alarmDelay;         // AlarmTime, seconds
 extern wchar_t g_pendingBalloonText[kBalloonTextChars];
 extern LogoRecord* g_logoRecord;
 
-// Protection modes.
-constexpr int kModeAutoProtection = 1;
-constexpr int kModeLidAlarm = 2;
-
-// Window messages of the program's own.
-constexpr UINT kTrayCallbackMessage = WM_USER + 1;   // shell -> tray window, mouse events
-constexpr UINT kLidStateMessage = WM_USER + 0x100;   // lid monitor -> tray window
-
-// Window timers of the tray window.
-constexpr UINT_PTR kProtectionTimer = 1;
-constexpr UINT_PTR kAlarmTimer = 2;
-constexpr UINT kProtectionPeriodMs = 3600000;
+// The shell's calls for mouse events on the tray icon. The protection modes, the lid-state
+// message and the timers are protect/'s (protect/protection_modes.h).
+constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 
 // The text a start with -fresh shows once as a balloon.
 constexpr const wchar_t* kFreshStartBalloon =

@@ -18,6 +18,7 @@ constexpr UINT kTrayIconId = 1;
 constexpr UINT kBalloonTimeoutMs = 10000;
 
 int g_lastTrayState = kTrayStateEnabled;
+wchar_t g_trayNote[64] = {};
 
 // Copies as much of source as fits, always terminated.
 template <size_t N>
@@ -33,6 +34,26 @@ bool TrayIconHidden() {
     ReadSettingDword(L"HideTrayIcon", &hide, key);
     if (key) RegCloseKey(key);
     return hide == 1;
+}
+
+// The state's own tooltip text, with the note as its second line when there is one.
+void StateTip(NOTIFYICONDATAW& record, const wchar_t* stateText) {
+    if (g_trayNote[0] == L'\0') {
+        CopyText(record.szTip, stateText);
+        return;
+    }
+    _snwprintf(record.szTip, ARRAYSIZE(record.szTip) - 1, L"%ls\n%ls", stateText, g_trayNote);
+    record.szTip[ARRAYSIZE(record.szTip) - 1] = L'\0';
+}
+
+// A record that names the existing icon, for NIM_MODIFY.
+NOTIFYICONDATAW ExistingIconRecord(UINT flags) {
+    NOTIFYICONDATAW record = {};
+    record.cbSize = kNotifyRecordSize;
+    record.hWnd = g_trayWindow;
+    record.uID = kTrayIconId;
+    record.uFlags = flags;
+    return record;
 }
 
 void TakePendingBalloon(NOTIFYICONDATAW& record) {
@@ -62,11 +83,11 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
     if (state == kTrayStateLast) state = g_lastTrayState;
     if (state == kTrayStateEnabled) {
         record.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_TRAY_ENABLED));
-        CopyText(record.szTip, L"Kalnix is enabled");
+        StateTip(record, L"Kalnix is enabled");
         g_lastTrayState = kTrayStateEnabled;
     } else if (state == kTrayStateDisabled) {
         record.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_TRAY_DISABLED));
-        CopyText(record.szTip, L"Kalnix is disabled");
+        StateTip(record, L"Kalnix is disabled");
         g_lastTrayState = kTrayStateDisabled;
     }
     if (text) CopyText(record.szTip, text);
@@ -75,6 +96,25 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
     // needs to change during a run.
     g_platform.notifyIcon(NIM_SETVERSION, &record);
     return g_platform.notifyIcon(NIM_ADD, &record) != FALSE;
+}
+
+void ShowTrayBalloon(const wchar_t* text) {
+    if (!text || TrayIconHidden()) return;
+    NOTIFYICONDATAW record = ExistingIconRecord(NIF_INFO);
+    record.dwInfoFlags = NIIF_INFO;
+    record.uTimeout = kBalloonTimeoutMs;
+    CopyText(record.szInfo, text);
+    CopyText(record.szInfoTitle, L"Kalnix");
+    g_platform.notifyIcon(NIM_MODIFY, &record);
+}
+
+void SetTrayNote(const wchar_t* note) {
+    CopyText(g_trayNote, note ? note : L"");
+    if (TrayIconHidden()) return;
+    // Only the tooltip changes; the icon, if not shown yet, gets the note when it is added.
+    NOTIFYICONDATAW record = ExistingIconRecord(NIF_TIP);
+    StateTip(record, g_lastTrayState == kTrayStateDisabled ? L"Kalnix is disabled" : L"Kalnix is enabled");
+    g_platform.notifyIcon(NIM_MODIFY, &record);
 }
 
 void DeleteTrayIcon() {

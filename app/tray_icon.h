@@ -10,5 +10,10 @@ constexpr int kTrayStateLast = 2;
 // optional tooltip replacing the state's own. True when suppressed by HideTrayIcon or the
 // shell accepted the add.
 bool UpdateTrayIcon(HWND window, int state, const wchar_t* text);
+// Shows a balloon titled "Kalnix" on the shown icon (nothing while HideTrayIcon is 1).
+void ShowTrayBalloon(const wchar_t* text);
+// Keeps `note` (null: none) as the tooltip's second line under the state's text, on the
+// shown icon at once and on every later update.
+void SetTrayNote(const wchar_t* note);
 // Removes the tray window's icon.
 void DeleteTrayIcon();

@@ -4,6 +4,7 @@
 #include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
+#include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
 
@@ -19,8 +20,13 @@ bool g_trayEnding = false;
 using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT message, DWORD flag);
 ChangeWindowMessageFilterFn g_changeWindowMessageFilter = nullptr;
 
+void RefreshEnabledIcon() {
+    UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
+}
+
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;
+    g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote};
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
     if (IsUserAdministrator()) {

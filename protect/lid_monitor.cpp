@@ -1,8 +1,9 @@
 #include "protect/lid_monitor.h"
 
-#include "app/app_state.h"
 #include "common/diagnostic_log.h"
 #include "protect/driver_contract.h"
+#include "protect/protection_host.h"
+#include "protect/protection_modes.h"
 
 LidMonitor g_lidMonitor = {};
 
@@ -83,7 +84,7 @@ DWORD WINAPI LidMonitorThread(LPVOID record) {
 
 void PostLidState(DWORD lidState) {
     // Posted, never sent: the monitor thread must not wait for the main thread.
-    PostMessageW(g_trayWindow, kLidStateMessage, lidState, 0);
+    PostMessageW(g_protectionHost.window, kLidStateMessage, lidState, 0);
 }
 
 void StopLidMonitor() {

@@ -1,11 +1,14 @@
 #include "protect/protection_modes.h"
 
-#include "app/app_state.h"
 #include "common/platform.h"
-#include "app/tray_icon.h"
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
+#include "protect/protection_host.h"
+
+int g_protectionMode = 0;
+int g_alarmDelay = 0;
+ProtectionHost g_protectionHost = {};
 
 namespace {
 
@@ -40,7 +43,7 @@ void ReleaseAutoProtection() {
 
 void OnProtectionTick(HWND) {
     if (g_protectionMode == kModeAutoProtection) ApplyAutoProtection();
-    UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
+    if (g_protectionHost.refreshIcon) g_protectionHost.refreshIcon();
 }
 
 void OnAlarmTick(HWND window) {

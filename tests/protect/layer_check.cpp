@@ -1,0 +1,17 @@
+// Built, never run: links the protection library with nothing of the application, so a
+// protect/ source that reaches into app/ breaks the build.
+#include "protect/lid_monitor.h"
+#include "protect/protection_host.h"
+#include "protect/protection_modes.h"
+
+int main() {
+    g_protectionHost = {};
+    StartLidMonitor();
+    OnProtectionTick(nullptr);
+    OnAlarmTick(nullptr);
+    OnLidClosed(nullptr);
+    OnLidOpened(nullptr);
+    ReleaseAutoProtection();
+    StopLidMonitor();
+    return 0;
+}
