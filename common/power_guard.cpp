@@ -3,6 +3,7 @@
 #include <powrprof.h>
 
 #include "common/diagnostic_log.h"
+#include "common/lid_close_action.h"
 #include "common/settings_store.h"
 
 namespace {
@@ -89,11 +90,14 @@ bool __stdcall SavePowerSettings() {
 
 bool __stdcall RestorePowerSettings() {
     LogMessage(L"Entering RestorePowerSettings");
+    // First and apart from the flags: a crashed run's lid-close action comes back even when
+    // the legacy policy cannot be read.
+    bool actionRestored = RestoreLidCloseAction();
     GLOBAL_POWER_POLICY policy;
     if (!ReadGlobalPolicy(&policy)) return false;
     HKEY key = nullptr;
     OpenSettingsKey(&key);
     bool restored = RestoreFlagsFrom(key, &policy);
     if (key) RegCloseKey(key);
-    return restored;
+    return restored && actionRestored;
 }

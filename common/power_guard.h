@@ -15,6 +15,7 @@ void ForcePowerSettings();
 extern "C" {
 // Stores the current lid-close flags in PowerSettings1/PowerSettings2.
 bool __stdcall SavePowerSettings();
-// Puts the stored flags back into the policy and re-activates the scheme.
+// Puts the stored flags back into the policy and re-activates the scheme; first puts back a
+// lid-close action that automatic protection replaced (see lid_close_action.h).
 bool __stdcall RestorePowerSettings();
 }

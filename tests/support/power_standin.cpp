@@ -1,5 +1,9 @@
 #include "support/power_standin.h"
 
+#include <cwchar>
+
+#include "common/lid_close_action.h"
+
 namespace {
 
 const wchar_t kStandinKey[] = L"Software\\KalnixTest\\PowerProfile";
@@ -95,3 +99,48 @@ bool CopyPowerStandinTo(const std::wstring& directory) {
     std::wstring from = std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\powrprof.dll";
     return CopyFileW(from.c_str(), (directory + L"\\powrprof.dll").c_str(), FALSE) != FALSE;
 }
+
+const GUID kBalancedScheme = {0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+
+namespace {
+
+std::wstring LidCloseValueName(const GUID& scheme, bool onBattery) {
+    return GuidText(scheme) + L"\\" + GuidText(kButtonSubgroup) + L"\\" + GuidText(kLidCloseSetting) +
+           (onBattery ? L" DC" : L" AC");
+}
+
+}  // namespace
+
+std::wstring GuidText(const GUID& guid) {
+    wchar_t text[40];
+    swprintf(text, 40, L"{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", static_cast<unsigned long>(guid.Data1),
+             guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
+             guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+void SetStandinActiveSchemeGuid(const GUID& scheme) { SetValue(L"ActiveSchemeGuid", REG_BINARY, &scheme, sizeof(scheme)); }
+
+GUID StandinActiveSchemeGuid() {
+    GUID scheme = kBalancedScheme;
+    DWORD size = sizeof(scheme);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, L"ActiveSchemeGuid", RRF_RT_REG_BINARY, nullptr, &scheme,
+                     &size) != ERROR_SUCCESS ||
+        size != sizeof(scheme))
+        return kBalancedScheme;
+    return scheme;
+}
+
+void PresetLidCloseAction(const GUID& scheme, bool onBattery, DWORD action) {
+    SetValue(LidCloseValueName(scheme, onBattery).c_str(), REG_DWORD, &action, sizeof(action));
+}
+
+DWORD StandinLidCloseAction(const GUID& scheme, bool onBattery, DWORD fallback) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, LidCloseValueName(scheme, onBattery).c_str(), RRF_RT_REG_DWORD,
+                     nullptr, &value, &size) != ERROR_SUCCESS)
+        return fallback;
+    return value;
+}
+
+void LockPowerSettings(bool locked) { FailPowerCall(L"PowerSettingAccessCheck", locked ? ERROR_ACCESS_DENIED : 0); }

@@ -33,3 +33,19 @@ void ClearPowerCallLog();
 // Copies the stand-in beside a program that runs from `directory` (for example a copy of
 // Kalnix.exe), since Wine looks for the native library in the program's own directory.
 bool CopyPowerStandinTo(const std::wstring& directory);
+
+// The scheme functions (PowerGetActiveScheme and the value-index calls). Without a preset the
+// active scheme is Balanced and every value reads as 1 (Sleep). Their calls are logged as
+// "PowerGetActiveScheme", "PowerReadDCValueIndex {scheme}", "PowerWriteDCValueIndex {scheme} 1",
+// "PowerSetActiveScheme {scheme}", "PowerSettingAccessCheck 1 {setting}" (lower-case GUIDs).
+extern const GUID kBalancedScheme;
+void SetStandinActiveSchemeGuid(const GUID& scheme);
+GUID StandinActiveSchemeGuid();
+void PresetLidCloseAction(const GUID& scheme, bool onBattery, DWORD action);
+// The stored lid-close action; `fallback` when none was written.
+DWORD StandinLidCloseAction(const GUID& scheme, bool onBattery, DWORD fallback);
+// "{381b4222-f694-41f0-9685-ff5bb260df2e}", as the call log writes GUIDs.
+std::wstring GuidText(const GUID& guid);
+// An administrator's lock on the power settings: PowerSettingAccessCheck answers
+// ERROR_ACCESS_DENIED while it is set.
+void LockPowerSettings(bool locked);
