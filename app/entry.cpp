@@ -9,6 +9,7 @@
 #include "common/settings_store.h"
 #include "image/logo_bitmap.h"
 #include "protect/lid_monitor.h"
+#include "protect/power_notifications.h"
 
 namespace {
 
@@ -84,7 +85,8 @@ int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
     // Without its window nothing could ever end the program (the setup program finds it by
     // that window), yet it would hold the single-instance marker: leave at once instead.
     if (!g_trayWindow) return 1;
-    StartLidMonitor();  // without the driver the program runs on, without lid messages
+    // Without the driver Windows' own lid notifications stand in for it (no thread needed).
+    if (!StartLidMonitor()) StartLidNotifications();
     BuildLogoRecord();
     return RunMessageLoop();
 }

@@ -4,6 +4,7 @@
 #include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
+#include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
@@ -27,6 +28,7 @@ void RefreshEnabledIcon() {
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;
     g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote};
+    StartSleepNotifications();
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
     if (IsUserAdministrator()) {
@@ -43,6 +45,8 @@ void OnTrayDestroy(HWND hwnd) {
     g_trayEnding = true;
     KillTimer(hwnd, kProtectionTimer);
     KillTimer(hwnd, kAlarmTimer);
+    KillTimer(hwnd, kLidSensingTimer);
+    StopPowerNotifications();
     ReleaseAutoProtection();
     DeleteTrayIcon();
     PostQuitMessage(0);
@@ -64,6 +68,7 @@ void OnTrayTimer(WPARAM timer) {
     if (g_trayEnding) return;
     if (timer == kProtectionTimer) OnProtectionTick(g_trayWindow);
     else if (timer == kAlarmTimer) OnAlarmTick(g_trayWindow);
+    else if (timer == kLidSensingTimer) OnLidSensingTimeout(g_trayWindow);
 }
 
 void OnTrayCallback(LPARAM lParam) {
@@ -80,6 +85,14 @@ void OnLidState(WPARAM lidState) {
     else if (lidState == 1) OnLidOpened(g_trayWindow);
 }
 
+void OnTrayPowerBroadcast(HWND hwnd, WPARAM event, LPARAM data) {
+    if (!g_trayEnding) OnPowerBroadcast(hwnd, event, data);
+}
+
+void OnTrayDisplayChange(HWND hwnd) {
+    if (!g_trayEnding) OnDisplayChange(hwnd);
+}
+
 }  // namespace
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -91,6 +104,9 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_TIMER:            OnTrayTimer(wParam); return 0;
     case kTrayCallbackMessage: OnTrayCallback(lParam); return 0;
     case kLidStateMessage:    OnLidState(wParam); return 0;
+    // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.
+    case WM_POWERBROADCAST:   OnTrayPowerBroadcast(hwnd, wParam, lParam); return TRUE;
+    case WM_DISPLAYCHANGE:    OnTrayDisplayChange(hwnd); return 0;
     }
     // Compared only after the fixed messages: before WM_CREATE the identifier is still 0.
     if (g_taskbarCreatedMessage != 0 && msg == g_taskbarCreatedMessage) {

@@ -1,5 +1,38 @@
 #include "common/platform.h"
 
+namespace {
+
+// user32 is always loaded; a function older systems lack is simply not found there.
+template <class Fn>
+Fn User32Function(const char* name) {
+    HMODULE user32 = GetModuleHandleW(L"user32");
+    return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+}
+
+HPOWERNOTIFY WINAPI RegisterPowerSettingIfPresent(HANDLE recipient, LPCGUID setting, DWORD flags) {
+    static auto fn = User32Function<decltype(&::RegisterPowerSettingNotification)>("RegisterPowerSettingNotification");
+    return fn ? fn(recipient, setting, flags) : nullptr;
+}
+
+HPOWERNOTIFY WINAPI RegisterSuspendResumeIfPresent(HANDLE recipient, DWORD flags) {
+    static auto fn = User32Function<decltype(&::RegisterSuspendResumeNotification)>("RegisterSuspendResumeNotification");
+    return fn ? fn(recipient, flags) : nullptr;
+}
+
+LONG WINAPI GetDisplayConfigBufferSizesIfPresent(UINT32 flags, UINT32* paths, UINT32* modes) {
+    static auto fn = User32Function<decltype(&::GetDisplayConfigBufferSizes)>("GetDisplayConfigBufferSizes");
+    return fn ? fn(flags, paths, modes) : ERROR_NOT_SUPPORTED;
+}
+
+LONG WINAPI QueryDisplayConfigIfPresent(UINT32 flags, UINT32* pathCount, DISPLAYCONFIG_PATH_INFO* paths,
+                                        UINT32* modeCount, DISPLAYCONFIG_MODE_INFO* modes,
+                                        DISPLAYCONFIG_TOPOLOGY_ID* topology) {
+    static auto fn = User32Function<decltype(&::QueryDisplayConfig)>("QueryDisplayConfig");
+    return fn ? fn(flags, pathCount, paths, modeCount, modes, topology) : ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
+
 Platform g_platform = {
     &::Beep,
     &::Shell_NotifyIconW,
@@ -7,4 +40,8 @@ Platform g_platform = {
     &::CheckTokenMembership,
     &::OpenEventW,
     &::SetTimer,
+    RegisterPowerSettingIfPresent,
+    RegisterSuspendResumeIfPresent,
+    GetDisplayConfigBufferSizesIfPresent,
+    QueryDisplayConfigIfPresent,
 };

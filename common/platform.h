@@ -15,6 +15,13 @@ struct Platform {
     decltype(&::CheckTokenMembership) checkTokenMembership;
     decltype(&::OpenEventW) openEvent;
     decltype(&::SetTimer) setProtectionTimer;
+    // Wine's power registrations are stubs and its one display path is external: tests see
+    // the registrations and feed display layouts here. Absent before Windows Vista, 7 or 8,
+    // so the real entries are looked up at run time (null handle or ERROR_NOT_SUPPORTED).
+    decltype(&::RegisterPowerSettingNotification) registerPowerSettingNotification;
+    decltype(&::RegisterSuspendResumeNotification) registerSuspendResumeNotification;
+    decltype(&::GetDisplayConfigBufferSizes) getDisplayConfigBufferSizes;
+    decltype(&::QueryDisplayConfig) queryDisplayConfig;
 };
 
 extern Platform g_platform;

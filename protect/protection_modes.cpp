@@ -4,6 +4,7 @@
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
+#include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 
 int g_protectionMode = 0;
@@ -11,6 +12,8 @@ int g_alarmDelay = 0;
 ProtectionHost g_protectionHost = {};
 
 namespace {
+
+bool g_alarmArmed = false;
 
 constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
@@ -53,10 +56,26 @@ void OnAlarmTick(HWND window) {
 }
 
 void OnLidClosed(HWND window) {
-    // Replaces an armed or ringing alarm: the full delay starts again.
-    if (g_protectionMode == kModeLidAlarm) SetTimer(window, kAlarmTimer, AlarmDelayMs(g_alarmDelay), nullptr);
+    NoteLidState(kLidClosed);
+    // With an external display in use (docked, or used closed) no sleep is expected, so none
+    // can fail.
+    if (g_protectionMode == kModeLidAlarm && !ExternalDisplayInUse()) ArmLidAlarm(window);
 }
 
 void OnLidOpened(HWND window) {
-    KillTimer(window, kAlarmTimer);
+    NoteLidState(kLidOpen);
+    StopLidAlarm(window);
 }
+
+void ArmLidAlarm(HWND window) {
+    // Replaces an armed or ringing alarm: the full delay starts again.
+    SetTimer(window, kAlarmTimer, AlarmDelayMs(g_alarmDelay), nullptr);
+    g_alarmArmed = true;
+}
+
+void StopLidAlarm(HWND window) {
+    KillTimer(window, kAlarmTimer);
+    g_alarmArmed = false;
+}
+
+bool LidAlarmArmed() { return g_alarmArmed; }

@@ -29,6 +29,11 @@ void OnAlarmTick(HWND window);
 void OnLidClosed(HWND window);
 void OnLidOpened(HWND window);
 
+// The lid alarm's timer: armed with the full delay, or stopped. Armed also while ringing.
+void ArmLidAlarm(HWND window);
+void StopLidAlarm(HWND window);
+bool LidAlarmArmed();
+
 // The alarm timer's first interval in milliseconds for a delay in seconds: the stored
 // DWORD times 1000 without overflow, capped at USER_TIMER_MAXIMUM.
 UINT AlarmDelayMs(int alarmDelaySeconds);

@@ -30,6 +30,14 @@ BOOL WINAPI RecordTone(DWORD, DWORD) {
 
 BOOL WINAPI AcceptIcon(DWORD, PNOTIFYICONDATAW) { return TRUE; }
 
+// A laptop with its lid closed and no other display: Wine's one display counts as external,
+// which would keep the alarm from ringing at all.
+LONG WINAPI NoActiveDisplay(UINT32, UINT32* paths, UINT32* modes) {
+    *paths = 0;
+    *modes = 0;
+    return ERROR_SUCCESS;
+}
+
 void PumpUntil(size_t tones, double deadlineMs) {
     while (g_toneMs.size() < tones && NowMs() < deadlineMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
@@ -51,6 +59,7 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceFrequency(&g_frequency);
     g_platform.beep = RecordTone;
     g_platform.notifyIcon = AcceptIcon;
+    g_platform.getDisplayConfigBufferSizes = NoActiveDisplay;
     g_instance = GetModuleHandleW(nullptr);
     g_protectionMode = 2;
     g_alarmDelay = delaySeconds;

@@ -208,6 +208,53 @@ TEST_F(TrayIconTest, DeleteSendsOnlySizeWindowAndIdEvenIfNeverShown) {
     EXPECT_EQ(std::memcmp(&shell_.Calls()[0].record, &expected, sizeof(expected)), 0);
 }
 
+// The balloon and the note change the shown icon: NIM_MODIFY with only its own members.
+TEST_F(TrayIconTest, BalloonModifiesTheShownIconWithTitleTextAndTimeout) {
+    g_trayWindow = kWindow;
+    ShowTrayBalloon(L"The lid alarm rings");
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
+    NOTIFYICONDATAW expected = {};
+    expected.cbSize = kArch.notifyRecordSize;
+    expected.hWnd = kWindow;
+    expected.uID = 1;
+    expected.uFlags = NIF_INFO;
+    expected.uTimeout = 10000;
+    expected.dwInfoFlags = NIIF_INFO;
+    wcscpy(expected.szInfo, L"The lid alarm rings");
+    wcscpy(expected.szInfoTitle, L"Kalnix");
+    ExpectSameRecord(shell_.Calls()[0].record, expected);
+
+    shell_.Clear();
+    SetSettingDword(L"HideTrayIcon", 1);
+    ShowTrayBalloon(L"hidden");
+    EXPECT_TRUE(shell_.Calls().empty()) << "no icon, no balloon";
+}
+
+TEST_F(TrayIconTest, NoteBecomesTheTooltipsSecondLineNowAndAtLaterUpdates) {
+    g_trayWindow = kWindow;
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    shell_.Clear();
+    SetTrayNote(L"Cannot sense a lid");
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(shell_.Calls()[0].record.uFlags, static_cast<UINT>(NIF_TIP));
+    EXPECT_EQ(std::wstring(shell_.Calls()[0].record.szTip), L"Kalnix is enabled\nCannot sense a lid");
+    shell_.Clear();
+
+    UpdateTrayIcon(kWindow, 2, nullptr);  // a shell restart adds the icon again
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled\nCannot sense a lid"));
+    UpdateTrayIcon(kWindow, 1, L"caller's text");
+    EXPECT_EQ(std::wstring(Added().szTip), L"caller's text") << "a caller's text replaces the whole tooltip";
+
+    SetTrayNote(nullptr);
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(std::wstring(shell_.Calls()[0].record.szTip), L"Kalnix is disabled");
+    shell_.Clear();
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    EXPECT_EQ(std::wstring(Added().szTip), L"Kalnix is enabled");
+}
+
 // The last tray state starts as enabled; only a process that has shown no state yet can
 // show that, so the check runs in a child copy of this program.
 constexpr const wchar_t* kFirstUpdateChild = L"KALNIX_FIRST_UPDATE_CHILD";

@@ -1,12 +1,18 @@
 // The lid alarm on the real tray window with real window timers; only Beep is replaced,
-// by a recorder of time stamps, since Wine's Beep returns at once and cannot be heard.
+// by a recorder of time stamps, since Wine's Beep returns at once and cannot be heard;
+// the power registrations and the display layout go through the seam too (Wine's are
+// stubs, and its one display is external).
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/platform_fakes.h"
 #include "common/platform.h"
 #include "app/tray_window.h"
+#include "protect/power_notifications.h"
 #include "protect/protection_modes.h"
 #include "support/platform_scope.h"
 #include "support/test_support.h"
@@ -25,12 +31,65 @@ BOOL WINAPI RecordTone(DWORD frequency, DWORD duration) {
 
 BOOL WINAPI AcceptIcon(DWORD, PNOTIFYICONDATAW) { return TRUE; }
 
+constexpr GUID kLidSwitch = {0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+
+struct Registration {
+    HANDLE recipient;
+    GUID setting;
+    DWORD flags;
+};
+std::vector<Registration> g_lidRegistrations;
+std::vector<Registration> g_sleepRegistrations;
+HPOWERNOTIFY g_registrationAnswer = reinterpret_cast<HPOWERNOTIFY>(0x5150);
+
+HPOWERNOTIFY WINAPI RecordPowerSetting(HANDLE recipient, LPCGUID setting, DWORD flags) {
+    g_lidRegistrations.push_back({recipient, *setting, flags});
+    return g_registrationAnswer;
+}
+HPOWERNOTIFY WINAPI RecordSuspendResume(HANDLE recipient, DWORD flags) {
+    g_sleepRegistrations.push_back({recipient, GUID{}, flags});
+    return g_registrationAnswer;
+}
+
+// The active display paths the fakes report, by output technology.
+std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> g_displays;
+LONG g_displayAnswer = ERROR_SUCCESS;
+
+LONG WINAPI FakeBufferSizes(UINT32 flags, UINT32* paths, UINT32* modes) {
+    if (flags != QDC_ONLY_ACTIVE_PATHS) return ERROR_INVALID_PARAMETER;
+    *paths = static_cast<UINT32>(g_displays.size());
+    *modes = 2 * *paths;
+    return g_displayAnswer;
+}
+LONG WINAPI FakeQueryDisplayConfig(UINT32 flags, UINT32* pathCount, DISPLAYCONFIG_PATH_INFO* paths, UINT32* modeCount,
+                                   DISPLAYCONFIG_MODE_INFO*, DISPLAYCONFIG_TOPOLOGY_ID* topology) {
+    if (flags != QDC_ONLY_ACTIVE_PATHS || topology) return ERROR_INVALID_PARAMETER;
+    if (*pathCount < g_displays.size()) return ERROR_INSUFFICIENT_BUFFER;
+    for (size_t i = 0; i < g_displays.size(); ++i) {
+        paths[i] = {};
+        paths[i].flags = DISPLAYCONFIG_PATH_ACTIVE;
+        paths[i].targetInfo.outputTechnology = g_displays[i];
+    }
+    *pathCount = static_cast<UINT32>(g_displays.size());
+    *modeCount = 2 * *pathCount;
+    return ERROR_SUCCESS;
+}
+
+constexpr auto kPanel = DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL;
+constexpr auto kMonitor = DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI;
+
+
 class LidAlarmTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetSettingsKey();
         g_platform.beep = RecordTone;
         g_platform.notifyIcon = AcceptIcon;
+        // A laptop with its lid closed: the panel is off and no other display is in use.
+        g_platform.getDisplayConfigBufferSizes = FakeBufferSizes;
+        g_platform.queryDisplayConfig = FakeQueryDisplayConfig;
+        g_displays = {};
+        g_displayAnswer = ERROR_SUCCESS;
         g_tones.clear();
         g_instance = GetModuleHandleW(nullptr);
     }
@@ -176,6 +235,295 @@ TEST_F(LidAlarmTest, DelayWhoseProductWouldWrapDoesNotRingEarly) {
     Lid(0);
     Pump(1500);
     EXPECT_TRUE(g_tones.empty());
+}
+
+}  // namespace
+
+// The same alarm when the system reports the lid, sleep and displays (no driver): the
+// reports are sent to the real tray window as Windows sends them.
+namespace {
+
+class PowerReportTest : public LidAlarmTest {
+protected:
+    void SetUp() override {
+        LidAlarmTest::SetUp();
+        g_platform.registerPowerSettingNotification = RecordPowerSetting;
+        g_platform.registerSuspendResumeNotification = RecordSuspendResume;
+        g_lidRegistrations.clear();
+        g_sleepRegistrations.clear();
+        SetSettingDword(L"EnableLogging", 1);
+        RemoveFile(LogPathBesideExecutable());
+    }
+    void TearDown() override {
+        LidAlarmTest::TearDown();
+        RemoveFile(LogPathBesideExecutable());
+    }
+    // The tray window as the entry leaves it when the driver cannot be opened.
+    void StartWithoutDriver(int mode, int delaySeconds) {
+        StartWindow(mode, delaySeconds);
+        StartLidNotifications();
+    }
+    // One lid-switch report with `size` bytes of data, the first four holding `value`.
+    DWORD LidReport(DWORD value, DWORD size = sizeof(DWORD)) {
+        struct {
+            POWERBROADCAST_SETTING setting;
+            BYTE more[8];
+        } report = {};
+        report.setting.PowerSetting = kLidSwitch;
+        report.setting.DataLength = size;
+        memset(report.setting.Data, 0xEE, sizeof(report.more) + 1);  // what lies past the data
+        memcpy(report.setting.Data, &value, size < sizeof(value) ? size : sizeof(value));
+        SendMessageW(g_trayWindow, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(&report));
+        return GetTickCount();
+    }
+    // Lines of the log that say no lid can be sensed (the release at the end logs too).
+    size_t NoLidLines() {
+        std::string log = ReadFileBytes(LogPathBesideExecutable());
+        const std::string line = "Can't sense a lid: Windows reports no lid switch\r\n\r\n";
+        size_t n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+        return n;
+    }
+    DWORD Power(WPARAM event) {
+        EXPECT_EQ(SendMessageW(g_trayWindow, WM_POWERBROADCAST, event, 0), TRUE);
+        return GetTickCount();
+    }
+    DWORD Displays(std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays) {
+        g_displays = displays;
+        SendMessageW(g_trayWindow, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
+        return GetTickCount();
+    }
+};
+
+TEST_F(PowerReportTest, RegistersTheTrayWindowForTheLidSwitchAndForSleep) {
+    StartWithoutDriver(2, 1);
+    ASSERT_EQ(g_lidRegistrations.size(), 1u);
+    EXPECT_EQ(g_lidRegistrations[0].recipient, g_trayWindow);
+    EXPECT_TRUE(IsEqualGUID(g_lidRegistrations[0].setting, kLidSwitch));
+    EXPECT_EQ(g_lidRegistrations[0].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
+    ASSERT_EQ(g_sleepRegistrations.size(), 1u) << "at window creation, driver or not";
+    EXPECT_EQ(g_sleepRegistrations[0].recipient, g_trayWindow);
+    EXPECT_EQ(g_sleepRegistrations[0].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
+}
+
+TEST_F(PowerReportTest, LidClosedAndOpenedThroughTheSystemsReports) {
+    StartWithoutDriver(2, 1);
+    LidReport(1);  // the starting state
+    DWORD closed = LidReport(0);
+    Pump(1300);
+    ASSERT_GE(g_tones.size(), 1u) << "closed for longer than the delay";
+    EXPECT_GE(g_tones[0].at - closed, 1000 - kTickSlack);
+    DWORD opened = LidReport(1);
+    Pump(1400);
+    EXPECT_EQ(TonesAfter(opened), 0u);
+}
+
+TEST_F(PowerReportTest, StartingStateClosedIsNotAClosing) {
+    StartWithoutDriver(2, 0);
+    LidReport(0);
+    Pump(500);
+    EXPECT_TRUE(g_tones.empty()) << "Kalnix started with the lid closed";
+    LidReport(1);
+    LidReport(0);
+    Pump(500);
+    EXPECT_GE(g_tones.size(), 1u) << "a real closing afterwards";
+}
+
+TEST_F(PowerReportTest, ReportDataIsReadAsAtMostFourBytes) {
+    struct Case {
+        DWORD value, size;
+        bool rings;
+        const char* shows;
+    } cases[] = {
+        {0, 4, true, "closed, exact size"},
+        {0, 1, true, "closed in one byte"},
+        {0, 8, true, "closed, longer data: only the first four bytes count"},
+        {0, 0, false, "no data: no state"},
+        {2, 4, false, "a value that is neither closed nor open"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        StartWithoutDriver(2, 0);
+        LidReport(1);
+        LidReport(c.value, c.size);
+        Pump(400);
+        EXPECT_EQ(!g_tones.empty(), c.rings);
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        g_tones.clear();
+        Pump(0);
+    }
+}
+
+TEST_F(PowerReportTest, NoLidReportIsLoggedOnceAndNotedInTheTooltip) {
+    ShellRecorder shell;
+    StartWithoutDriver(2, 0);
+    shell.Clear();
+    PostMessageW(g_trayWindow, WM_TIMER, kLidSensingTimer, 0);  // the wait is over
+    PostMessageW(g_trayWindow, WM_TIMER, kLidSensingTimer, 0);  // a stray second one
+    Pump(50);
+    EXPECT_EQ(NoLidLines(), 1u);
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    EXPECT_EQ(shell.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(std::wstring(shell.Calls()[0].record.szTip), L"Kalnix is enabled\nCannot sense a lid: no lid alarm");
+
+    // A report that comes late after all: the lid is sensed, the note goes.
+    shell.Clear();
+    LidReport(1);
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    EXPECT_EQ(std::wstring(shell.Calls()[0].record.szTip), L"Kalnix is enabled");
+    LidReport(0);
+    Pump(300);
+    EXPECT_GE(g_tones.size(), 1u);
+    EXPECT_EQ(NoLidLines(), 1u);
+}
+
+TEST_F(PowerReportTest, ASystemWithoutLidNotificationsSaysSoAtOnce) {
+    g_registrationAnswer = nullptr;
+    StartWithoutDriver(2, 0);
+    g_registrationAnswer = reinterpret_cast<HPOWERNOTIFY>(0x5150);
+    EXPECT_EQ(NoLidLines(), 1u);
+}
+
+TEST_F(PowerReportTest, SuspendSilencesAnArmedOrRingingAlarm) {
+    for (DWORD closedFor : {300u, 1300u}) {
+        SCOPED_TRACE(closedFor);
+        StartWithoutDriver(2, 1);
+        LidReport(1);
+        LidReport(0);
+        Pump(closedFor);
+        EXPECT_EQ(!g_tones.empty(), closedFor > 1000);
+        DWORD asleep = Power(PBT_APMSUSPEND);
+        Pump(1500);
+        EXPECT_EQ(TonesAfter(asleep), 0u);
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        g_tones.clear();
+        Pump(0);
+    }
+}
+
+TEST_F(PowerReportTest, ResumeWithTheLidClosedArmsTheAlarmWithTheFullDelay) {
+    for (WPARAM resume : {PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND}) {
+        SCOPED_TRACE(resume);
+        StartWithoutDriver(2, 1);
+        LidReport(1);
+        LidReport(0);
+        Power(PBT_APMSUSPEND);
+        Pump(1200);
+        DWORD woken = Power(resume);
+        Pump(850);
+        EXPECT_EQ(TonesAfter(woken), 0u) << "silent while the delay runs";
+        Pump(500);
+        EXPECT_GE(TonesAfter(woken), 1u) << "still closed and awake: the alarm rings";
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        g_tones.clear();
+        Pump(0);
+    }
+}
+
+TEST_F(PowerReportTest, ResumeArmsNothingWithTheLidOpenOrOutsideTheAlarmMode) {
+    struct Case {
+        int mode;
+        DWORD lid;
+    } cases[] = {{2, 1}, {1, 0}, {0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        StartWithoutDriver(c.mode, 0);
+        LidReport(1);
+        LidReport(c.lid);
+        Power(PBT_APMSUSPEND);
+        Power(PBT_APMRESUMEAUTOMATIC);
+        Pump(500);
+        EXPECT_TRUE(g_tones.empty());
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        Pump(0);
+    }
+}
+
+// The driver's lid-state message feeds the same state: a resume in the bag rings there too.
+TEST_F(PowerReportTest, ResumeAfterTheDriversLidClosedArmsTheAlarm) {
+    StartWindow(2, 0);
+    Lid(0);
+    Power(PBT_APMSUSPEND);
+    Pump(300);
+    g_tones.clear();
+    Power(PBT_APMRESUMEAUTOMATIC);
+    Pump(400);
+    EXPECT_GE(g_tones.size(), 1u);
+}
+
+TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
+    g_displays = {kMonitor};
+    StartWithoutDriver(2, 1);
+    LidReport(1);
+    LidReport(0);
+    Pump(1300);
+    EXPECT_TRUE(g_tones.empty()) << "docked with the lid closed";
+    Displays({kMonitor, kMonitor});  // another change, still docked
+    Pump(1300);
+    EXPECT_TRUE(g_tones.empty());
+    DWORD undocked = Displays({});
+    Pump(850);
+    EXPECT_EQ(TonesAfter(undocked), 0u) << "the full delay from the undocking";
+    Pump(500);
+    EXPECT_GE(TonesAfter(undocked), 1u);
+    size_t before = g_tones.size();
+    Displays({});  // a change that keeps no external display leaves the ringing alarm alone
+    Pump(700);
+    EXPECT_GT(g_tones.size(), before);
+    DWORD docked = Displays({kPanel, kMonitor});
+    Pump(1300);
+    EXPECT_EQ(TonesAfter(docked), 0u) << "connected again: silent";
+}
+
+TEST_F(PowerReportTest, DisplayChangesArmNothingWithTheLidOpenOrOutsideTheAlarmMode) {
+    for (int mode : {2, 1}) {
+        SCOPED_TRACE(mode);
+        g_displays = {kMonitor};
+        StartWithoutDriver(mode, 0);
+        LidReport(1);
+        LidReport(mode == 2 ? 1 : 0);
+        Displays({});
+        Pump(400);
+        EXPECT_TRUE(g_tones.empty());
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        Pump(0);
+    }
+}
+
+TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
+    PlatformScope platform;
+    g_platform.getDisplayConfigBufferSizes = FakeBufferSizes;
+    g_platform.queryDisplayConfig = FakeQueryDisplayConfig;
+    g_displayAnswer = ERROR_SUCCESS;
+    struct Case {
+        std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays;
+        bool external;
+        const char* shows;
+    } cases[] = {
+        {{}, false, "no active path (lid closed, panel off)"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL}, false, "the panel"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EMBEDDED}, false, "an embedded DisplayPort panel"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED}, false, "an embedded UDI panel"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EXTERNAL}, true, "a DisplayPort monitor"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI}, true, "an HDMI monitor"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_MIRACAST}, true, "a wireless display"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_OTHER}, true, "an unknown connector"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL, DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DVI}, true, "panel and monitor"},
+    };
+    for (const Case& c : cases) {
+        g_displays = c.displays;
+        EXPECT_EQ(ExternalDisplayInUse(), c.external) << c.shows;
+    }
+    g_displays = {DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI};
+    g_displayAnswer = ERROR_ACCESS_DENIED;
+    EXPECT_FALSE(ExternalDisplayInUse()) << "an unanswered query keeps the alarm as it was";
+    g_displayAnswer = ERROR_SUCCESS;
+    g_displays.clear();
 }
 
 }  // namespace
