@@ -207,6 +207,30 @@ TEST_F(LidProgramTest, WithoutTheChangeEventTheMonitorThreadEndsAndTheProgramSti
     EXPECT_LT(elapsed, 3000u) << "the stop does not sit out its 4000 ms bound";
 }
 
+// Without the driver Windows' lid notifications stand in for it, on the main thread. Wine
+// has no lid and never reports one, as a desktop or a virtual machine would not.
+TEST_F(LidProgramTest, WithoutTheDriverNoMonitorThreadAndTheMissingLidIsLoggedOnce) {
+    StartInMode(2);
+    ASSERT_TRUE(MoveLidAndWait(true, 1)) << "the monitor thread runs";
+    long withMonitor = CountProcessThreads(kalnix_.Pid());
+    ASSERT_GT(withMonitor, 1) << "the process's threads cannot be counted";
+    EXPECT_EQ(kalnix_.End(), 0u);
+
+    ASSERT_TRUE(RemoveSimulatedLidDriver());
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"lid-program-no-driver"));
+    ASSERT_TRUE(kalnix.Start());
+    const std::string noLid = "Can't sense a lid: Windows reports no lid switch\r\n\r\n";
+    ASSERT_TRUE(WaitUntil([&] { return kalnix.Log().find(noLid) != std::string::npos; }, 10000)) << kalnix.Log();
+    EXPECT_EQ(CountProcessThreads(kalnix.Pid()), withMonitor - 1) << "no lid monitor thread";
+    Sleep(1000);
+    std::string log = kalnix.Log();
+    EXPECT_EQ(log.find(noLid), log.rfind(noLid)) << "said once: " << log;
+    EXPECT_EQ(log.find("Can't open handle to driver: 2\r\n\r\n"), 0u) << log;
+    EXPECT_TRUE(kalnix.Running());
+    EXPECT_EQ(kalnix.End(), 0u);
+}
+
 TEST_F(LidProgramTest, AThousandLidChangesLeaveTheHandleCountWhereItStarted) {
     StartInMode(2);
     ASSERT_TRUE(MoveLidAndWait(true, 1));
