@@ -1,5 +1,7 @@
 #include "common/platform.h"
 
+#include <powrprof.h>
+
 namespace {
 
 // user32 is always loaded; a function older systems lack is simply not found there.
@@ -44,4 +46,7 @@ Platform g_platform = {
     RegisterSuspendResumeIfPresent,
     GetDisplayConfigBufferSizesIfPresent,
     QueryDisplayConfigIfPresent,
+    &::GetSystemPowerStatus,
+    &::CallNtPowerInformation,
+    &::CreateProcessW,
 };

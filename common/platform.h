@@ -22,6 +22,13 @@ struct Platform {
     decltype(&::RegisterSuspendResumeNotification) registerSuspendResumeNotification;
     decltype(&::GetDisplayConfigBufferSizes) getDisplayConfigBufferSizes;
     decltype(&::QueryDisplayConfig) queryDisplayConfig;
+    // Wine reports mains power and no battery, has no powercfg.exe and no execution state of
+    // its own: the wake report's sources.
+    decltype(&::GetSystemPowerStatus) getSystemPowerStatus;
+    // As powrprof.h declares it; that header has no include guard, so it stays out of here.
+    LONG(WINAPI* callNtPowerInformation)(POWER_INFORMATION_LEVEL level, PVOID input, ULONG inputSize, PVOID output,
+                                         ULONG outputSize);
+    decltype(&::CreateProcessW) createProcess;
 };
 
 extern Platform g_platform;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+// Why a laptop is still awake with its lid closed: gathered on a worker thread when the lid
+// alarm first sounds, so that neither its first tone nor its period waits for the system's
+// request tool, and handed to the main thread as a message to the host window.
+
+// Posted to the host window; lParam is the finished WakeReport, which OnWakeReport frees.
+constexpr UINT kWakeReportMessage = WM_USER + 0x101;
+
+constexpr int kWakeReportLines = 16;
+constexpr int kWakeReportLineChars = 320;
+constexpr int kWakeBalloonChars = 256;
+
+struct WakeReport {
+    wchar_t balloon[kWakeBalloonChars];  // the first cause in short; empty when none was found
+    int causeCount;
+    int lineCount;
+    wchar_t lines[kWakeReportLines][kWakeReportLineChars];  // for the log, in order
+};
+
+// Adds a cause for each "[PROCESS]", "[SERVICE]" and "[DRIVER]" entry of the output of
+// "powercfg /requests". The tool's text is localized: only the tags and the names after them
+// are read.
+void AddPowerRequests(const wchar_t* text, WakeReport* report);
+
+// The tool's output file as text: UTF-16 when it says so (a byte order mark, or a zero
+// second byte), else the OEM code page. Returns the characters written, terminator excluded.
+int DecodeToolOutput(const BYTE* bytes, DWORD size, wchar_t* text, int chars);
+
+// Starts a report for the host window. False when one is still being gathered or no worker
+// thread could start.
+bool StartWakeReport(HWND window);
+
+// The host window's handling of kWakeReportMessage: logs the lines, shows the balloon through
+// the host and frees the report.
+void OnWakeReport(LPARAM report);

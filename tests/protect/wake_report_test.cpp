@@ -1,0 +1,353 @@
+// The report of what keeps a closed laptop awake: its worker runs the real code with the
+// power source, the execution state and the request tool fed through the platform seam (Wine
+// has no battery and no powercfg.exe), the lid-close action from the stand-in power library;
+// the result arrives as a message to a real window, the log compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/lid_close_action.h"
+#include "common/platform.h"
+#include "protect/protection_host.h"
+#include "protect/wake_report.h"
+#include "support/platform_scope.h"
+#include "support/power_standin.h"
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t kEnglishRequests[] =
+    L"DISPLAY:\r\nNone.\r\n\r\nSYSTEM:\r\n"
+    L"[DRIVER] Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\r\n"
+    L"An audio stream is currently in use.\r\n"
+    L"[PROCESS] \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe\r\nVideo Wake Lock\r\n\r\n"
+    L"AWAYMODE:\r\nNone.\r\n\r\nEXECUTION:\r\n"
+    L"[SERVICE] \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv)\r\n\r\n"
+    L"PERFBOOST:\r\nNone.\r\n";
+// Headings and descriptions translated, tags not; a name outside ASCII.
+const wchar_t kGermanRequests[] =
+    L"ANZEIGE:\r\nKeine.\r\n\r\nSYSTEM:\r\n"
+    L"  [PROCESS]   \\Device\\HarddiskVolume3\\Programme\\\u00dcbersetzer\\dolmetscher.exe  \r\n"
+    L"Audiowiedergabe wird ausgef\u00fchrt.\r\n\r\nAUSF\u00dcHRUNG:\r\nKeine.\r\n";
+const wchar_t kNoRequests[] = L"DISPLAY:\r\nNone.\r\n\r\nSYSTEM:\r\nNone.\r\n";
+
+struct ToolRun {
+    std::wstring application, commandLine;
+    DWORD flags = 0, startupFlags = 0;
+    WORD showWindow = 0;
+    BOOL inherit = FALSE;
+    bool hadOutput = false;
+};
+
+std::string g_toolBytes;
+std::vector<ToolRun> g_toolRuns;
+HANDLE g_toolEnd = nullptr;  // when set, the tool "runs" until the test signals it
+DWORD g_toolError = 0;
+bool g_onBattery = false;
+ULONG g_executionState = 0;
+std::vector<std::wstring> g_balloons;
+
+BOOL WINAPI FakeCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                              BOOL inherit, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW startup,
+                              LPPROCESS_INFORMATION process) {
+    ToolRun run;
+    run.application = application ? application : L"";
+    run.commandLine = commandLine ? commandLine : L"";
+    run.flags = flags;
+    run.startupFlags = startup->dwFlags;
+    run.showWindow = startup->wShowWindow;
+    run.inherit = inherit;
+    run.hadOutput = startup->hStdOutput != nullptr && startup->hStdOutput != INVALID_HANDLE_VALUE;
+    g_toolRuns.push_back(run);
+    if (g_toolError) {
+        SetLastError(g_toolError);
+        return FALSE;
+    }
+    DWORD written = 0;
+    WriteFile(startup->hStdOutput, g_toolBytes.data(), static_cast<DWORD>(g_toolBytes.size()), &written, nullptr);
+    // Events stand in for the process and its thread: waitable and closable like them.
+    HANDLE end = g_toolEnd ? g_toolEnd : CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (g_toolEnd) DuplicateHandle(GetCurrentProcess(), g_toolEnd, GetCurrentProcess(), &end, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    process->hProcess = end;
+    process->hThread = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    process->dwProcessId = process->dwThreadId = 0;
+    return TRUE;
+}
+
+BOOL WINAPI FakePowerStatus(LPSYSTEM_POWER_STATUS status) {
+    *status = {};
+    status->ACLineStatus = g_onBattery ? 0 : 1;
+    return TRUE;
+}
+
+LONG WINAPI FakeExecutionState(POWER_INFORMATION_LEVEL level, PVOID, ULONG, PVOID output, ULONG outputSize) {
+    if (level != SystemExecutionState || outputSize != sizeof(ULONG)) return static_cast<LONG>(0xC000000DL);
+    *static_cast<ULONG*>(output) = g_executionState;
+    return 0;
+}
+
+void RecordBalloon(const wchar_t* text) { g_balloons.emplace_back(text); }
+
+int g_reportsHandled = 0;
+LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kWakeReportMessage) {
+        OnWakeReport(lParam);
+        ++g_reportsHandled;
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+std::string Oem(const wchar_t* text) {
+    int size = WideCharToMultiByte(CP_OEMCP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1) WideCharToMultiByte(CP_OEMCP, 0, text, -1, &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
+std::string Utf16(const wchar_t* text, bool bom) {
+    std::string bytes = bom ? std::string("\xFF\xFE", 2) : std::string();
+    bytes.append(reinterpret_cast<const char*>(text), wcslen(text) * sizeof(wchar_t));
+    return bytes;
+}
+
+int LeftoverOutputFiles() {
+    wchar_t folder[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, folder);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((std::wstring(folder) + L"kxr*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int count = 1;
+    while (FindNextFileW(search, &found)) ++count;
+    FindClose(search);
+    return count;
+}
+
+class WakeReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"EnableLogging", 1);
+        RemoveFile(LogPathBesideExecutable());
+        ClearPowerStandin();
+        g_platform.createProcess = FakeCreateProcess;
+        g_platform.getSystemPowerStatus = FakePowerStatus;
+        g_platform.callNtPowerInformation = FakeExecutionState;
+        g_toolBytes = Oem(kEnglishRequests);
+        g_toolRuns.clear();
+        g_toolEnd = nullptr;
+        g_toolError = 0;
+        g_onBattery = false;
+        g_executionState = 0;
+        g_balloons.clear();
+        g_reportsHandled = 0;
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = HostWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"KalnixWakeReportTestHost";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowW(L"KalnixWakeReportTestHost", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+        savedHost_ = g_protectionHost;
+        g_protectionHost.window = window_;
+        g_protectionHost.showBalloon = RecordBalloon;
+    }
+    void TearDown() override {
+        g_protectionHost = savedHost_;
+        DestroyWindow(window_);
+        ClearPowerStandin();
+        RemoveFile(LogPathBesideExecutable());
+    }
+    // Handles the window's messages until a report has been handled, at most 5 s.
+    bool AwaitReport() {
+        int before = g_reportsHandled;
+        return WaitUntil(
+            [&] {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                return g_reportsHandled > before;
+            },
+            5000);
+    }
+    static std::string Log() { return ReadFileBytes(LogPathBesideExecutable()); }
+
+    HWND window_ = nullptr;
+    ProtectionHost savedHost_ = {};
+    PlatformScope platform_;
+};
+
+TEST_F(WakeReportTest, OnBatteryWithDoNothingTheBalloonNamesTheActionAndTheLogListsEveryCause) {
+    g_onBattery = true;
+    g_executionState = ES_SYSTEM_REQUIRED | ES_CONTINUOUS;
+    PresetLidCloseAction(kBalancedScheme, true, kLidCloseDoNothing);
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(AwaitReport());
+    EXPECT_EQ(g_balloons, std::vector<std::wstring>{L"Lid-close action on battery is Do nothing"});
+    EXPECT_EQ(Log(),
+              "Still awake with the lid closed\r\n"
+              "Lid-close action on battery is Do nothing\r\n"
+              "Driver Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269) holds a power request\r\n"
+              "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n"
+              "Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\r\n"
+              "Execution state 0x80000001 keeps the system awake\r\n");
+}
+
+TEST_F(WakeReportTest, TheSystemsOwnToolRunsHiddenByFullPathWithItsOutputInAFileThatIsDeleted) {
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(AwaitReport());
+    ASSERT_EQ(g_toolRuns.size(), 1u);
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring tool = std::wstring(system) + L"\\powercfg.exe";
+    EXPECT_EQ(g_toolRuns[0].application, tool);
+    EXPECT_EQ(g_toolRuns[0].commandLine, L"\"" + tool + L"\" /requests");
+    EXPECT_TRUE(g_toolRuns[0].flags & CREATE_NO_WINDOW);
+    EXPECT_TRUE(g_toolRuns[0].startupFlags & STARTF_USESTDHANDLES);
+    EXPECT_TRUE(g_toolRuns[0].hadOutput);
+    EXPECT_TRUE(g_toolRuns[0].inherit) << "the tool must receive the output file";
+    EXPECT_EQ(LeftoverOutputFiles(), 0);
+}
+
+// Only the tags and the names after them are read, whatever the language and the encoding.
+TEST_F(WakeReportTest, TheFirstRequestNamesTheBalloonInEveryLanguageAndEncoding) {
+    const char kEnglishCauses[] =
+        "Driver Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269) holds a power request\r\n"
+        "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n"
+        "Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\r\n";
+    const char kGermanCauses[] =
+        "Process \\Device\\HarddiskVolume3\\Programme\\\xDC" "bersetzer\\dolmetscher.exe holds a power request\r\n";
+    struct Case {
+        const char* shows;
+        std::string bytes;
+        const wchar_t* balloon;
+        const char* causes;
+    } cases[] = {
+        {"English, OEM code page", Oem(kEnglishRequests),
+         L"Driver Realtek High Definition Audio holds a power request", kEnglishCauses},
+        {"German, OEM code page", Oem(kGermanRequests), L"Process dolmetscher.exe holds a power request",
+         kGermanCauses},
+        {"German, UTF-16 with byte order mark", Utf16(kGermanRequests, true),
+         L"Process dolmetscher.exe holds a power request", kGermanCauses},
+        {"English, UTF-16 without byte order mark", Utf16(kEnglishRequests, false),
+         L"Driver Realtek High Definition Audio holds a power request", kEnglishCauses},
+    };
+    PresetLidCloseAction(kBalancedScheme, true, kLidCloseDoNothing);  // on mains power: not a cause
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        RemoveFile(LogPathBesideExecutable());
+        g_balloons.clear();
+        g_toolBytes = c.bytes;
+        ASSERT_TRUE(StartWakeReport(window_));
+        ASSERT_TRUE(AwaitReport());
+        EXPECT_EQ(g_balloons, std::vector<std::wstring>{c.balloon});
+        EXPECT_EQ(Log(), std::string("Still awake with the lid closed\r\n") + c.causes);
+    }
+}
+
+TEST_F(WakeReportTest, ShortNamesOfServicesDriversAndProcesses) {
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* balloon;
+    } cases[] = {
+        {L"[SERVICE] \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv)",
+         L"Service wuauserv holds a power request"},
+        {L"[SERVICE] SomeService", L"Service SomeService holds a power request"},
+        {L"[DRIVER] Legacy Kernel Caller", L"Driver Legacy Kernel Caller holds a power request"},
+        {L"[PROCESS] player.exe", L"Process player.exe holds a power request"},
+        {L"\t[PROCESS]\tC:\\Tools\\keep awake.exe\r", L"Process keep awake.exe holds a power request"},
+    };
+    for (const Case& c : cases) {
+        WakeReport report = {};
+        AddPowerRequests(c.line, &report);
+        EXPECT_STREQ(report.balloon, c.balloon);
+        EXPECT_EQ(report.causeCount, 1);
+    }
+    struct Ignored {
+        const wchar_t* line;
+        const char* shows;
+    } ignored[] = {
+        {L"[PROCESS]", "a tag without a name"},
+        {L"[PROCESS]   ", "a tag with blanks only"},
+        {L"[CALLER] someone", "another tag"},
+        {L"[process] player.exe", "tags are upper case"},
+        {L"Video [PROCESS] player.exe", "a tag inside a description"},
+        {L"", "an empty text"},
+    };
+    for (const Ignored& i : ignored) {
+        WakeReport report = {};
+        AddPowerRequests(i.line, &report);
+        EXPECT_EQ(report.causeCount, 0) << i.shows;
+        EXPECT_STREQ(report.balloon, L"") << i.shows;
+    }
+}
+
+TEST_F(WakeReportTest, ManyRequestsFillTheLogLinesWithoutOverrunAndAWideNameIsLoggedAsQuestionMarks) {
+    std::wstring text;
+    for (int i = 0; i < 40; ++i) text += L"[PROCESS] C:\\p\\" + std::to_wstring(i) + L"\u4e2d.exe\r\n";
+    text += L"[PROCESS] " + std::wstring(2000, L'x') + L"\r\n";
+    WakeReport report = {};
+    AddPowerRequests(text.c_str(), &report);
+    EXPECT_EQ(report.lineCount, kWakeReportLines);
+    EXPECT_STREQ(report.balloon, L"Process 0\u4e2d.exe holds a power request") << "the balloon keeps the name";
+    EXPECT_STREQ(report.lines[0], L"Process C:\\p\\0?.exe holds a power request");
+}
+
+TEST_F(WakeReportTest, NothingFoundIsLoggedWithoutABalloon) {
+    g_toolBytes = Oem(kNoRequests);
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(AwaitReport());
+    EXPECT_TRUE(g_balloons.empty());
+    EXPECT_EQ(Log(), "Still awake with the lid closed\r\nNo cause found\r\n");
+}
+
+TEST_F(WakeReportTest, FailedSourcesAreLoggedAndTheOthersStillReport) {
+    g_toolError = ERROR_FILE_NOT_FOUND;
+    g_executionState = ES_AWAYMODE_REQUIRED;
+    FailPowerCall(L"PowerGetActiveScheme", ERROR_INVALID_FUNCTION);
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(AwaitReport());
+    EXPECT_EQ(g_balloons, std::vector<std::wstring>{L"Execution state 0x00000040 keeps the system awake"});
+    EXPECT_EQ(Log(),
+              "Still awake with the lid closed\r\nPGAS Failed: 1\r\n\r\nCP Failed: 2\r\n\r\n"
+              "Execution state 0x00000040 keeps the system awake\r\n");
+    EXPECT_EQ(LeftoverOutputFiles(), 0) << "the output file goes also when the tool cannot start";
+}
+
+// The alarm's main thread must not wait for the tool: the start returns at once, a second
+// start while the first runs is refused, and the result comes as a message when it ends.
+TEST_F(WakeReportTest, TheToolRunsOffTheCallingThreadOneReportAtATime) {
+    g_toolEnd = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(StartWakeReport(window_));
+    EXPECT_LT(GetTickCount() - start, 100u);
+    ASSERT_TRUE(WaitUntil([] { return !g_toolRuns.empty(); }, 5000));
+    EXPECT_FALSE(StartWakeReport(window_));
+    Sleep(300);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_EQ(g_reportsHandled, 0) << "no report before the tool has ended";
+    SetEvent(g_toolEnd);
+    ASSERT_TRUE(AwaitReport());
+    CloseHandle(g_toolEnd);
+    g_toolEnd = nullptr;
+    EXPECT_EQ(g_toolRuns.size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return StartWakeReport(window_); }, 2000)) << "free for the next closure";
+    ASSERT_TRUE(AwaitReport());
+}
+
+TEST(DecodeToolOutputTest, EdgesOfTheBuffer) {
+    wchar_t text[4];
+    const BYTE ascii[] = {'a', 'b', 'c', 'd', 'e'};
+    EXPECT_EQ(DecodeToolOutput(ascii, sizeof(ascii), text, 4), 3);
+    EXPECT_STREQ(text, L"abc");
+    const BYTE wide[] = {0xFF, 0xFE, 'x', 0, 'y', 0, 'z'};  // an odd last byte is dropped
+    EXPECT_EQ(DecodeToolOutput(wide, sizeof(wide), text, 4), 2);
+    EXPECT_STREQ(text, L"xy");
+    EXPECT_EQ(DecodeToolOutput(ascii, 0, text, 4), 0);
+    EXPECT_STREQ(text, L"");
+    EXPECT_EQ(DecodeToolOutput(ascii, sizeof(ascii), text, 1), 0);
+    EXPECT_STREQ(text, L"");
+}
+
+}  // namespace
