@@ -7,6 +7,7 @@
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
+#include "protect/wake_report.h"
 #include "res/resource.h"
 
 namespace {
@@ -104,6 +105,7 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_TIMER:            OnTrayTimer(wParam); return 0;
     case kTrayCallbackMessage: OnTrayCallback(lParam); return 0;
     case kLidStateMessage:    OnLidState(wParam); return 0;
+    case kWakeReportMessage:  OnWakeReport(lParam); return 0;
     // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.
     case WM_POWERBROADCAST:   OnTrayPowerBroadcast(hwnd, wParam, lParam); return TRUE;
     case WM_DISPLAYCHANGE:    OnTrayDisplayChange(hwnd); return 0;

@@ -1,11 +1,13 @@
 #include "protect/protection_modes.h"
 
 #include "common/platform.h"
+#include "common/lid_close_action.h"
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
+#include "protect/wake_report.h"
 
 int g_protectionMode = 0;
 int g_alarmDelay = 0;
@@ -14,6 +16,7 @@ ProtectionHost g_protectionHost = {};
 namespace {
 
 bool g_alarmArmed = false;
+bool g_alarmRinging = false;
 
 constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
@@ -36,6 +39,8 @@ UINT AlarmDelayMs(int alarmDelaySeconds) {
 
 void ApplyAutoProtection() {
     ForcePowerSettings();
+    // The legacy flags mean nothing since Windows Vista; a lid-close action of Do nothing does.
+    EnforceLidCloseSleep();
     SendControlRequest(kRequestProtectionApplied);
 }
 
@@ -53,6 +58,12 @@ void OnAlarmTick(HWND window) {
     // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
     SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
     g_platform.beep(kAlarmToneHz, kAlarmToneMs);
+    // At the first tone, find out why the machine stayed awake; off this thread, so that no
+    // tone waits for it.
+    if (!g_alarmRinging) {
+        g_alarmRinging = true;
+        StartWakeReport(window);
+    }
 }
 
 void OnLidClosed(HWND window) {
@@ -71,6 +82,7 @@ void ArmLidAlarm(HWND window) {
     // Replaces an armed or ringing alarm: the full delay starts again.
     SetTimer(window, kAlarmTimer, AlarmDelayMs(g_alarmDelay), nullptr);
     g_alarmArmed = true;
+    g_alarmRinging = false;
 }
 
 void StopLidAlarm(HWND window) {

@@ -10,6 +10,7 @@
 #include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "protect/protection_host.h"
+#include "protect/protection_modes.h"
 #include "protect/wake_report.h"
 #include "support/platform_scope.h"
 #include "support/power_standin.h"
@@ -334,6 +335,40 @@ TEST_F(WakeReportTest, TheToolRunsOffTheCallingThreadOneReportAtATime) {
     EXPECT_EQ(g_toolRuns.size(), 1u);
     ASSERT_TRUE(WaitUntil([&] { return StartWakeReport(window_); }, 2000)) << "free for the next closure";
     ASSERT_TRUE(AwaitReport());
+}
+
+BOOL WINAPI SilentBeep(DWORD, DWORD) { return TRUE; }
+
+// The alarm's first tone starts the report; the following tones do not, a new closure does.
+TEST_F(WakeReportTest, TheFirstToneOfEachAlarmStartsOneReport) {
+    g_platform.beep = SilentBeep;
+    ArmLidAlarm(window_);
+    OnAlarmTick(window_);
+    ASSERT_TRUE(AwaitReport());
+    OnAlarmTick(window_);
+    OnAlarmTick(window_);
+    Sleep(200);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_EQ(g_toolRuns.size(), 1u);
+    ArmLidAlarm(window_);
+    OnAlarmTick(window_);
+    ASSERT_TRUE(AwaitReport());
+    EXPECT_EQ(g_toolRuns.size(), 2u);
+    StopLidAlarm(window_);
+}
+
+// Automatic protection forces the flags as before and, on today's systems, the action.
+TEST_F(WakeReportTest, AutomaticProtectionTurnsDoNothingOnBatteryIntoSleep) {
+    PresetPowerPolicy(PatternedPowerPolicy(3, 3));
+    PresetLidCloseAction(kBalancedScheme, true, kLidCloseDoNothing);
+    PresetLidCloseAction(kBalancedScheme, false, kLidCloseDoNothing);
+    ApplyAutoProtection();
+    EXPECT_EQ(ReadStandinPolicy().user.LidCloseDc.Flags, 0x80000004u);
+    EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, true, 99), kLidCloseSleep);
+    EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, false, 99), kLidCloseDoNothing);
+    ReleaseAutoProtection();
+    EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, true, 99), kLidCloseDoNothing);
 }
 
 TEST(DecodeToolOutputTest, EdgesOfTheBuffer) {
