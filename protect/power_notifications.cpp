@@ -4,6 +4,7 @@
 
 #include "common/diagnostic_log.h"
 #include "common/platform.h"
+#include "common/settings_store.h"
 #include "protect/driver_contract.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
@@ -63,7 +64,8 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
 
 void OnResume(HWND window) {
     // Woken in the bag (a wake timer, a device): the closed laptop must fall asleep again.
-    if (g_protectionMode == kModeLidAlarm && g_lidState == static_cast<int>(kLidClosed) && !ExternalDisplayInUse()) {
+    if (g_protectionMode == kModeLidAlarm && g_lidState == static_cast<int>(kLidClosed) &&
+        !ExternalDisplayKeepsAlarmQuiet()) {
         ArmLidAlarm(window);
     }
 }
@@ -113,7 +115,7 @@ void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
 
 void OnDisplayChange(HWND window) {
     if (g_protectionMode != kModeLidAlarm || g_lidState != static_cast<int>(kLidClosed)) return;
-    if (ExternalDisplayInUse()) StopLidAlarm(window);
+    if (ExternalDisplayKeepsAlarmQuiet()) StopLidAlarm(window);
     else if (!LidAlarmArmed()) ArmLidAlarm(window);  // the last external display has gone
 }
 
@@ -132,6 +134,18 @@ bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
     return technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL ||
            technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EMBEDDED ||
            technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED;
+}
+
+bool ExternalDisplayKeepsAlarmQuiet() {
+    // Read quietly: an absent value is the usual case, not a failure worth a log line.
+    DWORD alarmAnyway = 0;
+    DWORD size = sizeof(alarmAnyway);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, L"AlarmWithExternalDisplay", RRF_RT_REG_DWORD, nullptr,
+                     &alarmAnyway, &size) == ERROR_SUCCESS &&
+        alarmAnyway == 1) {
+        return false;
+    }
+    return ExternalDisplayInUse();
 }
 
 bool ExternalDisplayInUse() {

@@ -36,5 +36,9 @@ void NoteLidState(int lidState);
 // True when a display other than the laptop's own panel is in use right now: with the lid
 // closed the machine is then docked or used closed, and no sleep is expected.
 bool ExternalDisplayInUse();
+// True when an external display in use keeps the lid alarm quiet: unless the setting
+// AlarmWithExternalDisplay is 1 (read at every use), for machines that must sleep even with
+// a display attached.
+bool ExternalDisplayKeepsAlarmQuiet();
 // Whether an output technology is the machine's own panel.
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology);

@@ -70,7 +70,7 @@ void OnLidClosed(HWND window) {
     NoteLidState(kLidClosed);
     // With an external display in use (docked, or used closed) no sleep is expected, so none
     // can fail.
-    if (g_protectionMode == kModeLidAlarm && !ExternalDisplayInUse()) ArmLidAlarm(window);
+    if (g_protectionMode == kModeLidAlarm && !ExternalDisplayKeepsAlarmQuiet()) ArmLidAlarm(window);
 }
 
 void OnLidOpened(HWND window) {

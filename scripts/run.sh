@@ -48,7 +48,8 @@ kalnix_prefix_ready
 kalnix_server_start
 
 # Kalnix never creates its settings key; the setup program does. Stand in for it here.
-kalnix_seed_settings Action=2 AlarmTime=10 EnableLogging=1
+# Wine reports its display as an external one, which would keep the lid alarm quiet.
+kalnix_seed_settings Action=2 AlarmTime=10 EnableLogging=1 AlarmWithExternalDisplay=1
 
 # Wine's power profile library is a stub: run beside the stand-in that keeps a policy.
 cp "$build/bin/Kalnix.exe" "$build/tests/bin/powrprof.dll" "$run_dir/"

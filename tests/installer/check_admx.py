@@ -1,4 +1,4 @@
-"""The Group Policy template: both files well-formed, and its policies name exactly the four
+"""The Group Policy template: both files well-formed, and its policies name exactly the five
 settings of HKLM\\Software\\Kalnix with their ranges; every text it refers to exists."""
 import re
 import sys
@@ -24,7 +24,8 @@ for policy in policies:
     named = [policy.get("valueName")] + [e.get("valueName") for e in policy.iter() if e.get("valueName")]
     for name in filter(None, named):
         values.setdefault(name, policy)
-check(sorted(values) == ["Action", "AlarmTime", "EnableLogging", "HideTrayIcon"], f"values named: {sorted(values)}")
+check(sorted(values) == ["Action", "AlarmTime", "AlarmWithExternalDisplay", "EnableLogging", "HideTrayIcon"],
+      f"values named: {sorted(values)}")
 
 action = admx.find("p:policies/p:policy[@name='Action']/p:elements/p:enum", NS)
 check(action is not None and action.get("valueName") == "Action", "Action is not an enum of value Action")
@@ -35,7 +36,7 @@ if action is not None:
 alarm = admx.find("p:policies/p:policy[@name='AlarmTime']/p:elements/p:decimal", NS)
 check(alarm is not None and (alarm.get("minValue"), alarm.get("maxValue")) == ("5", "60"), "AlarmTime is not 5 to 60")
 
-for name in ("EnableLogging", "HideTrayIcon"):
+for name in ("AlarmWithExternalDisplay", "EnableLogging", "HideTrayIcon"):
     policy = values.get(name)
     on = policy.find("p:enabledValue/p:decimal", NS) if policy is not None else None
     off = policy.find("p:disabledValue/p:decimal", NS) if policy is not None else None

@@ -479,6 +479,20 @@ TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
     EXPECT_EQ(TonesAfter(docked), 0u) << "connected again: silent";
 }
 
+TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
+    SetSettingDword(L"AlarmWithExternalDisplay", 1);
+    g_displays = {kMonitor};
+    StartWithoutDriver(2, 1);
+    LidReport(1);
+    DWORD closed = LidReport(0);
+    Pump(1300);
+    EXPECT_GE(TonesAfter(closed), 1u) << "the setting asks for the alarm with a display attached";
+    size_t before = g_tones.size();
+    Displays({kPanel, kMonitor});
+    Pump(700);
+    EXPECT_GT(g_tones.size(), before) << "a display change does not silence it either";
+}
+
 TEST_F(PowerReportTest, DisplayChangesArmNothingWithTheLidOpenOrOutsideTheAlarmMode) {
     for (int mode : {2, 1}) {
         SCOPED_TRACE(mode);
