@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/bounded_format.h"
 #include "common/settings_store.h"
 
 namespace {
@@ -89,9 +90,7 @@ void LogFormatted(const wchar_t* format, ...) {
     wchar_t message[kLogLineChars];
     va_list args;
     va_start(args, format);
-    int written = _vsnwprintf(message, kLogLineChars - 1, format, args);
+    FormatBoundedV(message, kLogLineChars, format, args);
     va_end(args);
-    message[kLogLineChars - 1] = L'\0';
-    if (written < 0) message[kLogLineChars - 2] = L'\0';
     LogMessage(message);
 }

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
@@ -71,25 +72,14 @@ private:
     wchar_t path_[MAX_PATH];
 };
 
-void Format(wchar_t* out, int chars, const wchar_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int written = _vsnwprintf(out, chars - 1, format, args);
-    va_end(args);
-    out[chars - 1] = L'\0';
-    if (written < 0) out[chars - 2] = L'\0';
-}
-
 // The log is 8-bit text, where a wider character would end the line: such names show '?'.
 void AddLine(WakeReport* report, const wchar_t* format, ...) {
     if (report->lineCount >= kWakeReportLines) return;
     wchar_t* line = report->lines[report->lineCount++];
     va_list args;
     va_start(args, format);
-    int written = _vsnwprintf(line, kWakeReportLineChars - 1, format, args);
+    FormatBoundedV(line, kWakeReportLineChars, format, args);
     va_end(args);
-    line[kWakeReportLineChars - 1] = L'\0';
-    if (written < 0) line[kWakeReportLineChars - 2] = L'\0';
     for (wchar_t* c = line; *c; ++c)
         if (*c > 0xFF) *c = L'?';
 }
@@ -97,7 +87,7 @@ void AddLine(WakeReport* report, const wchar_t* format, ...) {
 // The full text goes to the log, the short one to the balloon of the first cause.
 void AddCause(WakeReport* report, const wchar_t* format, const wchar_t* fullName, const wchar_t* shortName) {
     AddLine(report, format, fullName);
-    if (report->causeCount++ == 0) Format(report->balloon, kWakeBalloonChars, format, shortName);
+    if (report->causeCount++ == 0) FormatBounded(report->balloon, kWakeBalloonChars, format, shortName);
 }
 
 void AddFailure(WakeReport* report, const wchar_t* call, DWORD error) {
@@ -116,13 +106,13 @@ void ShortName(const wchar_t* tag, const wchar_t* name, wchar_t* out, int chars)
     const wchar_t* open = wcsrchr(name, L'(');
     bool parenthesized = length > 0 && name[length - 1] == L')' && open;
     if (wcscmp(tag, L"[SERVICE]") == 0 && parenthesized) {
-        Format(out, chars, L"%.*ls", static_cast<int>(name + length - 1 - (open + 1)), open + 1);
+        FormatBounded(out, chars, L"%.*ls", static_cast<int>(name + length - 1 - (open + 1)), open + 1);
     } else if (wcscmp(tag, L"[DRIVER]") == 0 && parenthesized && open > name && open[-1] == L' ') {
-        Format(out, chars, L"%.*ls", static_cast<int>(open - 1 - name), name);
+        FormatBounded(out, chars, L"%.*ls", static_cast<int>(open - 1 - name), name);
     } else if (wcscmp(tag, L"[DRIVER]") == 0) {
-        Format(out, chars, L"%ls", name);
+        FormatBounded(out, chars, L"%ls", name);
     } else {
-        Format(out, chars, L"%ls", AfterLast(name, L'\\'));
+        FormatBounded(out, chars, L"%ls", AfterLast(name, L'\\'));
     }
 }
 
@@ -147,7 +137,7 @@ void AddRequestLine(const wchar_t* line, size_t length, WakeReport* report) {
         size_t nameLength = length - tagLength;
         while (nameLength && (*start == L' ' || *start == L'\t')) ++start, --nameLength;
         if (nameLength == 0) return;
-        Format(name, MAX_PATH, L"%.*ls", static_cast<int>(nameLength), start);
+        FormatBounded(name, MAX_PATH, L"%.*ls", static_cast<int>(nameLength), start);
         ShortName(request.tag, name, shortName, MAX_PATH);
         AddCause(report, request.cause, name, shortName);
         return;
@@ -163,7 +153,7 @@ DWORD RunRequestTool(HANDLE output, const wchar_t** failedCall) {
     if (length == 0) return GetLastError();
     if (length + wcslen(kTool) >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
     wcscat(tool, kTool);
-    Format(commandLine, MAX_PATH + 16, L"\"%ls\" /requests", tool);
+    FormatBounded(commandLine, MAX_PATH + 16, L"\"%ls\" /requests", tool);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -246,7 +236,7 @@ void AddExecutionState(WakeReport* report) {
     if (status != 0) return AddFailure(report, L"CNPI", static_cast<DWORD>(status));
     if ((state & kAwakeStates) == 0) return;
     wchar_t cause[64];
-    Format(cause, 64, L"Execution state 0x%08lX keeps the system awake", static_cast<unsigned long>(state));
+    FormatBounded(cause, 64, L"Execution state 0x%08lX keeps the system awake", static_cast<unsigned long>(state));
     AddCause(report, L"%ls", cause, cause);
 }
 
