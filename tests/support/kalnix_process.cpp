@@ -82,6 +82,23 @@ std::string KalnixProcess::Log() const {
     return ReadFileBytes(LogPath());
 }
 
+bool KalnixProcess::WaitForLogLine(const std::string& line, DWORD timeoutMs) const {
+    constexpr DWORD kQuietMs = 200;
+    DWORD lastSize = 0, readSize = 0, changedAt = GetTickCount();
+    return WaitUntil([&] {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        DWORD size = GetFileAttributesExW(LogPath().c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+        if (size != lastSize) {
+            lastSize = size;
+            changedAt = GetTickCount();
+            return false;
+        }
+        if (size == readSize || GetTickCount() - changedAt < kQuietMs) return false;
+        readSize = size;
+        return Log().find(line) != std::string::npos;
+    }, timeoutMs);
+}
+
 std::vector<HWND> KalnixTrayWindows() {
     std::vector<HWND> windows;
     for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"KalnixWndClass", L"KalnixWnd")) != nullptr;)

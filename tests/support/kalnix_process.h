@@ -41,6 +41,10 @@ public:
     std::wstring Exe() const { return directory_ + L"\\Kalnix.exe"; }
     std::wstring LogPath() const { return directory_ + L"\\Kalnix.log"; }
     std::string Log() const;
+    // Waits until Kalnix.log holds `line`. Kalnix opens its log exclusively and a line it
+    // writes while a reader holds the file open is lost, so the file is read only when its
+    // size has grown and then stayed put for a moment (Kalnix writes its lines in bursts).
+    bool WaitForLogLine(const std::string& line, DWORD timeoutMs) const;
 
 private:
     std::wstring directory_;

@@ -100,8 +100,7 @@ TEST_F(ProgramTest, UnreadableHideSettingIsLoggedBesideTheExecutable) {
     ASSERT_TRUE(kalnix.Start());
     ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(kalnix.Window()); }, 10000));
     // The first tick's update reads the value once; Action and AlarmTime were readable.
-    EXPECT_TRUE(WaitUntil([&] { return kalnix.Log().find("RQVE Failed: 2\r\n\r\n") != std::string::npos; }, 5000))
-        << kalnix.Log();
+    EXPECT_TRUE(kalnix.WaitForLogLine("RQVE Failed: 2\r\n\r\n", 5000)) << kalnix.Log();
     EXPECT_EQ(Occurrences(kalnix.Log(), "RQVE"), 1u) << kalnix.Log();
     EXPECT_EQ(kalnix.End(), 0u);
 }
