@@ -9,8 +9,9 @@
 #   kalnix_seed_settings N=V ...  REG_DWORD values under HKLM\Software\Kalnix, as setup writes them
 
 # Debian's `wine` wrapper takes the 32-bit loader whenever wine32 is installed, so each
-# architecture names its loader itself.
-KALNIX_WINE32=/usr/lib/wine/wine
+# architecture names its loader itself. KALNIX_WINE32=/bin/false shows what a machine that
+# runs 64-bit code only does.
+KALNIX_WINE32=${KALNIX_WINE32:-/usr/lib/wine/wine}
 KALNIX_WINE64=/usr/lib/wine/wine64
 
 kalnix_wine_env() {
