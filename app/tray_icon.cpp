@@ -56,14 +56,22 @@ NOTIFYICONDATAW ExistingIconRecord(UINT flags) {
     return record;
 }
 
-void TakePendingBalloon(NOTIFYICONDATAW& record) {
-    if (g_pendingBalloonText[0] == L'\0') return;
+void SetBalloon(NOTIFYICONDATAW& record, const wchar_t* text) {
     record.uFlags |= NIF_INFO;
     record.dwInfoFlags = NIIF_INFO;
     record.uTimeout = kBalloonTimeoutMs;
-    CopyText(record.szInfo, g_pendingBalloonText);
+    CopyText(record.szInfo, text);
     CopyText(record.szInfoTitle, L"Kalnix");
+}
+
+void TakePendingBalloon(NOTIFYICONDATAW& record) {
+    if (g_pendingBalloonText[0] == L'\0') return;
+    SetBalloon(record, g_pendingBalloonText);
     g_pendingBalloonText[0] = L'\0';  // offered once only
+}
+
+const wchar_t* StateText(int state) {
+    return state == kTrayStateDisabled ? L"Kalnix is disabled" : L"Kalnix is enabled";
 }
 
 }  // namespace
@@ -81,14 +89,11 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
     TakePendingBalloon(record);
 
     if (state == kTrayStateLast) state = g_lastTrayState;
-    if (state == kTrayStateEnabled) {
-        record.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_TRAY_ENABLED));
-        StateTip(record, L"Kalnix is enabled");
-        g_lastTrayState = kTrayStateEnabled;
-    } else if (state == kTrayStateDisabled) {
-        record.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_TRAY_DISABLED));
-        StateTip(record, L"Kalnix is disabled");
-        g_lastTrayState = kTrayStateDisabled;
+    if (state == kTrayStateEnabled || state == kTrayStateDisabled) {
+        UINT icon = state == kTrayStateEnabled ? IDI_TRAY_ENABLED : IDI_TRAY_DISABLED;
+        record.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(icon));
+        StateTip(record, StateText(state));
+        g_lastTrayState = state;
     }
     if (text) CopyText(record.szTip, text);
 
@@ -100,11 +105,8 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
 
 void ShowTrayBalloon(const wchar_t* text) {
     if (!text || TrayIconHidden()) return;
-    NOTIFYICONDATAW record = ExistingIconRecord(NIF_INFO);
-    record.dwInfoFlags = NIIF_INFO;
-    record.uTimeout = kBalloonTimeoutMs;
-    CopyText(record.szInfo, text);
-    CopyText(record.szInfoTitle, L"Kalnix");
+    NOTIFYICONDATAW record = ExistingIconRecord(0);
+    SetBalloon(record, text);
     g_platform.notifyIcon(NIM_MODIFY, &record);
 }
 
@@ -113,14 +115,11 @@ void SetTrayNote(const wchar_t* note) {
     if (TrayIconHidden()) return;
     // Only the tooltip changes; the icon, if not shown yet, gets the note when it is added.
     NOTIFYICONDATAW record = ExistingIconRecord(NIF_TIP);
-    StateTip(record, g_lastTrayState == kTrayStateDisabled ? L"Kalnix is disabled" : L"Kalnix is enabled");
+    StateTip(record, StateText(g_lastTrayState));
     g_platform.notifyIcon(NIM_MODIFY, &record);
 }
 
 void DeleteTrayIcon() {
-    NOTIFYICONDATAW record = {};
-    record.cbSize = kNotifyRecordSize;
-    record.hWnd = g_trayWindow;
-    record.uID = kTrayIconId;
+    NOTIFYICONDATAW record = ExistingIconRecord(0);
     g_platform.notifyIcon(NIM_DELETE, &record);
 }

@@ -1,6 +1,7 @@
 #include "app/tray_window.h"
 
 #include "app/app_state.h"
+#include "common/loaded_function.h"
 #include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
@@ -148,11 +149,8 @@ bool IsUserAdministrator() {
 
 bool AllowTaskbarCreated() {
     if (!g_changeWindowMessageFilter) {
-        HMODULE user32 = GetModuleHandleW(L"user32");
-        if (user32) {
-            g_changeWindowMessageFilter = reinterpret_cast<ChangeWindowMessageFilterFn>(
-                reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")));
-        }
+        g_changeWindowMessageFilter =
+            LoadedFunction<ChangeWindowMessageFilterFn>(L"user32", "ChangeWindowMessageFilter");
         if (!g_changeWindowMessageFilter) return true;  // older than the message filter
     }
     return g_changeWindowMessageFilter(g_taskbarCreatedMessage, MSGFLT_ADD) != FALSE;

@@ -3,6 +3,7 @@
 #include <powrprof.h>
 
 #include "common/diagnostic_log.h"
+#include "common/loaded_function.h"
 #include "common/settings_store.h"
 
 namespace {
@@ -19,21 +20,16 @@ struct SchemeFunctions {
 };
 
 template <class Function>
-bool Resolve(HMODULE module, const char* name, Function* function) {
-    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+bool Resolve(const char* name, Function* function) {
+    *function = LoadedFunction<Function>(L"powrprof.dll", name);
     return *function != nullptr;
 }
 
 // ERROR_SUCCESS, or the error of the failed look-up (ERROR_PROC_NOT_FOUND on old systems).
 DWORD ResolveSchemeFunctions(SchemeFunctions* f) {
-    HMODULE powrprof = GetModuleHandleW(L"powrprof.dll");
-    if (!powrprof) return GetLastError();
-    if (Resolve(powrprof, "PowerGetActiveScheme", &f->getActiveScheme) &&
-        Resolve(powrprof, "PowerSetActiveScheme", &f->setActiveScheme) &&
-        Resolve(powrprof, "PowerReadACValueIndex", &f->readAc) &&
-        Resolve(powrprof, "PowerReadDCValueIndex", &f->readDc) &&
-        Resolve(powrprof, "PowerWriteDCValueIndex", &f->writeDc) &&
-        Resolve(powrprof, "PowerSettingAccessCheck", &f->accessCheck))
+    if (Resolve("PowerGetActiveScheme", &f->getActiveScheme) && Resolve("PowerSetActiveScheme", &f->setActiveScheme) &&
+        Resolve("PowerReadACValueIndex", &f->readAc) && Resolve("PowerReadDCValueIndex", &f->readDc) &&
+        Resolve("PowerWriteDCValueIndex", &f->writeDc) && Resolve("PowerSettingAccessCheck", &f->accessCheck))
         return ERROR_SUCCESS;
     return GetLastError();
 }

@@ -2,13 +2,14 @@
 
 #include <powrprof.h>
 
+#include "common/loaded_function.h"
+
 namespace {
 
 // user32 is always loaded; a function older systems lack is simply not found there.
 template <class Fn>
 Fn User32Function(const char* name) {
-    HMODULE user32 = GetModuleHandleW(L"user32");
-    return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+    return LoadedFunction<Fn>(L"user32", name);
 }
 
 HPOWERNOTIFY WINAPI RegisterPowerSettingIfPresent(HANDLE recipient, LPCGUID setting, DWORD flags) {

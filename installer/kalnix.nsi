@@ -439,16 +439,20 @@ FunctionEnd
 ; ---------------------------------------------------------------- install steps
 
 ; Fatal step failed: say so and leave with exit code 4.
-!macro FailInstall text
+!macro LeaveFailed text outcome code
   ${Log} "${text}"
-  ${Log} "Installation failed."
+  ${Log} "${outcome}"
   ${If} $LogHandle != ""
     FileClose $LogHandle
     StrCpy $LogHandle ""
   ${EndIf}
   ${UnloadCa}
-  SetErrorLevel ${EXIT_FAILED}
+  SetErrorLevel ${code}
   Abort "${text}"
+!macroend
+
+!macro FailInstall text
+  !insertmacro LeaveFailed "${text}" "Installation failed." ${EXIT_FAILED}
 !macroend
 !define FailInstall "!insertmacro FailInstall"
 
@@ -462,15 +466,7 @@ FunctionEnd
     FileSeek $LogHandle 0 END
   ${EndIf}
   ${Log} "Kalnix Setup ${VERSION}, into $INSTDIR, options: $CMDLINE"
-  ${Log} "${text}"
-  ${Log} "Installation failed: nothing was installed."
-  ${If} $LogHandle != ""
-    FileClose $LogHandle
-    StrCpy $LogHandle ""
-  ${EndIf}
-  ${UnloadCa}
-  SetErrorLevel ${EXIT_UNSAFE_FOLDER}
-  Abort "${text}"
+  !insertmacro LeaveFailed "${text}" "Installation failed: nothing was installed." ${EXIT_UNSAFE_FOLDER}
 !macroend
 !define FailUnsafeFolder "!insertmacro FailUnsafeFolder"
 

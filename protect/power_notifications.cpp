@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/diagnostic_log.h"
+#include "common/loaded_function.h"
 #include "common/platform.h"
 #include "common/settings_store.h"
 #include "protect/driver_contract.h"
@@ -27,10 +28,7 @@ using UnregisterFn = BOOL(WINAPI*)(HPOWERNOTIFY);
 void Unregister(HPOWERNOTIFY* handle, const char* function) {
     if (!*handle) return;
     // A handle exists only where the registration was found, so its undoing is there too.
-    HMODULE user32 = GetModuleHandleW(L"user32");
-    auto unregister =
-        user32 ? reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(GetProcAddress(user32, function))) : nullptr;
-    if (unregister) unregister(*handle);
+    if (auto unregister = LoadedFunction<UnregisterFn>(L"user32", function)) unregister(*handle);
     *handle = nullptr;
 }
 
@@ -62,13 +60,8 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
     else OnLidOpened(window);
 }
 
-void OnResume(HWND window) {
-    // Woken in the bag (a wake timer, a device): the closed laptop must fall asleep again.
-    if (g_protectionMode == kModeLidAlarm && g_lidState == static_cast<int>(kLidClosed) &&
-        !ExternalDisplayKeepsAlarmQuiet()) {
-        ArmLidAlarm(window);
-    }
-}
+// Woken in the bag (a wake timer, a device): the closed laptop must fall asleep again.
+void OnResume(HWND window) { ArmLidAlarmIfSleepExpected(window); }
 
 }  // namespace
 

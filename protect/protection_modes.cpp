@@ -68,9 +68,7 @@ void OnAlarmTick(HWND window) {
 
 void OnLidClosed(HWND window) {
     NoteLidState(kLidClosed);
-    // With an external display in use (docked, or used closed) no sleep is expected, so none
-    // can fail.
-    if (g_protectionMode == kModeLidAlarm && !ExternalDisplayKeepsAlarmQuiet()) ArmLidAlarm(window);
+    ArmLidAlarmIfSleepExpected(window);
 }
 
 void OnLidOpened(HWND window) {
@@ -83,6 +81,14 @@ void ArmLidAlarm(HWND window) {
     SetTimer(window, kAlarmTimer, AlarmDelayMs(g_alarmDelay), nullptr);
     g_alarmArmed = true;
     g_alarmRinging = false;
+}
+
+void ArmLidAlarmIfSleepExpected(HWND window) {
+    // With an external display in use no sleep is expected, so none can fail.
+    if (g_protectionMode == kModeLidAlarm && LastLidState() == static_cast<int>(kLidClosed) &&
+        !ExternalDisplayKeepsAlarmQuiet()) {
+        ArmLidAlarm(window);
+    }
 }
 
 void StopLidAlarm(HWND window) {

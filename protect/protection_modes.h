@@ -31,6 +31,9 @@ void OnLidOpened(HWND window);
 
 // The lid alarm's timer: armed with the full delay, or stopped. Armed also while ringing.
 void ArmLidAlarm(HWND window);
+// Arms the alarm where a sleep is expected now: lid alarm mode, the lid closed, and no
+// external display in use (docked, or used closed).
+void ArmLidAlarmIfSleepExpected(HWND window);
 void StopLidAlarm(HWND window);
 bool LidAlarmArmed();
 
