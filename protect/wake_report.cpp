@@ -7,6 +7,7 @@
 #include "common/diagnostic_log.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
+#include "common/scoped_handle.h"
 #include "protect/protection_host.h"
 
 namespace {
@@ -17,34 +18,6 @@ constexpr ULONG kAwakeStates = ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_AWA
 
 // One report at a time: the alarm's next lid closure may start the next.
 LONG g_reportRunning = 0;
-
-struct HandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { CloseHandle(h); }
-};
-struct FileTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { CloseHandle(h); }
-};
-
-template <class Traits>
-class Scoped {
-public:
-    explicit Scoped(typename Traits::Handle h = Traits::Invalid()) : h_(h) {}
-    ~Scoped() { Reset(); }
-    Scoped(const Scoped&) = delete;
-    Scoped& operator=(const Scoped&) = delete;
-    typename Traits::Handle get() const { return h_; }
-    void Reset() {
-        if (h_ != Traits::Invalid()) Traits::Close(h_);
-        h_ = Traits::Invalid();
-    }
-
-private:
-    typename Traits::Handle h_;
-};
 
 // A file that is deleted when the scope ends (the tool's output, once read).
 class TempFile {
@@ -168,8 +141,8 @@ DWORD RunRequestTool(HANDLE output, const wchar_t** failedCall) {
     if (!g_platform.createProcess(tool, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                                   &startup, &process))
         return GetLastError();
-    Scoped<HandleTraits> processHandle(process.hProcess);
-    Scoped<HandleTraits> threadHandle(process.hThread);
+    ScopedHandle processHandle(process.hProcess);
+    ScopedHandle threadHandle(process.hThread);
     *failedCall = L"WFSO";
     DWORD waited = WaitForSingleObject(processHandle.get(), kToolTimeoutMs);
     if (waited == WAIT_OBJECT_0) return ERROR_SUCCESS;
@@ -180,7 +153,7 @@ DWORD RunRequestTool(HANDLE output, const wchar_t** failedCall) {
 // Reads at most kMaxToolOutputBytes of the file into `text`.
 DWORD ReadToolOutput(const wchar_t* path, wchar_t* text, int chars, const wchar_t** failedCall) {
     *failedCall = L"CF";
-    Scoped<FileTraits> file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    ScopedFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) return GetLastError();
     BYTE* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kMaxToolOutputBytes));
@@ -202,7 +175,7 @@ void AddRequestTool(WakeReport* report) {
     {
         // Inherited by the tool as its standard output; ours is closed before the file is read.
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        Scoped<FileTraits> output(CreateFileW(outputFile.Path(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+        ScopedFile output(CreateFileW(outputFile.Path(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                               TRUNCATE_EXISTING, FILE_ATTRIBUTE_TEMPORARY, nullptr));
         if (output.get() == INVALID_HANDLE_VALUE) return AddFailure(report, failedCall, GetLastError());
         error = RunRequestTool(output.get(), &failedCall);
