@@ -69,13 +69,6 @@ bool SaveAction(HKEY key, const GUID& scheme, DWORD action) {
     return false;
 }
 
-// Quietly: a missing key means nothing was saved, and the settings store's own open would log.
-HKEY OpenSettingsQuietly() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, kSettingsKeyAccess, &key) != ERROR_SUCCESS) return nullptr;
-    return key;
-}
-
 void ForgetSavedAction(HKEY key) {
     RegDeleteValueW(key, kSavedLidCloseScheme);
     RegDeleteValueW(key, kSavedLidCloseAction);
@@ -138,7 +131,7 @@ void EnforceLidCloseSleep() {
         LogFormatted(L"PGAS Failed: %d\n", static_cast<int>(error));
         return;
     }
-    HKEY key = OpenSettingsQuietly();
+    HKEY key = OpenSettingsKeyQuietly();
     GUID savedScheme = {};
     DWORD savedAction = 0;
     bool saved = ReadSavedAction(key, &savedScheme, &savedAction);
@@ -164,7 +157,7 @@ void EnforceLidCloseSleep() {
 }
 
 bool RestoreLidCloseAction() {
-    HKEY key = OpenSettingsQuietly();
+    HKEY key = OpenSettingsKeyQuietly();
     GUID scheme = {};
     DWORD action = 0;
     bool restored = true;

@@ -1,6 +1,7 @@
 #include "common/settings_store.h"
 
 #include "common/diagnostic_log.h"
+#include "common/scoped_handle.h"
 
 HKEY g_settingsKey = nullptr;
 
@@ -35,6 +36,23 @@ bool ReadSettingDword(const wchar_t* name, DWORD* destination, HKEY key) {
         return false;
     }
     *destination = value;
+    return true;
+}
+
+HKEY OpenSettingsKeyQuietly() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, kSettingsKeyAccess, &key) != ERROR_SUCCESS) return nullptr;
+    return key;
+}
+
+bool ReadSettingDwordQuietly(const wchar_t* name, DWORD* value) {
+    ScopedKey key(OpenSettingsKeyQuietly());
+    if (!key.valid()) return false;
+    DWORD read = 0, type = 0, size = sizeof(read);
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(read))
+        return false;
+    *value = read;
     return true;
 }
 

@@ -24,5 +24,12 @@ void OpenSettingsKey(HKEY* key);
 // with the registry status and leaves *destination unchanged.
 bool ReadSettingDword(const wchar_t* name, DWORD* destination, HKEY key);
 
+// For settings whose absence is the usual case (no log line for it): opens the key with
+// query and set access without logging a failure; null when it cannot be opened.
+HKEY OpenSettingsKeyQuietly();
+// Reads a REG_DWORD setting through a handle of its own, without logging; false when the
+// key or the value is missing or is not a 4-byte REG_DWORD, and *value is then unchanged.
+bool ReadSettingDwordQuietly(const wchar_t* name, DWORD* value);
+
 // Writes a REG_DWORD through the process-wide handle; logs "RSVE Failed: %d\n" on failure.
 void WriteSettingDword(const wchar_t* name, DWORD value);

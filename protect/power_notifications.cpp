@@ -132,12 +132,7 @@ bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
 bool ExternalDisplayKeepsAlarmQuiet() {
     // Read quietly: an absent value is the usual case, not a failure worth a log line.
     DWORD alarmAnyway = 0;
-    DWORD size = sizeof(alarmAnyway);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, L"AlarmWithExternalDisplay", RRF_RT_REG_DWORD, nullptr,
-                     &alarmAnyway, &size) == ERROR_SUCCESS &&
-        alarmAnyway == 1) {
-        return false;
-    }
+    if (ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &alarmAnyway) && alarmAnyway == 1) return false;
     return ExternalDisplayInUse();
 }
 
