@@ -4,7 +4,8 @@
 
 #include "app/app_state.h"
 #include "common/settings_store.h"
-#include "platform_fakes.h"
+#include "support/message_pump.h"
+#include "support/platform_fakes.h"
 #include "support/platform_scope.h"
 #include "support/test_support.h"
 
@@ -112,8 +113,7 @@ protected:
         CloseProcessSettingsKey();
         if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+        DropMessages();
     }
     ShellRecorder shell_;
 };

@@ -6,9 +6,9 @@
 
 #include "app/app_state.h"
 #include "app/tray_icon.h"
-#include "platform_fakes.h"
 #include "res/resource.h"
 #include "support/arch_facts.h"
+#include "support/platform_fakes.h"
 #include "support/test_support.h"
 
 namespace {

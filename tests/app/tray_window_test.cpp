@@ -8,8 +8,9 @@
 #include "app/tray_icon.h"
 #include "app/tray_window.h"
 #include "common/power_guard.h"
-#include "platform_fakes.h"
 #include "res/resource.h"
+#include "support/message_pump.h"
+#include "support/platform_fakes.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
 
@@ -85,8 +86,7 @@ protected:
     void TearDown() override {
         if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // posted ticks, WM_QUIT
+        DropMessages();  // posted ticks, WM_QUIT
     }
     HWND Create() {
         CreateTrayWindow();
@@ -270,8 +270,7 @@ TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBa
     shell_.Clear();
 
     SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);  // the first tick
+    PumpMessages();  // the first tick
     EXPECT_TRUE(PowerCallLog().empty());
     GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
     EXPECT_EQ(policy.user.LidCloseAc.Flags, savedAc);
@@ -282,7 +281,7 @@ TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBa
     g_protectionMode = 2;
     g_alarmDelay = 5;
     PostMessageW(window, kLidStateMessage, 0, 0);
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    PumpMessages();
     EXPECT_FALSE(KillTimer(window, 2)) << "an alarm was armed";
     ClearPowerStandin();
 }
@@ -335,8 +334,7 @@ TEST(TrayWindowRealShellTest, IconAddedOnceByTheFirstTickAndRemovedByDestroy) {
 
     DestroyWindow(window);
     g_trayWindow = nullptr;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+    DropMessages();
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/platform_fakes.h"
 #include "common/platform.h"
 #include "app/tray_window.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_modes.h"
+#include "support/display_fakes.h"
+#include "support/message_pump.h"
+#include "support/platform_fakes.h"
 #include "support/platform_scope.h"
 #include "support/test_support.h"
 
@@ -51,32 +53,6 @@ HPOWERNOTIFY WINAPI RecordSuspendResume(HANDLE recipient, DWORD flags) {
     return g_registrationAnswer;
 }
 
-// The active display paths the fakes report, by output technology.
-std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> g_displays;
-LONG g_displayAnswer = ERROR_SUCCESS;
-
-LONG WINAPI FakeBufferSizes(UINT32 flags, UINT32* paths, UINT32* modes) {
-    if (flags != QDC_ONLY_ACTIVE_PATHS) return ERROR_INVALID_PARAMETER;
-    *paths = static_cast<UINT32>(g_displays.size());
-    *modes = 2 * *paths;
-    return g_displayAnswer;
-}
-LONG WINAPI FakeQueryDisplayConfig(UINT32 flags, UINT32* pathCount, DISPLAYCONFIG_PATH_INFO* paths, UINT32* modeCount,
-                                   DISPLAYCONFIG_MODE_INFO*, DISPLAYCONFIG_TOPOLOGY_ID* topology) {
-    if (flags != QDC_ONLY_ACTIVE_PATHS || topology) return ERROR_INVALID_PARAMETER;
-    if (*pathCount < g_displays.size()) return ERROR_INSUFFICIENT_BUFFER;
-    for (size_t i = 0; i < g_displays.size(); ++i) {
-        paths[i] = {};
-        paths[i].flags = DISPLAYCONFIG_PATH_ACTIVE;
-        paths[i].targetInfo.outputTechnology = g_displays[i];
-    }
-    *pathCount = static_cast<UINT32>(g_displays.size());
-    *modeCount = 2 * *pathCount;
-    return ERROR_SUCCESS;
-}
-
-constexpr auto kPanel = DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL;
-constexpr auto kMonitor = DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI;
 
 
 class LidAlarmTest : public ::testing::Test {
@@ -85,19 +61,13 @@ protected:
         ResetSettingsKey();
         g_platform.beep = RecordTone;
         g_platform.notifyIcon = AcceptIcon;
-        // A laptop with its lid closed: the panel is off and no other display is in use.
-        g_platform.getDisplayConfigBufferSizes = FakeBufferSizes;
-        g_platform.queryDisplayConfig = FakeQueryDisplayConfig;
-        g_displays = {};
-        g_displayAnswer = ERROR_SUCCESS;
         g_tones.clear();
         g_instance = GetModuleHandleW(nullptr);
     }
     void TearDown() override {
         if (g_trayWindow) DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // drops the WM_QUIT of WM_DESTROY
+        DropMessages();  // the WM_QUIT of WM_DESTROY
     }
 
     void StartWindow(int mode, int delaySeconds) {
@@ -105,27 +75,13 @@ protected:
         g_alarmDelay = delaySeconds;
         CreateTrayWindow();
         ASSERT_NE(g_trayWindow, nullptr);
-        Pump(50);  // the first protection tick
-    }
-    // Handles the window's messages for `ms` milliseconds.
-    void Pump(DWORD ms) {
-        DWORD start = GetTickCount();
-        for (;;) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT) continue;
-                DispatchMessageW(&msg);
-            }
-            DWORD elapsed = GetTickCount() - start;
-            if (elapsed >= ms) return;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
-        }
+        PumpMessagesFor(50);  // the first protection tick
     }
     // Posts the lid-state message as the monitor thread would and lets it be handled;
     // returns when it was handled.
     DWORD Lid(WPARAM state) {
         PostMessageW(g_trayWindow, kLidStateMessage, state, 0);
-        Pump(0);
+        PumpMessages();
         return GetTickCount();
     }
     size_t TonesAfter(DWORD stamp) {
@@ -134,6 +90,8 @@ protected:
         return n;
     }
     PlatformScope platform_;
+    // A laptop with its lid closed: the panel is off and no other display is in use.
+    DisplayLayout displays_;
 };
 
 // GetTickCount advances in steps of up to ~16 ms.
@@ -142,16 +100,16 @@ constexpr DWORD kTickSlack = 40;
 TEST_F(LidAlarmTest, LidOpenedWithinTheDelayGivesNoTone) {
     StartWindow(2, 1);
     Lid(0);
-    Pump(400);
+    PumpMessagesFor(400);
     Lid(1);
-    Pump(1600);
+    PumpMessagesFor(1600);
     EXPECT_TRUE(g_tones.empty());
 }
 
 TEST_F(LidAlarmTest, FirstToneAfterTheDelayThenOneEveryPeriod) {
     StartWindow(2, 1);
     DWORD closed = Lid(0);
-    Pump(2800);  // tones near 1000, 1600, 2200 ms
+    PumpMessagesFor(2800);  // tones near 1000, 1600, 2200 ms
     ASSERT_GE(g_tones.size(), 2u);
     EXPECT_LE(g_tones.size(), 4u);
     EXPECT_GE(g_tones[0].at - closed, 1000 - kTickSlack);
@@ -167,29 +125,29 @@ TEST_F(LidAlarmTest, FirstToneAfterTheDelayThenOneEveryPeriod) {
 TEST_F(LidAlarmTest, SecondLidClosedSilencesTheRingingAlarmForTheFullDelay) {
     StartWindow(2, 1);
     Lid(0);
-    Pump(1300);
+    PumpMessagesFor(1300);
     ASSERT_GE(g_tones.size(), 1u) << "the alarm should ring before the second closing";
     DWORD closedAgain = Lid(0);
-    Pump(850);
+    PumpMessagesFor(850);
     EXPECT_EQ(TonesAfter(closedAgain), 0u) << "silent while the delay runs again";
-    Pump(600);
+    PumpMessagesFor(600);
     EXPECT_GE(TonesAfter(closedAgain), 1u) << "rings again once the delay has passed";
 }
 
 TEST_F(LidAlarmTest, LidOpenedStopsARingingAlarm) {
     StartWindow(2, 1);
     Lid(0);
-    Pump(1300);
+    PumpMessagesFor(1300);
     ASSERT_GE(g_tones.size(), 1u);
     DWORD opened = Lid(1);
-    Pump(1500);
+    PumpMessagesFor(1500);
     EXPECT_EQ(TonesAfter(opened), 0u);
 }
 
 TEST_F(LidAlarmTest, ZeroDelayRingsAlmostAtOnce) {
     StartWindow(2, 0);
     Lid(0);
-    Pump(400);
+    PumpMessagesFor(400);
     EXPECT_GE(g_tones.size(), 1u);
 }
 
@@ -198,11 +156,11 @@ TEST_F(LidAlarmTest, OtherModesArmNothingWhenTheLidCloses) {
         SCOPED_TRACE(mode);
         StartWindow(mode, 0);
         Lid(0);
-        Pump(800);
+        PumpMessagesFor(800);
         EXPECT_TRUE(g_tones.empty());
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
-        Pump(0);
+        PumpMessages();
     }
 }
 
@@ -233,7 +191,7 @@ TEST(AlarmDelayMsTest, StoredSecondsBecomeMillisecondsCappedAtTheLongestTimer) {
 TEST_F(LidAlarmTest, DelayWhoseProductWouldWrapDoesNotRingEarly) {
     StartWindow(2, 4294968);  // 4294968000 mod 2^32 = 704 ms
     Lid(0);
-    Pump(1500);
+    PumpMessagesFor(1500);
     EXPECT_TRUE(g_tones.empty());
 }
 
@@ -289,7 +247,7 @@ protected:
         return GetTickCount();
     }
     DWORD Displays(std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays) {
-        g_displays = displays;
+        displays_.Set(displays);
         SendMessageW(g_trayWindow, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
         return GetTickCount();
     }
@@ -310,22 +268,22 @@ TEST_F(PowerReportTest, LidClosedAndOpenedThroughTheSystemsReports) {
     StartWithoutDriver(2, 1);
     LidReport(1);  // the starting state
     DWORD closed = LidReport(0);
-    Pump(1300);
+    PumpMessagesFor(1300);
     ASSERT_GE(g_tones.size(), 1u) << "closed for longer than the delay";
     EXPECT_GE(g_tones[0].at - closed, 1000 - kTickSlack);
     DWORD opened = LidReport(1);
-    Pump(1400);
+    PumpMessagesFor(1400);
     EXPECT_EQ(TonesAfter(opened), 0u);
 }
 
 TEST_F(PowerReportTest, StartingStateClosedIsNotAClosing) {
     StartWithoutDriver(2, 0);
     LidReport(0);
-    Pump(500);
+    PumpMessagesFor(500);
     EXPECT_TRUE(g_tones.empty()) << "Kalnix started with the lid closed";
     LidReport(1);
     LidReport(0);
-    Pump(500);
+    PumpMessagesFor(500);
     EXPECT_GE(g_tones.size(), 1u) << "a real closing afterwards";
 }
 
@@ -346,12 +304,12 @@ TEST_F(PowerReportTest, ReportDataIsReadAsAtMostFourBytes) {
         StartWithoutDriver(2, 0);
         LidReport(1);
         LidReport(c.value, c.size);
-        Pump(400);
+        PumpMessagesFor(400);
         EXPECT_EQ(!g_tones.empty(), c.rings);
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
         g_tones.clear();
-        Pump(0);
+        PumpMessages();
     }
 }
 
@@ -361,7 +319,7 @@ TEST_F(PowerReportTest, NoLidReportIsLoggedOnceAndNotedInTheTooltip) {
     shell.Clear();
     PostMessageW(g_trayWindow, WM_TIMER, kLidSensingTimer, 0);  // the wait is over
     PostMessageW(g_trayWindow, WM_TIMER, kLidSensingTimer, 0);  // a stray second one
-    Pump(50);
+    PumpMessagesFor(50);
     EXPECT_EQ(NoLidLines(), 1u);
     ASSERT_EQ(shell.Calls().size(), 1u);
     EXPECT_EQ(shell.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
@@ -373,7 +331,7 @@ TEST_F(PowerReportTest, NoLidReportIsLoggedOnceAndNotedInTheTooltip) {
     ASSERT_EQ(shell.Calls().size(), 1u);
     EXPECT_EQ(std::wstring(shell.Calls()[0].record.szTip), L"Kalnix is enabled");
     LidReport(0);
-    Pump(300);
+    PumpMessagesFor(300);
     EXPECT_GE(g_tones.size(), 1u);
     EXPECT_EQ(NoLidLines(), 1u);
 }
@@ -391,15 +349,15 @@ TEST_F(PowerReportTest, SuspendSilencesAnArmedOrRingingAlarm) {
         StartWithoutDriver(2, 1);
         LidReport(1);
         LidReport(0);
-        Pump(closedFor);
+        PumpMessagesFor(closedFor);
         EXPECT_EQ(!g_tones.empty(), closedFor > 1000);
         DWORD asleep = Power(PBT_APMSUSPEND);
-        Pump(1500);
+        PumpMessagesFor(1500);
         EXPECT_EQ(TonesAfter(asleep), 0u);
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
         g_tones.clear();
-        Pump(0);
+        PumpMessages();
     }
 }
 
@@ -410,16 +368,16 @@ TEST_F(PowerReportTest, ResumeWithTheLidClosedArmsTheAlarmWithTheFullDelay) {
         LidReport(1);
         LidReport(0);
         Power(PBT_APMSUSPEND);
-        Pump(1200);
+        PumpMessagesFor(1200);
         DWORD woken = Power(resume);
-        Pump(850);
+        PumpMessagesFor(850);
         EXPECT_EQ(TonesAfter(woken), 0u) << "silent while the delay runs";
-        Pump(500);
+        PumpMessagesFor(500);
         EXPECT_GE(TonesAfter(woken), 1u) << "still closed and awake: the alarm rings";
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
         g_tones.clear();
-        Pump(0);
+        PumpMessages();
     }
 }
 
@@ -435,11 +393,11 @@ TEST_F(PowerReportTest, ResumeArmsNothingWithTheLidOpenOrOutsideTheAlarmMode) {
         LidReport(c.lid);
         Power(PBT_APMSUSPEND);
         Power(PBT_APMRESUMEAUTOMATIC);
-        Pump(500);
+        PumpMessagesFor(500);
         EXPECT_TRUE(g_tones.empty());
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
-        Pump(0);
+        PumpMessages();
     }
 }
 
@@ -448,72 +406,69 @@ TEST_F(PowerReportTest, ResumeAfterTheDriversLidClosedArmsTheAlarm) {
     StartWindow(2, 0);
     Lid(0);
     Power(PBT_APMSUSPEND);
-    Pump(300);
+    PumpMessagesFor(300);
     g_tones.clear();
     Power(PBT_APMRESUMEAUTOMATIC);
-    Pump(400);
+    PumpMessagesFor(400);
     EXPECT_GE(g_tones.size(), 1u);
 }
 
 TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
-    g_displays = {kMonitor};
+    displays_.Set({kMonitor});
     StartWithoutDriver(2, 1);
     LidReport(1);
     LidReport(0);
-    Pump(1300);
+    PumpMessagesFor(1300);
     EXPECT_TRUE(g_tones.empty()) << "docked with the lid closed";
     Displays({kMonitor, kMonitor});  // another change, still docked
-    Pump(1300);
+    PumpMessagesFor(1300);
     EXPECT_TRUE(g_tones.empty());
     DWORD undocked = Displays({});
-    Pump(850);
+    PumpMessagesFor(850);
     EXPECT_EQ(TonesAfter(undocked), 0u) << "the full delay from the undocking";
-    Pump(500);
+    PumpMessagesFor(500);
     EXPECT_GE(TonesAfter(undocked), 1u);
     size_t before = g_tones.size();
     Displays({});  // a change that keeps no external display leaves the ringing alarm alone
-    Pump(700);
+    PumpMessagesFor(700);
     EXPECT_GT(g_tones.size(), before);
     DWORD docked = Displays({kPanel, kMonitor});
-    Pump(1300);
+    PumpMessagesFor(1300);
     EXPECT_EQ(TonesAfter(docked), 0u) << "connected again: silent";
 }
 
 TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
     SetSettingDword(L"AlarmWithExternalDisplay", 1);
-    g_displays = {kMonitor};
+    displays_.Set({kMonitor});
     StartWithoutDriver(2, 1);
     LidReport(1);
     DWORD closed = LidReport(0);
-    Pump(1300);
+    PumpMessagesFor(1300);
     EXPECT_GE(TonesAfter(closed), 1u) << "the setting asks for the alarm with a display attached";
     size_t before = g_tones.size();
     Displays({kPanel, kMonitor});
-    Pump(700);
+    PumpMessagesFor(700);
     EXPECT_GT(g_tones.size(), before) << "a display change does not silence it either";
 }
 
 TEST_F(PowerReportTest, DisplayChangesArmNothingWithTheLidOpenOrOutsideTheAlarmMode) {
     for (int mode : {2, 1}) {
         SCOPED_TRACE(mode);
-        g_displays = {kMonitor};
+        displays_.Set({kMonitor});
         StartWithoutDriver(mode, 0);
         LidReport(1);
         LidReport(mode == 2 ? 1 : 0);
         Displays({});
-        Pump(400);
+        PumpMessagesFor(400);
         EXPECT_TRUE(g_tones.empty());
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
-        Pump(0);
+        PumpMessages();
     }
 }
 
 TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
-    PlatformScope platform;
-    g_platform.getDisplayConfigBufferSizes = FakeBufferSizes;
-    g_platform.queryDisplayConfig = FakeQueryDisplayConfig;
-    g_displayAnswer = ERROR_SUCCESS;
+    DisplayLayout layout;
     struct Case {
         std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays;
         bool external;
@@ -530,14 +485,12 @@ TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL, DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DVI}, true, "panel and monitor"},
     };
     for (const Case& c : cases) {
-        g_displays = c.displays;
+        layout.Set(c.displays);
         EXPECT_EQ(ExternalDisplayInUse(), c.external) << c.shows;
     }
-    g_displays = {DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI};
-    g_displayAnswer = ERROR_ACCESS_DENIED;
+    layout.Set({DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI});
+    layout.AnswerSizeQueryWith(ERROR_ACCESS_DENIED);
     EXPECT_FALSE(ExternalDisplayInUse()) << "an unanswered query keeps the alarm as it was";
-    g_displayAnswer = ERROR_SUCCESS;
-    g_displays.clear();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "protect/wake_report.h"
+#include "support/message_pump.h"
 #include "support/platform_scope.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
@@ -165,8 +166,7 @@ protected:
         int before = g_reportsHandled;
         return WaitUntil(
             [&] {
-                MSG msg;
-                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                PumpMessages();
                 return g_reportsHandled > before;
             },
             5000);
@@ -325,8 +325,7 @@ TEST_F(WakeReportTest, TheToolRunsOffTheCallingThreadOneReportAtATime) {
     ASSERT_TRUE(WaitUntil([] { return !g_toolRuns.empty(); }, 5000));
     EXPECT_FALSE(StartWakeReport(window_));
     Sleep(300);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    PumpMessages();
     EXPECT_EQ(g_reportsHandled, 0) << "no report before the tool has ended";
     SetEvent(g_toolEnd);
     ASSERT_TRUE(AwaitReport());
@@ -348,8 +347,7 @@ TEST_F(WakeReportTest, TheFirstToneOfEachAlarmStartsOneReport) {
     OnAlarmTick(window_);
     OnAlarmTick(window_);
     Sleep(200);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    PumpMessages();
     EXPECT_EQ(g_toolRuns.size(), 1u);
     ArmLidAlarm(window_);
     OnAlarmTick(window_);

@@ -2,7 +2,7 @@
 
 #include "common/platform.h"
 
-// Saves the whole seam of app/platform.h and puts it back when the scope ends, whatever a
+// Saves the whole seam of common/platform.h and puts it back when the scope ends, whatever a
 // test swapped in between and however it left (a failed ASSERT returns early). Scopes nest.
 class PlatformScope {
 public:

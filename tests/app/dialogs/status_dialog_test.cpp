@@ -9,6 +9,7 @@
 #include "app/status_dialog.h"
 #include "app/tray_window.h"
 #include "res/resource.h"
+#include "support/message_pump.h"
 #include "support/test_support.h"
 
 namespace {
@@ -137,8 +138,7 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
     UnhookWindowsHookEx(hook);
     DestroyWindow(g_trayWindow);
     g_trayWindow = nullptr;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // the tray window's WM_QUIT
+    DropMessages();  // the tray window's WM_QUIT
 }
 
 // A 3 x 2 premultiplied logo: top row opaque red, half-transparent red, transparent;

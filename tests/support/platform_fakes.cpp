@@ -1,4 +1,4 @@
-#include "platform_fakes.h"
+#include "support/platform_fakes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include "common/platform.h"
 #include "support/platform_scope.h"
 
-// Stand-ins for the seam in app/platform.h, each active for the life of a scope.
+// Stand-ins for the seam in common/platform.h, each active for the life of a scope.
 
 // One Shell_NotifyIconW call as the shell would have received it.
 struct ShellCall {
