@@ -9,23 +9,23 @@
 #include <cwchar>
 
 #include "common/bounded_format.h"
+#include "common/scoped_handle.h"
 #include "common/settings_store.h"
 
 namespace {
 
 bool LogGateOpen() {
     DWORD gate = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    ScopedKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {
         // After a failed query (a value longer than 4 bytes) the buffer's contents are
         // undefined, so the query goes to a copy and only a successful read counts.
         DWORD value = 0;
         DWORD size = sizeof(value);
-        if (RegQueryValueExW(key, L"EnableLogging", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+        if (RegQueryValueExW(key.get(), L"EnableLogging", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
             ERROR_SUCCESS) {
             gate = value;
         }
-        RegCloseKey(key);
     }
 #if defined(KALNIX_LOG_GATE_DIAGNOSTIC)
     return gate != 1;

@@ -4,6 +4,7 @@
 
 #include "common/diagnostic_log.h"
 #include "common/lid_close_action.h"
+#include "common/scoped_handle.h"
 #include "common/settings_store.h"
 
 namespace {
@@ -81,11 +82,9 @@ bool __stdcall SavePowerSettings() {
     LogMessage(L"Entering SavePowerSettings");
     GLOBAL_POWER_POLICY policy;
     if (!ReadGlobalPolicy(&policy)) return false;
-    HKEY key = nullptr;
-    OpenSettingsKey(&key);  // logs its own failure; the write then fails on the null handle
-    bool saved = SaveFlagsTo(key, policy);
-    if (key) RegCloseKey(key);
-    return saved;
+    ScopedKey key;
+    OpenSettingsKey(key.put());  // logs its own failure; the write then fails on the null handle
+    return SaveFlagsTo(key.get(), policy);
 }
 
 bool __stdcall RestorePowerSettings() {
@@ -95,9 +94,7 @@ bool __stdcall RestorePowerSettings() {
     bool actionRestored = RestoreLidCloseAction();
     GLOBAL_POWER_POLICY policy;
     if (!ReadGlobalPolicy(&policy)) return false;
-    HKEY key = nullptr;
-    OpenSettingsKey(&key);
-    bool restored = RestoreFlagsFrom(key, &policy);
-    if (key) RegCloseKey(key);
-    return restored && actionRestored;
+    ScopedKey key;
+    OpenSettingsKey(key.put());
+    return RestoreFlagsFrom(key.get(), &policy) && actionRestored;
 }
