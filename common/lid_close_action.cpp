@@ -4,6 +4,7 @@
 
 #include "common/diagnostic_log.h"
 #include "common/loaded_function.h"
+#include "common/scoped_handle.h"
 #include "common/settings_store.h"
 
 namespace {
@@ -19,27 +20,46 @@ struct SchemeFunctions {
     decltype(&::PowerSettingAccessCheck) accessCheck;
 };
 
+// The table with the outcome of its look-up: ERROR_SUCCESS, or the error of the failed
+// look-up (ERROR_PROC_NOT_FOUND on old systems).
+struct SchemeLookup {
+    SchemeFunctions functions;
+    DWORD error;
+};
+
 template <class Function>
 bool Resolve(const char* name, Function* function) {
     *function = LoadedFunction<Function>(L"powrprof.dll", name);
     return *function != nullptr;
 }
 
-// ERROR_SUCCESS, or the error of the failed look-up (ERROR_PROC_NOT_FOUND on old systems).
-DWORD ResolveSchemeFunctions(SchemeFunctions* f) {
-    if (Resolve("PowerGetActiveScheme", &f->getActiveScheme) && Resolve("PowerSetActiveScheme", &f->setActiveScheme) &&
-        Resolve("PowerReadACValueIndex", &f->readAc) && Resolve("PowerReadDCValueIndex", &f->readDc) &&
-        Resolve("PowerWriteDCValueIndex", &f->writeDc) && Resolve("PowerSettingAccessCheck", &f->accessCheck))
-        return ERROR_SUCCESS;
-    return GetLastError();
+SchemeLookup ResolveSchemeFunctions() {
+    SchemeLookup lookup = {};
+    SchemeFunctions& f = lookup.functions;
+    if (Resolve("PowerGetActiveScheme", &f.getActiveScheme) && Resolve("PowerSetActiveScheme", &f.setActiveScheme) &&
+        Resolve("PowerReadACValueIndex", &f.readAc) && Resolve("PowerReadDCValueIndex", &f.readDc) &&
+        Resolve("PowerWriteDCValueIndex", &f.writeDc) && Resolve("PowerSettingAccessCheck", &f.accessCheck))
+        return lookup;
+    lookup.error = GetLastError();
+    // A failed look-up always sets an error; should one not, the table must still not be used.
+    if (lookup.error == ERROR_SUCCESS) lookup.error = ERROR_PROC_NOT_FOUND;
+    return lookup;
+}
+
+// Looked up on first use only: the power library stays loaded for the life of the process,
+// so the answer never changes. Null when this Windows lacks the functions, with *error why.
+const SchemeFunctions* LoadedSchemeFunctions(DWORD* error) {
+    static const SchemeLookup lookup = ResolveSchemeFunctions();
+    *error = lookup.error;
+    return lookup.error == ERROR_SUCCESS ? &lookup.functions : nullptr;
 }
 
 // Copies the active scheme out of the library's allocation, which is freed on every path.
 DWORD ActiveScheme(const SchemeFunctions& f, GUID* scheme) {
     GUID* allocated = nullptr;
     DWORD error = f.getActiveScheme(nullptr, &allocated);
+    ScopedLocal allocation(allocated);
     if (error == ERROR_SUCCESS && allocated) *scheme = *allocated;
-    if (allocated) LocalFree(allocated);
     return error;
 }
 
@@ -109,68 +129,63 @@ bool RestoreSavedAction(const SchemeFunctions& f, HKEY key, const GUID& scheme, 
 }  // namespace
 
 DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCall) {
-    SchemeFunctions f = {};
     *failedCall = L"GPA";
-    DWORD error = ResolveSchemeFunctions(&f);
-    if (error != ERROR_SUCCESS) return error;
+    DWORD error = ERROR_SUCCESS;
+    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    if (!f) return error;
     GUID scheme = {};
     *failedCall = L"PGAS";
-    error = ActiveScheme(f, &scheme);
+    error = ActiveScheme(*f, &scheme);
     if (error != ERROR_SUCCESS) return error;
     *failedCall = onBattery ? L"PRDVI" : L"PRAVI";
-    return (onBattery ? f.readDc : f.readAc)(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, action);
+    return (onBattery ? f->readDc : f->readAc)(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, action);
 }
 
 void EnforceLidCloseSleep() {
     // Without the scheme functions (before Windows Vista) the legacy flags are all there is.
-    SchemeFunctions f = {};
-    if (ResolveSchemeFunctions(&f) != ERROR_SUCCESS) return;
+    DWORD error = ERROR_SUCCESS;
+    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    if (!f) return;
     GUID scheme = {};
-    DWORD error = ActiveScheme(f, &scheme);
+    error = ActiveScheme(*f, &scheme);
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"PGAS Failed: %d\n", static_cast<int>(error));
         return;
     }
-    HKEY key = OpenSettingsKeyQuietly();
+    ScopedKey key(OpenSettingsKeyQuietly());
     GUID savedScheme = {};
     DWORD savedAction = 0;
-    bool saved = ReadSavedAction(key, &savedScheme, &savedAction);
+    bool saved = ReadSavedAction(key.get(), &savedScheme, &savedAction);
     // The user has switched schemes since: the old one gets its action back first, so that
     // the one saved slot can serve the active scheme.
-    if (saved && !SameGuid(savedScheme, scheme)) saved = !RestoreSavedAction(f, key, savedScheme, savedAction);
+    if (saved && !SameGuid(savedScheme, scheme)) saved = !RestoreSavedAction(*f, key.get(), savedScheme, savedAction);
     DWORD action = kLidCloseSleep;
-    error = f.readDc(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, &action);
+    error = f->readDc(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, &action);
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"PRDVI Failed: %d\n", static_cast<int>(error));
     } else if (action == kLidCloseDoNothing) {
-        error = f.accessCheck(ACCESS_DC_POWER_SETTING_INDEX, &kLidCloseSetting);
+        error = f->accessCheck(ACCESS_DC_POWER_SETTING_INDEX, &kLidCloseSetting);
         if (error != ERROR_SUCCESS) {
             LogFormatted(L"Lid-close action on battery is Do nothing and locked by policy: %d\n",
                          static_cast<int>(error));
-        } else if (!key) {
+        } else if (!key.valid()) {
             LogMessage(L"Lid-close action on battery is Do nothing and cannot be saved");
-        } else if ((saved || SaveAction(key, scheme, action)) && WriteBatteryAction(f, scheme, kLidCloseSleep)) {
+        } else if ((saved || SaveAction(key.get(), scheme, action)) && WriteBatteryAction(*f, scheme, kLidCloseSleep)) {
             LogMessage(L"Lid-close action on battery set to Sleep");
         }
     }
-    if (key) RegCloseKey(key);
 }
 
 bool RestoreLidCloseAction() {
-    HKEY key = OpenSettingsKeyQuietly();
+    ScopedKey key(OpenSettingsKeyQuietly());
     GUID scheme = {};
     DWORD action = 0;
-    bool restored = true;
-    if (ReadSavedAction(key, &scheme, &action)) {
-        SchemeFunctions f = {};
-        DWORD error = ResolveSchemeFunctions(&f);
-        if (error != ERROR_SUCCESS) {
-            LogFormatted(L"GPA Failed: %d\n", static_cast<int>(error));
-            restored = false;
-        } else {
-            restored = RestoreSavedAction(f, key, scheme, action);
-        }
+    if (!ReadSavedAction(key.get(), &scheme, &action)) return true;
+    DWORD error = ERROR_SUCCESS;
+    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    if (!f) {
+        LogFormatted(L"GPA Failed: %d\n", static_cast<int>(error));
+        return false;
     }
-    if (key) RegCloseKey(key);
-    return restored;
+    return RestoreSavedAction(*f, key.get(), scheme, action);
 }
