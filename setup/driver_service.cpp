@@ -1,6 +1,7 @@
 #include "setup/driver_service.h"
 
 #include "common/diagnostic_log.h"
+#include "common/scoped_handle.h"
 #include "setup/exports.h"
 
 namespace {
@@ -23,61 +24,52 @@ SC_HANDLE OpenKalnixService(SC_HANDLE manager) {
 
 bool InstallDriver(SC_HANDLE manager, const wchar_t* driverPath) {
     LogMessage(L"CA: Entering InstallDriver");
-    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, SERVICE_ERROR_NORMAL,
-                                       driverPath, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (!service) {
+    ScopedService service(CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                                         SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, SERVICE_ERROR_NORMAL,
+                                         driverPath, nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service.valid()) {
         LogFormatted(L"CA: CreateService Failed: %d", static_cast<int>(GetLastError()));
         return false;
     }
-    CloseServiceHandle(service);
     return true;
 }
 
 bool StartDriver(SC_HANDLE manager) {
     LogMessage(L"CA: Entering StartDriver");
-    SC_HANDLE service = OpenKalnixService(manager);
-    if (!service) return false;
+    ScopedService service(OpenKalnixService(manager));
+    if (!service.valid()) return false;
     // A driver that is already running is what the start was meant to achieve.
-    bool started = StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-    CloseServiceHandle(service);
-    return started;
+    return StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
 }
 
 bool __stdcall RemoveDriver() {
     LogMessage(L"CA: Entering RemoveDriver");
-    SC_HANDLE manager = OpenManager();
-    if (!manager) return false;
-    SC_HANDLE service = OpenKalnixService(manager);
-    if (!service) {
-        CloseServiceHandle(manager);
-        return false;
-    }
+    // Declared before the service, so the service closes first.
+    ScopedService manager(OpenManager());
+    if (!manager.valid()) return false;
+    ScopedService service(OpenKalnixService(manager.get()));
+    if (!service.valid()) return false;
     // No waiting for the stopped state: the deletion completes once the driver has unloaded.
     SERVICE_STATUS status;
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
         LogFormatted(L"CA: ControlService Failed: %d", static_cast<int>(GetLastError()));
-    bool deleted = DeleteService(service) != FALSE;
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return deleted;
+    return DeleteService(service.get()) != FALSE;
 }
 
 bool __stdcall InstallDriverAndStart(const wchar_t* driverPath) {
     LogMessage(L"CA: Entering InstallDriverAndStart");
-    SC_HANDLE manager = OpenManager();
-    if (!manager) return false;
+    ScopedService manager(OpenManager());
+    if (!manager.valid()) return false;
     // Any earlier entry goes first, so a reinstallation replaces the service.
     RemoveDriver();
     bool succeeded = false;
-    if (!InstallDriver(manager, driverPath)) {
+    if (!InstallDriver(manager.get(), driverPath)) {
         LogMessage(L"CA: InstallDriver failed");
-    } else if (!StartDriver(manager)) {
+    } else if (!StartDriver(manager.get())) {
         LogMessage(L"CA: StartDriver failed");
     } else {
         succeeded = true;
     }
-    CloseServiceHandle(manager);
     if (succeeded) LogMessage(L"CA: Driver installation successful");
     return succeeded;
 }

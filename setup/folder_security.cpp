@@ -3,27 +3,12 @@
 #include <sddl.h>
 
 #include "common/diagnostic_log.h"
+#include "common/scoped_handle.h"
 #include "setup/exports.h"
 
 FolderSecurityCalls g_folderSecurity = {&::CreateDirectoryW, &::SetNamedSecurityInfoW};
 
 namespace {
-
-// Owns the descriptor that the SDDL conversion allocates.
-class LocalDescriptor {
-public:
-    LocalDescriptor() = default;
-    ~LocalDescriptor() {
-        if (descriptor_) LocalFree(descriptor_);
-    }
-    LocalDescriptor(const LocalDescriptor&) = delete;
-    LocalDescriptor& operator=(const LocalDescriptor&) = delete;
-    PSECURITY_DESCRIPTOR get() const { return descriptor_; }
-    PSECURITY_DESCRIPTOR* put() { return &descriptor_; }
-
-private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
-};
 
 // A new folder is created with the descriptor, so that no one can open it in between.
 bool CreateSafeFolder(const wchar_t* folder, PSECURITY_DESCRIPTOR descriptor) {
@@ -58,7 +43,8 @@ bool SecureExistingFolder(const wchar_t* folder, PSECURITY_DESCRIPTOR descriptor
 
 bool __stdcall SecureFolder(const wchar_t* folder) {
     LogMessage(L"CA: Entering SecureFolder");
-    LocalDescriptor descriptor;
+    // The descriptor the SDDL conversion allocates.
+    ScopedLocal descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSafeFolderSddl, SDDL_REVISION_1, descriptor.put(),
                                                               nullptr)) {
         LogFormatted(L"CA: ConvertStringSecurityDescriptorToSecurityDescriptor failed: %d",

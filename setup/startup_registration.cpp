@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "common/diagnostic_log.h"
+#include "common/scoped_handle.h"
 #include "setup/exports.h"
 #include "setup/task_file.h"
 
@@ -47,9 +48,9 @@ bool StartTaskTool(const wchar_t* tool, wchar_t* commandLine) {
         LogFormatted(L"CA: CreateProcess failed: %d", static_cast<int>(GetLastError()));
         return false;
     }
-    // The tool registers the task on its own; nothing here waits for it.
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    // The tool registers the task on its own; nothing here waits for it, so both handles close now.
+    ScopedHandle toolProcess(process.hProcess);
+    ScopedHandle toolThread(process.hThread);
     return true;
 }
 
@@ -86,11 +87,10 @@ bool __stdcall InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* com
 
 bool __stdcall SetRunKey(const wchar_t* command) {
     LogMessage(L"CA: Entering SetRunKey");
-    HKEY key = nullptr;
-    if (OpenRunKey(&key) != ERROR_SUCCESS) return false;
+    ScopedKey key;
+    if (OpenRunKey(key.put()) != ERROR_SUCCESS) return false;
     DWORD size = static_cast<DWORD>((wcslen(command) + 1) * sizeof(wchar_t));
-    LONG status = RegSetValueExW(key, kRunValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), size);
-    RegCloseKey(key);
+    LONG status = RegSetValueExW(key.get(), kRunValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), size);
     if (status != ERROR_SUCCESS) {
         LogFormatted(L"CA: RegSetValueEx failed: %d", static_cast<int>(status));
         return false;
@@ -100,10 +100,9 @@ bool __stdcall SetRunKey(const wchar_t* command) {
 
 bool __stdcall DeleteRunKey() {
     LogMessage(L"CA: Entering DeleteRunKey");
-    HKEY key = nullptr;
-    if (OpenRunKey(&key) != ERROR_SUCCESS) return false;
+    ScopedKey key;
+    if (OpenRunKey(key.put()) != ERROR_SUCCESS) return false;
     // A missing value is what the caller wants; a refused deletion is not reported.
-    RegDeleteValueW(key, kRunValueName);
-    RegCloseKey(key);
+    RegDeleteValueW(key.get(), kRunValueName);
     return true;
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "common/scoped_handle.h"
 #include "setup/exports.h"
 
 namespace {
@@ -12,10 +13,9 @@ constexpr DWORD kExitWaitMs = 5000;
 
 // Waits for the process to end on its own and terminates it when it does not.
 void EndProcessOf(DWORD processId) {
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
-    if (!process) return;  // already gone, or not ours to end
-    if (WaitForSingleObject(process, kExitWaitMs) == WAIT_TIMEOUT) TerminateProcess(process, 0);
-    CloseHandle(process);
+    ScopedHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId));
+    if (!process.valid()) return;  // already gone, or not ours to end
+    if (WaitForSingleObject(process.get(), kExitWaitMs) == WAIT_TIMEOUT) TerminateProcess(process.get(), 0);
 }
 
 }  // namespace
