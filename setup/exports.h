@@ -1,8 +1,9 @@
 #pragma once
 
 // The exports of KalnixCA.dll, resolved by the setup program through their decorated
-// stdcall names (_Name@N). Each returns a one-byte bool; SavePowerSettings and
-// RestorePowerSettings come from common/power_guard.h.
+// stdcall names (_Name@N) on x86 and their plain names on x64. Each takes wide strings and
+// returns a one-byte bool; SavePowerSettings and RestorePowerSettings come from
+// common/power_guard.h.
 extern "C" {
 bool __stdcall InstallDriverAndStart(const wchar_t* driverPath);
 bool __stdcall RemoveDriver();
@@ -12,4 +13,17 @@ bool __stdcall SetRunKey(const wchar_t* command);
 bool __stdcall DeleteRunKey();
 // Creates `folder` writable by administrators only, or makes an existing one so.
 bool __stdcall SecureFolder(const wchar_t* folder);
+
+// Ends every running process whose image is `kalnixPath` (any case) with exit code 0,
+// waiting up to 5 s for each. Run as SYSTEM, TerminateUIProcess cannot see the user's tray
+// window, and a running Kalnix.exe could be neither replaced nor removed. False when the
+// processes cannot be listed or one of them cannot be ended.
+bool __stdcall EndInstalledKalnix(const wchar_t* kalnixPath);
+// True when the calling process runs as LocalSystem (a deployment tool).
+bool __stdcall IsLocalSystem();
+// True when the settings key holds the value `name`, of any type.
+bool __stdcall SettingExists(const wchar_t* name);
+// Creates or replaces `taskFilePath` with the head of the task "Kalnix" (UTF-16LE with its
+// byte-order mark), to be completed by InstallKalnixTask.
+bool __stdcall WriteTaskHead(const wchar_t* taskFilePath);
 }

@@ -6,7 +6,43 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/diagnostic_log.h"
+#include "common/scoped_handle.h"
+#include "setup/exports.h"
+
 namespace {
+
+// The task "Kalnix" up to its action: started at the log-on of every interactive user
+// (BUILTIN\Users) with the highest rights that user has. A laptop tool must start and keep
+// running on battery, and for longer than the default three days. Every element other than
+// the command stands here, before <Actions>: the tail closes the elements after it.
+constexpr wchar_t kTaskHead[] =
+    L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+    L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+    L"  <RegistrationInfo>\r\n"
+    L"    <Author>The Kalnix Project</Author>\r\n"
+    L"    <Description>Starts Kalnix when a user logs on.</Description>\r\n"
+    L"  </RegistrationInfo>\r\n"
+    L"  <Triggers>\r\n"
+    L"    <LogonTrigger>\r\n"
+    L"      <Enabled>true</Enabled>\r\n"
+    L"    </LogonTrigger>\r\n"
+    L"  </Triggers>\r\n"
+    L"  <Principals>\r\n"
+    L"    <Principal id=\"Author\">\r\n"
+    L"      <GroupId>S-1-5-32-545</GroupId>\r\n"
+    L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
+    L"    </Principal>\r\n"
+    L"  </Principals>\r\n"
+    L"  <Settings>\r\n"
+    L"    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\r\n"
+    L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n"
+    L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n"
+    L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\r\n"
+    L"    <Priority>5</Priority>\r\n"
+    L"  </Settings>\r\n"
+    L"  <Actions Context=\"Author\">\r\n"
+    L"    <Exec>";
 
 const wchar_t* XmlEscape(wchar_t c) {
     switch (c) {
@@ -91,4 +127,26 @@ int AppendToTaskFile(const wchar_t* path, const wchar_t* text, size_t length) {
     WriteEncoded(file, encoding, text, length);
     fclose(file);
     return 0;
+}
+
+bool __stdcall WriteTaskHead(const wchar_t* taskFilePath) {
+    LogMessage(L"CA: Entering WriteTaskHead");
+    ScopedFile file(
+        CreateFileW(taskFilePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        LogFormatted(L"CA: CreateFile failed: %d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    // UTF-16LE behind its byte-order mark, so that InstallKalnixTask appends in the same
+    // encoding; wchar_t holds UTF-16LE code units, which go out as they are.
+    const wchar_t kMark = 0xFEFF;
+    DWORD written = 0;
+    bool complete = WriteFile(file.get(), &kMark, sizeof(kMark), &written, nullptr) && written == sizeof(kMark);
+    DWORD headBytes = sizeof(kTaskHead) - sizeof(wchar_t);
+    complete = complete && WriteFile(file.get(), kTaskHead, headBytes, &written, nullptr) && written == headBytes;
+    if (!complete) {
+        LogFormatted(L"CA: WriteFile failed: %d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    return true;
 }

@@ -2,8 +2,9 @@
 
 #include <cstddef>
 
-// The tail that InstallKalnixTask appends to the task file the setup program has begun:
-// the action's Command element and the closing tags of Exec, Actions and Task.
+// The task definition of "Kalnix" is written here alone: its head by WriteTaskHead (every
+// element up to the action's Exec start tag), the tail by InstallKalnixTask (the action's
+// Command element and the closing tags of Exec, Actions and Task).
 
 // Longest command accepted, in wide characters as the setup program passes it.
 constexpr size_t kTaskCommandMaxChars = 500;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -16,7 +17,8 @@ namespace {
 const std::pair<const char*, int> kExports[] = {
     {"DeleteRunKey", 0},         {"InstallDriverAndStart", 4}, {"InstallKalnixTask", 8}, {"RemoveDriver", 0},
     {"RestorePowerSettings", 0}, {"SavePowerSettings", 0},     {"SetRunKey", 4},         {"TerminateUIProcess", 0},
-    {"SecureFolder", 4},
+    {"SecureFolder", 4},         {"EndInstalledKalnix", 4},    {"IsLocalSystem", 0},     {"SettingExists", 4},
+    {"WriteTaskHead", 4},
 };
 
 std::set<std::string> ExpectedExportNames() {
@@ -48,7 +50,7 @@ TEST_P(CaBuildTest, ExportTableHoldsExactlyTheSetupProgramsNames) {
     auto nameRvas = AtRva<DWORD>(library.Module(), directory->AddressOfNames);
     for (DWORD i = 0; i < directory->NumberOfNames; ++i) names.insert(AtRva<char>(library.Module(), nameRvas[i]));
     EXPECT_EQ(names, ExpectedExportNames());
-    EXPECT_EQ(directory->NumberOfFunctions, 9u);
+    EXPECT_EQ(directory->NumberOfFunctions, std::size(kExports));
     for (const std::string& name : ExpectedExportNames()) EXPECT_NE(library.Resolve(name.c_str()), nullptr) << name;
     // None of the other spellings of a stdcall name is there.
     for (const char* other : {"SetRunKey@4", "SetRunKey", "_SetRunKey@4"}) {

@@ -52,6 +52,17 @@ int CaLibrary::SecureFolder(const wchar_t* folder) const {
     KALNIX_CALL(OneArgExport, ExportName("SecureFolder", 4).c_str(), folder);
 }
 
+int CaLibrary::EndInstalledKalnix(const wchar_t* kalnixPath) const {
+    KALNIX_CALL(OneArgExport, ExportName("EndInstalledKalnix", 4).c_str(), kalnixPath);
+}
+int CaLibrary::IsLocalSystem() const { KALNIX_CALL(NoArgExport, ExportName("IsLocalSystem", 0).c_str()); }
+int CaLibrary::SettingExists(const wchar_t* name) const {
+    KALNIX_CALL(OneArgExport, ExportName("SettingExists", 4).c_str(), name);
+}
+int CaLibrary::WriteTaskHead(const wchar_t* taskFilePath) const {
+    KALNIX_CALL(OneArgExport, ExportName("WriteTaskHead", 4).c_str(), taskFilePath);
+}
+
 void OpenLogGateFor(const wchar_t* build) {
     ResetSettingsKey();
     if (wcscmp(build, L"standard") == 0) SetSettingDword(L"EnableLogging", 1);

@@ -31,6 +31,10 @@ public:
     int SavePowerSettings() const;
     int RestorePowerSettings() const;
     int SecureFolder(const wchar_t* folder) const;
+    int EndInstalledKalnix(const wchar_t* kalnixPath) const;
+    int IsLocalSystem() const;
+    int SettingExists(const wchar_t* name) const;
+    int WriteTaskHead(const wchar_t* taskFilePath) const;
 
 private:
     HMODULE module_;

@@ -139,6 +139,44 @@ TEST_F(TaskTest, CommandOfFiveHundredCharactersFitsAndLongerIsRefused) {
     EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + escaped + L"</Command></Exec>")));
 }
 
+// The library writes the whole definition: its head, completed by the command, is a task the
+// tool registers, replacing whatever the file held.
+TEST_F(TaskTest, HeadAndCommandMakeTheLogonTaskOfEveryUser) {
+    WriteFileBytes(taskFile_, "left over from an earlier run, and longer than a byte-order mark");
+    EXPECT_EQ(library_.WriteTaskHead(taskFile_.c_str()), 1);
+    std::string head = ReadFileBytes(taskFile_);
+    EXPECT_EQ(head.substr(0, 2), kUtf16Mark) << "the command is appended as UTF-16LE only after the mark";
+    std::string execTag = Utf16Bytes(L"<Exec>");
+    ASSERT_GT(head.size(), execTag.size());
+    EXPECT_EQ(head.substr(head.size() - execTag.size()), execTag) << "the head stops inside Exec";
+
+    EXPECT_EQ(library_.InstallKalnixTask(taskFile_.c_str(), L"\"C:\\Program Files\\Kalnix\\Kalnix.exe\""), 1);
+    EXPECT_TRUE(WaitForTaskTool());
+    // Wine's store keeps the settings but neither triggers nor principals: those are read
+    // from the definition that Windows' task tool would take.
+    std::string task = RegisteredTask();
+    for (const char* element : {"<Author>The Kalnix Project</Author>",
+                                "<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>",
+                                "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
+                                "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>",
+                                "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>"}) {
+        EXPECT_TRUE(Contains(task, element)) << element << " in\n" << task;
+    }
+    std::string definition = ReadFileBytes(taskFile_);
+    for (const wchar_t* element : {L"<LogonTrigger>\r\n      <Enabled>true</Enabled>\r\n    </LogonTrigger>",
+                                   L"<GroupId>S-1-5-32-545</GroupId>", L"<RunLevel>HighestAvailable</RunLevel>"}) {
+        EXPECT_TRUE(Contains(definition, Utf16Bytes(element))) << "missing from the definition";
+    }
+    EXPECT_EQ(TestLog(), "CA: Entering WriteTaskHead\r\nCA: Entering InstallKalnixTask\r\n");
+}
+
+TEST_F(TaskTest, HeadThatCannotBeCreatedIsReported) {
+    std::wstring path = directory_ + L"\\missing\\task.xml";
+    EXPECT_EQ(library_.WriteTaskHead(path.c_str()), 0);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(TestLog(), "CA: Entering WriteTaskHead\r\nCA: CreateFile failed: 3\r\n");
+}
+
 // The first bytes of the file decide the encoding of what is appended; no mark is added.
 TEST_F(TaskTest, AppendedTextFollowsTheFilesByteOrderMark) {
     struct Case {

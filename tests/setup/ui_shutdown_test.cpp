@@ -121,4 +121,40 @@ TEST_F(UiShutdownTest, WindowThatNeverAnswersDoesNotHangTheCaller) {
     EXPECT_EQ(standIn.ExitCode(0), 0u);
 }
 
+std::wstring Uppercase(std::wstring text) {
+    CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// Run as SYSTEM the setup program cannot see the user's tray window: it ends the installed
+// Kalnix.exe by its image, any case, and no Kalnix.exe of another folder.
+TEST_F(UiShutdownTest, EndInstalledKalnixEndsEveryProcessOfThatImageAndNoOther) {
+    std::wstring installed = MakeScratchDirectory(L"end-installed") + L"\\Kalnix.exe";
+    std::wstring elsewhere = MakeScratchDirectory(L"end-elsewhere") + L"\\Kalnix.exe";
+    ASSERT_TRUE(CopyFileTo(kStandIn, installed));
+    ASSERT_TRUE(CopyFileTo(kStandIn, elsewhere));
+    KalnixProcess first, second, other;
+    ASSERT_TRUE(first.StartProgram(installed, L" --stays"));
+    ASSERT_TRUE(second.StartProgram(installed, L" --stays"));
+    ASSERT_TRUE(other.StartProgram(elsewhere, L" --stays"));
+    for (KalnixProcess* process : {&first, &second, &other}) ASSERT_TRUE(process->WaitForWindow(10000));
+
+    EXPECT_EQ(library_.EndInstalledKalnix(Uppercase(installed).c_str()), 1);
+    EXPECT_EQ(first.ExitCode(0), 0u) << "ended, and waited for, before the export returned";
+    EXPECT_EQ(second.ExitCode(0), 0u);
+    EXPECT_TRUE(other.Running());
+    std::string log = TestLog();
+    EXPECT_EQ(log.find("CA: Entering EndInstalledKalnix\r\n"), 0u) << log;
+    for (const KalnixProcess* ended : {&first, &second}) {
+        std::string line = "CA: Ended process " + std::to_string(ended->Pid()) + "\r\n";
+        EXPECT_NE(log.find(line), std::string::npos) << log;
+    }
+
+    // Nothing of that image is left: nothing more to end.
+    RemoveFile(LogPathBesideExecutable());
+    EXPECT_EQ(library_.EndInstalledKalnix(installed.c_str()), 1);
+    EXPECT_EQ(TestLog(), "CA: Entering EndInstalledKalnix\r\n");
+    EXPECT_TRUE(other.Running());
+}
+
 }  // namespace

@@ -1,0 +1,97 @@
+; Start at log-on: the scheduled task "Kalnix" when the Task Scheduler registers it, else the
+; Run value. KalnixCA.dll writes the task definition, head and command alike.
+
+; How long to wait for the task tool to register the task, in half seconds.
+!define TASK_WAIT_TICKS 40
+
+!macro DEFINE_DELETE_TASK un
+; Deletes the task "Kalnix"; $0 = the task tool's exit code. Without /F the tool would wait
+; for a Y/N answer on Windows.
+Function ${un}DeleteTask
+  nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN Kalnix /F'
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro DEFINE_DELETE_TASK ""
+!insertmacro DEFINE_DELETE_TASK "un."
+
+; $0 = 1 when the Task Scheduler's store holds the task "Kalnix". Wine's task tool answers
+; every /Query with 0, so the store file is the one test that holds on both.
+Function TaskIsStored
+  StrCpy $0 0
+  ${DisableX64FSRedirection}
+  ${If} ${FileExists} "$SYSDIR\Tasks\Kalnix"
+    StrCpy $0 1
+  ${EndIf}
+  ${EnableX64FSRedirection}
+FunctionEnd
+
+; $5 = 1 once the task "Kalnix" is registered. The task definition runs elevated: it is
+; written where only administrators can write, and removed once the task tool is done with it.
+Function RegisterTask
+  StrCpy $5 0
+  StrCpy $8 "$PLUGINSDIR\KalnixTask"
+  StrCpy $6 "$8\KalnixTask.xml"
+  StrLen $2 $6
+  Call TaskIsStored
+  ${If} $0 = 1
+    ${Log} "The earlier task Kalnix could not be deleted."
+    Return
+  ${ElseIf} $2 > 200
+    ${Log} "Task skipped: the temporary folder path is too long for the task tool."
+    Return
+  ${EndIf}
+  ${CallCaWithText} SecureFolder "$8"
+  ${If} $0 <> 1
+    ${Log} "Task skipped: could not create $8 for administrators only."
+    Return
+  ${EndIf}
+  ${CallCaWithText} WriteTaskHead "$6"
+  ${If} $0 <> 1
+    ${Log} "Task skipped: could not write $6."
+  ${Else}
+    ${CallCaWithTexts} InstallKalnixTask "$6" "$INSTDIR\Kalnix.exe"
+    ${Log} "InstallKalnixTask: result $0."
+    ; The export only starts the task tool: wait for the task itself.
+    ${If} $0 = 1
+      ${For} $7 1 ${TASK_WAIT_TICKS}
+        Call TaskIsStored
+        ${If} $0 = 1
+          StrCpy $5 1
+          ${ExitFor}
+        ${EndIf}
+        Sleep 500
+      ${Next}
+    ${EndIf}
+    ${If} $5 = 1
+      ${Log} "Task Kalnix registered."
+    ${Else}
+      ${Log} "Task Kalnix not registered."
+    ${EndIf}
+  ${EndIf}
+  Delete $6
+  RMDir $8
+  ${Log} "Task definition removed."
+FunctionEnd
+
+Function RegisterStartAtLogon
+  ; One way only: a Run value left by an earlier installation would start Kalnix twice.
+  ${CallCa} DeleteRunKey
+  ${Log} "DeleteRunKey: result $0."
+  Call DeleteTask
+  ${Log} "Earlier task Kalnix deleted: task tool exit code $0."
+  Call RegisterTask
+  ${If} $5 = 1
+    Return
+  ${EndIf}
+  ${CallCaWithText} SetRunKey '"$INSTDIR\Kalnix.exe"'
+  ${Log} "SetRunKey: result $0."
+  ; Kalnix requires administrator rights, and with User Account Control on Windows does
+  ; not start such a program from the Run value at log-on.
+  ${If} $0 = 1
+    ${Log} "Start at log-on is not assured: with User Account Control on, the Run value does not start Kalnix."
+  ${Else}
+    ${Log} "Kalnix will not start at log-on."
+  ${EndIf}
+  Call Warn
+FunctionEnd

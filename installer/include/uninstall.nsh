@@ -1,0 +1,68 @@
+; The Apps & Features entry, and the uninstaller's steps: everything the setup program laid
+; down is taken away again, the user's lid-close flags put back.
+
+Function WriteUninstallEntry
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Kalnix"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Kalnix.exe,0"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VersionMajor" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VersionMinor" 0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  ${Log} "Apps & Features entry written ($0 KB)."
+FunctionEnd
+
+Function un.RestoreLidCloseFlags
+  ${CallCa} RestorePowerSettings
+  ${If} $0 = 1
+    ${Log} "RestorePowerSettings: lid-close flags put back."
+  ${Else}
+    ${Log} "RestorePowerSettings failed."
+    Call un.Warn
+  ${EndIf}
+FunctionEnd
+
+Function un.RemoveLidDriver
+  ${CallCa} RemoveDriver
+  ${If} $0 = 1
+    ${Log} "RemoveDriver: driver service Kalnix deleted."
+  ${Else}
+    ${Log} "RemoveDriver: no driver service deleted."
+  ${EndIf}
+  ${DisableX64FSRedirection}
+  Delete /REBOOTOK "$SYSDIR\drivers\kalnix.sys"
+  ${EnableX64FSRedirection}
+FunctionEnd
+
+Function un.RemoveStartAtLogon
+  Call un.DeleteTask
+  ${Log} "Task Kalnix deleted: task tool exit code $0."
+  ${CallCa} DeleteRunKey
+  ${Log} "DeleteRunKey: result $0."
+FunctionEnd
+
+Function un.RemoveFiles
+  Delete "$INSTDIR\Kalnix.exe"
+  Delete "$INSTDIR\Kalnix.log"
+  Delete "$INSTDIR\KalnixTask.xml"
+  Delete "$INSTDIR\KalnixSetup.log"
+  ; Run in place (_?=), the uninstaller cannot delete itself before the next restart.
+  Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+  RMDir /REBOOTOK "$INSTDIR"
+  ${If} ${FileExists} "$INSTDIR\Kalnix.exe"
+    ${Log} "$INSTDIR\Kalnix.exe is in use: left in place."
+    Call un.Warn
+  ${EndIf}
+FunctionEnd
+
+; The Apps & Features entry goes last: a deployment tool takes its absence for the end.
+Function un.RemoveKeys
+  DeleteRegKey HKLM "${SETTINGS_KEY}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+FunctionEnd
