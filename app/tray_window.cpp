@@ -49,6 +49,7 @@ void OnTrayDestroy(HWND hwnd) {
     KillTimer(hwnd, kAlarmTimer);
     KillTimer(hwnd, kLidSensingTimer);
     StopPowerNotifications();
+    StopWakeReport();
     ReleaseAutoProtection();
     DeleteTrayIcon();
     PostQuitMessage(0);

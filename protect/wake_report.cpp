@@ -14,36 +14,24 @@ namespace {
 
 constexpr DWORD kToolTimeoutMs = 15000;
 constexpr DWORD kMaxToolOutputBytes = 256 * 1024;
+constexpr DWORD kStopWaitMs = 3000;
+constexpr UINT kEndedToolExitCode = 1;
 constexpr ULONG kAwakeStates = ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_AWAYMODE_REQUIRED;
 
 // One report at a time: the alarm's next lid closure may start the next.
 LONG g_reportRunning = 0;
 
-// A file that is deleted when the scope ends (the tool's output, once read).
-class TempFile {
-public:
-    TempFile() { path_[0] = L'\0'; }
-    ~TempFile() {
-        if (path_[0]) DeleteFileW(path_);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    // A fresh, empty file in the user's temporary folder; 0 or the failed call's error.
-    DWORD Create() {
-        wchar_t folder[MAX_PATH + 1];
-        DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-        if (length == 0 || length > MAX_PATH) return length ? ERROR_BUFFER_OVERFLOW : GetLastError();
-        if (!GetTempFileNameW(folder, L"kxr", 0, path_)) {
-            path_[0] = L'\0';
-            return GetLastError();
-        }
-        return ERROR_SUCCESS;
-    }
-    const wchar_t* Path() const { return path_; }
-
-private:
-    wchar_t path_[MAX_PATH];
+// What a worker is given: rewritten only once the last worker has ended (g_reportRunning).
+struct ReportWork {
+    HWND window;
+    HANDLE stop;  // the worker's own copy of the stop event, closed by the worker
 };
+ReportWork g_work = {};
+
+// The main thread's record of the running or last report: its worker, and the event that ends
+// the worker's tool early. The worker holds its own copy, so this one may go at any time.
+ScopedHandle g_reportThread;
+ScopedHandle g_reportStop;
 
 // The log is 8-bit text, where a wider character would end the line: such names show '?'.
 void AddLine(WakeReport* report, const wchar_t* format, ...) {
@@ -65,6 +53,7 @@ void AddCause(WakeReport* report, const wchar_t* format, const wchar_t* fullName
 
 void AddFailure(WakeReport* report, const wchar_t* call, DWORD error) {
     AddLine(report, L"%ls Failed: %d\n", call, static_cast<int>(error));
+    ++report->failureCount;
 }
 
 const wchar_t* AfterLast(const wchar_t* text, wchar_t separator) {
@@ -117,8 +106,52 @@ void AddRequestLine(const wchar_t* line, size_t length, WakeReport* report) {
     }
 }
 
-// ERROR_SUCCESS with the tool's output in `output`, or the failed call's error.
-DWORD RunRequestTool(HANDLE output, const wchar_t** failedCall) {
+// Ends the tool once the stop event is set or the time-out has passed. Its end closes the
+// pipe's last write end, so the worker's blocked read returns.
+struct ToolWatch {
+    HANDLE process;
+    LONG ended;  // 1 once the watch has ended the tool
+};
+
+VOID CALLBACK EndTool(void* parameter, BOOLEAN) {
+    ToolWatch* watch = static_cast<ToolWatch*>(parameter);
+    if (WaitForSingleObject(watch->process, 0) == WAIT_TIMEOUT && TerminateProcess(watch->process, kEndedToolExitCode))
+        InterlockedExchange(&watch->ended, 1);
+}
+
+// Reads while the tool runs, since a full pipe would block it: until the pipe's end (the tool
+// has closed its output or ended) or a full buffer.
+DWORD ReadPipe(HANDLE pipe, BYTE* bytes, DWORD* size) {
+    *size = 0;
+    while (*size < kMaxToolOutputBytes) {
+        DWORD read = 0;
+        if (!ReadFile(pipe, bytes + *size, kMaxToolOutputBytes - *size, &read, nullptr)) {
+            DWORD error = GetLastError();
+            return error == ERROR_BROKEN_PIPE ? ERROR_SUCCESS : error;
+        }
+        *size += read;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Waits for the tool to end (the watch bounds the wait) and stops the watch. ERROR_SUCCESS
+// with the tool's exit code, or the failed call's error; a tool the watch ended counts as a
+// wait that timed out.
+DWORD FinishTool(HANDLE process, HANDLE wait, const ToolWatch* watch, DWORD* exitCode, const wchar_t** failedCall) {
+    DWORD waited = WaitForSingleObject(process, kToolTimeoutMs);
+    DWORD waitError = waited == WAIT_FAILED ? GetLastError() : waited;
+    if (waited != WAIT_OBJECT_0) TerminateProcess(process, kEndedToolExitCode);
+    // Returns only once a running EndTool has finished: the watch's record is final after it.
+    UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+    *failedCall = L"WFSO";
+    if (watch->ended) return WAIT_TIMEOUT;
+    if (waited != WAIT_OBJECT_0) return waitError;
+    *failedCall = L"GECP";
+    return GetExitCodeProcess(process, exitCode) ? ERROR_SUCCESS : GetLastError();
+}
+
+// ERROR_SUCCESS with the tool's output in `bytes` and its exit code, or the failed call's error.
+DWORD RunRequestTool(HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode, const wchar_t** failedCall) {
     wchar_t tool[MAX_PATH], commandLine[MAX_PATH + 16];
     const wchar_t kTool[] = L"\\powercfg.exe";
     *failedCall = L"GSD";
@@ -128,12 +161,19 @@ DWORD RunRequestTool(HANDLE output, const wchar_t** failedCall) {
     wcscat(tool, kTool);
     FormatBounded(commandLine, MAX_PATH + 16, L"\"%ls\" /requests", tool);
 
+    // A pipe, never a file: nothing another user could prepare or read is opened by name. Its
+    // write end is the only handle of ours the tool inherits.
+    ScopedHandle readEnd, writeEnd;
+    *failedCall = L"CPI";
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, 0)) return GetLastError();
+    *failedCall = L"SHI";
+    if (!SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return GetLastError();
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
     PROCESS_INFORMATION process = {};
     // By full path as the application too: Kalnix runs elevated and must start the system's
     // own tool, never one found by a search.
@@ -143,51 +183,51 @@ DWORD RunRequestTool(HANDLE output, const wchar_t** failedCall) {
         return GetLastError();
     ScopedHandle processHandle(process.hProcess);
     ScopedHandle threadHandle(process.hThread);
-    *failedCall = L"WFSO";
-    DWORD waited = WaitForSingleObject(processHandle.get(), kToolTimeoutMs);
-    if (waited == WAIT_OBJECT_0) return ERROR_SUCCESS;
-    if (waited == WAIT_TIMEOUT) TerminateProcess(processHandle.get(), 1);
-    return waited == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError();
-}
+    // The tool holds its own copy: with ours closed, its end is the end of the pipe.
+    writeEnd.Reset();
 
-// Reads at most kMaxToolOutputBytes of the file into `text`.
-DWORD ReadToolOutput(const wchar_t* path, wchar_t* text, int chars, const wchar_t** failedCall) {
-    *failedCall = L"CF";
-    ScopedFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) return GetLastError();
-    BYTE* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kMaxToolOutputBytes));
-    *failedCall = L"HA";
-    if (!bytes) return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD size = 0;
-    *failedCall = L"RF";
-    DWORD error = ReadFile(file.get(), bytes, kMaxToolOutputBytes, &size, nullptr) ? ERROR_SUCCESS : GetLastError();
-    if (error == ERROR_SUCCESS) DecodeToolOutput(bytes, size, text, chars);
-    HeapFree(GetProcessHeap(), 0, bytes);
-    return error;
-}
-
-void AddRequestTool(WakeReport* report) {
-    TempFile outputFile;
-    DWORD error = outputFile.Create();
-    if (error != ERROR_SUCCESS) return AddFailure(report, L"GTFN", error);
-    const wchar_t* failedCall = L"CF";
-    {
-        // Inherited by the tool as its standard output; ours is closed before the file is read.
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        ScopedFile output(CreateFileW(outputFile.Path(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                              TRUNCATE_EXISTING, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-        if (output.get() == INVALID_HANDLE_VALUE) return AddFailure(report, failedCall, GetLastError());
-        error = RunRequestTool(output.get(), &failedCall);
-        if (error != ERROR_SUCCESS) return AddFailure(report, failedCall, error);
+    ToolWatch watch = {processHandle.get(), 0};
+    HANDLE wait = nullptr;
+    *failedCall = L"RWFSO";
+    if (!RegisterWaitForSingleObject(&wait, stop, EndTool, &watch, kToolTimeoutMs, WT_EXECUTEONLYONCE)) {
+        DWORD error = GetLastError();
+        TerminateProcess(processHandle.get(), kEndedToolExitCode);
+        return error;
     }
+    DWORD readError = ReadPipe(readEnd.get(), bytes, size);
+    // A tool still writing beyond our buffer now fails at once instead of waiting for a reader.
+    readEnd.Reset();
+    DWORD error = FinishTool(processHandle.get(), wait, &watch, exitCode, failedCall);
+    if (error != ERROR_SUCCESS) return error;
+    *failedCall = L"RF";
+    return readError;
+}
+
+void AddToolOutput(const BYTE* bytes, DWORD size, WakeReport* report) {
     constexpr int kTextChars = kMaxToolOutputBytes + 1;
     wchar_t* text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kTextChars * sizeof(wchar_t)));
     if (!text) return AddFailure(report, L"HA", ERROR_NOT_ENOUGH_MEMORY);
-    error = ReadToolOutput(outputFile.Path(), text, kTextChars, &failedCall);
-    if (error == ERROR_SUCCESS) AddPowerRequests(text, report);
-    else AddFailure(report, failedCall, error);
+    DecodeToolOutput(bytes, size, text, kTextChars);
+    AddPowerRequests(text, report);
     HeapFree(GetProcessHeap(), 0, text);
+}
+
+void AddRequestTool(HANDLE stop, WakeReport* report) {
+    BYTE* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kMaxToolOutputBytes));
+    if (!bytes) return AddFailure(report, L"HA", ERROR_NOT_ENOUGH_MEMORY);
+    DWORD size = 0, exitCode = 0;
+    const wchar_t* failedCall = L"";
+    DWORD error = RunRequestTool(stop, bytes, &size, &exitCode, &failedCall);
+    if (error != ERROR_SUCCESS) {
+        AddFailure(report, failedCall, error);
+    } else if (exitCode != 0) {
+        // Its text is then a complaint, not a list of requests.
+        AddLine(report, L"powercfg failed: %lu", static_cast<unsigned long>(exitCode));
+        ++report->failureCount;
+    } else {
+        AddToolOutput(bytes, size, report);
+    }
+    HeapFree(GetProcessHeap(), 0, bytes);
 }
 
 void AddLidCloseAction(WakeReport* report) {
@@ -214,24 +254,51 @@ void AddExecutionState(WakeReport* report) {
 }
 
 // The lid-close action first: it alone explains a laptop that never even tries to sleep.
-void GatherWakeReport(WakeReport* report) {
+void GatherWakeReport(HANDLE stop, WakeReport* report) {
     AddLine(report, L"Still awake with the lid closed");
     AddLidCloseAction(report);
-    AddRequestTool(report);
+    AddRequestTool(stop, report);
     AddExecutionState(report);
-    if (report->causeCount == 0) AddLine(report, L"No cause found");
+    // A source that could not answer may have held the cause.
+    if (report->causeCount == 0 && report->failureCount == 0) AddLine(report, L"No cause found");
 }
 
 DWORD WINAPI WakeReportThread(void* parameter) {
-    HWND window = static_cast<HWND>(parameter);
-    WakeReport* report = static_cast<WakeReport*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WakeReport)));
-    if (report) {
-        GatherWakeReport(report);
-        if (!PostMessageW(window, kWakeReportMessage, 0, reinterpret_cast<LPARAM>(report)))
-            HeapFree(GetProcessHeap(), 0, report);
+    const ReportWork* work = static_cast<const ReportWork*>(parameter);
+    HWND window = work->window;
+    {
+        ScopedHandle stop(work->stop);
+        WakeReport* report =
+            static_cast<WakeReport*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WakeReport)));
+        if (report) {
+            GatherWakeReport(stop.get(), report);
+            // Once the program ends, nobody would read it.
+            bool stopped = WaitForSingleObject(stop.get(), 0) == WAIT_OBJECT_0;
+            if (stopped || !PostMessageW(window, kWakeReportMessage, 0, reinterpret_cast<LPARAM>(report)))
+                HeapFree(GetProcessHeap(), 0, report);
+        }
     }
     InterlockedExchange(&g_reportRunning, 0);
     return 0;
+}
+
+// The stop event, the worker's copy of it and the worker; ERROR_SUCCESS or the failed call's error.
+DWORD StartWorker(HWND window, const wchar_t** failedCall) {
+    *failedCall = L"CE";
+    g_reportStop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!g_reportStop.valid()) return GetLastError();
+    ScopedHandle workerStop;
+    *failedCall = L"DH";
+    if (!DuplicateHandle(GetCurrentProcess(), g_reportStop.get(), GetCurrentProcess(), workerStop.put(), 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return GetLastError();
+    g_work = {window, workerStop.get()};
+    *failedCall = L"CT";
+    HANDLE thread = CreateThread(nullptr, 0, WakeReportThread, &g_work, 0, nullptr);
+    if (!thread) return GetLastError();
+    g_reportThread.Reset(thread);
+    workerStop.release();  // the worker closes it
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -265,15 +332,22 @@ void AddPowerRequests(const wchar_t* text, WakeReport* report) {
 
 bool StartWakeReport(HWND window) {
     if (InterlockedCompareExchange(&g_reportRunning, 1, 0) != 0) return false;
-    HANDLE thread = CreateThread(nullptr, 0, WakeReportThread, window, 0, nullptr);
-    if (!thread) {
-        LogFormatted(L"CT Failed: %d\n", static_cast<int>(GetLastError()));
-        InterlockedExchange(&g_reportRunning, 0);
-        return false;
-    }
-    // The worker posts its result and ends on its own; nothing waits for it.
-    CloseHandle(thread);
-    return true;
+    // The last worker has ended (it cleared the flag last): its record goes.
+    g_reportThread.Reset();
+    g_reportStop.Reset();
+    const wchar_t* failedCall = L"";
+    DWORD error = StartWorker(window, &failedCall);
+    if (error == ERROR_SUCCESS) return true;
+    LogFormatted(L"%ls Failed: %d\n", failedCall, static_cast<int>(error));
+    InterlockedExchange(&g_reportRunning, 0);
+    return false;
+}
+
+void StopWakeReport() {
+    if (g_reportStop.valid()) SetEvent(g_reportStop.get());
+    if (g_reportThread.valid()) WaitForSingleObject(g_reportThread.get(), kStopWaitMs);
+    g_reportThread.Reset();
+    g_reportStop.Reset();
 }
 
 void OnWakeReport(LPARAM parameter) {

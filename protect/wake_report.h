@@ -16,6 +16,7 @@ constexpr int kWakeBalloonChars = 256;
 struct WakeReport {
     wchar_t balloon[kWakeBalloonChars];  // the first cause in short; empty when none was found
     int causeCount;
+    int failureCount;  // sources that could not answer
     int lineCount;
     wchar_t lines[kWakeReportLines][kWakeReportLineChars];  // for the log, in order
 };
@@ -25,13 +26,17 @@ struct WakeReport {
 // are read.
 void AddPowerRequests(const wchar_t* text, WakeReport* report);
 
-// The tool's output file as text: UTF-16 when it says so (a byte order mark, or a zero
+// The tool's output as text: UTF-16 when it says so (a byte order mark, or a zero
 // second byte), else the OEM code page. Returns the characters written, terminator excluded.
 int DecodeToolOutput(const BYTE* bytes, DWORD size, wchar_t* text, int chars);
 
 // Starts a report for the host window. False when one is still being gathered or no worker
 // thread could start.
 bool StartWakeReport(HWND window);
+
+// At the end of the program: ends a running tool and waits for the worker, at most 3 s; the
+// report it was gathering is dropped.
+void StopWakeReport();
 
 // The host window's handling of kWakeReportMessage: logs the lines, shows the balloon through
 // the host and frees the report.

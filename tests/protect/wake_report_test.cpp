@@ -1,9 +1,11 @@
 // The report of what keeps a closed laptop awake: its worker runs the real code with the
 // power source, the execution state and the request tool fed through the platform seam (Wine
-// has no battery and no powercfg.exe), the lid-close action from the stand-in power library;
-// the result arrives as a message to a real window, the log compared byte for byte.
+// has no battery and no powercfg.exe: a real process stands in for the tool), the lid-close
+// action from the stand-in power library; the result arrives as a message to a real window,
+// the log compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -39,17 +41,39 @@ struct ToolRun {
     DWORD flags = 0, startupFlags = 0;
     WORD showWindow = 0;
     BOOL inherit = FALSE;
-    bool hadOutput = false;
+    DWORD outputType = FILE_TYPE_UNKNOWN;
+    bool outputInheritable = false;
 };
 
 std::string g_toolBytes;
 std::vector<ToolRun> g_toolRuns;
-HANDLE g_toolEnd = nullptr;  // when set, the tool "runs" until the test signals it
 DWORD g_toolError = 0;
+DWORD g_toolExitCode = 0;
+bool g_toolKeepsRunning = false;
+std::atomic<HANDLE> g_runningTool{nullptr};  // a kept tool, for the test to end
 bool g_onBattery = false;
 ULONG g_executionState = 0;
 std::vector<std::wstring> g_balloons;
 
+struct StandinTool {
+    HANDLE process, output;
+};
+
+// The tool's life: it writes its output (waiting while the pipe is full), closes it and ends
+// with its exit status, or stays for the test to end it.
+DWORD WINAPI StandinToolRun(void* parameter) {
+    StandinTool* tool = static_cast<StandinTool*>(parameter);
+    DWORD written = 0;
+    WriteFile(tool->output, g_toolBytes.data(), static_cast<DWORD>(g_toolBytes.size()), &written, nullptr);
+    CloseHandle(tool->output);
+    if (g_toolKeepsRunning) g_runningTool = tool->process;
+    else TerminateProcess(tool->process, g_toolExitCode), CloseHandle(tool->process);
+    delete tool;
+    return 0;
+}
+
+// A suspended command interpreter stands in for the tool: a real process with a real exit
+// status, which inherits the output as the tool would; a thread of ours writes for it.
 BOOL WINAPI FakeCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                               BOOL inherit, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW startup,
                               LPPROCESS_INFORMATION process) {
@@ -60,20 +84,26 @@ BOOL WINAPI FakeCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURIT
     run.startupFlags = startup->dwFlags;
     run.showWindow = startup->wShowWindow;
     run.inherit = inherit;
-    run.hadOutput = startup->hStdOutput != nullptr && startup->hStdOutput != INVALID_HANDLE_VALUE;
+    run.outputType = GetFileType(startup->hStdOutput);
+    DWORD handleFlags = 0;
+    run.outputInheritable =
+        GetHandleInformation(startup->hStdOutput, &handleFlags) && (handleFlags & HANDLE_FLAG_INHERIT);
     g_toolRuns.push_back(run);
     if (g_toolError) {
         SetLastError(g_toolError);
         return FALSE;
     }
-    DWORD written = 0;
-    WriteFile(startup->hStdOutput, g_toolBytes.data(), static_cast<DWORD>(g_toolBytes.size()), &written, nullptr);
-    // Events stand in for the process and its thread: waitable and closable like them.
-    HANDLE end = g_toolEnd ? g_toolEnd : CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    if (g_toolEnd) DuplicateHandle(GetCurrentProcess(), g_toolEnd, GetCurrentProcess(), &end, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    process->hProcess = end;
-    process->hThread = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    process->dwProcessId = process->dwThreadId = 0;
+    wchar_t standin[MAX_PATH];
+    GetSystemDirectoryW(standin, MAX_PATH);
+    wcscat(standin, L"\\cmd.exe");
+    if (!CreateProcessW(standin, nullptr, nullptr, nullptr, inherit, flags | CREATE_SUSPENDED, nullptr, nullptr,
+                        startup, process))
+        return FALSE;
+    StandinTool* tool = new StandinTool{};
+    HANDLE self = GetCurrentProcess();
+    DuplicateHandle(self, process->hProcess, self, &tool->process, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(self, startup->hStdOutput, self, &tool->output, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    CloseHandle(CreateThread(nullptr, 0, StandinToolRun, tool, 0, nullptr));
     return TRUE;
 }
 
@@ -138,8 +168,9 @@ protected:
         g_platform.callNtPowerInformation = FakeExecutionState;
         g_toolBytes = Oem(kEnglishRequests);
         g_toolRuns.clear();
-        g_toolEnd = nullptr;
         g_toolError = 0;
+        g_toolExitCode = 0;
+        g_toolKeepsRunning = false;
         g_onBattery = false;
         g_executionState = 0;
         g_balloons.clear();
@@ -156,20 +187,28 @@ protected:
         g_protectionHost.showBalloon = RecordBalloon;
     }
     void TearDown() override {
+        EndRunningTool();
+        StopWakeReport();  // no worker outlives its test
         g_protectionHost = savedHost_;
         DestroyWindow(window_);
         ClearPowerStandin();
         RemoveFile(LogPathBesideExecutable());
     }
-    // Handles the window's messages until a report has been handled, at most 5 s.
-    bool AwaitReport() {
+    // Handles the window's messages until a report has been handled, at most `timeoutMs`.
+    bool AwaitReport(DWORD timeoutMs = 5000) {
         int before = g_reportsHandled;
         return WaitUntil(
             [&] {
                 PumpMessages();
                 return g_reportsHandled > before;
             },
-            5000);
+            timeoutMs);
+    }
+    static void EndRunningTool() {
+        HANDLE tool = g_runningTool.exchange(nullptr);
+        if (!tool) return;
+        TerminateProcess(tool, 0);
+        CloseHandle(tool);
     }
     static std::string Log() { return ReadFileBytes(LogPathBesideExecutable()); }
 
@@ -194,7 +233,8 @@ TEST_F(WakeReportTest, OnBatteryWithDoNothingTheBalloonNamesTheActionAndTheLogLi
               "Execution state 0x80000001 keeps the system awake\r\n");
 }
 
-TEST_F(WakeReportTest, TheSystemsOwnToolRunsHiddenByFullPathWithItsOutputInAFileThatIsDeleted) {
+TEST_F(WakeReportTest, TheSystemsOwnToolRunsHiddenByFullPathWithItsOutputThroughAPipeAndNoFileLeft) {
+    int filesBefore = LeftoverOutputFiles();
     ASSERT_TRUE(StartWakeReport(window_));
     ASSERT_TRUE(AwaitReport());
     ASSERT_EQ(g_toolRuns.size(), 1u);
@@ -205,9 +245,10 @@ TEST_F(WakeReportTest, TheSystemsOwnToolRunsHiddenByFullPathWithItsOutputInAFile
     EXPECT_EQ(g_toolRuns[0].commandLine, L"\"" + tool + L"\" /requests");
     EXPECT_TRUE(g_toolRuns[0].flags & CREATE_NO_WINDOW);
     EXPECT_TRUE(g_toolRuns[0].startupFlags & STARTF_USESTDHANDLES);
-    EXPECT_TRUE(g_toolRuns[0].hadOutput);
-    EXPECT_TRUE(g_toolRuns[0].inherit) << "the tool must receive the output file";
-    EXPECT_EQ(LeftoverOutputFiles(), 0);
+    EXPECT_EQ(g_toolRuns[0].outputType, static_cast<DWORD>(FILE_TYPE_PIPE)) << "never a file";
+    EXPECT_TRUE(g_toolRuns[0].outputInheritable);
+    EXPECT_TRUE(g_toolRuns[0].inherit) << "the tool must receive the pipe";
+    EXPECT_EQ(LeftoverOutputFiles(), filesBefore);
 }
 
 // Only the tags and the names after them are read, whatever the language and the encoding.
@@ -306,33 +347,97 @@ TEST_F(WakeReportTest, FailedSourcesAreLoggedAndTheOthersStillReport) {
     g_toolError = ERROR_FILE_NOT_FOUND;
     g_executionState = ES_AWAYMODE_REQUIRED;
     FailPowerCall(L"PowerGetActiveScheme", ERROR_INVALID_FUNCTION);
+    int filesBefore = LeftoverOutputFiles();
     ASSERT_TRUE(StartWakeReport(window_));
     ASSERT_TRUE(AwaitReport());
     EXPECT_EQ(g_balloons, std::vector<std::wstring>{L"Execution state 0x00000040 keeps the system awake"});
     EXPECT_EQ(Log(),
               "Still awake with the lid closed\r\nPGAS Failed: 1\r\n\r\nCP Failed: 2\r\n\r\n"
               "Execution state 0x00000040 keeps the system awake\r\n");
-    EXPECT_EQ(LeftoverOutputFiles(), 0) << "the output file goes also when the tool cannot start";
+    EXPECT_EQ(LeftoverOutputFiles(), filesBefore) << "nothing left also when the tool cannot start";
 }
 
 // The alarm's main thread must not wait for the tool: the start returns at once, a second
 // start while the first runs is refused, and the result comes as a message when it ends.
 TEST_F(WakeReportTest, TheToolRunsOffTheCallingThreadOneReportAtATime) {
-    g_toolEnd = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_toolKeepsRunning = true;
     DWORD start = GetTickCount();
     ASSERT_TRUE(StartWakeReport(window_));
     EXPECT_LT(GetTickCount() - start, 100u);
-    ASSERT_TRUE(WaitUntil([] { return !g_toolRuns.empty(); }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return g_runningTool != nullptr; }, 5000));
     EXPECT_FALSE(StartWakeReport(window_));
     Sleep(300);
     PumpMessages();
     EXPECT_EQ(g_reportsHandled, 0) << "no report before the tool has ended";
-    SetEvent(g_toolEnd);
+    EndRunningTool();
     ASSERT_TRUE(AwaitReport());
-    CloseHandle(g_toolEnd);
-    g_toolEnd = nullptr;
     EXPECT_EQ(g_toolRuns.size(), 1u);
+    g_toolKeepsRunning = false;
     ASSERT_TRUE(WaitUntil([&] { return StartWakeReport(window_); }, 2000)) << "free for the next closure";
+    ASSERT_TRUE(AwaitReport());
+}
+
+// A failed tool's text is a complaint: its exit status is reported, and "No cause found" is
+// not claimed while a source could not answer.
+TEST_F(WakeReportTest, AFailedToolIsReportedByItsExitStatusNotByItsText) {
+    struct Case {
+        DWORD exitCode;
+        const char* log;
+    } cases[] = {
+        {1, "Still awake with the lid closed\r\npowercfg failed: 1\r\n"},
+        {0xC0000005, "Still awake with the lid closed\r\npowercfg failed: 3221225477\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        RemoveFile(LogPathBesideExecutable());
+        g_toolExitCode = c.exitCode;
+        ASSERT_TRUE(StartWakeReport(window_));
+        ASSERT_TRUE(AwaitReport());
+        EXPECT_TRUE(g_balloons.empty());
+        EXPECT_EQ(Log(), c.log);
+    }
+}
+
+// More than the pipe holds and more than is kept: the tool is read while it writes, so it
+// ends, and what lies beyond the bound is not read as a cause.
+TEST_F(WakeReportTest, AnOutputBeyondThePipeAndTheBoundIsReadWhileTheToolRuns) {
+    std::string filler(80, 'x');
+    filler += "\r\n";
+    g_toolBytes = "[PROCESS] first.exe\r\n";
+    while (g_toolBytes.size() < 300 * 1024) g_toolBytes += filler;
+    g_toolBytes += "[PROCESS] late.exe\r\n";
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(AwaitReport());
+    EXPECT_EQ(Log(), "Still awake with the lid closed\r\nProcess first.exe holds a power request\r\n");
+}
+
+// A tool that never ends is ended after its time-out (15 s): the failure is reported, and
+// neither the tool nor a file is left behind.
+TEST_F(WakeReportTest, AToolThatNeverEndsIsEndedAfterItsTimeOutAndLeavesNothingBehind) {
+    g_toolKeepsRunning = true;
+    int filesBefore = LeftoverOutputFiles();
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(AwaitReport(30000));
+    EXPECT_EQ(Log(), "Still awake with the lid closed\r\nWFSO Failed: 258\r\n\r\n");
+    ASSERT_NE(g_runningTool.load(), nullptr);
+    EXPECT_EQ(WaitForSingleObject(g_runningTool, 0), WAIT_OBJECT_0) << "the tool is left running";
+    EXPECT_EQ(LeftoverOutputFiles(), filesBefore);
+    g_toolKeepsRunning = false;
+    ASSERT_TRUE(StartWakeReport(window_)) << "free for the next closure";
+    ASSERT_TRUE(AwaitReport());
+}
+
+// When the program ends, a tool still running is ended with the worker, and nothing reported.
+TEST_F(WakeReportTest, TheEndOfTheProgramEndsARunningToolAndDropsItsReport) {
+    g_toolKeepsRunning = true;
+    ASSERT_TRUE(StartWakeReport(window_));
+    ASSERT_TRUE(WaitUntil([] { return g_runningTool != nullptr; }, 5000));
+    StopWakeReport();
+    EXPECT_EQ(WaitForSingleObject(g_runningTool, 0), WAIT_OBJECT_0) << "the tool is left running";
+    PumpMessagesFor(200);
+    EXPECT_EQ(g_reportsHandled, 0);
+    g_toolKeepsRunning = false;
+    ASSERT_TRUE(StartWakeReport(window_)) << "the worker has ended";
     ASSERT_TRUE(AwaitReport());
 }
 
