@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "common/platform.h"
+#include "common/scoped_handle.h"
 #include "common/settings_store.h"
 #include "res/resource.h"
 
@@ -27,12 +28,12 @@ void CopyText(wchar_t (&destination)[N], const wchar_t* source) {
     destination[N - 1] = L'\0';
 }
 
+// A fresh handle at every use, read with the logging read: its failures belong in the log.
 bool TrayIconHidden() {
-    HKEY key = nullptr;
-    OpenSettingsKey(&key);
+    ScopedKey key;
+    OpenSettingsKey(key.put());
     DWORD hide = 0;
-    ReadSettingDword(L"HideTrayIcon", &hide, key);
-    if (key) RegCloseKey(key);
+    ReadSettingDword(L"HideTrayIcon", &hide, key.get());
     return hide == 1;
 }
 
