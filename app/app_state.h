@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "protect/protection_modes.h"
-
 // Process-wide state of the tray application, all of it zero at load and owned by the
 // main thread.
 
@@ -20,8 +18,8 @@ extern HWND g_trayWindow;
 extern wchar_t g_pendingBalloonText[kBalloonTextChars];
 extern LogoRecord* g_logoRecord;
 
-// The shell's calls for mouse events on the tray icon. The protection modes, the lid-state
-// message and the timers are protect/'s (protect/protection_modes.h).
+// The shell's calls for mouse events on the tray icon. The lid-state message and the
+// timers are protect/'s (protect/protection_host.h).
 constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 
 // The text a start with -fresh shows once as a balloon.

@@ -4,12 +4,14 @@
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "common/platform.h"
 #include "app/tray_window.h"
+#include "common/platform.h"
 #include "common/settings_store.h"
 #include "image/logo_bitmap.h"
 #include "protect/lid_monitor.h"
 #include "protect/power_notifications.h"
+#include "protect/protection_modes.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -42,14 +44,13 @@ void ReadProtectionSettings() {
     ReadSettingDword(L"Action", &mode, g_settingsKey);
     ReadSettingDword(L"AlarmTime", &delay, g_settingsKey);
     // Stored as unsigned 32-bit values; kept as the same bits in signed form.
-    g_protectionMode = static_cast<int>(mode);
-    g_alarmDelay = static_cast<int>(delay);
+    SetProtectionSettings(static_cast<int>(mode), static_cast<int>(delay));
 }
 
 void BuildLogoRecord() {
     LogoRecord* record = static_cast<LogoRecord*>(calloc(1, sizeof(LogoRecord)));
     if (!record) return;
-    if (PngImage* image = LoadLogoPng()) {
+    if (PngImage* image = LoadLogoPng(IDR_LOGO)) {
         record->handle = CreateLogoBitmap(image);
         FreePngImage(image);
     }

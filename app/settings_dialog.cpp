@@ -18,15 +18,16 @@ void EnableDelayEdit(HWND dialog, bool enable) {
 }
 
 void OnSettingsInit(HWND dialog) {
-    if (g_protectionMode == kModeAutoProtection) {
+    int mode = ProtectionMode();
+    if (mode == kModeAutoProtection) {
         EnableDelayEdit(dialog, false);
         SendDlgItemMessageW(dialog, IDC_AUTO_PROTECT, BM_SETCHECK, BST_CHECKED, 0);
-    } else if (g_protectionMode == kModeLidAlarm) {
+    } else if (mode == kModeLidAlarm) {
         EnableDelayEdit(dialog, true);
         SendDlgItemMessageW(dialog, IDC_LID_ALARM, BM_SETCHECK, BST_CHECKED, 0);
     }
     wchar_t text[16];
-    swprintf(text, sizeof(text) / sizeof(text[0]), L"%d", g_alarmDelay);
+    swprintf(text, sizeof(text) / sizeof(text[0]), L"%d", AlarmDelaySeconds());
     SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text);
     SendDlgItemMessageW(dialog, IDC_ALARM_SECONDS, EM_LIMITTEXT, kDelayDigits, 0);
 }
@@ -34,7 +35,7 @@ void OnSettingsInit(HWND dialog) {
 void ChooseAutoProtection(HWND dialog) {
     ApplyAutoProtection();
     WriteSettingDword(L"Action", kModeAutoProtection);
-    g_protectionMode = kModeAutoProtection;
+    SetProtectionSettings(kModeAutoProtection, AlarmDelaySeconds());
     EndDialog(dialog, 0);
 }
 
@@ -43,7 +44,7 @@ void ChooseAutoProtection(HWND dialog) {
 void ChooseLidAlarm(HWND dialog) {
     ReleaseAutoProtection();
     WriteSettingDword(L"Action", kModeLidAlarm);
-    g_protectionMode = kModeLidAlarm;
+    SetProtectionSettings(kModeLidAlarm, AlarmDelaySeconds());
 
     wchar_t text[kDelayTextChars] = {};
     GetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text, kDelayTextChars);
@@ -53,7 +54,7 @@ void ChooseLidAlarm(HWND dialog) {
         return;
     }
     WriteSettingDword(L"AlarmTime", static_cast<DWORD>(delay));
-    g_alarmDelay = static_cast<int>(delay);
+    SetProtectionSettings(kModeLidAlarm, static_cast<int>(delay));
     EndDialog(dialog, 0);
 }
 

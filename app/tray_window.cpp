@@ -1,10 +1,10 @@
 #include "app/tray_window.h"
 
 #include "app/app_state.h"
-#include "common/loaded_function.h"
-#include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
+#include "common/platform.h"
+#include "common/user32_functions.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
@@ -19,9 +19,6 @@ UINT g_taskbarCreatedMessage = 0;
 // first tick posted at creation, a lid message from the monitor thread) and dialogs still
 // open must not force the flags again, talk to the driver or bring the icon back.
 bool g_trayEnding = false;
-
-using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT message, DWORD flag);
-ChangeWindowMessageFilterFn g_changeWindowMessageFilter = nullptr;
 
 void RefreshEnabledIcon() {
     UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
@@ -82,10 +79,8 @@ void OnTrayCallback(LPARAM lParam) {
     }
 }
 
-void OnLidState(WPARAM lidState) {
-    if (g_trayEnding) return;
-    if (lidState == 0) OnLidClosed(g_trayWindow);
-    else if (lidState == 1) OnLidOpened(g_trayWindow);
+void OnLidState(LidState state) {
+    if (!g_trayEnding) ReportLidState(g_trayWindow, state);
 }
 
 void OnTrayPowerBroadcast(HWND hwnd, WPARAM event, LPARAM data) {
@@ -106,7 +101,7 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_SYSCOMMAND:       return OnTraySysCommand(hwnd, wParam);
     case WM_TIMER:            OnTrayTimer(wParam); return 0;
     case kTrayCallbackMessage: OnTrayCallback(lParam); return 0;
-    case kLidStateMessage:    OnLidState(wParam); return 0;
+    case kLidStateMessage:    OnLidState(LidStateFromValue(wParam)); return 0;
     case kWakeReportMessage:  OnWakeReport(lParam); return 0;
     // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.
     case WM_POWERBROADCAST:   OnTrayPowerBroadcast(hwnd, wParam, lParam); return TRUE;
@@ -149,10 +144,7 @@ bool IsUserAdministrator() {
 }
 
 bool AllowTaskbarCreated() {
-    if (!g_changeWindowMessageFilter) {
-        g_changeWindowMessageFilter =
-            LoadedFunction<ChangeWindowMessageFilterFn>(L"user32", "ChangeWindowMessageFilter");
-        if (!g_changeWindowMessageFilter) return true;  // older than the message filter
-    }
-    return g_changeWindowMessageFilter(g_taskbarCreatedMessage, MSGFLT_ADD) != FALSE;
+    auto changeFilter = User32().changeWindowMessageFilter;
+    if (!changeFilter) return true;  // older than the message filter
+    return changeFilter(g_taskbarCreatedMessage, MSGFLT_ADD) != FALSE;
 }

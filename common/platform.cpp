@@ -2,35 +2,39 @@
 
 #include <powrprof.h>
 
-#include "common/loaded_function.h"
+#include "common/user32_functions.h"
 
 namespace {
 
-// user32 is always loaded; a function older systems lack is simply not found there.
-template <class Fn>
-Fn User32Function(const char* name) {
-    return LoadedFunction<Fn>(L"user32", name);
-}
-
 HPOWERNOTIFY WINAPI RegisterPowerSettingIfPresent(HANDLE recipient, LPCGUID setting, DWORD flags) {
-    static auto fn = User32Function<decltype(&::RegisterPowerSettingNotification)>("RegisterPowerSettingNotification");
+    auto fn = User32().registerPowerSettingNotification;
     return fn ? fn(recipient, setting, flags) : nullptr;
 }
 
+BOOL WINAPI UnregisterPowerSettingIfPresent(HPOWERNOTIFY handle) {
+    auto fn = User32().unregisterPowerSettingNotification;
+    return fn ? fn(handle) : FALSE;
+}
+
 HPOWERNOTIFY WINAPI RegisterSuspendResumeIfPresent(HANDLE recipient, DWORD flags) {
-    static auto fn = User32Function<decltype(&::RegisterSuspendResumeNotification)>("RegisterSuspendResumeNotification");
+    auto fn = User32().registerSuspendResumeNotification;
     return fn ? fn(recipient, flags) : nullptr;
 }
 
+BOOL WINAPI UnregisterSuspendResumeIfPresent(HPOWERNOTIFY handle) {
+    auto fn = User32().unregisterSuspendResumeNotification;
+    return fn ? fn(handle) : FALSE;
+}
+
 LONG WINAPI GetDisplayConfigBufferSizesIfPresent(UINT32 flags, UINT32* paths, UINT32* modes) {
-    static auto fn = User32Function<decltype(&::GetDisplayConfigBufferSizes)>("GetDisplayConfigBufferSizes");
+    auto fn = User32().getDisplayConfigBufferSizes;
     return fn ? fn(flags, paths, modes) : ERROR_NOT_SUPPORTED;
 }
 
 LONG WINAPI QueryDisplayConfigIfPresent(UINT32 flags, UINT32* pathCount, DISPLAYCONFIG_PATH_INFO* paths,
                                         UINT32* modeCount, DISPLAYCONFIG_MODE_INFO* modes,
                                         DISPLAYCONFIG_TOPOLOGY_ID* topology) {
-    static auto fn = User32Function<decltype(&::QueryDisplayConfig)>("QueryDisplayConfig");
+    auto fn = User32().queryDisplayConfig;
     return fn ? fn(flags, pathCount, paths, modeCount, modes, topology) : ERROR_NOT_SUPPORTED;
 }
 
@@ -44,7 +48,9 @@ Platform g_platform = {
     &::OpenEventW,
     &::SetTimer,
     RegisterPowerSettingIfPresent,
+    UnregisterPowerSettingIfPresent,
     RegisterSuspendResumeIfPresent,
+    UnregisterSuspendResumeIfPresent,
     GetDisplayConfigBufferSizesIfPresent,
     QueryDisplayConfigIfPresent,
     &::GetSystemPowerStatus,

@@ -16,10 +16,13 @@ struct Platform {
     decltype(&::OpenEventW) openEvent;
     decltype(&::SetTimer) setProtectionTimer;
     // Wine's power registrations are stubs and its one display path is external: tests see
-    // the registrations and feed display layouts here. Absent before Windows Vista, 7 or 8,
-    // so the real entries are looked up at run time (null handle or ERROR_NOT_SUPPORTED).
+    // the registrations and their undoing and feed display layouts here. Absent before
+    // Windows Vista, 7 or 8, so the real entries go through common/user32_functions.h (null
+    // handle, FALSE or ERROR_NOT_SUPPORTED where the function is missing).
     decltype(&::RegisterPowerSettingNotification) registerPowerSettingNotification;
+    decltype(&::UnregisterPowerSettingNotification) unregisterPowerSettingNotification;
     decltype(&::RegisterSuspendResumeNotification) registerSuspendResumeNotification;
+    decltype(&::UnregisterSuspendResumeNotification) unregisterSuspendResumeNotification;
     decltype(&::GetDisplayConfigBufferSizes) getDisplayConfigBufferSizes;
     decltype(&::QueryDisplayConfig) queryDisplayConfig;
     // Wine reports mains power and no battery, has no powercfg.exe and no execution state of

@@ -2,7 +2,6 @@
 
 #include "image/logo_pixels.h"
 #include "image/pixel_path.h"
-#include "res/resource.h"
 
 namespace {
 
@@ -18,8 +17,8 @@ constexpr PngAllocator kPageAllocator = {AllocatePages, ReleasePages};
 
 }  // namespace
 
-PngImage* LoadLogoPng() {
-    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_LOGO), L"Logo");
+PngImage* LoadLogoPng(int resourceId) {
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), L"Logo");
     if (!resource) return nullptr;
     const DWORD size = SizeofResource(nullptr, resource);
     if (size == 0) return nullptr;

@@ -11,10 +11,15 @@ struct LidMonitor {
 
 extern LidMonitor g_lidMonitor;
 
-// Opens the driver, creates the terminate event and starts the monitor thread.
+// Opens the driver, creates the terminate event and starts the monitor thread. The record
+// holds them only when all three succeeded.
 bool StartLidMonitor();
 DWORD WINAPI LidMonitorThread(LPVOID record);
-// Posts the lid-state message to the tray window.
+// Posts the lid-state message to the host window: the thread only reports, the protection
+// modes decide on the main thread.
 void PostLidState(DWORD lidState);
+// Sends a bare control request (protect/driver_contract.h) to the device. The result is
+// ignored: without the driver the request fails without effect.
+void SendLidControlRequest(DWORD code);
 // Process-exit teardown: stops the thread (at most 4000 ms) and closes the handles.
 void StopLidMonitor();

@@ -17,3 +17,16 @@ struct ProtectionHost {
 
 // Zero until the application fills it; every callback may be null.
 extern ProtectionHost g_protectionHost;
+
+// Messages to the host window.
+// Posted by the lid monitor thread: wParam kLidClosed or kLidOpen (protect/driver_contract.h).
+constexpr UINT kLidStateMessage = WM_USER + 0x100;
+// Posted by the wake report's worker; lParam is the finished WakeReport (protect/wake_report.h).
+constexpr UINT kWakeReportMessage = WM_USER + 0x101;
+
+// Window timers of the host window.
+constexpr UINT_PTR kProtectionTimer = 1;
+constexpr UINT_PTR kAlarmTimer = 2;
+// Ends the wait for the system's first lid report (protect/power_notifications.h).
+constexpr UINT_PTR kLidSensingTimer = 3;
+constexpr UINT kProtectionPeriodMs = 3600000;

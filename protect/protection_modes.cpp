@@ -1,19 +1,19 @@
 #include "protect/protection_modes.h"
 
-#include "common/platform.h"
 #include "common/lid_close_action.h"
+#include "common/platform.h"
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"
+#include "protect/external_display.h"
 #include "protect/lid_monitor.h"
-#include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/wake_report.h"
 
+namespace {
+
 int g_protectionMode = 0;
 int g_alarmDelay = 0;
-ProtectionHost g_protectionHost = {};
-
-namespace {
+LidState g_lidState = LidState::Unknown;
 
 bool g_alarmArmed = false;
 bool g_alarmRinging = false;
@@ -22,13 +22,41 @@ constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
 constexpr DWORD kAlarmToneMs = 200;
 
-// Results are ignored: without the driver the request fails without effect.
-void SendControlRequest(DWORD code) {
-    DWORD returned = 0;
-    DeviceIoControl(g_lidMonitor.device, code, nullptr, 0, nullptr, 0, &returned, nullptr);
+// Arms the alarm where a sleep is expected now: lid alarm mode, the lid closed, and no
+// external display in use (docked, or used closed), with which no sleep can fail.
+void ArmLidAlarmIfSleepExpected(HWND window) {
+    if (g_protectionMode == kModeLidAlarm && g_lidState == LidState::Closed && !ExternalDisplayKeepsAlarmQuiet()) {
+        ArmLidAlarm(window);
+    }
 }
 
 }  // namespace
+
+void SetProtectionSettings(int mode, int alarmDelaySeconds) {
+    g_protectionMode = mode;
+    g_alarmDelay = alarmDelaySeconds;
+}
+
+int ProtectionMode() { return g_protectionMode; }
+
+int AlarmDelaySeconds() { return g_alarmDelay; }
+
+LidState LidStateFromValue(ULONG_PTR value) {
+    if (value == kLidClosed) return LidState::Closed;
+    if (value == kLidOpen) return LidState::Open;
+    return LidState::Unknown;
+}
+
+void ReportLidState(HWND window, LidState state) {
+    if (state == LidState::Unknown) return;
+    g_lidState = state;
+    if (state == LidState::Closed) ArmLidAlarmIfSleepExpected(window);
+    else StopLidAlarm(window);
+}
+
+void ReportStartingLidState(LidState state) {
+    if (state != LidState::Unknown) g_lidState = state;
+}
 
 UINT AlarmDelayMs(int alarmDelaySeconds) {
     // AlarmTime is a stored DWORD: read the bits back as unsigned, multiply in 64 bits and
@@ -41,12 +69,12 @@ void ApplyAutoProtection() {
     ForcePowerSettings();
     // The legacy flags mean nothing since Windows Vista; a lid-close action of Do nothing does.
     EnforceLidCloseSleep();
-    SendControlRequest(kRequestProtectionApplied);
+    SendLidControlRequest(kRequestProtectionApplied);
 }
 
 void ReleaseAutoProtection() {
     RestorePowerSettings();
-    SendControlRequest(kRequestProtectionReleased);
+    SendLidControlRequest(kRequestProtectionReleased);
 }
 
 void OnProtectionTick(HWND) {
@@ -66,14 +94,14 @@ void OnAlarmTick(HWND window) {
     }
 }
 
-void OnLidClosed(HWND window) {
-    NoteLidState(kLidClosed);
-    ArmLidAlarmIfSleepExpected(window);
-}
+void OnSuspend(HWND window) { StopLidAlarm(window); }
 
-void OnLidOpened(HWND window) {
-    NoteLidState(kLidOpen);
-    StopLidAlarm(window);
+void OnResume(HWND window) { ArmLidAlarmIfSleepExpected(window); }
+
+void OnDisplayChange(HWND window) {
+    if (g_protectionMode != kModeLidAlarm || g_lidState != LidState::Closed) return;
+    if (ExternalDisplayKeepsAlarmQuiet()) StopLidAlarm(window);
+    else if (!g_alarmArmed) ArmLidAlarm(window);  // the last external display has gone
 }
 
 void ArmLidAlarm(HWND window) {
@@ -83,17 +111,7 @@ void ArmLidAlarm(HWND window) {
     g_alarmRinging = false;
 }
 
-void ArmLidAlarmIfSleepExpected(HWND window) {
-    // With an external display in use no sleep is expected, so none can fail.
-    if (g_protectionMode == kModeLidAlarm && LastLidState() == static_cast<int>(kLidClosed) &&
-        !ExternalDisplayKeepsAlarmQuiet()) {
-        ArmLidAlarm(window);
-    }
-}
-
 void StopLidAlarm(HWND window) {
     KillTimer(window, kAlarmTimer);
     g_alarmArmed = false;
 }
-
-bool LidAlarmArmed() { return g_alarmArmed; }

@@ -2,40 +2,48 @@
 
 #include <windows.h>
 
-// Protection mode and alarm delay: the process-wide copies of Action and AlarmTime, read at
-// start-up and changed only by the settings dialog.
-extern int g_protectionMode;     // 1 automatic protection, 2 lid alarm, else neither
-extern int g_alarmDelay;         // seconds
+// The protection modes: what Kalnix does when its timers fire, the lid closes or opens, the
+// machine sleeps or wakes and the displays change. Owns the protection mode, the alarm delay
+// and the lid state; everything runs on the main thread.
 
 constexpr int kModeAutoProtection = 1;
 constexpr int kModeLidAlarm = 2;
 
-// Posted to the host window by the lid sources: wParam 0 lid closed, 1 lid open.
-constexpr UINT kLidStateMessage = WM_USER + 0x100;
+// The process-wide copies of Action (1 automatic protection, 2 lid alarm, else neither) and
+// AlarmTime (seconds), handed down at start-up and by the settings dialog.
+void SetProtectionSettings(int mode, int alarmDelaySeconds);
+int ProtectionMode();
+int AlarmDelaySeconds();
 
-// Window timers of the host window.
-constexpr UINT_PTR kProtectionTimer = 1;
-constexpr UINT_PTR kAlarmTimer = 2;
-constexpr UINT kProtectionPeriodMs = 3600000;
+enum class LidState { Unknown, Closed, Open };
+
+// A lid source's value (the lid-state message's wParam, the system's lid-switch data):
+// kLidClosed or kLidOpen (protect/driver_contract.h); any other value says nothing.
+LidState LidStateFromValue(ULONG_PTR value);
+// A lid source reports what it saw; the modes decide. A change closes or opens the lid; the
+// state Kalnix starts in (the system's first report) is noted only, since it is no closing.
+// Unknown is ignored.
+void ReportLidState(HWND window, LidState state);
+void ReportStartingLidState(LidState state);
 
 // Forces the lid-close flags and sends control request 1.
 void ApplyAutoProtection();
 // Restores the saved lid-close flags and sends control request 2.
 void ReleaseAutoProtection();
 
-// The tray window's timer and lid-state handling.
+// The host window's timers and power events.
 void OnProtectionTick(HWND window);
 void OnAlarmTick(HWND window);
-void OnLidClosed(HWND window);
-void OnLidOpened(HWND window);
+// The machine goes to sleep, which is what the alarm waited for.
+void OnSuspend(HWND window);
+// Woken in the bag (a wake timer, a device): the closed laptop must fall asleep again.
+void OnResume(HWND window);
+// An external display that comes or goes with the lid closed.
+void OnDisplayChange(HWND window);
 
 // The lid alarm's timer: armed with the full delay, or stopped. Armed also while ringing.
 void ArmLidAlarm(HWND window);
-// Arms the alarm where a sleep is expected now: lid alarm mode, the lid closed, and no
-// external display in use (docked, or used closed).
-void ArmLidAlarmIfSleepExpected(HWND window);
 void StopLidAlarm(HWND window);
-bool LidAlarmArmed();
 
 // The alarm timer's first interval in milliseconds for a delay in seconds: the stored
 // DWORD times 1000 without overflow, capped at USER_TIMER_MAXIMUM.

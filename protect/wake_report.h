@@ -4,10 +4,8 @@
 
 // Why a laptop is still awake with its lid closed: gathered on a worker thread when the lid
 // alarm first sounds, so that neither its first tone nor its period waits for the system's
-// request tool, and handed to the main thread as a message to the host window.
-
-// Posted to the host window; lParam is the finished WakeReport, which OnWakeReport frees.
-constexpr UINT kWakeReportMessage = WM_USER + 0x101;
+// request tool, and handed to the main thread as kWakeReportMessage to the host window
+// (protect/protection_host.h), which OnWakeReport frees.
 
 constexpr int kWakeReportLines = 16;
 constexpr int kWakeReportLineChars = 320;

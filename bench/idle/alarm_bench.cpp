@@ -11,6 +11,8 @@
 #include "app/app_state.h"
 #include "common/platform.h"
 #include "app/tray_window.h"
+#include "protect/protection_host.h"
+#include "protect/protection_modes.h"
 
 namespace {
 
@@ -61,8 +63,7 @@ int wmain(int argc, wchar_t** argv) {
     g_platform.notifyIcon = AcceptIcon;
     g_platform.getDisplayConfigBufferSizes = NoActiveDisplay;
     g_instance = GetModuleHandleW(nullptr);
-    g_protectionMode = 2;
-    g_alarmDelay = delaySeconds;
+    SetProtectionSettings(2, delaySeconds);
     CreateTrayWindow();
     if (!g_trayWindow) return 1;
 

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "common/settings_store.h"
+#include "protect/protection_modes.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
 #include "support/platform_scope.h"
@@ -79,14 +80,14 @@ TEST(EntryRaceTest, StartThatDidNotCreateTheMarkerEndsWithZeroChangingNothing) {
     ShellRecorder shell;
     PlatformScope platform;
     g_platform.openEvent = FindNothingWhileAnotherStartCreates;
-    g_protectionMode = 7;
+    SetProtectionSettings(7, AlarmDelaySeconds());
     UINT_PTR guard = SetTimer(nullptr, 0, 500, SendDestroy);  // ends a start that runs on
     EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-fresh"), 0);
     KillTimer(nullptr, guard);
     ASSERT_NE(g_otherStartsMarker, nullptr);
     EXPECT_EQ(g_trayWindow, nullptr);
     EXPECT_EQ(FindWindowW(L"KalnixWndClass", L"KalnixWnd"), nullptr);
-    EXPECT_EQ(g_protectionMode, 7);
+    EXPECT_EQ(ProtectionMode(), 7);
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
     EXPECT_TRUE(shell.Calls().empty());
     // The marker goes with its creator: the loser kept no handle on it.
@@ -105,8 +106,7 @@ protected:
         SetSettingDword(L"AlarmTime", 100);  // outside what the dialog allows: used as read
         OpenProcessSettingsKey();
         g_trayWindow = nullptr;
-        g_protectionMode = 0;
-        g_alarmDelay = 0;
+        SetProtectionSettings(0, 0);
         g_pendingBalloonText[0] = L'\0';
     }
     void TearDown() override {
@@ -123,8 +123,8 @@ TEST_F(EntryTest, FirstRunReadsSettingsShowsBalloonAndQuitsWithZeroThenMarkerSto
     ASSERT_EQ(OpenEventW(SYNCHRONIZE, FALSE, L"Global\\Kalnix"), nullptr) << "no instance may be running";
     SetTimer(nullptr, 0, 50, SendDestroy);
     EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-FRESH"), 0);
-    EXPECT_EQ(g_protectionMode, 2);
-    EXPECT_EQ(g_alarmDelay, 100);
+    EXPECT_EQ(ProtectionMode(), 2);
+    EXPECT_EQ(AlarmDelaySeconds(), 100);
     EXPECT_NE(g_logoRecord, nullptr);
     ASSERT_GE(shell_.Calls().size(), 3u);
     EXPECT_EQ(shell_.Calls()[1].message, static_cast<DWORD>(NIM_ADD));
@@ -140,11 +140,11 @@ TEST_F(EntryTest, FirstRunReadsSettingsShowsBalloonAndQuitsWithZeroThenMarkerSto
     DestroyWindow(g_trayWindow);
     g_trayWindow = nullptr;
     shell_.Clear();
-    g_protectionMode = 7;
+    SetProtectionSettings(7, AlarmDelaySeconds());
     EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-fresh"), 0);
     EXPECT_EQ(g_trayWindow, nullptr);
     EXPECT_EQ(FindWindowW(L"KalnixWndClass", L"KalnixWnd"), nullptr);
-    EXPECT_EQ(g_protectionMode, 7);
+    EXPECT_EQ(ProtectionMode(), 7);
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
     EXPECT_TRUE(shell_.Calls().empty());
 }

@@ -8,6 +8,8 @@
 #include "app/tray_icon.h"
 #include "app/tray_window.h"
 #include "common/power_guard.h"
+#include "protect/protection_host.h"
+#include "protect/protection_modes.h"
 #include "res/resource.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
@@ -81,7 +83,7 @@ protected:
         ResetSettingsKey();
         g_instance = GetModuleHandleW(nullptr);
         g_trayWindow = nullptr;
-        g_protectionMode = 0;
+        SetProtectionSettings(0, AlarmDelaySeconds());
     }
     void TearDown() override {
         if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
@@ -262,7 +264,7 @@ TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBa
     SetSettingDword(L"PowerSettings2", savedDc);
     ClearPowerStandin();
     PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
-    g_protectionMode = 1;
+    SetProtectionSettings(1, AlarmDelaySeconds());
     HWND window = Create();
     SendMessageW(window, WM_DESTROY, 0, 0);
     ASSERT_EQ(ReadStandinPolicy().user.LidCloseAc.Flags, savedAc) << "the destroy handling restores";
@@ -278,8 +280,7 @@ TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBa
     EXPECT_TRUE(shell_.Calls().empty()) << "the icon came back";
 
     // A lid closing the monitor thread reported just before the end arms no alarm.
-    g_protectionMode = 2;
-    g_alarmDelay = 5;
+    SetProtectionSettings(2, 5);
     PostMessageW(window, kLidStateMessage, 0, 0);
     PumpMessages();
     EXPECT_FALSE(KillTimer(window, 2)) << "an alarm was armed";

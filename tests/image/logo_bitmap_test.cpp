@@ -8,6 +8,7 @@
 
 #include "image/logo_bitmap.h"
 #include "png_writer.h"
+#include "res/resource.h"
 #include "support/test_support.h"
 
 namespace {
@@ -93,7 +94,7 @@ TEST(LogoBitmap, ShippedLogoDecodesWithSoftEdges) {
 }
 
 TEST(LogoBitmap, LoadLogoPngFindsTheResource) {
-    ImagePtr image(LoadLogoPng());
+    ImagePtr image(LoadLogoPng(IDR_LOGO));
     ExpectShippedLogo(image.get());
 }
 

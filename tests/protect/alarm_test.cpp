@@ -11,7 +11,9 @@
 #include "app/app_state.h"
 #include "common/platform.h"
 #include "app/tray_window.h"
+#include "protect/external_display.h"
 #include "protect/power_notifications.h"
+#include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "support/display_fakes.h"
 #include "support/message_pump.h"
@@ -52,8 +54,16 @@ HPOWERNOTIFY WINAPI RecordSuspendResume(HANDLE recipient, DWORD flags) {
     g_sleepRegistrations.push_back({recipient, GUID{}, flags});
     return g_registrationAnswer;
 }
-
-
+std::vector<HPOWERNOTIFY> g_lidUnregistrations;
+std::vector<HPOWERNOTIFY> g_sleepUnregistrations;
+BOOL WINAPI RecordPowerSettingUndone(HPOWERNOTIFY handle) {
+    g_lidUnregistrations.push_back(handle);
+    return TRUE;
+}
+BOOL WINAPI RecordSuspendResumeUndone(HPOWERNOTIFY handle) {
+    g_sleepUnregistrations.push_back(handle);
+    return TRUE;
+}
 
 class LidAlarmTest : public ::testing::Test {
 protected:
@@ -71,8 +81,7 @@ protected:
     }
 
     void StartWindow(int mode, int delaySeconds) {
-        g_protectionMode = mode;
-        g_alarmDelay = delaySeconds;
+        SetProtectionSettings(mode, delaySeconds);
         CreateTrayWindow();
         ASSERT_NE(g_trayWindow, nullptr);
         PumpMessagesFor(50);  // the first protection tick
@@ -207,8 +216,12 @@ protected:
         LidAlarmTest::SetUp();
         g_platform.registerPowerSettingNotification = RecordPowerSetting;
         g_platform.registerSuspendResumeNotification = RecordSuspendResume;
+        g_platform.unregisterPowerSettingNotification = RecordPowerSettingUndone;
+        g_platform.unregisterSuspendResumeNotification = RecordSuspendResumeUndone;
         g_lidRegistrations.clear();
         g_sleepRegistrations.clear();
+        g_lidUnregistrations.clear();
+        g_sleepUnregistrations.clear();
         SetSettingDword(L"EnableLogging", 1);
         RemoveFile(LogPathBesideExecutable());
     }
@@ -262,6 +275,27 @@ TEST_F(PowerReportTest, RegistersTheTrayWindowForTheLidSwitchAndForSleep) {
     ASSERT_EQ(g_sleepRegistrations.size(), 1u) << "at window creation, driver or not";
     EXPECT_EQ(g_sleepRegistrations[0].recipient, g_trayWindow);
     EXPECT_EQ(g_sleepRegistrations[0].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
+}
+
+TEST_F(PowerReportTest, TheEndUndoesEachRegistrationOnceAndOnlyWhatWasRegistered) {
+    const HPOWERNOTIFY handle = g_registrationAnswer;
+    for (bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "both registrations answered" : "the system offers neither");
+        g_lidUnregistrations.clear();
+        g_sleepUnregistrations.clear();
+        g_registrationAnswer = answered ? handle : nullptr;
+        StartWithoutDriver(2, 1);
+        g_registrationAnswer = handle;
+        SendMessageW(g_trayWindow, WM_DESTROY, 0, 0);
+        SendMessageW(g_trayWindow, WM_DESTROY, 0, 0);  // a second end finds nothing left to undo
+        const std::vector<HPOWERNOTIFY> expected = answered ? std::vector<HPOWERNOTIFY>{handle}
+                                                            : std::vector<HPOWERNOTIFY>{};
+        EXPECT_EQ(g_lidUnregistrations, expected);
+        EXPECT_EQ(g_sleepUnregistrations, expected);
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        PumpMessages();
+    }
 }
 
 TEST_F(PowerReportTest, LidClosedAndOpenedThroughTheSystemsReports) {

@@ -9,8 +9,8 @@ int main() {
     StartLidMonitor();
     OnProtectionTick(nullptr);
     OnAlarmTick(nullptr);
-    OnLidClosed(nullptr);
-    OnLidOpened(nullptr);
+    ReportLidState(nullptr, LidState::Closed);
+    ReportLidState(nullptr, LidState::Open);
     ReleaseAutoProtection();
     StopLidMonitor();
     return 0;

@@ -5,6 +5,7 @@
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
+#include "protect/protection_modes.h"
 #include "res/resource.h"
 #include "support/lid_driver.h"
 #include "support/power_standin.h"
@@ -16,8 +17,7 @@ class SettingsDialogTest : public DialogTest {
 protected:
     // Starts from a stored and active mode and delay.
     void Preset(int mode, int delay) {
-        g_protectionMode = mode;
-        g_alarmDelay = delay;
+        SetProtectionSettings(mode, delay);
         SetSettingDword(L"Action", mode);
         SetSettingDword(L"AlarmTime", delay);
     }
@@ -52,8 +52,7 @@ TEST_F(SettingsDialogTest, OpensShowingTheModeAndDelayAndCancelStoresNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
         ResetSettingsKey();
-        g_protectionMode = c.mode;
-        g_alarmDelay = c.delay;
+        SetProtectionSettings(c.mode, c.delay);
         Run([&](HWND dialog) {
             EXPECT_EQ(Checked(dialog, IDC_AUTO_PROTECT), c.autoChecked);
             EXPECT_EQ(Checked(dialog, IDC_LID_ALARM), c.alarmChecked);
@@ -65,7 +64,7 @@ TEST_F(SettingsDialogTest, OpensShowingTheModeAndDelayAndCancelStoresNothing) {
         });
         EXPECT_FALSE(SettingExists(L"Action"));
         EXPECT_FALSE(SettingExists(L"AlarmTime"));
-        EXPECT_EQ(g_protectionMode, c.mode);
+        EXPECT_EQ(ProtectionMode(), c.mode);
     }
 }
 
@@ -89,7 +88,7 @@ TEST_F(SettingsDialogTest, LidAlarmTakesDelaysFrom5To60AndRefusesOthersAfterAppl
             EXPECT_EQ(VisibleChildTexts(box, L"Button"), L"OK");
             // The lid alarm is already stored and in force while the box shows.
             EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
-            EXPECT_EQ(g_protectionMode, 2);
+            EXPECT_EQ(ProtectionMode(), 2);
             PostClick(box, IDOK);
             EXPECT_TRUE(WaitUntilGone(box));
             EXPECT_TRUE(IsWindowVisible(dialog));
@@ -98,9 +97,9 @@ TEST_F(SettingsDialogTest, LidAlarmTakesDelaysFrom5To60AndRefusesOthersAfterAppl
         });
         int expectedDelay = c.accepted ? _wtoi(c.text) : 30;
         EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
-        EXPECT_EQ(g_protectionMode, 2);
+        EXPECT_EQ(ProtectionMode(), 2);
         EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), static_cast<DWORD>(expectedDelay));
-        EXPECT_EQ(g_alarmDelay, expectedDelay);
+        EXPECT_EQ(AlarmDelaySeconds(), expectedDelay);
     }
 }
 
@@ -114,14 +113,13 @@ TEST_F(SettingsDialogTest, AutomaticProtectionIgnoresAnInvalidDelay) {
         EXPECT_TRUE(WaitUntilGone(dialog));
     });
     EXPECT_EQ(GetSettingDword(L"Action", 0), 1u);
-    EXPECT_EQ(g_protectionMode, 1);
+    EXPECT_EQ(ProtectionMode(), 1);
     EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 30u);
-    EXPECT_EQ(g_alarmDelay, 30);
+    EXPECT_EQ(AlarmDelaySeconds(), 30);
 }
 
 TEST_F(SettingsDialogTest, OkWithNeitherModeChosenStoresTheLidAlarm) {
-    g_protectionMode = 0;
-    g_alarmDelay = 0;
+    SetProtectionSettings(0, 0);
     Run([](HWND dialog) {
         SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"12");
         PostClick(dialog, IDOK);
@@ -129,7 +127,7 @@ TEST_F(SettingsDialogTest, OkWithNeitherModeChosenStoresTheLidAlarm) {
     });
     EXPECT_EQ(GetSettingDword(L"Action", 0), 2u);
     EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 12u);
-    EXPECT_EQ(g_alarmDelay, 12);
+    EXPECT_EQ(AlarmDelaySeconds(), 12);
 }
 
 // OK puts the chosen mode into effect at once, through the stand-in power library and the
@@ -207,7 +205,7 @@ TEST_F(SettingsDialogTest, EscapeAndTheCloseBoxActAsCancel) {
             EXPECT_TRUE(WaitUntilGone(dialog));
         });
         EXPECT_EQ(GetSettingDword(L"Action", 0), 1u);
-        EXPECT_EQ(g_protectionMode, 1);
+        EXPECT_EQ(ProtectionMode(), 1);
         EXPECT_EQ(GetSettingDword(L"AlarmTime", 0), 30u);
     }
 }

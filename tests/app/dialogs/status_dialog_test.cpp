@@ -8,6 +8,7 @@
 #include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_window.h"
+#include "protect/protection_modes.h"
 #include "res/resource.h"
 #include "support/message_pump.h"
 #include "support/test_support.h"
@@ -112,7 +113,7 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
     PlatformScope platform;
     g_platform.checkTokenMembership = AlwaysAdministrator;
     g_platform.notifyIcon = NoShell;
-    g_protectionMode = 0;
+    SetProtectionSettings(0, AlarmDelaySeconds());
     HHOOK hook = SetWindowsHookExW(WH_CBT, RecordDialogs, nullptr, GetCurrentThreadId());
     CreateTrayWindow();
     ASSERT_NE(g_trayWindow, nullptr);

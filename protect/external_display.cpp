@@ -1,0 +1,41 @@
+#include "protect/external_display.h"
+
+#include "common/platform.h"
+#include "common/settings_store.h"
+
+bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
+    return technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL ||
+           technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EMBEDDED ||
+           technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED;
+}
+
+bool ExternalDisplayKeepsAlarmQuiet() {
+    // Read quietly: an absent value is the usual case, not a failure worth a log line.
+    DWORD alarmAnyway = 0;
+    if (ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &alarmAnyway) && alarmAnyway == 1) return false;
+    return ExternalDisplayInUse();
+}
+
+bool ExternalDisplayInUse() {
+    // The layout can change between the two calls; a few tries cover that. Any failure
+    // counts as no external display, so the alarm works as it always did.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        UINT32 pathCount = 0;
+        UINT32 modeCount = 0;
+        if (g_platform.getDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) != ERROR_SUCCESS) {
+            return false;
+        }
+        if (pathCount == 0) return false;
+        if (pathCount > 64 || modeCount > 128) return false;  // far beyond any machine
+        DISPLAYCONFIG_PATH_INFO paths[64];
+        DISPLAYCONFIG_MODE_INFO modes[128];
+        LONG result = g_platform.queryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &pathCount, paths, &modeCount, modes, nullptr);
+        if (result == ERROR_INSUFFICIENT_BUFFER) continue;
+        if (result != ERROR_SUCCESS) return false;
+        for (UINT32 i = 0; i < pathCount; ++i) {
+            if (!IsInternalOutput(paths[i].targetInfo.outputTechnology)) return true;
+        }
+        return false;
+    }
+    return false;
+}

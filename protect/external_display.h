@@ -1,0 +1,15 @@
+#pragma once
+
+#include <windows.h>
+
+// Whether a closed laptop is docked or used closed: a display other than its own panel is in
+// use, and no sleep is expected.
+
+// True when a display other than the laptop's own panel is in use right now.
+bool ExternalDisplayInUse();
+// True when an external display in use keeps the lid alarm quiet: unless the setting
+// AlarmWithExternalDisplay is 1 (read at every use), for machines that must sleep even with
+// a display attached.
+bool ExternalDisplayKeepsAlarmQuiet();
+// Whether an output technology is the machine's own panel.
+bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology);

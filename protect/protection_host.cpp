@@ -1,0 +1,3 @@
+#include "protect/protection_host.h"
+
+ProtectionHost g_protectionHost = {};
