@@ -8,7 +8,8 @@ Function WriteUninstallEntry
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Kalnix.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  ; Run in place (_?= last, unquoted) so that a deployment tool waits and reads the real exit code.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VersionMajor" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "VersionMinor" 0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1

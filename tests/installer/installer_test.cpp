@@ -201,7 +201,7 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
     EXPECT_EQ(L"Kalnix", ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"));
     EXPECT_EQ(L"1.0.0.0", ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"));
     EXPECT_NE(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"));
-    EXPECT_EQ(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S",
+    EXPECT_EQ(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(),
               ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"));
     EXPECT_EQ(InstallDir(), ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"));
     DWORD size = ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize");
