@@ -15,6 +15,11 @@ int g_protectionMode = 0;
 int g_alarmDelay = 0;
 LidState g_lidState = LidState::Unknown;
 
+// Set whenever the settings are handed down: a lid-close action saved while the mode is not
+// 1 is one a run in mode 1 left behind (the mode changed since by policy or /MODE=2), and the
+// next tick puts it back rather than leave the user's choice replaced.
+bool g_savedActionPending = false;
+
 bool g_alarmArmed = false;
 bool g_alarmRinging = false;
 
@@ -35,6 +40,7 @@ void ArmLidAlarmIfSleepExpected(HWND window) {
 void SetProtectionSettings(int mode, int alarmDelaySeconds) {
     g_protectionMode = mode;
     g_alarmDelay = alarmDelaySeconds;
+    g_savedActionPending = true;
 }
 
 int ProtectionMode() { return g_protectionMode; }
@@ -79,6 +85,8 @@ void ReleaseAutoProtection() {
 
 void OnProtectionTick(HWND) {
     if (g_protectionMode == kModeAutoProtection) ApplyAutoProtection();
+    else if (g_savedActionPending) RestoreLidCloseAction();  // keeps a choice the user made since
+    g_savedActionPending = false;
     if (g_protectionHost.refreshIcon) g_protectionHost.refreshIcon();
 }
 

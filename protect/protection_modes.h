@@ -31,7 +31,9 @@ void ApplyAutoProtection();
 // Restores the saved lid-close flags and sends control request 2.
 void ReleaseAutoProtection();
 
-// The host window's timers and power events.
+// The host window's timers and power events. The protection tick applies automatic protection
+// in mode 1; in any other mode, the first tick after the settings are handed down puts back a
+// lid-close action a run in mode 1 left saved.
 void OnProtectionTick(HWND window);
 void OnAlarmTick(HWND window);
 // The machine goes to sleep, which is what the alarm waited for.

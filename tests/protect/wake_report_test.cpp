@@ -474,6 +474,23 @@ TEST_F(WakeReportTest, AutomaticProtectionTurnsDoNothingOnBatteryIntoSleep) {
     EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, true, 99), kLidCloseDoNothing);
 }
 
+// A run in mode 1 that ended without its teardown left our Sleep and the saved original; a
+// start in the lid alarm or in neither mode puts the original back at its first tick.
+TEST_F(WakeReportTest, AStartOutsideAutomaticProtectionPutsASavedActionBackAtTheFirstTick) {
+    for (int mode : {kModeLidAlarm, 0}) {
+        SCOPED_TRACE(mode);
+        PresetLidCloseAction(kBalancedScheme, true, kLidCloseSleep);
+        SetSettingRaw(kSavedLidCloseScheme, REG_BINARY, &kBalancedScheme, sizeof(kBalancedScheme));
+        SetSettingDword(kSavedLidCloseAction, kLidCloseDoNothing);
+        SetProtectionSettings(mode, 10);
+        OnProtectionTick(window_);
+        EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, true, 99), kLidCloseDoNothing);
+        EXPECT_FALSE(SettingExists(kSavedLidCloseScheme));
+        EXPECT_FALSE(SettingExists(kSavedLidCloseAction));
+    }
+    SetProtectionSettings(0, 0);
+}
+
 TEST(DecodeToolOutputTest, EdgesOfTheBuffer) {
     wchar_t text[4];
     const BYTE ascii[] = {'a', 'b', 'c', 'd', 'e'};
