@@ -5,7 +5,9 @@
 
 #include "app/app_state.h"
 #include "app/tray_window.h"
+#include "common/diagnostic_log.h"
 #include "common/platform.h"
+#include "common/scoped_handle.h"
 #include "common/settings_store.h"
 #include "image/logo_bitmap.h"
 #include "protect/lid_monitor.h"
@@ -19,23 +21,73 @@ namespace {
 // machine-wide: one instance for all users logged on.
 constexpr const wchar_t* kSingleInstanceName = L"Global\\Kalnix";
 
-bool AnotherInstanceRuns() {
-    HANDLE existing = g_platform.openEvent(SYNCHRONIZE, FALSE, kSingleInstanceName);
-    if (!existing) return false;
-    CloseHandle(existing);
-    return true;
+enum class ExistingMarker { None, Trusted, Foreign };
+
+// Any user may create the marker first, and every administrator's Kalnix would then end
+// silently. Only a marker owned by Administrators or SYSTEM (an elevated Kalnix's own) stops
+// this start; an owner that cannot be read counts as foreign.
+bool MarkerOwnedByAdministrators(HANDLE marker) {
+    PSID owner = nullptr;
+    ScopedLocal descriptor;
+    if (g_platform.getSecurityInfo(marker, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                   nullptr, descriptor.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    return owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid));
+}
+
+ExistingMarker FindExistingMarker() {
+    ScopedHandle existing(g_platform.openEvent(READ_CONTROL | SYNCHRONIZE, FALSE, kSingleInstanceName));
+    if (!existing.valid()) return ExistingMarker::None;
+    return MarkerOwnedByAdministrators(existing.get()) ? ExistingMarker::Trusted : ExistingMarker::Foreign;
+}
+
+// Owned by Administrators, so a later start can tell it from a marker a plain user made. Only
+// an elevated administrator may name that owner; a Kalnix without administrator rights
+// creates the marker with the default descriptor (its user as owner) instead.
+HANDLE CreateMarkerEvent() {
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(administrators);
+    SECURITY_DESCRIPTOR descriptor;
+    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) &&
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorOwner(&descriptor, administrators, FALSE)) {
+        // No DACL given: the object gets the token's default one, as with no descriptor.
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+        HANDLE marker = CreateEventW(&attributes, FALSE, TRUE, kSingleInstanceName);
+        if (marker) return marker;
+    }
+    return CreateEventW(nullptr, FALSE, TRUE, kSingleInstanceName);
 }
 
 // The look above and this create are two steps: a start at the same moment (the setup
 // program's and the log-on task's) can create the marker in between. Only the start that
 // really created it runs on; the other lets go of it and ends.
 bool CreateSingleInstanceMarker() {
-    HANDLE marker = CreateEventW(nullptr, FALSE, TRUE, kSingleInstanceName);
+    HANDLE marker = CreateMarkerEvent();
     if (marker && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(marker);
         return false;
     }
     return true;  // held for the life of the process
+}
+
+// False when this start must end: an elevated Kalnix already holds the marker, or another
+// start created it just now. A foreign marker is ignored and left alone, so this start runs
+// without one. That a second Kalnix may then run beside one that also ignored it, or beside
+// one started without administrator rights, is accepted: a user who made the marker must not
+// be able to keep Kalnix from running.
+bool TakeSingleInstance() {
+    switch (FindExistingMarker()) {
+    case ExistingMarker::Trusted:
+        return false;
+    case ExistingMarker::Foreign:
+        LogMessage(L"Single-instance marker Global\\Kalnix is not owned by Administrators or SYSTEM: ignored\n");
+        return true;
+    case ExistingMarker::None:
+        break;
+    }
+    return CreateSingleInstanceMarker();
 }
 
 void ReadProtectionSettings() {
@@ -74,7 +126,7 @@ bool IsFreshSwitch(const char* commandTail) {
 }
 
 int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
-    if (AnotherInstanceRuns() || !CreateSingleInstanceMarker()) return 0;
+    if (!TakeSingleInstance()) return 0;
 
     if (IsFreshSwitch(commandTail)) {
         wcsncpy(g_pendingBalloonText, kFreshStartBalloon, kBalloonTextChars - 1);

@@ -46,6 +46,7 @@ Platform g_platform = {
     &::ShellExecuteW,
     &::CheckTokenMembership,
     &::OpenEventW,
+    &::GetSecurityInfo,
     &::SetTimer,
     RegisterPowerSettingIfPresent,
     UnregisterPowerSettingIfPresent,

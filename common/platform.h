@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <aclapi.h>
 
 // The few system calls whose effect Wine cannot show, in one table for every layer (no speaker, no way to inspect the
 // notification area's records, an administrator test that always passes there, no way to
@@ -14,6 +15,9 @@ struct Platform {
     decltype(&::ShellExecuteW) shellExecute;
     decltype(&::CheckTokenMembership) checkTokenMembership;
     decltype(&::OpenEventW) openEvent;
+    // Wine keeps no owners faithfully: tests make the single-instance marker's owner a plain
+    // user or Administrators here.
+    decltype(&::GetSecurityInfo) getSecurityInfo;
     decltype(&::SetTimer) setProtectionTimer;
     // Wine's power registrations are stubs and its one display path is external: tests see
     // the registrations and their undoing and feed display layouts here. Absent before

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <string>
 
 #include "app/app_state.h"
@@ -96,6 +99,84 @@ TEST(EntryRaceTest, StartThatDidNotCreateTheMarkerEndsWithZeroChangingNothing) {
     EXPECT_EQ(left, nullptr);
     if (left) CloseHandle(left);
     CloseProcessSettingsKey();
+}
+
+// Any user may create the marker first; only one owned by Administrators or SYSTEM stops a
+// start. Wine keeps no owners, so the found marker is a stand-in event whose owner the table
+// names. The owner can be read only through a handle opened with READ_CONTROL.
+constexpr const wchar_t* kOwnerChild = L"KALNIX_OWNER_CHILD";
+const wchar_t* g_markerOwner = nullptr;
+DWORD g_markerAccess = 0;
+
+HANDLE WINAPI FindMarkerOfNamedOwner(DWORD access, BOOL, LPCWSTR name) {
+    if (std::wstring(name) != L"Global\\Kalnix") return nullptr;
+    g_markerAccess = access;
+    return CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+DWORD WINAPI ReadNamedOwner(HANDLE, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*, PACL*,
+                            PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+    if (!(g_markerAccess & READ_CONTROL)) return ERROR_ACCESS_DENIED;
+    if (type != SE_KERNEL_OBJECT || what != OWNER_SECURITY_INFORMATION) return ERROR_INVALID_PARAMETER;
+    PSID parsed = nullptr;
+    if (!ConvertStringSidToSidW(g_markerOwner, &parsed)) return GetLastError();
+    DWORD sidSize = GetLengthSid(parsed);
+    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + sidSize));
+    PSID sid = block + sizeof(SECURITY_DESCRIPTOR);
+    CopySid(sidSize, sid, parsed);
+    LocalFree(parsed);
+    InitializeSecurityDescriptor(block, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(block, sid, FALSE);
+    *owner = sid;
+    *descriptor = block;
+    return ERROR_SUCCESS;
+}
+
+TEST(EntryMarkerOwnerTest, OnlyAMarkerOfAdministratorsOrSystemEndsTheStart) {
+    if (!IsChildRun(kOwnerChild)) {
+        EXPECT_EQ(RunChildCopy(kOwnerChild, L"EntryMarkerOwnerTest.*", 30000), 0u);
+        return;
+    }
+    const struct { const wchar_t* owner; bool runs; } rows[] = {
+        {L"S-1-5-32-544", false},  // BUILTIN\Administrators
+        {L"S-1-5-18", false},      // SYSTEM
+        {L"S-1-5-21-1004336348-1177238915-682003330-1001", true},  // a plain user
+        {L"S-1-5-32-545", true},   // BUILTIN\Users
+    };
+    const std::string ignored =
+        "Single-instance marker Global\\Kalnix is not owned by Administrators or SYSTEM: ignored\r\n\r\n";
+    ShellRecorder shell;
+    PlatformScope platform;
+    g_platform.openEvent = FindMarkerOfNamedOwner;
+    g_platform.getSecurityInfo = ReadNamedOwner;
+    for (const auto& row : rows) {
+        ResetSettingsKey();
+        SetSettingDword(L"Action", 2);
+        SetSettingDword(L"EnableLogging", 1);
+        OpenProcessSettingsKey();
+        RemoveFile(LogPathBesideExecutable());
+        g_trayWindow = nullptr;
+        g_markerOwner = row.owner;
+        UINT_PTR guard = SetTimer(nullptr, 0, 200, SendDestroy);
+        EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), ""), 0) << row.owner;
+        KillTimer(nullptr, guard);
+        EXPECT_EQ(g_trayWindow != nullptr && IsWindow(g_trayWindow), row.runs) << row.owner;
+        std::string log = ReadFileBytes(LogPathBesideExecutable());
+        if (row.runs) {
+            EXPECT_EQ(log.substr(0, ignored.size()), ignored) << row.owner;
+        } else {
+            EXPECT_EQ(log, "") << row.owner;
+        }
+        if (g_trayWindow) DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        DropMessages();
+        CloseProcessSettingsKey();
+    }
+    RemoveFile(LogPathBesideExecutable());
+    // An ignored marker is left alone: this start made none of its own.
+    HANDLE own = OpenEventW(SYNCHRONIZE, FALSE, L"Global\\Kalnix");
+    EXPECT_EQ(own, nullptr);
+    if (own) CloseHandle(own);
 }
 
 class EntryTest : public ::testing::Test {
