@@ -1,19 +1,43 @@
 #include "protect/external_display.h"
 
+#include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "common/settings_store.h"
 
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
     return technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL ||
            technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EMBEDDED ||
-           technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED;
+           technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED ||
+           technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_LVDS;
 }
+
+bool IsExternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
+    // A virtual or indirect display (remote sessions, screen-capture and USB display drivers)
+    // is no monitor a closed laptop is used with.
+    return !IsInternalOutput(technology) && technology != DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_WIRED &&
+           technology != DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_VIRTUAL;
+}
+
+namespace {
+
+// Windows applies the lid-close action even with a monitor attached: only "Do nothing" on
+// the current power source lets a docked laptop stay awake on purpose. Unreadable counts as
+// a sleep expected.
+bool LidCloseDoesNothingNow() {
+    SYSTEM_POWER_STATUS status = {};
+    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    DWORD action = kLidCloseSleep;
+    const wchar_t* failedCall = nullptr;
+    return ReadLidCloseAction(onBattery, &action, &failedCall) == ERROR_SUCCESS && action == kLidCloseDoNothing;
+}
+
+}  // namespace
 
 bool ExternalDisplayKeepsAlarmQuiet() {
     // Read quietly: an absent value is the usual case, not a failure worth a log line.
     DWORD alarmAnyway = 0;
     if (ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &alarmAnyway) && alarmAnyway == 1) return false;
-    return ExternalDisplayInUse();
+    return ExternalDisplayInUse() && LidCloseDoesNothingNow();
 }
 
 bool ExternalDisplayInUse() {
@@ -33,7 +57,7 @@ bool ExternalDisplayInUse() {
         if (result == ERROR_INSUFFICIENT_BUFFER) continue;
         if (result != ERROR_SUCCESS) return false;
         for (UINT32 i = 0; i < pathCount; ++i) {
-            if (!IsInternalOutput(paths[i].targetInfo.outputTechnology)) return true;
+            if (IsExternalOutput(paths[i].targetInfo.outputTechnology)) return true;
         }
         return false;
     }

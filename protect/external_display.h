@@ -7,9 +7,13 @@
 
 // True when a display other than the laptop's own panel is in use right now.
 bool ExternalDisplayInUse();
-// True when an external display in use keeps the lid alarm quiet: unless the setting
-// AlarmWithExternalDisplay is 1 (read at every use), for machines that must sleep even with
-// a display attached.
+// True when an external display in use keeps the lid alarm quiet: only while the current
+// power source's lid-close action is Do nothing (otherwise Windows sleeps, and a failure to
+// is what the alarm is for), and unless the setting AlarmWithExternalDisplay is 1 (read at
+// every use), for machines that must sleep even with a display attached.
 bool ExternalDisplayKeepsAlarmQuiet();
 // Whether an output technology is the machine's own panel.
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology);
+// Whether it is a monitor the laptop may be used with closed: neither its panel nor a virtual
+// or indirect display.
+bool IsExternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology);

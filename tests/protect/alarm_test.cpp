@@ -19,6 +19,7 @@
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
 #include "support/platform_scope.h"
+#include "support/power_standin.h"
 #include "support/test_support.h"
 
 namespace {
@@ -224,6 +225,12 @@ protected:
         g_sleepUnregistrations.clear();
         SetSettingDword(L"EnableLogging", 1);
         RemoveFile(LogPathBesideExecutable());
+        ClearPowerStandin();  // every lid-close action reads as Sleep
+    }
+    // Docked on purpose: the user set the lid-close action to Do nothing, on mains and battery.
+    static void LidCloseDoesNothing() {
+        PresetLidCloseAction(kBalancedScheme, false, 0);
+        PresetLidCloseAction(kBalancedScheme, true, 0);
     }
     void TearDown() override {
         LidAlarmTest::TearDown();
@@ -448,6 +455,7 @@ TEST_F(PowerReportTest, ResumeAfterTheDriversLidClosedArmsTheAlarm) {
 }
 
 TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
+    LidCloseDoesNothing();
     displays_.Set({kMonitor});
     StartWithoutDriver(2, 1);
     LidReport(1);
@@ -471,7 +479,19 @@ TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
     EXPECT_EQ(TonesAfter(docked), 0u) << "connected again: silent";
 }
 
+// Windows sleeps a docked laptop when its lid-close action is Sleep: staying awake then is
+// the failure the alarm is for.
+TEST_F(PowerReportTest, AnExternalDisplayKeepsNoAlarmQuietUnlessTheLidCloseActionIsDoNothing) {
+    displays_.Set({kMonitor});
+    StartWithoutDriver(2, 1);
+    LidReport(1);
+    DWORD closed = LidReport(0);
+    PumpMessagesFor(1300);
+    EXPECT_GE(TonesAfter(closed), 1u);
+}
+
 TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
+    LidCloseDoesNothing();
     SetSettingDword(L"AlarmWithExternalDisplay", 1);
     displays_.Set({kMonitor});
     StartWithoutDriver(2, 1);
@@ -512,6 +532,9 @@ TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL}, false, "the panel"},
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EMBEDDED}, false, "an embedded DisplayPort panel"},
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED}, false, "an embedded UDI panel"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_LVDS}, false, "an LVDS panel"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_WIRED}, false, "an indirect display"},
+        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_VIRTUAL}, false, "a virtual display"},
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EXTERNAL}, true, "a DisplayPort monitor"},
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI}, true, "an HDMI monitor"},
         {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_MIRACAST}, true, "a wireless display"},
