@@ -15,7 +15,7 @@ namespace {
 
 UINT g_taskbarCreatedMessage = 0;
 
-// Set once WM_DESTROY has released the protection. Messages already queued by then (the
+// Set once the session's end or WM_DESTROY has released the protection. Messages already queued by then (the
 // first tick posted at creation, a lid message from the monitor thread) and dialogs still
 // open must not force the flags again, talk to the driver or bring the icon back.
 bool g_trayEnding = false;
@@ -40,7 +40,10 @@ void OnTrayCreate(HWND hwnd) {
     }
 }
 
-void OnTrayDestroy(HWND hwnd) {
+// Puts the lid-close settings back and tells the driver, once: at the end of the session or
+// at WM_DESTROY, whichever comes first.
+void EndProtection(HWND hwnd) {
+    if (g_trayEnding) return;
     g_trayEnding = true;
     KillTimer(hwnd, kProtectionTimer);
     KillTimer(hwnd, kAlarmTimer);
@@ -48,8 +51,18 @@ void OnTrayDestroy(HWND hwnd) {
     StopPowerNotifications();
     StopWakeReport();
     ReleaseAutoProtection();
+}
+
+void OnTrayDestroy(HWND hwnd) {
+    EndProtection(hwnd);
     DeleteTrayIcon();
     PostQuitMessage(0);
+}
+
+// A log-off or shutdown ends the process after this message without WM_DESTROY: the forced
+// settings must be put back now. A cancelled end (FALSE) leaves the protection running.
+void OnTrayEndSession(HWND hwnd, BOOL ending) {
+    if (ending) EndProtection(hwnd);
 }
 
 void OnTrayPaint(HWND hwnd) {
@@ -97,6 +110,9 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     switch (msg) {
     case WM_CREATE:           OnTrayCreate(hwnd); return 0;
     case WM_DESTROY:          OnTrayDestroy(hwnd); return 0;
+    // Kalnix never holds up a log-off or shutdown.
+    case WM_QUERYENDSESSION:  return TRUE;
+    case WM_ENDSESSION:       OnTrayEndSession(hwnd, static_cast<BOOL>(wParam)); return 0;
     case WM_PAINT:            OnTrayPaint(hwnd); return 0;
     case WM_SYSCOMMAND:       return OnTraySysCommand(hwnd, wParam);
     case WM_TIMER:            OnTrayTimer(wParam); return 0;

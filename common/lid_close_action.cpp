@@ -92,12 +92,33 @@ bool SaveAction(HKEY key, const GUID& scheme, DWORD action) {
 void ForgetSavedAction(HKEY key) {
     RegDeleteValueW(key, kSavedLidCloseScheme);
     RegDeleteValueW(key, kSavedLidCloseAction);
+    RegDeleteValueW(key, kWrittenLidCloseAction);
 }
+
+DWORD WrittenAction(HKEY key) {
+    DWORD type = 0, written = 0, size = sizeof(written);
+    if (RegQueryValueExW(key, kWrittenLidCloseAction, nullptr, &type, reinterpret_cast<BYTE*>(&written), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof(written))
+        return written;
+    return kLidCloseSleep;
+}
+
+void RecordWrittenAction(HKEY key, DWORD action) {
+    LONG status =
+        RegSetValueExW(key, kWrittenLidCloseAction, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&action), sizeof(action));
+    if (status != ERROR_SUCCESS) LogFormatted(L"RSVE Failed: %d\n", static_cast<int>(status));
+}
+
+// How a put-back of the saved action ended.
+enum class PutBack { Done, SchemeGone, Failed };
 
 // Re-activates the scheme only when it is the active one: activating a saved scheme the user
 // has since left would switch schemes behind the user's back.
-bool WriteBatteryAction(const SchemeFunctions& f, const GUID& scheme, DWORD action) {
+// *written tells whether the value reached the scheme, even when its activation failed.
+bool WriteBatteryAction(const SchemeFunctions& f, const GUID& scheme, DWORD action, bool* written = nullptr) {
     DWORD error = f.writeDc(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, action);
+    if (written) *written = error == ERROR_SUCCESS;
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"PWDVI Failed: %d\n", static_cast<int>(error));
         return false;
@@ -112,18 +133,24 @@ bool WriteBatteryAction(const SchemeFunctions& f, const GUID& scheme, DWORD acti
     return true;
 }
 
-bool RestoreSavedAction(const SchemeFunctions& f, HKEY key, const GUID& scheme, DWORD saved) {
+PutBack RestoreSavedAction(const SchemeFunctions& f, HKEY key, const GUID& scheme, DWORD saved) {
     DWORD current = kLidCloseSleep;
     DWORD error = f.readDc(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, &current);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        // The user deleted the scheme: its action has nowhere to go back to.
+        LogMessage(L"The scheme of the saved lid-close action no longer exists: the saved action is dropped");
+        ForgetSavedAction(key);
+        return PutBack::SchemeGone;
+    }
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"PRDVI Failed: %d\n", static_cast<int>(error));
-        return false;
+        return PutBack::Failed;
     }
-    // Anything but our Sleep is the user's own later choice, which stays.
-    if (current == kLidCloseSleep && !WriteBatteryAction(f, scheme, saved)) return false;
+    // Anything but the value Kalnix wrote is the user's own later choice, which stays.
+    if (current == WrittenAction(key) && !WriteBatteryAction(f, scheme, saved)) return PutBack::Failed;
     ForgetSavedAction(key);
     LogFormatted(L"Lid-close action on battery restored to %u", static_cast<unsigned>(saved));
-    return true;
+    return PutBack::Done;
 }
 
 }  // namespace
@@ -157,8 +184,15 @@ void EnforceLidCloseSleep() {
     DWORD savedAction = 0;
     bool saved = ReadSavedAction(key.get(), &savedScheme, &savedAction);
     // The user has switched schemes since: the old one gets its action back first, so that
-    // the one saved slot can serve the active scheme.
-    if (saved && !SameGuid(savedScheme, scheme)) saved = !RestoreSavedAction(*f, key.get(), savedScheme, savedAction);
+    // the one saved slot can serve the active scheme. While it cannot, the active scheme is
+    // left alone: replacing its action unsaved would lose it for good.
+    if (saved && !SameGuid(savedScheme, scheme)) {
+        if (RestoreSavedAction(*f, key.get(), savedScheme, savedAction) == PutBack::Failed) {
+            LogMessage(L"Lid-close action of the earlier scheme not put back: the active scheme is left as it is");
+            return;
+        }
+        saved = false;
+    }
     DWORD action = kLidCloseSleep;
     error = f->readDc(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, &action);
     if (error != ERROR_SUCCESS) {
@@ -170,8 +204,12 @@ void EnforceLidCloseSleep() {
                          static_cast<int>(error));
         } else if (!key.valid()) {
             LogMessage(L"Lid-close action on battery is Do nothing and cannot be saved");
-        } else if ((saved || SaveAction(key.get(), scheme, action)) && WriteBatteryAction(*f, scheme, kLidCloseSleep)) {
-            LogMessage(L"Lid-close action on battery set to Sleep");
+        } else if (saved || SaveAction(key.get(), scheme, action)) {
+            bool written = false;
+            if (WriteBatteryAction(*f, scheme, kLidCloseSleep, &written))
+                LogMessage(L"Lid-close action on battery set to Sleep");
+            if (written) RecordWrittenAction(key.get(), kLidCloseSleep);
+            else if (!saved) ForgetSavedAction(key.get());  // nothing was replaced
         }
     }
 }
@@ -187,5 +225,5 @@ bool RestoreLidCloseAction() {
         LogFormatted(L"GPA Failed: %d\n", static_cast<int>(error));
         return false;
     }
-    return RestoreSavedAction(*f, key.get(), scheme, action);
+    return RestoreSavedAction(*f, key.get(), scheme, action) != PutBack::Failed;
 }

@@ -18,6 +18,9 @@ constexpr DWORD kLidCloseSleep = 1;
 // the scheme (REG_BINARY, 16 bytes) and the action (REG_DWORD).
 constexpr const wchar_t* kSavedLidCloseScheme = L"LidCloseScheme";
 constexpr const wchar_t* kSavedLidCloseAction = L"LidCloseAction";
+// The action Kalnix wrote in its place (REG_DWORD), stored once the write succeeded: only that
+// value is taken back. Saved values without it come from an earlier Kalnix, which wrote Sleep.
+constexpr const wchar_t* kWrittenLidCloseAction = L"LidCloseWritten";
 
 // Reads the active scheme's lid-close action for battery or mains power. Logs nothing (it
 // also runs off the main thread): returns ERROR_SUCCESS or the failed call's error, and

@@ -287,6 +287,36 @@ TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBa
     ClearPowerStandin();
 }
 
+// A log-off or shutdown sends no WM_DESTROY: the end of the session puts everything back.
+TEST_F(TrayWindowTest, EndOfTheSessionPutsBackTheFlagsAndTheLidCloseActionOnce) {
+    const DWORD savedAc = 3, savedDc = 1;
+    SetSettingDword(L"PowerSettings1", savedAc);
+    SetSettingDword(L"PowerSettings2", savedDc);
+    ClearPowerStandin();
+    PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
+    // The on-battery action Kalnix replaced with Sleep.
+    SetSettingRaw(L"LidCloseScheme", REG_BINARY, &kBalancedScheme, sizeof(kBalancedScheme));
+    SetSettingDword(L"LidCloseAction", 0);
+    PresetLidCloseAction(kBalancedScheme, true, 1);
+    SetProtectionSettings(1, AlarmDelaySeconds());
+    HWND window = Create();
+    PumpMessages();  // the first tick
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);  // cancelled
+    EXPECT_EQ(ReadStandinPolicy().user.LidCloseAc.Flags, ForcedLidFlags(savedAc));
+
+    SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
+    EXPECT_EQ(policy.user.LidCloseAc.Flags, savedAc);
+    EXPECT_EQ(policy.user.LidCloseDc.Flags, savedDc);
+    EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, true, 99), 0u);
+    EXPECT_FALSE(KillTimer(window, 1)) << "the hourly tick would force them again";
+    ClearPowerCallLog();
+    SendMessageW(window, WM_DESTROY, 0, 0);
+    EXPECT_TRUE(PowerCallLog().empty()) << "put back twice";
+    ClearPowerStandin();
+}
+
 TEST_F(TrayWindowTest, CloseMessageDestroysTheWindowThroughDefaultProcessing) {
     HWND window = Create();
     shell_.Clear();

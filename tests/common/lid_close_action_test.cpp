@@ -58,6 +58,7 @@ TEST_F(LidCloseActionTest, DoNothingOnBatteryBecomesSleepAfterTheOriginalIsSaved
     ASSERT_TRUE(SavedScheme(&saved));
     EXPECT_EQ(GuidText(saved), Scheme());
     EXPECT_EQ(GetSettingDword(kSavedLidCloseAction, 99), kLidCloseDoNothing);
+    EXPECT_EQ(GetSettingDword(kWrittenLidCloseAction, 99), kLidCloseSleep) << "what is taken back later";
     EXPECT_EQ(PowerCallLog(),
               Calls({L"PowerGetActiveScheme", L"PowerReadDCValueIndex " + Scheme(),
                      L"PowerSettingAccessCheck 1 " + GuidText(kLidCloseSetting),
@@ -139,6 +140,38 @@ TEST_F(LidCloseActionTest, AfterASchemeSwitchTheOldSchemeGetsItsActionBackAndThe
     EXPECT_EQ(StandinActiveSchemeGuid().Data1, kBalancedScheme.Data1);
 }
 
+// The old scheme cannot get its action back: the active one is not replaced unsaved; a
+// deleted old scheme has nothing to get back, and its saved values go.
+TEST_F(LidCloseActionTest, AFailedPutBackAfterASchemeSwitchLeavesTheActiveSchemeAlone) {
+    PresetLidCloseAction(kUserScheme, true, kLidCloseDoNothing);
+    EnforceLidCloseSleep();
+    SetStandinActiveSchemeGuid(kBalancedScheme);
+    PresetLidCloseAction(kBalancedScheme, true, kLidCloseDoNothing);
+    RemoveFile(LogPathBesideExecutable());
+    ClearPowerCallLog();
+
+    FailPowerCall(L"PowerWriteDCValueIndex", ERROR_ACCESS_DENIED);
+    EnforceLidCloseSleep();
+    FailPowerCall(L"PowerWriteDCValueIndex", 0);
+    for (const std::wstring& call : PowerCallLog())
+        EXPECT_EQ(call.find(L"PowerWriteDCValueIndex " + GuidText(kBalancedScheme)), std::wstring::npos);
+    GUID saved = {};
+    ASSERT_TRUE(SavedScheme(&saved));
+    EXPECT_EQ(GuidText(saved), Scheme()) << "kept for the next try";
+    EXPECT_EQ(Log(),
+              "PWDVI Failed: 5\r\n\r\n"
+              "Lid-close action of the earlier scheme not put back: the active scheme is left as it is\r\n");
+
+    RemoveFile(LogPathBesideExecutable());
+    FailPowerCall(L"PowerReadDCValueIndex", ERROR_FILE_NOT_FOUND);
+    EnforceLidCloseSleep();
+    FailPowerCall(L"PowerReadDCValueIndex", 0);
+    EXPECT_TRUE(NothingSaved());
+    EXPECT_EQ(Log(),
+              "The scheme of the saved lid-close action no longer exists: the saved action is dropped\r\n"
+              "PRDVI Failed: 2\r\n\r\n");
+}
+
 TEST_F(LidCloseActionTest, AnAdministratorsLockIsLoggedAndNothingChanges) {
     PresetLidCloseAction(kUserScheme, true, kLidCloseDoNothing);
     LockPowerSettings(true);
@@ -159,8 +192,9 @@ TEST_F(LidCloseActionTest, FailedSchemeCallsAreLoggedAndLeaveTheActionOrTheSaved
     } cases[] = {
         {L"PowerGetActiveScheme", "PGAS Failed: 120\r\n\r\n", kLidCloseDoNothing, false},
         {L"PowerReadDCValueIndex", "PRDVI Failed: 120\r\n\r\n", kLidCloseDoNothing, false},
-        // Saved first: a failed write leaves the original where a later release finds it.
-        {L"PowerWriteDCValueIndex", "PWDVI Failed: 120\r\n\r\n", kLidCloseDoNothing, true},
+        // Nothing was replaced: the saved values go, so no later release can take a Sleep
+        // the user chooses afterwards for ours.
+        {L"PowerWriteDCValueIndex", "PWDVI Failed: 120\r\n\r\n", kLidCloseDoNothing, false},
         {L"PowerSetActiveScheme", "PSAS Failed: 120\r\n\r\n", kLidCloseSleep, true},
     };
     for (const Case& c : cases) {
