@@ -19,12 +19,16 @@ Function WriteUninstallEntry
   ${Log} "Apps & Features entry written ($0 KB)."
 FunctionEnd
 
+Var LidSettingsKept  ; 1 when the saved lid-close settings could not be put back
+
 Function un.RestoreLidCloseFlags
+  StrCpy $LidSettingsKept 0
   ${CallCa} RestorePowerSettings
   ${If} $0 = 1
     ${Log} "RestorePowerSettings: lid-close flags put back."
   ${Else}
-    ${Log} "RestorePowerSettings failed."
+    StrCpy $LidSettingsKept 1
+    ${Log} "RestorePowerSettings failed: the saved lid-close settings are kept in HKLM\${SETTINGS_KEY}."
     Call un.Warn
   ${EndIf}
 FunctionEnd
@@ -64,6 +68,16 @@ FunctionEnd
 
 ; The Apps & Features entry goes last: a deployment tool takes its absence for the end.
 Function un.RemoveKeys
-  DeleteRegKey HKLM "${SETTINGS_KEY}"
+  ${If} $LidSettingsKept = 1
+    ; The user's own lid-close settings would be lost with them: only Kalnix's choices go, and
+    ; a later installation puts the saved ones back.
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "Action"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmTime"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "EnableLogging"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "HideTrayIcon"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmWithExternalDisplay"
+  ${Else}
+    DeleteRegKey HKLM "${SETTINGS_KEY}"
+  ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 FunctionEnd

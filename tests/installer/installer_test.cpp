@@ -153,6 +153,12 @@ std::wstring TempSetupLog() {
     return std::wstring(temp) + L"KalnixSetup.log";
 }
 
+std::wstring TempUninstallLog() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"KalnixUninstall.log";
+}
+
 bool TaskFileLeft(const std::wstring& folder) {
     return FileExists(folder + L"\\KalnixTask.xml");
 }
@@ -403,6 +409,27 @@ TEST_F(SilentUninstall, EndsKalnixPutsTheFlagsBackAndRemovesEverything) {
     EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().empty(); }, 10000));
     EXPECT_TRUE(PolicyIsTheUsers());
     ExpectNothingInstalled();
+}
+
+// Lid-close settings that cannot be put back stay saved, and the exit code says so.
+TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
+    ASSERT_EQ(0u, RunSetup(L"/S /MODE=1"));
+    ExpectKalnixRunningFromInstallDir();
+    ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
+    FailPowerCall(L"WriteGlobalPwrPolicy", ERROR_ACCESS_DENIED);
+
+    // Run in place, as deployment tools do, to read the real exit code.
+    EXPECT_EQ(5u, RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(), 60000));
+    FailPowerCall(L"WriteGlobalPwrPolicy", 0);
+    EXPECT_EQ(kForcedFlags, ReadLidFlags());
+    EXPECT_EQ(kUserFlags.ac, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings1"));
+    EXPECT_EQ(kUserFlags.dc, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings2"));
+    EXPECT_EQ(0xDEADBEEFu, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"Action"));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    std::string log = ReadFileBytes(TempUninstallLog());
+    EXPECT_NE(log.find("RestorePowerSettings failed: the saved lid-close settings are kept in HKLM\\Software\\Kalnix."),
+              std::string::npos)
+        << log;
 }
 
 // Run as SYSTEM, the uninstaller cannot see the user's tray window; a Kalnix on another
