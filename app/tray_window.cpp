@@ -31,6 +31,7 @@ void OnTrayCreate(HWND hwnd) {
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
     if (IsUserAdministrator()) {
+        StartPolicyNotifications();
         g_platform.setProtectionTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
         // The first protection tick runs as soon as the message loop starts.
         PostMessageW(hwnd, WM_TIMER, kProtectionTimer, 0);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/diagnostic_log.h"
+#include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
@@ -16,8 +17,13 @@ constexpr GUID kLidSwitchStateChange = {0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1,
 // does. Long enough for a start at log-on, when the system is busy.
 constexpr UINT kLidSensingWaitMs = 5000;
 
+// GUID_ACDC_POWER_SOURCE: a change of power source brings the other lid-close action into force.
+constexpr GUID kPowerSource = {0x5D3E9A59, 0xE9D5, 0x4B00, {0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48}};
+
 HPOWERNOTIFY g_lidNotification = nullptr;
 HPOWERNOTIFY g_sleepNotification = nullptr;
+HPOWERNOTIFY g_lidCloseActionNotification = nullptr;
+HPOWERNOTIFY g_powerSourceNotification = nullptr;
 // Set by the system's first lid report after registration, which gives the starting state.
 bool g_lidReported = false;
 // Between the registration and its first report or the end of the wait for it.
@@ -74,16 +80,30 @@ void StartSleepNotifications() {
                                                                        DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
+void StartPolicyNotifications() {
+    // Another tool's "Do nothing" is mended when it appears, not at the next hourly tick.
+    g_lidCloseActionNotification = g_platform.registerPowerSettingNotification(
+        g_protectionHost.window, &kLidCloseSetting, DEVICE_NOTIFY_WINDOW_HANDLE);
+    g_powerSourceNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kPowerSource,
+                                                                            DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
 void StopPowerNotifications() {
     Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
     Unregister(&g_sleepNotification, g_platform.unregisterSuspendResumeNotification);
+    Unregister(&g_lidCloseActionNotification, g_platform.unregisterPowerSettingNotification);
+    Unregister(&g_powerSourceNotification, g_platform.unregisterPowerSettingNotification);
 }
 
 void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
     switch (event) {
     case PBT_POWERSETTINGCHANGE: {
         const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(data);
-        if (setting && IsEqualGUID(setting->PowerSetting, kLidSwitchStateChange)) OnLidSwitch(window, setting);
+        if (!setting) break;
+        if (IsEqualGUID(setting->PowerSetting, kLidSwitchStateChange)) OnLidSwitch(window, setting);
+        else if (IsEqualGUID(setting->PowerSetting, kLidCloseSetting) ||
+                 IsEqualGUID(setting->PowerSetting, kPowerSource))
+            OnLidClosePolicyChange();
         break;
     }
     case PBT_APMSUSPEND:

@@ -15,10 +15,14 @@ void StartLidNotifications();
 // Registers the host window for suspend and resume (Windows 8 and later need the request;
 // older systems send them anyway).
 void StartSleepNotifications();
+// Registers the host window for changes of the lid-close action and of the power source, which
+// automatic protection answers at once (an administrator's Kalnix only).
+void StartPolicyNotifications();
 // Unregisters whatever was registered.
 void StopPowerNotifications();
 
-// WM_POWERBROADCAST: lid-switch changes, suspend and resume.
+// WM_POWERBROADCAST: lid-switch changes, lid-close action and power source changes, suspend
+// and resume.
 void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data);
 // kLidSensingTimer: no lid report has come.
 void OnLidSensingTimeout(HWND window);

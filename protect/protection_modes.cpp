@@ -90,6 +90,10 @@ void OnProtectionTick(HWND) {
     if (g_protectionHost.refreshIcon) g_protectionHost.refreshIcon();
 }
 
+void OnLidClosePolicyChange() {
+    if (g_protectionMode == kModeAutoProtection) EnforceLidCloseSleep();
+}
+
 void OnAlarmTick(HWND window) {
     // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
     SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);

@@ -35,6 +35,9 @@ void ReleaseAutoProtection();
 // in mode 1; in any other mode, the first tick after the settings are handed down puts back a
 // lid-close action a run in mode 1 left saved.
 void OnProtectionTick(HWND window);
+// The lid-close action or the power source changed: automatic protection mends a Do nothing
+// another tool left at once.
+void OnLidClosePolicyChange();
 void OnAlarmTick(HWND window);
 // The machine goes to sleep, which is what the alarm waited for.
 void OnSuspend(HWND window);

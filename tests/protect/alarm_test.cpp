@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "common/platform.h"
 #include "app/tray_window.h"
+#include "common/lid_close_action.h"
 #include "protect/external_display.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
@@ -273,12 +274,17 @@ protected:
     }
 };
 
-TEST_F(PowerReportTest, RegistersTheTrayWindowForTheLidSwitchAndForSleep) {
+constexpr GUID kPowerSource = {0x5D3E9A59, 0xE9D5, 0x4B00, {0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48}};
+
+TEST_F(PowerReportTest, RegistersTheTrayWindowForTheLidSwitchTheLidCloseActionThePowerSourceAndSleep) {
     StartWithoutDriver(2, 1);
-    ASSERT_EQ(g_lidRegistrations.size(), 1u);
-    EXPECT_EQ(g_lidRegistrations[0].recipient, g_trayWindow);
-    EXPECT_TRUE(IsEqualGUID(g_lidRegistrations[0].setting, kLidSwitch));
-    EXPECT_EQ(g_lidRegistrations[0].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
+    const GUID expected[] = {kLidCloseSetting, kPowerSource, kLidSwitch};
+    ASSERT_EQ(g_lidRegistrations.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(g_lidRegistrations[i].recipient, g_trayWindow);
+        EXPECT_TRUE(IsEqualGUID(g_lidRegistrations[i].setting, expected[i])) << i;
+        EXPECT_EQ(g_lidRegistrations[i].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
+    }
     ASSERT_EQ(g_sleepRegistrations.size(), 1u) << "at window creation, driver or not";
     EXPECT_EQ(g_sleepRegistrations[0].recipient, g_trayWindow);
     EXPECT_EQ(g_sleepRegistrations[0].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
@@ -297,11 +303,31 @@ TEST_F(PowerReportTest, TheEndUndoesEachRegistrationOnceAndOnlyWhatWasRegistered
         SendMessageW(g_trayWindow, WM_DESTROY, 0, 0);  // a second end finds nothing left to undo
         const std::vector<HPOWERNOTIFY> expected = answered ? std::vector<HPOWERNOTIFY>{handle}
                                                             : std::vector<HPOWERNOTIFY>{};
-        EXPECT_EQ(g_lidUnregistrations, expected);
+        const std::vector<HPOWERNOTIFY> expectedSettings =
+            answered ? std::vector<HPOWERNOTIFY>{handle, handle, handle} : std::vector<HPOWERNOTIFY>{};
+        EXPECT_EQ(g_lidUnregistrations, expectedSettings);
         EXPECT_EQ(g_sleepUnregistrations, expected);
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
         PumpMessages();
+    }
+}
+
+// Automatic protection mends another tool's Do nothing when Windows reports it, not at the
+// next hourly tick; the lid alarm leaves the user's action alone.
+TEST_F(PowerReportTest, ALidCloseActionOrPowerSourceChangeMendsDoNothingAtOnceInAutomaticProtection) {
+    for (int mode : {1, 2}) {
+        for (const GUID& setting : {kLidCloseSetting, kPowerSource}) {
+            SCOPED_TRACE(mode);
+            StartWithoutDriver(mode, 1);
+            PresetLidCloseAction(kBalancedScheme, true, kLidCloseDoNothing);  // another tool
+            POWERBROADCAST_SETTING report = {setting, sizeof(DWORD), {0}};
+            SendMessageW(g_trayWindow, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(&report));
+            EXPECT_EQ(StandinLidCloseAction(kBalancedScheme, true, 99), mode == 1 ? kLidCloseSleep : kLidCloseDoNothing);
+            DestroyWindow(g_trayWindow);
+            g_trayWindow = nullptr;
+            PumpMessages();
+        }
     }
 }
 
