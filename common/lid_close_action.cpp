@@ -168,6 +168,16 @@ DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCa
     return (onBattery ? f->readDc : f->readAc)(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, action);
 }
 
+DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value) {
+    DWORD error = ERROR_SUCCESS;
+    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    if (!f) return error;
+    GUID scheme = {};
+    error = ActiveScheme(*f, &scheme);
+    if (error != ERROR_SUCCESS) return error;
+    return (onBattery ? f->readDc : f->readAc)(nullptr, &scheme, &subgroup, &setting, value);
+}
+
 void EnforceLidCloseSleep() {
     // Without the scheme functions (before Windows Vista) the legacy flags are all there is.
     DWORD error = ERROR_SUCCESS;

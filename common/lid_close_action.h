@@ -27,6 +27,10 @@ constexpr const wchar_t* kWrittenLidCloseAction = L"LidCloseWritten";
 // names that call in *failedCall ("PGAS", "PRDVI", ...).
 DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCall);
 
+// Reads a setting of the active scheme for battery or mains power, logging nothing: returns
+// ERROR_SUCCESS or the failed call's error.
+DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value);
+
 // Automatic protection: when the active scheme's action on battery is Do nothing, saves the
 // scheme and the action in the settings key (unless already saved) and sets it to Sleep. The
 // action on mains power is left alone. An administrator's lock is logged and respected.

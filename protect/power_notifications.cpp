@@ -110,8 +110,10 @@ void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
         OnSuspend(window);
         break;
     case PBT_APMRESUMEAUTOMATIC:
+        OnResume(window, ResumeKind::Unattended);
+        break;
     case PBT_APMRESUMESUSPEND:
-        OnResume(window);
+        OnResume(window, ResumeKind::WithUser);
         break;
     }
 }

@@ -27,12 +27,37 @@ constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
 constexpr DWORD kAlarmToneMs = 200;
 
+// GUID_SLEEP_SUBGROUP and the unattended-sleep timeout (seconds) in it.
+constexpr GUID kSleepSubgroup = {0x238C9FA8, 0x0AAD, 0x41ED, {0x83, 0xF4, 0x97, 0xBE, 0x24, 0x2C, 0x8F, 0x20}};
+constexpr GUID kUnattendedSleepSetting = {0x7BC4A2F9, 0xD8FC, 0x4469, {0xB0, 0x7B, 0x33, 0xEB, 0x78, 0x5A, 0xAC, 0xA0}};
+// Windows' own unattended timeout, where the scheme cannot be read.
+constexpr DWORD kDefaultUnattendedSleepSeconds = 120;
+// Time Windows takes, after the timeout, to enter the sleep again.
+constexpr DWORD kUnattendedSleepMarginSeconds = 30;
+
 // Arms the alarm where a sleep is expected now: lid alarm mode, the lid closed, and no
 // external display in use (docked, or used closed), with which no sleep can fail.
-void ArmLidAlarmIfSleepExpected(HWND window) {
+void ArmLidAlarmIfSleepExpected(HWND window, UINT delayMs) {
     if (g_protectionMode == kModeLidAlarm && g_lidState == LidState::Closed && !ExternalDisplayKeepsAlarmQuiet()) {
-        ArmLidAlarm(window);
+        ArmLidAlarm(window, delayMs);
     }
+}
+
+// After a wake without a user (a wake timer, a device), Windows sleeps again by itself once
+// its unattended-sleep timeout has run: the alarm waits for that, and rings only when even
+// that sleep fails. A timeout of 0 means Windows will not sleep again unattended.
+UINT UnattendedWakeDelayMs() {
+    SYSTEM_POWER_STATUS status = {};
+    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    DWORD seconds = kDefaultUnattendedSleepSeconds;
+    if (ReadActiveSchemeSetting(kSleepSubgroup, kUnattendedSleepSetting, onBattery, &seconds) != ERROR_SUCCESS)
+        seconds = kDefaultUnattendedSleepSeconds;
+    UINT alarmMs = AlarmDelayMs(g_alarmDelay);
+    if (seconds == 0) return alarmMs;
+    // Capped before the sum, so that no stored value overflows.
+    DWORD capped = seconds > USER_TIMER_MAXIMUM / 1000 ? USER_TIMER_MAXIMUM / 1000 : seconds;
+    UINT unattendedMs = AlarmDelayMs(static_cast<int>(capped + kUnattendedSleepMarginSeconds));
+    return unattendedMs > alarmMs ? unattendedMs : alarmMs;
 }
 
 }  // namespace
@@ -56,7 +81,7 @@ LidState LidStateFromValue(ULONG_PTR value) {
 void ReportLidState(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
     g_lidState = state;
-    if (state == LidState::Closed) ArmLidAlarmIfSleepExpected(window);
+    if (state == LidState::Closed) ArmLidAlarmIfSleepExpected(window, AlarmDelayMs(g_alarmDelay));
     else StopLidAlarm(window);
 }
 
@@ -108,7 +133,10 @@ void OnAlarmTick(HWND window) {
 
 void OnSuspend(HWND window) { StopLidAlarm(window); }
 
-void OnResume(HWND window) { ArmLidAlarmIfSleepExpected(window); }
+void OnResume(HWND window, ResumeKind kind) {
+    UINT delayMs = kind == ResumeKind::Unattended ? UnattendedWakeDelayMs() : AlarmDelayMs(g_alarmDelay);
+    ArmLidAlarmIfSleepExpected(window, delayMs);
+}
 
 void OnDisplayChange(HWND window) {
     if (g_protectionMode != kModeLidAlarm || g_lidState != LidState::Closed) return;
@@ -116,9 +144,11 @@ void OnDisplayChange(HWND window) {
     else if (!g_alarmArmed) ArmLidAlarm(window);  // the last external display has gone
 }
 
-void ArmLidAlarm(HWND window) {
+void ArmLidAlarm(HWND window) { ArmLidAlarm(window, AlarmDelayMs(g_alarmDelay)); }
+
+void ArmLidAlarm(HWND window, UINT delayMs) {
     // Replaces an armed or ringing alarm: the full delay starts again.
-    SetTimer(window, kAlarmTimer, AlarmDelayMs(g_alarmDelay), nullptr);
+    SetTimer(window, kAlarmTimer, delayMs, nullptr);
     g_alarmArmed = true;
     g_alarmRinging = false;
 }

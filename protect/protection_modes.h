@@ -41,13 +41,20 @@ void OnLidClosePolicyChange();
 void OnAlarmTick(HWND window);
 // The machine goes to sleep, which is what the alarm waited for.
 void OnSuspend(HWND window);
-// Woken in the bag (a wake timer, a device): the closed laptop must fall asleep again.
-void OnResume(HWND window);
+// How a resume came: Unattended (PBT_APMRESUMEAUTOMATIC: a wake timer or a device, no user
+// yet), or with a user (PBT_APMRESUMESUSPEND, which follows the first when someone is there).
+enum class ResumeKind { Unattended, WithUser };
+// Woken in the bag: the closed laptop must fall asleep again. After an unattended wake the
+// alarm waits for the longer of its delay and Windows' unattended-sleep timeout (plus a
+// margin) of the active scheme, since Windows sleeps again by itself after that.
+void OnResume(HWND window, ResumeKind kind);
 // An external display that comes or goes with the lid closed.
 void OnDisplayChange(HWND window);
 
-// The lid alarm's timer: armed with the full delay, or stopped. Armed also while ringing.
+// The lid alarm's timer: armed with the full delay (or the given one), or stopped. Armed also
+// while ringing.
 void ArmLidAlarm(HWND window);
+void ArmLidAlarm(HWND window, UINT delayMs);
 void StopLidAlarm(HWND window);
 
 // The alarm timer's first interval in milliseconds for a delay in seconds: the stored

@@ -104,9 +104,12 @@ const GUID kBalancedScheme = {0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5
 
 namespace {
 
+std::wstring SettingValueName(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool onBattery) {
+    return GuidText(scheme) + L"\\" + GuidText(subgroup) + L"\\" + GuidText(setting) + (onBattery ? L" DC" : L" AC");
+}
+
 std::wstring LidCloseValueName(const GUID& scheme, bool onBattery) {
-    return GuidText(scheme) + L"\\" + GuidText(kButtonSubgroup) + L"\\" + GuidText(kLidCloseSetting) +
-           (onBattery ? L" DC" : L" AC");
+    return SettingValueName(scheme, kButtonSubgroup, kLidCloseSetting, onBattery);
 }
 
 }  // namespace
@@ -129,6 +132,10 @@ GUID StandinActiveSchemeGuid() {
         size != sizeof(scheme))
         return kBalancedScheme;
     return scheme;
+}
+
+void PresetSchemeSetting(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool onBattery, DWORD value) {
+    SetValue(SettingValueName(scheme, subgroup, setting, onBattery).c_str(), REG_DWORD, &value, sizeof(value));
 }
 
 void PresetLidCloseAction(const GUID& scheme, bool onBattery, DWORD action) {
