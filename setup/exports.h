@@ -3,7 +3,7 @@
 // The exports of KalnixCA.dll, resolved by the setup program through their decorated
 // stdcall names (_Name@N) on x86 and their plain names on x64. Each takes wide strings and
 // returns a one-byte bool; SavePowerSettings and RestorePowerSettings come from
-// common/power_guard.h.
+// common/power_guard.h, TaskIsRegistered from setup/task_query.h.
 extern "C" {
 bool __stdcall InstallDriverAndStart(const wchar_t* driverPath);
 bool __stdcall RemoveDriver();

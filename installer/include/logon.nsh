@@ -15,15 +15,11 @@ FunctionEnd
 !insertmacro DEFINE_DELETE_TASK ""
 !insertmacro DEFINE_DELETE_TASK "un."
 
-; $0 = 1 when the Task Scheduler's store holds the task "Kalnix". Wine's task tool answers
-; every /Query with 0, so the store file is the one test that holds on both.
+; $0 = 1 when the task "Kalnix" is registered: the task tool's answer on Windows, where a
+; stray file in the task folder proves nothing; the task's file on Wine, whose tool answers
+; every /Query with 0.
 Function TaskIsStored
-  StrCpy $0 0
-  ${DisableX64FSRedirection}
-  ${If} ${FileExists} "$SYSDIR\Tasks\Kalnix"
-    StrCpy $0 1
-  ${EndIf}
-  ${EnableX64FSRedirection}
+  ${CallCa} TaskIsRegistered
 FunctionEnd
 
 ; $5 = 1 once the task "Kalnix" is registered. The task definition runs elevated: it is

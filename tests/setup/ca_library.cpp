@@ -62,6 +62,7 @@ int CaLibrary::SettingExists(const wchar_t* name) const {
 int CaLibrary::WriteTaskHead(const wchar_t* taskFilePath) const {
     KALNIX_CALL(OneArgExport, ExportName("WriteTaskHead", 4).c_str(), taskFilePath);
 }
+int CaLibrary::TaskIsRegistered() const { KALNIX_CALL(NoArgExport, ExportName("TaskIsRegistered", 0).c_str()); }
 
 void OpenLogGateFor(const wchar_t* build) {
     ResetSettingsKey();

@@ -35,6 +35,7 @@ public:
     int IsLocalSystem() const;
     int SettingExists(const wchar_t* name) const;
     int WriteTaskHead(const wchar_t* taskFilePath) const;
+    int TaskIsRegistered() const;
 
 private:
     HMODULE module_;

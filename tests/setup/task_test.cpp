@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ca_library.h"
+#include "setup/task_query.h"
 #include "support/test_support.h"
 
 namespace {
@@ -257,6 +258,81 @@ TEST_F(TaskTest, TaskFilePathThatOverflowsTheCommandLineIsRefused) {
     EXPECT_FALSE(FileExists(tooLong));
     EXPECT_EQ(TestLog(), "CA: Entering InstallKalnixTask\r\nCA: Task command line too long: 260\r\n");
     RemoveFile(fits);
+}
+
+// Whether the task is registered. On Windows only the task tool's answer counts, which Wine
+// cannot give (its tool answers 0 for any name): that path runs the linked code with a
+// stand-in tool, `cmd /c exit N`, in place of the real one.
+struct StandInTool {
+    bool starts;
+    DWORD exitCode;
+};
+StandInTool g_standInTool;
+std::wstring g_startedApplication;
+std::wstring g_startedCommandLine;
+DWORD g_startFlags = 0;
+
+bool NotOnWine() { return false; }
+
+BOOL WINAPI StartStandInTool(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                             BOOL, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW startup,
+                             LPPROCESS_INFORMATION started) {
+    g_startedApplication = application ? application : L"<none>";
+    g_startedCommandLine = commandLine ? commandLine : L"<none>";
+    g_startFlags = flags;
+    if (!g_standInTool.starts) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    wchar_t exitCommand[64];
+    swprintf(exitCommand, 64, L"cmd.exe /c exit %lu", static_cast<unsigned long>(g_standInTool.exitCode));
+    return CreateProcessW(nullptr, exitCommand, nullptr, nullptr, FALSE, flags, nullptr, nullptr, startup, started);
+}
+
+void WriteStrayTaskFile() {
+    CreateDirectoryW((SystemDirectory() + L"\\Tasks").c_str(), nullptr);
+    WriteFileBytes(RegisteredTaskPath(), "not a task");
+}
+
+TEST_F(TaskTest, OnWindowsTheTaskToolsAnswerDecidesNotAFile) {
+    struct Case {
+        const char* name;
+        bool strayFile;
+        StandInTool tool;
+        int registered;
+        std::string log;
+    };
+    const std::string entering = "CA: Entering TaskIsRegistered\r\n";
+    const Case cases[] = {
+        {"stray file, tool answers 1", true, {true, 1}, 0, entering},
+        {"no file, tool answers 0", false, {true, 0}, 1, entering},
+        {"tool cannot start", true, {false, 0}, 0, entering + "CA: CreateProcess failed: 2\r\n"},
+    };
+    const std::wstring tool = SystemDirectory() + L"\\schtasks.exe";
+    const TaskQueryCalls real = g_taskQuery;
+    g_taskQuery = {&NotOnWine, &StartStandInTool};
+    for (const Case& c : cases) {
+        OpenLogGateFor(L"standard");
+        RemoveFile(RegisteredTaskPath());
+        if (c.strayFile) WriteStrayTaskFile();
+        g_standInTool = c.tool;
+        g_startedCommandLine.clear();
+        EXPECT_EQ(TaskIsRegistered() ? 1 : 0, c.registered) << c.name;
+        EXPECT_EQ(g_startedApplication, tool) << c.name;
+        EXPECT_EQ(g_startedCommandLine, L"\"" + tool + L"\" /Query /TN Kalnix") << c.name;
+        EXPECT_EQ(g_startFlags, static_cast<DWORD>(CREATE_NO_WINDOW)) << c.name;
+        EXPECT_EQ(TestLog(), c.log) << c.name;
+    }
+    g_taskQuery = real;
+}
+
+// Wine's tool answers 0 for any name, so there the library looks for the task's file.
+TEST_F(TaskTest, OnWineTheTasksFileDecides) {
+    EXPECT_EQ(library_.TaskIsRegistered(), 0);
+    WriteStrayTaskFile();
+    EXPECT_EQ(library_.TaskIsRegistered(), 1);
+    EXPECT_FALSE(TaskToolRunning());
+    EXPECT_EQ(TestLog(), "CA: Entering TaskIsRegistered\r\nCA: Entering TaskIsRegistered\r\n");
 }
 
 }  // namespace
