@@ -4,11 +4,16 @@
 
 #include <aclapi.h>
 
-// The two calls that give a folder its security descriptor. Wine keeps no security
-// descriptor for files, so tests swap these to read back what was asked for.
+// The calls through which a folder is checked and given its security descriptor. Wine keeps
+// no security descriptor for files, reports every drive as keeping permissions, names the
+// Unix user as every file's owner and makes no junctions, so tests swap these to show what
+// Windows would answer and to read back what was asked for.
 struct FolderSecurityCalls {
+    decltype(&::GetVolumeInformationW) getVolumeInformation;
+    decltype(&::GetFileAttributesW) getFileAttributes;
     decltype(&::CreateDirectoryW) createDirectory;
-    decltype(&::SetNamedSecurityInfoW) setNamedSecurityInfo;
+    decltype(&::GetSecurityInfo) getSecurityInfo;
+    decltype(&::SetSecurityInfo) setSecurityInfo;
 };
 extern FolderSecurityCalls g_folderSecurity;
 

@@ -78,12 +78,11 @@ Function PrepareInstallFolder
   ${If} ${FileExists} "$INSTDIR\*.*"
     StrCpy $5 "existing"
   ${EndIf}
-  ; Its parents keep their own permissions; the folder itself is created safe.
-  ${GetParent} "$INSTDIR" $3
-  CreateDirectory "$3"
+  ; The library creates missing parents and the folder itself administrators-only, and takes
+  ; an existing folder only when administrators own it and it holds nothing but Kalnix's files.
   ${CallCaWithText} SecureFolder "$INSTDIR"
   ${If} $0 <> 1
-    ${FailUnsafeFolder} "Could not make the install folder $INSTDIR safe: not a plain folder, or its permissions could not be set."
+    ${FailUnsafeFolder} "Could not make the install folder $INSTDIR safe: not a plain folder of administrators holding only Kalnix's files, a link in its path, a drive without permissions, or its permissions could not be set."
   ${EndIf}
   StrCpy $FolderNote "Install folder outside Program Files ($5): permissions set: inheritance removed; Administrators and SYSTEM full control; Users read and execute."
 FunctionEnd

@@ -37,6 +37,11 @@ Function RegisterTask
     ${Log} "Task skipped: the temporary folder path is too long for the task tool."
     Return
   ${EndIf}
+  ; The task definition's folder is always a new one: one already there may be another's.
+  ${If} ${FileExists} "$8\*.*"
+    ${Log} "Task skipped: $8 already exists."
+    Return
+  ${EndIf}
   ${CallCaWithText} SecureFolder "$8"
   ${If} $0 <> 1
     ${Log} "Task skipped: could not create $8 for administrators only."

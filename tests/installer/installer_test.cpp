@@ -379,8 +379,9 @@ TEST_F(SilentInstall, StopsWithExitCode7BeforeAnythingWhenTheFolderCannotBeMadeS
         std::wstring folder;
         std::string line;
     } cases[] = {
-        {uncreatable, "Could not make the install folder Z:\\proc\\Kalnix safe: not a plain folder, or its "
-                      "permissions could not be set."},
+        {uncreatable, "Could not make the install folder Z:\\proc\\Kalnix safe: not a plain folder of "
+                      "administrators holding only Kalnix's files, a link in its path, a drive without permissions, "
+                      "or its permissions could not be set."},
         // Folders whose permissions belong to the system are never changed (NSIS itself
         // refuses a drive's root).
         {programFiles, "is a system folder: setup does not change its permissions."},

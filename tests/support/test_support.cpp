@@ -79,21 +79,35 @@ std::wstring LogPathBesideExecutable() {
     return ExecutableDirectory() + L"\\Kalnix.log";
 }
 
+namespace {
+
+// Empties a folder, subfolders included.
+void ClearDirectory(const std::wstring& directory) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring entry = found.cFileName;
+        if (entry == L"." || entry == L"..") continue;
+        std::wstring path = directory + L"\\" + entry;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ClearDirectory(path);
+            RemoveDirectoryW(path.c_str());
+        } else {
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
 std::wstring MakeScratchDirectory(const wchar_t* name) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     std::wstring directory = std::wstring(temp) + L"kalnix-" + name;
     // Clear what an earlier run left.
-    std::wstring pattern = directory + L"\\*";
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring entry = found.cFileName;
-            if (entry != L"." && entry != L"..") DeleteFileW((directory + L"\\" + entry).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
+    ClearDirectory(directory);
     CreateDirectoryW(directory.c_str(), nullptr);
     return directory;
 }
