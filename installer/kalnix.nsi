@@ -90,6 +90,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 !include "include/settings.nsh"
 !include "include/logon.nsh"
 !include "include/uninstall.nsh"
+!include "include/upgrade.nsh"
 
 Function .onInit
   !insertmacro RefuseWrongArchitecture
@@ -112,6 +113,10 @@ Section "Kalnix" SecKalnix
   ${Log} "$FolderNote"
   ; 2. A running Kalnix holds its file and the lid-close flags it forced.
   Call StopKalnix
+!if "${KALNIX_ARCH}" == "x64"
+  ; 2a. An earlier 32-bit Kalnix: its settings are taken over before any are written.
+  Call TakeOverX86Install
+!endif
   ; 3. Kalnix.exe, the uninstaller and the lid-sensor driver's file.
   Call CopyFiles
   ; 4. The settings key and its first values.

@@ -26,4 +26,9 @@ bool __stdcall SettingExists(const wchar_t* name);
 // Creates or replaces `taskFilePath` with the head of the task "Kalnix" (UTF-16LE with its
 // byte-order mark), to be completed by InstallKalnixTask.
 bool __stdcall WriteTaskHead(const wchar_t* taskFilePath);
+// The 64-bit setup program over an earlier 32-bit Kalnix: copies each value of the 32-bit
+// view's settings key that the 64-bit key lacks (the saved lid-close settings among them,
+// which may be forced by now and must not be saved anew), then deletes the 32-bit key. True
+// when there was none, or it was taken over and deleted.
+bool __stdcall TakeOverX86Settings();
 }

@@ -433,6 +433,73 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
         << log;
 }
 
+// What an earlier 32-bit Kalnix left on 64-bit Windows: its files in Program Files (x86), its
+// settings, Run value and Apps & Features entry in the 32-bit registry view.
+void StageEarlierX86Install(const std::wstring& folder) {
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", folder + L"\\Kalnix.exe"));
+    ASSERT_TRUE(CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", folder + L"\\Uninstall.exe"));
+    auto write = [](const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        HKEY handle;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                                                 nullptr, &handle, nullptr));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), size));
+        RegCloseKey(handle);
+    };
+    const DWORD action = 2, alarmTime = 30, doNothing = 0;
+    write(L"Software\\Kalnix", L"Action", REG_DWORD, &action, sizeof(action));
+    write(L"Software\\Kalnix", L"AlarmTime", REG_DWORD, &alarmTime, sizeof(alarmTime));
+    write(L"Software\\Kalnix", L"PowerSettings1", REG_DWORD, &kUserFlags.ac, sizeof(DWORD));
+    write(L"Software\\Kalnix", L"PowerSettings2", REG_DWORD, &kUserFlags.dc, sizeof(DWORD));
+    write(L"Software\\Kalnix", L"LidCloseScheme", REG_BINARY, &kBalancedScheme, sizeof(kBalancedScheme));
+    write(L"Software\\Kalnix", L"LidCloseAction", REG_DWORD, &doNothing, sizeof(doNothing));
+    std::wstring location = folder, run = L"\"" + folder + L"\\Kalnix.exe\"";
+    write(kUninstallKey, L"InstallLocation", REG_SZ, location.c_str(), DWORD((location.size() + 1) * sizeof(wchar_t)));
+    write(kRunKey, L"Kalnix", REG_SZ, run.c_str(), DWORD((run.size() + 1) * sizeof(wchar_t)));
+}
+
+bool KeyExistsIn32BitView(const wchar_t* key) {
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_32KEY, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// The 32-bit Kalnix forced the flags and was running where the setup program cannot see its
+// window (run as SYSTEM): the 64-bit one takes over its settings, including the user's own
+// saved flags and action, and leaves one installation.
+TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneInstallation) {
+    wchar_t programFilesX86[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"ProgramFiles(x86)", programFilesX86, MAX_PATH), 0u);
+    const std::wstring x86Folder = std::wstring(programFilesX86) + L"\\Kalnix";
+    StageEarlierX86Install(x86Folder);
+    PresetPowerPolicy(PatternedPowerPolicy(kForcedFlags.ac, kForcedFlags.dc));
+    HDESK desktop = CreateDesktopW(L"KalnixX86Elsewhere", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(nullptr, desktop);
+    KalnixProcess earlier;
+    ASSERT_TRUE(earlier.StartProgram(x86Folder + L"\\Kalnix.exe", L"", L"KalnixX86Elsewhere"));
+
+    EXPECT_EQ(0u, RunSetup(L"/S"));
+    earlier.ExitCode(10000);
+    EXPECT_FALSE(earlier.Running()) << "the earlier Kalnix was ended";
+    CloseDesktop(desktop);
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0)) << "the user's mode is kept";
+    EXPECT_EQ(30u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0)) << "not the forced flags saved anew";
+    EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+    EXPECT_TRUE(SetupLogHas("SavePowerSettings skipped"));
+    EXPECT_FALSE(KeyExistsIn32BitView(L"Software\\Kalnix"));
+    EXPECT_FALSE(KeyExistsIn32BitView(kUninstallKey));
+    HKEY run;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ | KEY_WOW64_32KEY, &run));
+    EXPECT_NE(ERROR_SUCCESS, RegQueryValueExW(run, L"Kalnix", nullptr, nullptr, nullptr, nullptr));
+    RegCloseKey(run);
+    EXPECT_FALSE(FileExists(x86Folder));
+    EXPECT_TRUE(KeyExists(kUninstallKey));
+    ExpectKalnixRunningFromInstallDir();
+    EXPECT_EQ(1u, KalnixProcessIds().size());
+}
+
 // Run as SYSTEM, the uninstaller cannot see the user's tray window; a Kalnix on another
 // desktop stands for that here.
 TEST_F(SilentUninstall, EndsAKalnixOfTheInstallFolderWhoseWindowItCannotSee) {

@@ -18,7 +18,7 @@ const std::pair<const char*, int> kExports[] = {
     {"DeleteRunKey", 0},         {"InstallDriverAndStart", 4}, {"InstallKalnixTask", 8}, {"RemoveDriver", 0},
     {"RestorePowerSettings", 0}, {"SavePowerSettings", 0},     {"SetRunKey", 4},         {"TerminateUIProcess", 0},
     {"SecureFolder", 4},         {"EndInstalledKalnix", 4},    {"IsLocalSystem", 0},     {"SettingExists", 4},
-    {"WriteTaskHead", 4},        {"TaskIsRegistered", 0},
+    {"WriteTaskHead", 4},        {"TaskIsRegistered", 0},     {"TakeOverX86Settings", 0},
 };
 
 std::set<std::string> ExpectedExportNames() {
