@@ -6,6 +6,7 @@
 #include "app/app_state.h"
 #include "app/tray_window.h"
 #include "common/diagnostic_log.h"
+#include "common/owner_check.h"
 #include "common/platform.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
@@ -27,13 +28,7 @@ enum class ExistingMarker { None, Trusted, Foreign };
 // silently. Only a marker owned by Administrators or SYSTEM (an elevated Kalnix's own) stops
 // this start; an owner that cannot be read counts as foreign.
 bool MarkerOwnedByAdministrators(HANDLE marker) {
-    PSID owner = nullptr;
-    ScopedLocal descriptor;
-    if (g_platform.getSecurityInfo(marker, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                   nullptr, descriptor.put()) != ERROR_SUCCESS) {
-        return false;
-    }
-    return owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid));
+    return OwnedByAdministratorsOrSystem(g_platform.getSecurityInfo, marker, SE_KERNEL_OBJECT);
 }
 
 ExistingMarker FindExistingMarker() {

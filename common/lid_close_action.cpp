@@ -156,6 +156,13 @@ PutBack RestoreSavedAction(const SchemeFunctions& f, HKEY key, const GUID& schem
 }  // namespace
 
 DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCall) {
+    return ReadActiveSchemeSetting(kButtonSubgroup, kLidCloseSetting, onBattery, action, failedCall);
+}
+
+DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value,
+                              const wchar_t** failedCall) {
+    const wchar_t* unused = nullptr;
+    if (!failedCall) failedCall = &unused;
     *failedCall = L"GPA";
     DWORD error = ERROR_SUCCESS;
     const SchemeFunctions* f = LoadedSchemeFunctions(&error);
@@ -165,16 +172,6 @@ DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCa
     error = ActiveScheme(*f, &scheme);
     if (error != ERROR_SUCCESS) return error;
     *failedCall = onBattery ? L"PRDVI" : L"PRAVI";
-    return (onBattery ? f->readDc : f->readAc)(nullptr, &scheme, &kButtonSubgroup, &kLidCloseSetting, action);
-}
-
-DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value) {
-    DWORD error = ERROR_SUCCESS;
-    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
-    if (!f) return error;
-    GUID scheme = {};
-    error = ActiveScheme(*f, &scheme);
-    if (error != ERROR_SUCCESS) return error;
     return (onBattery ? f->readDc : f->readAc)(nullptr, &scheme, &subgroup, &setting, value);
 }
 

@@ -28,8 +28,9 @@ constexpr const wchar_t* kWrittenLidCloseAction = L"LidCloseWritten";
 DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCall);
 
 // Reads a setting of the active scheme for battery or mains power, logging nothing: returns
-// ERROR_SUCCESS or the failed call's error.
-DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value);
+// ERROR_SUCCESS or the failed call's error, named in *failedCall when one is asked for.
+DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value,
+                              const wchar_t** failedCall = nullptr);
 
 // Automatic protection: when the active scheme's action on battery is Do nothing, saves the
 // scheme and the action in the settings key (unless already saved) and sets it to Sleep. The

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/diagnostic_log.h"
+#include "common/owner_check.h"
 #include "common/scoped_handle.h"
 #include "setup/exports.h"
 
@@ -57,13 +58,7 @@ bool PrepareParents(const std::wstring& folder, PSECURITY_DESCRIPTOR descriptor)
 }
 
 bool OwnedByAdministrators(HANDLE folder) {
-    PSID owner = nullptr;
-    ScopedLocal descriptor;
-    if (g_folderSecurity.getSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                         nullptr, descriptor.put()) != ERROR_SUCCESS) {
-        return false;
-    }
-    return owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid));
+    return OwnedByAdministratorsOrSystem(g_folderSecurity.getSecurityInfo, folder, SE_FILE_OBJECT);
 }
 
 bool IsKalnixFile(const wchar_t* name) {
