@@ -103,6 +103,14 @@ protected:
         EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_ADD));
         return calls.back().record;
     }
+    // What a run in automatic protection leaves: the user's flags saved, the forced ones in force.
+    static void ForcedFlagsWithTheUsersSaved() {
+        SetSettingDword(L"PowerSettings1", savedAc);
+        SetSettingDword(L"PowerSettings2", savedDc);
+        ClearPowerStandin();
+        PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
+    }
+    static constexpr DWORD savedAc = 3, savedDc = 1;
     ShellRecorder shell_;
 };
 
@@ -259,11 +267,7 @@ TEST_F(TrayWindowTest, DestroyMessageStopsTimersRemovesIconAndQuitsWithZero) {
 // The setup program may end a Kalnix it has just started before its loop first ran: the
 // tick posted at creation is then still queued behind WM_DESTROY.
 TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBack) {
-    const DWORD savedAc = 3, savedDc = 1;
-    SetSettingDword(L"PowerSettings1", savedAc);
-    SetSettingDword(L"PowerSettings2", savedDc);
-    ClearPowerStandin();
-    PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
+    ForcedFlagsWithTheUsersSaved();
     SetProtectionSettings(1, AlarmDelaySeconds());
     HWND window = Create();
     SendMessageW(window, WM_DESTROY, 0, 0);
@@ -289,11 +293,7 @@ TEST_F(TrayWindowTest, NothingQueuedBehindDestroyForcesTheFlagsOrBringsTheIconBa
 
 // A log-off or shutdown sends no WM_DESTROY: the end of the session puts everything back.
 TEST_F(TrayWindowTest, EndOfTheSessionPutsBackTheFlagsAndTheLidCloseActionOnce) {
-    const DWORD savedAc = 3, savedDc = 1;
-    SetSettingDword(L"PowerSettings1", savedAc);
-    SetSettingDword(L"PowerSettings2", savedDc);
-    ClearPowerStandin();
-    PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
+    ForcedFlagsWithTheUsersSaved();
     // The on-battery action Kalnix replaced with Sleep.
     SetSettingRaw(L"LidCloseScheme", REG_BINARY, &kBalancedScheme, sizeof(kBalancedScheme));
     SetSettingDword(L"LidCloseAction", 0);
