@@ -8,6 +8,7 @@
 #include "common/platform.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
+#include "protect/rest_escalation.h"
 #include "res/resource.h"
 
 namespace {
@@ -71,8 +72,12 @@ void TakePendingBalloon(NOTIFYICONDATAW& record) {
     g_pendingBalloonText[0] = L'\0';  // offered once only
 }
 
+// A Modern Standby laptop sleeps differently (and Kalnix puts it to rest differently): where
+// a user looks first, the tooltip says so.
 const wchar_t* StateText(int state) {
-    return state == kTrayStateDisabled ? L"Kalnix is disabled" : L"Kalnix is enabled";
+    if (state == kTrayStateDisabled) return L"Kalnix is disabled";
+    return MachineSleep().modernStandby ? L"Kalnix is enabled\nThis laptop sleeps in Modern Standby"
+                                        : L"Kalnix is enabled";
 }
 
 }  // namespace

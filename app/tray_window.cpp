@@ -4,10 +4,13 @@
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
 #include "common/platform.h"
+#include "common/sound_output.h"
 #include "common/user32_functions.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
+#include "protect/rest_escalation.h"
+#include "protect/rest_notices.h"
 #include "protect/wake_report.h"
 #include "res/resource.h"
 
@@ -27,6 +30,8 @@ void RefreshEnabledIcon() {
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;
     g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote};
+    ReadSleepCapabilities();
+    ClearRestNotices();
     StartSleepNotifications();
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
@@ -49,8 +54,10 @@ void EndProtection(HWND hwnd) {
     KillTimer(hwnd, kProtectionTimer);
     KillTimer(hwnd, kAlarmTimer);
     KillTimer(hwnd, kLidSensingTimer);
+    KillTimer(hwnd, kRestTimer);
     StopPowerNotifications();
     StopWakeReport();
+    EndSoundOutputReads();
     ReleaseAutoProtection();
 }
 
@@ -83,6 +90,7 @@ void OnTrayTimer(WPARAM timer) {
     if (timer == kProtectionTimer) OnProtectionTick(g_trayWindow);
     else if (timer == kAlarmTimer) OnAlarmTick(g_trayWindow);
     else if (timer == kLidSensingTimer) OnLidSensingTimeout(g_trayWindow);
+    else if (timer == kRestTimer) OnRestTick(g_trayWindow);
 }
 
 void OnTrayCallback(LPARAM lParam) {

@@ -2,6 +2,8 @@
 
 #include <powrprof.h>
 
+#include "common/loaded_function.h"
+#include "common/sound_output.h"
 #include "common/user32_functions.h"
 
 namespace {
@@ -38,6 +40,24 @@ LONG WINAPI QueryDisplayConfigIfPresent(UINT32 flags, UINT32* pathCount, DISPLAY
     return fn ? fn(flags, pathCount, paths, modeCount, modes, topology) : ERROR_NOT_SUPPORTED;
 }
 
+// The two power calls come from the library the program imports already, looked up on use.
+BOOLEAN WINAPI SetSuspendStateIfPresent(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeupEventsDisabled) {
+    auto fn = LoadedFunction<decltype(&::SetSuspendState)>(L"powrprof.dll", "SetSuspendState");
+    if (!fn) return FALSE;  // the look-up's error stays the last one
+    return fn(hibernate, force, wakeupEventsDisabled);
+}
+
+BOOLEAN WINAPI GetPwrCapabilitiesIfPresent(PSYSTEM_POWER_CAPABILITIES capabilities) {
+    auto fn = LoadedFunction<decltype(&::GetPwrCapabilities)>(L"powrprof.dll", "GetPwrCapabilities");
+    return fn ? fn(capabilities) : FALSE;
+}
+
+// Absent before Windows Vista, where the 32-bit count, which wraps after 49 days, is all there is.
+ULONGLONG WINAPI TickCount64() {
+    static const auto fn = LoadedFunction<decltype(&::GetTickCount64)>(L"kernel32.dll", "GetTickCount64");
+    return fn ? fn() : GetTickCount();
+}
+
 }  // namespace
 
 Platform g_platform = {
@@ -57,4 +77,9 @@ Platform g_platform = {
     &::GetSystemPowerStatus,
     &::CallNtPowerInformation,
     &::CreateProcessW,
+    SetSuspendStateIfPresent,
+    GetPwrCapabilitiesIfPresent,
+    &::SendMessageTimeoutW,
+    ReadDefaultSoundOutput,
+    TickCount64,
 };

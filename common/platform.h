@@ -36,6 +36,17 @@ struct Platform {
     LONG(WINAPI* callNtPowerInformation)(POWER_INFORMATION_LEVEL level, PVOID input, ULONG inputSize, PVOID output,
                                          ULONG outputSize);
     decltype(&::CreateProcessW) createProcess;
+    // Putting a closed laptop to rest: Wine neither sleeps nor hibernates, reports no sleep
+    // states, and its display-off broadcast reaches no display. As powrprof.h declares the two
+    // power calls; they fail with the look-up's error where the power library lacks them.
+    BOOLEAN(WINAPI* setSuspendState)(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeupEventsDisabled);
+    BOOLEAN(WINAPI* getPwrCapabilities)(PSYSTEM_POWER_CAPABILITIES capabilities);
+    decltype(&::SendMessageTimeoutW) sendMessageTimeout;
+    // The default sound output's mute state and master volume (0.0 to 1.0): S_OK, or a failed
+    // HRESULT when there is no such device or it cannot be asked. Wine has no audio endpoint.
+    HRESULT(WINAPI* readSoundOutput)(BOOL* muted, float* volume);
+    // A clock that counts sleep, in milliseconds: tests move it to make a timer late.
+    ULONGLONG(WINAPI* tickCount64)();
 };
 
 extern Platform g_platform;

@@ -20,7 +20,16 @@ constexpr UINT kLidSensingWaitMs = 5000;
 // GUID_ACDC_POWER_SOURCE: a change of power source brings the other lid-close action into force.
 constexpr GUID kPowerSource = {0x5D3E9A59, 0xE9D5, 0x4B00, {0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48}};
 
+// GUID_CONSOLE_DISPLAY_STATE: 0 off, 1 on, 2 dimmed.
+constexpr GUID kConsoleDisplayState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
+constexpr DWORD kDisplayOff = 0;
+constexpr DWORD kDisplayOn = 1;
+
 HPOWERNOTIFY g_lidNotification = nullptr;
+HPOWERNOTIFY g_displayNotification = nullptr;
+// The display's last reported state; the report that follows registration only sets it.
+DWORD g_displayState = kDisplayOn;
+bool g_displayReported = false;
 HPOWERNOTIFY g_sleepNotification = nullptr;
 HPOWERNOTIFY g_lidCloseActionNotification = nullptr;
 HPOWERNOTIFY g_powerSourceNotification = nullptr;
@@ -40,11 +49,26 @@ void ReportNoLid() {
     if (g_protectionHost.showNote) g_protectionHost.showNote(kNoLidNote);
 }
 
+// The data's size is not documented for every setting: at most the 4 bytes of a DWORD.
+bool SettingValue(const POWERBROADCAST_SETTING* setting, DWORD* value) {
+    if (setting->DataLength == 0) return false;
+    *value = 0;
+    memcpy(value, setting->Data, setting->DataLength < sizeof(*value) ? setting->DataLength : sizeof(*value));
+    return true;
+}
+
+void OnConsoleDisplay(HWND window, const POWERBROADCAST_SETTING* setting) {
+    DWORD state = kDisplayOn;
+    if (!SettingValue(setting, &state)) return;
+    bool turnedOn = g_displayReported && g_displayState == kDisplayOff && state == kDisplayOn;
+    g_displayReported = true;
+    g_displayState = state;
+    if (turnedOn) OnDisplayTurnedOn(window);
+}
+
 void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
-    // The data's size is not documented: take at most the 4 bytes of a DWORD.
-    if (setting->DataLength == 0) return;
     DWORD value = 0;
-    memcpy(&value, setting->Data, setting->DataLength < sizeof(value) ? setting->DataLength : sizeof(value));
+    if (!SettingValue(setting, &value)) return;
     LidState state = LidStateFromValue(value);
     if (state == LidState::Unknown) return;
 
@@ -78,6 +102,11 @@ void StartLidNotifications() {
 void StartSleepNotifications() {
     g_sleepNotification = g_platform.registerSuspendResumeNotification(g_protectionHost.window,
                                                                        DEVICE_NOTIFY_WINDOW_HANDLE);
+    // On a Modern Standby laptop a wake in the bag may show only as the display coming on.
+    g_displayReported = false;
+    g_displayState = kDisplayOn;
+    g_displayNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kConsoleDisplayState,
+                                                                        DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 void StartPolicyNotifications() {
@@ -91,6 +120,7 @@ void StartPolicyNotifications() {
 void StopPowerNotifications() {
     Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
     Unregister(&g_sleepNotification, g_platform.unregisterSuspendResumeNotification);
+    Unregister(&g_displayNotification, g_platform.unregisterPowerSettingNotification);
     Unregister(&g_lidCloseActionNotification, g_platform.unregisterPowerSettingNotification);
     Unregister(&g_powerSourceNotification, g_platform.unregisterPowerSettingNotification);
 }
@@ -101,6 +131,7 @@ void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
         const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(data);
         if (!setting) break;
         if (IsEqualGUID(setting->PowerSetting, kLidSwitchStateChange)) OnLidSwitch(window, setting);
+        else if (IsEqualGUID(setting->PowerSetting, kConsoleDisplayState)) OnConsoleDisplay(window, setting);
         else if (IsEqualGUID(setting->PowerSetting, kLidCloseSetting) ||
                  IsEqualGUID(setting->PowerSetting, kPowerSource))
             OnLidClosePolicyChange();

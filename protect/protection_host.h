@@ -29,4 +29,6 @@ constexpr UINT_PTR kProtectionTimer = 1;
 constexpr UINT_PTR kAlarmTimer = 2;
 // Ends the wait for the system's first lid report (protect/power_notifications.h).
 constexpr UINT_PTR kLidSensingTimer = 3;
+// Puts a closed laptop nobody hears to rest (protect/protection_modes.h).
+constexpr UINT_PTR kRestTimer = 4;
 constexpr UINT kProtectionPeriodMs = 3600000;

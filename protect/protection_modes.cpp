@@ -1,5 +1,6 @@
 #include "protect/protection_modes.h"
 
+#include "common/diagnostic_log.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "common/power_guard.h"
@@ -7,6 +8,8 @@
 #include "protect/external_display.h"
 #include "protect/lid_monitor.h"
 #include "protect/protection_host.h"
+#include "protect/rest_escalation.h"
+#include "protect/rest_notices.h"
 #include "protect/wake_report.h"
 
 namespace {
@@ -22,6 +25,15 @@ bool g_savedActionPending = false;
 
 bool g_alarmArmed = false;
 bool g_alarmRinging = false;
+bool g_alarmSilent = false;
+ULONGLONG g_alarmDue = 0;
+
+// The rest timer: in automatic protection first Watching until the alarm would ring (the wake
+// report starts then), then Resting until Kalnix puts the laptop to rest; in lid alarm mode
+// Resting from the first tone.
+enum class RestPhase { Off, Watching, Resting };
+RestPhase g_restPhase = RestPhase::Off;
+ULONGLONG g_restDue = 0;
 
 constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
@@ -35,12 +47,59 @@ constexpr DWORD kDefaultUnattendedSleepSeconds = 120;
 // Time Windows takes, after the timeout, to enter the sleep again.
 constexpr DWORD kUnattendedSleepMarginSeconds = 30;
 
-// Arms the alarm where a sleep is expected now: lid alarm mode, the lid closed, and no
-// external display in use (docked, or used closed), with which no sleep can fail.
-void ArmLidAlarmIfSleepExpected(HWND window, UINT delayMs) {
-    if (g_protectionMode == kModeLidAlarm && g_lidState == LidState::Closed && !ExternalDisplayKeepsAlarmQuiet()) {
-        ArmLidAlarm(window, delayMs);
+void ArmRestTimer(HWND window, RestPhase phase, UINT delayMs) {
+    SetTimer(window, kRestTimer, delayMs, nullptr);
+    g_restPhase = phase;
+    g_restDue = DueTick(delayMs);
+}
+
+void StopRestTimer(HWND window) {
+    KillTimer(window, kRestTimer);
+    g_restPhase = RestPhase::Off;
+}
+
+UINT RestDelayNow(bool alarmSilent) {
+    return RestDelayMs(CurrentRestSituation(g_protectionMode, g_alarmDelay, alarmSilent));
+}
+
+// With the lid closed, where a sleep is expected now: the lid alarm (lid alarm mode, and no
+// external display in use, docked or used closed, with which no sleep can fail), or
+// automatic protection's silent watch (where RestAfter asks for it).
+void WatchClosedLid(HWND window, UINT delayMs) {
+    if (g_lidState != LidState::Closed) return;
+    if (g_protectionMode == kModeLidAlarm && !ExternalDisplayKeepsAlarmQuiet()) ArmLidAlarm(window, delayMs);
+    else if (g_protectionMode == kModeAutoProtection && RestDelayNow(false) != 0)
+        ArmRestTimer(window, RestPhase::Watching, delayMs);
+}
+
+void StopWatching(HWND window) { StopLidAlarm(window); }
+
+// A timer that fires long after it was due slept with the program: a sleep and a wake.
+void OnLateTimer(HWND window) {
+    LogMessage(L"A timer ran late: the program was suspended or the laptop slept");
+    StopWatching(window);
+    WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
+}
+
+void KeepRinging(HWND window) {
+    SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
+    g_alarmArmed = true;
+    g_alarmDue = DueTick(kAlarmPeriodMs);
+}
+
+void RestNow(HWND window) {
+    // Where no way exists the alarm rings on undisturbed.
+    bool ringing = g_protectionMode == kModeLidAlarm && ChooseRestKind(MachineSleep()) != RestKind::None;
+    if (ringing) StopLidAlarm(window);
+    RestKind kind = PutToRest();
+    if (kind == RestKind::None) {
+        // The call failed: the alarm is all there is.
+        if (ringing) KeepRinging(window);
+        return;
     }
+    NoteRest(kind, LastWakeCause());
+    // A standby that never comes is caught again; a real one stops this at its suspend.
+    WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
 }
 
 // After a wake without a user (a wake timer, a device), Windows sleeps again by itself once
@@ -81,8 +140,9 @@ LidState LidStateFromValue(ULONG_PTR value) {
 void ReportLidState(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
     g_lidState = state;
-    if (state == LidState::Closed) ArmLidAlarmIfSleepExpected(window, AlarmDelayMs(g_alarmDelay));
-    else StopLidAlarm(window);
+    if (state == LidState::Closed) return WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
+    StopWatching(window);
+    ShowRestNotices();
 }
 
 void ReportStartingLidState(LidState state) {
@@ -120,22 +180,53 @@ void OnLidClosePolicyChange() {
 }
 
 void OnAlarmTick(HWND window) {
+    if (g_alarmArmed && RanLate(g_alarmDue)) return OnLateTimer(window);
     // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
-    SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
+    KeepRinging(window);
     g_platform.beep(kAlarmToneHz, kAlarmToneMs);
-    // At the first tone, find out why the machine stayed awake; off this thread, so that no
-    // tone waits for it.
-    if (!g_alarmRinging) {
-        g_alarmRinging = true;
-        StartWakeReport(window);
-    }
+    if (g_alarmRinging) return;
+    // At the first tone, find out why the machine stayed awake (off this thread, so that no
+    // tone waits for it), and whether anyone can hear it.
+    g_alarmRinging = true;
+    StartWakeReport(window);
+    g_alarmSilent = AlarmIsSilent();
+    UINT restMs = RestDelayNow(g_alarmSilent);
+    if (restMs != 0) ArmRestTimer(window, RestPhase::Resting, restMs);
 }
 
-void OnSuspend(HWND window) { StopLidAlarm(window); }
+void OnRestTick(HWND window) {
+    RestPhase phase = g_restPhase;
+    StopRestTimer(window);
+    if (phase == RestPhase::Off) return;
+    if (RanLate(g_restDue)) return OnLateTimer(window);
+    if (g_lidState != LidState::Closed) return;
+    if (g_protectionMode == kModeLidAlarm && !g_alarmRinging) return;
+    // The settings, the lid-close action and the displays may have changed meanwhile.
+    UINT restMs = RestDelayNow(g_alarmSilent);
+    if (restMs == 0) return;
+    if (phase == RestPhase::Resting) return RestNow(window);
+    // Automatic protection at the moment the alarm would ring: what keeps the laptop awake
+    // goes to the log, and the rest follows after RestAfter.
+    StartWakeReport(window);
+    UINT alarmMs = AlarmDelayMs(g_alarmDelay);
+    ArmRestTimer(window, RestPhase::Resting, restMs > alarmMs ? restMs - alarmMs : 0);
+}
+
+void OnSuspend(HWND window) {
+    StopWatching(window);
+    NoteSuspend();
+}
 
 void OnResume(HWND window, ResumeKind kind) {
+    NoteResume();
     UINT delayMs = kind == ResumeKind::Unattended ? UnattendedWakeDelayMs() : AlarmDelayMs(g_alarmDelay);
-    ArmLidAlarmIfSleepExpected(window, delayMs);
+    WatchClosedLid(window, delayMs);
+    if (g_lidState == LidState::Open) ShowRestNotices();
+}
+
+void OnDisplayTurnedOn(HWND window) {
+    // In a bag the display comes on only by a wake nobody asked for.
+    if (g_lidState == LidState::Closed && !ExternalDisplayInUse()) WatchClosedLid(window, UnattendedWakeDelayMs());
 }
 
 void OnDisplayChange(HWND window) {
@@ -147,13 +238,17 @@ void OnDisplayChange(HWND window) {
 void ArmLidAlarm(HWND window) { ArmLidAlarm(window, AlarmDelayMs(g_alarmDelay)); }
 
 void ArmLidAlarm(HWND window, UINT delayMs) {
-    // Replaces an armed or ringing alarm: the full delay starts again.
+    // Replaces an armed or ringing alarm: the full delay starts again, and with its first
+    // tone the wait for a rest.
+    StopRestTimer(window);
     SetTimer(window, kAlarmTimer, delayMs, nullptr);
     g_alarmArmed = true;
     g_alarmRinging = false;
+    g_alarmDue = DueTick(delayMs);
 }
 
 void StopLidAlarm(HWND window) {
     KillTimer(window, kAlarmTimer);
     g_alarmArmed = false;
+    StopRestTimer(window);  // a rest follows only a ringing alarm
 }

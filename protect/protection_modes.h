@@ -39,6 +39,12 @@ void OnProtectionTick(HWND window);
 // another tool left at once.
 void OnLidClosePolicyChange();
 void OnAlarmTick(HWND window);
+// The rest timer: with the lid still closed where a sleep was expected, RestAfter after the
+// alarm's first tone (or AlarmTime + RestAfter after the lid closed in automatic protection),
+// Kalnix puts the laptop to rest itself (protect/rest_escalation.h). A timer that fires more
+// than 2 s late, here or the alarm's, counts as a sleep and a wake: the full delay starts
+// again with the lid closed.
+void OnRestTick(HWND window);
 // The machine goes to sleep, which is what the alarm waited for.
 void OnSuspend(HWND window);
 // How a resume came: Unattended (PBT_APMRESUMEAUTOMATIC: a wake timer or a device, no user
@@ -48,11 +54,14 @@ enum class ResumeKind { Unattended, WithUser };
 // alarm waits for the longer of its delay and Windows' unattended-sleep timeout (plus a
 // margin) of the active scheme, since Windows sleeps again by itself after that.
 void OnResume(HWND window, ResumeKind kind);
+// The console display came on again: with the lid closed and no external display, a wake in
+// the bag.
+void OnDisplayTurnedOn(HWND window);
 // An external display that comes or goes with the lid closed.
 void OnDisplayChange(HWND window);
 
-// The lid alarm's timer: armed with the full delay (or the given one), or stopped. Armed also
-// while ringing.
+// The lid alarm's timer: armed with the full delay (or the given one), or stopped with the
+// rest timer. Armed also while ringing.
 void ArmLidAlarm(HWND window);
 void ArmLidAlarm(HWND window, UINT delayMs);
 void StopLidAlarm(HWND window);

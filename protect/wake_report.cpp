@@ -33,6 +33,9 @@ ReportWork g_work = {};
 ScopedHandle g_reportThread;
 ScopedHandle g_reportStop;
 
+// Kept for the note after a rest, which comes after the report's own balloon.
+wchar_t g_lastCause[kWakeBalloonChars] = {};
+
 // The log is 8-bit text, where a wider character would end the line: such names show '?'.
 void AddLine(WakeReport* report, const wchar_t* format, ...) {
     if (report->lineCount >= kWakeReportLines) return;
@@ -335,6 +338,7 @@ bool StartWakeReport(HWND window) {
     // The last worker has ended (it cleared the flag last): its record goes.
     g_reportThread.Reset();
     g_reportStop.Reset();
+    g_lastCause[0] = L'\0';  // an earlier closure's cause is not this one's
     const wchar_t* failedCall = L"";
     DWORD error = StartWorker(window, &failedCall);
     if (error == ERROR_SUCCESS) return true;
@@ -355,5 +359,8 @@ void OnWakeReport(LPARAM parameter) {
     if (!report) return;
     for (int i = 0; i < report->lineCount && i < kWakeReportLines; ++i) LogMessage(report->lines[i]);
     if (report->balloon[0] && g_protectionHost.showBalloon) g_protectionHost.showBalloon(report->balloon);
+    FormatBounded(g_lastCause, kWakeBalloonChars, L"%ls", report->balloon);
     HeapFree(GetProcessHeap(), 0, report);
 }
+
+const wchar_t* LastWakeCause() { return g_lastCause; }

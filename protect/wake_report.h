@@ -39,3 +39,5 @@ void StopWakeReport();
 // The host window's handling of kWakeReportMessage: logs the lines, shows the balloon through
 // the host and frees the report.
 void OnWakeReport(LPARAM report);
+// The last report's first cause in short (the balloon's text), empty before any report.
+const wchar_t* LastWakeCause();

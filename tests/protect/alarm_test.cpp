@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ BOOL WINAPI RecordTone(DWORD frequency, DWORD duration) {
 BOOL WINAPI AcceptIcon(DWORD, PNOTIFYICONDATAW) { return TRUE; }
 
 constexpr GUID kLidSwitch = {0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+constexpr GUID kConsoleDisplay = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
 
 struct Registration {
     HANDLE recipient;
@@ -276,11 +278,11 @@ protected:
 
 constexpr GUID kPowerSource = {0x5D3E9A59, 0xE9D5, 0x4B00, {0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48}};
 
-TEST_F(PowerReportTest, RegistersTheTrayWindowForTheLidSwitchTheLidCloseActionThePowerSourceAndSleep) {
+TEST_F(PowerReportTest, RegistersTheTrayWindowForTheDisplayTheLidCloseActionThePowerSourceTheLidSwitchAndSleep) {
     StartWithoutDriver(2, 1);
-    const GUID expected[] = {kLidCloseSetting, kPowerSource, kLidSwitch};
-    ASSERT_EQ(g_lidRegistrations.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
+    const GUID expected[] = {kConsoleDisplay, kLidCloseSetting, kPowerSource, kLidSwitch};
+    ASSERT_EQ(g_lidRegistrations.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(g_lidRegistrations[i].recipient, g_trayWindow);
         EXPECT_TRUE(IsEqualGUID(g_lidRegistrations[i].setting, expected[i])) << i;
         EXPECT_EQ(g_lidRegistrations[i].flags, static_cast<DWORD>(DEVICE_NOTIFY_WINDOW_HANDLE));
@@ -304,7 +306,7 @@ TEST_F(PowerReportTest, TheEndUndoesEachRegistrationOnceAndOnlyWhatWasRegistered
         const std::vector<HPOWERNOTIFY> expected = answered ? std::vector<HPOWERNOTIFY>{handle}
                                                             : std::vector<HPOWERNOTIFY>{};
         const std::vector<HPOWERNOTIFY> expectedSettings =
-            answered ? std::vector<HPOWERNOTIFY>{handle, handle, handle} : std::vector<HPOWERNOTIFY>{};
+            answered ? std::vector<HPOWERNOTIFY>{handle, handle, handle, handle} : std::vector<HPOWERNOTIFY>{};
         EXPECT_EQ(g_lidUnregistrations, expectedSettings);
         EXPECT_EQ(g_sleepUnregistrations, expected);
         DestroyWindow(g_trayWindow);
@@ -594,6 +596,235 @@ TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
     layout.Set({DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI});
     layout.AnswerSizeQueryWith(ERROR_ACCESS_DENIED);
     EXPECT_FALSE(ExternalDisplayInUse()) << "an unanswered query keeps the alarm as it was";
+}
+
+}  // namespace
+
+// When nobody hears the alarm: the same window puts the closed laptop to rest itself, through
+// the seam's rest calls (Wine neither sleeps nor hibernates) and its clock.
+namespace {
+
+class RestTest : public PowerReportTest {
+protected:
+    void SetUp() override {
+        PowerReportTest::SetUp();
+        shell_.reset(new ShellRecorder);  // after the base's own icon stand-in
+    }
+    // Lid alarm or automatic protection with a 1 s alarm delay and RestAfter as given; the lid
+    // reported open at start, then closed.
+    DWORD StartClosed(int mode, DWORD restAfter) {
+        SetSettingDword(L"RestAfter", restAfter);
+        StartWithoutDriver(mode, 1);
+        LidReport(1);
+        return LidReport(0);
+    }
+    size_t LogCount(const std::string& line) {
+        std::string log = ReadFileBytes(LogPathBesideExecutable());
+        size_t n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+        return n;
+    }
+    void EndWindow() {
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        PumpMessages();
+    }
+    std::vector<std::wstring> Balloons() {
+        std::vector<std::wstring> texts;
+        for (const ShellCall& call : shell_->Calls())
+            if (call.message == NIM_MODIFY && (call.record.uFlags & NIF_INFO)) texts.push_back(call.record.szInfo);
+        return texts;
+    }
+    RestStandin rest_;
+    std::unique_ptr<ShellRecorder> shell_;
+};
+
+TEST_F(RestTest, AnAlarmNobodyStopsRingsForRestAfterThenTheLaptopRestsTheWayItCan) {
+    struct Case {
+        bool s3, hibernation, modernStandby;
+        std::vector<RestRequest> expected;
+        const char* shows;
+    } cases[] = {
+        {true, false, false, {RestRequest::Sleep}, "S3 sleep"},
+        {true, true, false, {RestRequest::Hibernate}, "hibernation before sleep"},
+        {false, true, true, {RestRequest::Hibernate}, "Modern Standby with hibernation"},
+        {false, false, true, {RestRequest::DisplayOff}, "Modern Standby alone: the display goes off"},
+        {false, false, false, {}, "no way: it keeps ringing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        rest_.Machine(c.s3, c.hibernation, c.modernStandby);
+        DWORD closed = StartClosed(2, 1);
+        PumpMessagesFor(1700);
+        EXPECT_TRUE(rest_.Requests().empty()) << "rings first for RestAfter";
+        ASSERT_FALSE(g_tones.empty());
+        PumpMessagesFor(900);  // the rest near 2000 ms; a new alarm would ring near 3000 ms
+        EXPECT_EQ(rest_.Requests(), c.expected);
+        DWORD lastTone = g_tones.back().at - closed;
+        if (c.expected.empty()) EXPECT_GE(lastTone, 2000u - kTickSlack) << "still ringing";
+        else EXPECT_LT(lastTone, 2000u) << "silent once at rest";
+        EndWindow();
+        g_tones.clear();
+        rest_.ClearRequests();
+    }
+    EXPECT_EQ(LogCount("Can't put the laptop to rest: it has neither hibernation nor sleep nor Modern Standby\r\n"), 1u);
+}
+
+TEST_F(RestTest, NoRestOnceTheLidOpensOrTheLaptopSleepsOrWhenRestAfterIsZero) {
+    struct Case {
+        DWORD restAfter;
+        WPARAM lidReport;      // 1: opened after the first tone; 0: none
+        WPARAM powerEvent;     // PBT_APMSUSPEND after the first tone; 0: none
+        const char* shows;
+    } cases[] = {
+        {1, 1, 0, "the lid opened"},
+        {1, 0, PBT_APMSUSPEND, "the laptop went to sleep"},
+        {0, 0, 0, "RestAfter 0: never"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        StartClosed(2, c.restAfter);
+        PumpMessagesFor(1300);
+        ASSERT_FALSE(g_tones.empty());
+        if (c.lidReport) LidReport(c.lidReport);
+        if (c.powerEvent) Power(c.powerEvent);
+        PumpMessagesFor(1300);
+        EXPECT_TRUE(rest_.Requests().empty());
+        EndWindow();
+        g_tones.clear();
+    }
+}
+
+TEST_F(RestTest, ASilentAlarmRestsAfterAlarmTimeInsteadOfRestAfter) {
+    struct Case {
+        HRESULT result;
+        BOOL muted;
+        float volume;
+        const char* logged;
+    } cases[] = {
+        {S_OK, TRUE, 0.5f, "The alarm is silent: sound is muted\r\n"},
+        {S_OK, FALSE, 0.0f, "The alarm is silent: sound is muted\r\n"},
+        {HRESULT_FROM_WIN32(ERROR_NOT_FOUND), FALSE, 0.0f, "The alarm is silent: no sound device\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
+        RemoveFile(LogPathBesideExecutable());
+        rest_.Sound(c.result, c.muted, c.volume);
+        StartClosed(2, 60);
+        PumpMessagesFor(2600);  // first tone near 1000 ms, the rest AlarmTime later
+        EXPECT_EQ(rest_.Requests(), std::vector<RestRequest>{RestRequest::Sleep});
+        EXPECT_EQ(LogCount(c.logged), 1u);
+        EndWindow();
+        rest_.ClearRequests();
+    }
+    rest_.Sound(S_OK, FALSE, 0.01f);
+    StartClosed(2, 60);
+    PumpMessagesFor(2600);
+    EXPECT_TRUE(rest_.Requests().empty()) << "an audible alarm waits RestAfter";
+}
+
+// Automatic protection: no tone, the same rest AlarmTime + RestAfter after the lid closed, only
+// where Windows was to sleep.
+TEST_F(RestTest, AutomaticProtectionRestsALaptopStillAwakeAlarmTimePlusRestAfterAfterTheLidClosed) {
+    for (bool doNothingOnMains : {false, true}) {
+        SCOPED_TRACE(doNothingOnMains ? "run closed on mains on purpose" : "a sleep was expected");
+        ClearPowerStandin();
+        if (doNothingOnMains) PresetLidCloseAction(kBalancedScheme, false, kLidCloseDoNothing);
+        StartClosed(1, 1);
+        PumpMessagesFor(1700);
+        EXPECT_TRUE(rest_.Requests().empty());
+        PumpMessagesFor(900);
+        EXPECT_EQ(rest_.Requests().size(), doNothingOnMains ? 0u : 1u);
+        EXPECT_TRUE(g_tones.empty());
+        EndWindow();
+        rest_.ClearRequests();
+    }
+}
+
+TEST_F(RestTest, ATimerThatRanLateIsASleepAndAWakeTheFullDelayStartsAgain) {
+    DWORD closed = StartClosed(2, 1);
+    rest_.Sleep(30000);  // the laptop slept before the alarm was due, unseen
+    PumpMessagesFor(1700);
+    EXPECT_TRUE(g_tones.empty()) << "the late tick rings nothing";
+    EXPECT_EQ(LogCount("A timer ran late: the program was suspended or the laptop slept\r\n"), 1u);
+    PumpMessagesFor(700);
+    ASSERT_FALSE(g_tones.empty()) << "armed again with the full delay";
+    EXPECT_GE(g_tones[0].at - closed, 2000u - kTickSlack);
+    // Ringing, then unseen sleep before the rest is due: neither the alarm nor the rest acts.
+    rest_.Sleep(30000);
+    PumpMessagesFor(1000);
+    EXPECT_TRUE(rest_.Requests().empty());
+}
+
+// The laptop tells afterwards, once it runs with its lid open: the first rest, how many came
+// after it, and a standby that drained the battery.
+TEST_F(RestTest, TheNextResumeWithTheLidOpenTellsOfEveryRestAndADrainingStandbyOnce) {
+    SetSettingDword(L"StandbyDrainAlert", 5);
+    StartClosed(2, 1);
+    PumpMessagesFor(4600);  // rests near 2000 ms and again near 4000 ms
+    ASSERT_EQ(rest_.Requests().size(), 2u);
+    shell_->Clear();
+    rest_.Battery(80);
+    Power(PBT_APMSUSPEND);
+    rest_.Sleep(3600000);
+    rest_.Battery(60);
+    Power(PBT_APMRESUMEAUTOMATIC);
+    EXPECT_TRUE(Balloons().empty()) << "woken in the bag: nobody looks";
+    LidReport(1);
+    std::vector<std::wstring> balloons = Balloons();
+    ASSERT_EQ(balloons.size(), 1u);
+    const std::wstring& text = balloons[0];
+    const std::wstring start = L"Kalnix put this laptop to sleep at ";
+    ASSERT_GT(text.size(), start.size() + 5);
+    EXPECT_EQ(text.substr(0, start.size()), start);
+    EXPECT_EQ(text.substr(start.size() + 2, 1), L":");
+    EXPECT_EQ(text.substr(start.size() + 5),
+              L": it stayed awake with the lid closed\nIt did so once more since\n"
+              L"The battery lost 20% in 1 h 00 min of standby (20% an hour)");
+    EXPECT_EQ(LogCount("The battery lost 20% in 1 h 00 min of standby (20% an hour)\r\n"), 1u);
+    LidReport(0);
+    LidReport(1);
+    EXPECT_EQ(Balloons().size(), 1u) << "told once";
+}
+
+TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
+    struct {
+        POWERBROADCAST_SETTING setting;
+        BYTE more[3];
+    } report = {};
+    report.setting.PowerSetting = kConsoleDisplay;
+    report.setting.DataLength = sizeof(DWORD);
+    auto display = [&](DWORD state) {
+        memcpy(report.setting.Data, &state, sizeof(state));
+        SendMessageW(g_trayWindow, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(&report));
+    };
+    PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, false, 0);  // no unattended sleep
+    for (bool external : {false, true}) {
+        SCOPED_TRACE(external ? "with an external display" : "in the bag");
+        StartClosed(2, 0);
+        display(0);  // the state at registration
+        Power(PBT_APMSUSPEND);
+        displays_.Set(external ? std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI}
+                               : std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{});
+        g_tones.clear();
+        display(1);
+        PumpMessagesFor(1400);
+        EXPECT_EQ(g_tones.empty(), external);
+        EndWindow();
+        displays_.Set({});
+    }
+}
+
+TEST_F(RestTest, AModernStandbyLaptopSaysSoInTheTooltipAndTheLog) {
+    rest_.Machine(false, false, true);
+    StartWindow(2, 1);
+    const ShellCall* add = nullptr;
+    for (const ShellCall& call : shell_->Calls())
+        if (call.message == NIM_ADD) add = &call;
+    ASSERT_NE(add, nullptr);
+    const std::wstring stateText = L"Kalnix is enabled\nThis laptop sleeps in Modern Standby";
+    EXPECT_EQ(std::wstring(add->record.szTip).substr(0, stateText.size()), stateText);
+    EXPECT_EQ(LogCount("Sleep: Modern Standby\r\nHibernation: not available\r\n"), 1u);
 }
 
 }  // namespace

@@ -46,3 +46,30 @@ private:
 BOOL WINAPI NotAMember(HANDLE token, PSID sid, PBOOL member);
 // Fails the call while claiming membership: a failed check must count as "no".
 BOOL WINAPI CheckFailsClaimingMember(HANDLE token, PSID sid, PBOOL member);
+
+// What a closed laptop can do instead of staying awake, for the scope: the machine's sleep
+// states, its sound output and a clock that counts sleep, with every request to rest recorded.
+// Wine reports no sleep states, has no sound output, and neither sleeps nor turns a display off.
+enum class RestRequest { Sleep, Hibernate, DisplayOff, UnexpectedBroadcast };
+
+class RestStandin {
+public:
+    RestStandin();
+    ~RestStandin();
+    RestStandin(const RestStandin&) = delete;
+    RestStandin& operator=(const RestStandin&) = delete;
+    // Read by the tray window when it is created.
+    void Machine(bool sleepS3, bool hibernation, bool modernStandby);
+    // The default sound output's answer: S_OK with the mute state and volume, or a failure.
+    void Sound(HRESULT result, BOOL muted = FALSE, float volume = 0.5f);
+    // A sleep the program did not see: the clock moves on, the window timers do not.
+    void Sleep(ULONGLONG ms);
+    // Every rest call fails with this error (0: succeeds).
+    void FailWith(DWORD error);
+    // On battery with this charge (percent), or on mains power with none (-1).
+    void Battery(int percent);
+    const std::vector<RestRequest>& Requests() const;
+    void ClearRequests();
+private:
+    PlatformScope platform_;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include "protect/rest_escalation.h"
+
+// What Kalnix tells the user once the laptop runs again with its lid open: that it put the
+// laptop to rest itself, and how much battery a standby lost. Kept until then; a second rest
+// before anyone looks adds to the first instead of replacing it.
+
+// A new run of the protection starts with nothing pending.
+void ClearRestNotices();
+// A rest Kalnix made at this moment, with the wake report's first cause (may be empty).
+void NoteRest(RestKind kind, const wchar_t* firstCause);
+// The battery and the time at the start of a standby, unless a standby since the last lid-open
+// resume has them already.
+void NoteSuspend();
+void NoteResume();
+// The laptop runs with its lid open: shows what is pending in one balloon and logs it.
+void ShowRestNotices();
+
+// The drain alert for a standby: false when the battery lost no more than alertPerHour
+// percent per hour (0: no alert) or the standby was too short to judge; else the balloon's text.
+bool StandbyDrainText(int percentBefore, int percentAfter, ULONGLONG elapsedMs, DWORD alertPerHour, wchar_t* text,
+                      int chars);
