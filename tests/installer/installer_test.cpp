@@ -437,7 +437,7 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
     EXPECT_EQ(kUserFlags.dc, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings2"));
     EXPECT_EQ(20u, GetSettingDword(L"HibernateTimeout", 0));
     for (const wchar_t* own : {L"Action", L"RestAfter", L"HibernateAfter", L"StandbyDrainAlert"}) {
-        EXPECT_FALSE(SettingExists(own)) << "Kalnix's own choice is removed";
+        EXPECT_FALSE(SettingExists(own)) << own << ", Kalnix's own choice, is removed";
     }
     EXPECT_FALSE(KeyExists(kUninstallKey));
     std::string log = ReadFileBytes(TempUninstallLog());
