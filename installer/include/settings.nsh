@@ -1,8 +1,13 @@
 ; The settings key, its first values, and the user's lid-close flags saved for the uninstaller.
 
-; First values of a new installation: automatic protection, 15 s alarm delay.
+; First values of a new installation: automatic protection, 15 s alarm delay; rest after a
+; minute of alarm, hibernation after an hour on battery, an alert above 5 % lost per hour of
+; standby.
 !define FIRST_ACTION 1
 !define FIRST_ALARMTIME 15
+!define FIRST_RESTAFTER 60
+!define FIRST_HIBERNATEAFTER 60
+!define FIRST_STANDBYDRAINALERT 5
 
 ; Settings and the uninstall entry go to the registry view that Kalnix.exe of this
 ; architecture reads.
@@ -57,6 +62,15 @@ Function WriteSettings
   StrCpy $3 0
   Call SetFirstValue
   StrCpy $1 "HideTrayIcon"
+  Call SetFirstValue
+  StrCpy $1 "RestAfter"
+  StrCpy $2 ${FIRST_RESTAFTER}
+  Call SetFirstValue
+  StrCpy $1 "HibernateAfter"
+  StrCpy $2 ${FIRST_HIBERNATEAFTER}
+  Call SetFirstValue
+  StrCpy $1 "StandbyDrainAlert"
+  StrCpy $2 ${FIRST_STANDBYDRAINALERT}
   Call SetFirstValue
 FunctionEnd
 

@@ -69,13 +69,16 @@ FunctionEnd
 ; The Apps & Features entry goes last: a deployment tool takes its absence for the end.
 Function un.RemoveKeys
   ${If} $LidSettingsKept = 1
-    ; The user's own lid-close settings would be lost with them: only Kalnix's choices go, and
-    ; a later installation puts the saved ones back.
+    ; The user's own lid-close and hibernate settings would be lost with them: only Kalnix's
+    ; choices go, and a later installation puts the saved ones back.
     DeleteRegValue HKLM "${SETTINGS_KEY}" "Action"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmTime"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "EnableLogging"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "HideTrayIcon"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmWithExternalDisplay"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "RestAfter"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "HibernateAfter"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "StandbyDrainAlert"
   ${Else}
     DeleteRegKey HKLM "${SETTINGS_KEY}"
   ${EndIf}

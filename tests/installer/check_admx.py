@@ -1,5 +1,6 @@
-"""The Group Policy template: both files well-formed, and its policies name exactly the five
-settings of HKLM\\Software\\Kalnix with their ranges; every text it refers to exists."""
+"""The Group Policy template: both files well-formed, and its policies name exactly the eight
+settings of HKLM\\Software\\Kalnix with their ranges and the setup program's first values as the
+editor's defaults; every text it refers to exists."""
 import re
 import sys
 import xml.etree.ElementTree as ET
@@ -24,7 +25,8 @@ for policy in policies:
     named = [policy.get("valueName")] + [e.get("valueName") for e in policy.iter() if e.get("valueName")]
     for name in filter(None, named):
         values.setdefault(name, policy)
-check(sorted(values) == ["Action", "AlarmTime", "AlarmWithExternalDisplay", "EnableLogging", "HideTrayIcon"],
+check(sorted(values) == ["Action", "AlarmTime", "AlarmWithExternalDisplay", "EnableLogging", "HibernateAfter",
+                        "HideTrayIcon", "RestAfter", "StandbyDrainAlert"],
       f"values named: {sorted(values)}")
 
 action = admx.find("p:policies/p:policy[@name='Action']/p:elements/p:enum", NS)
@@ -33,8 +35,19 @@ if action is not None:
     items = sorted(int(d.get("value")) for d in action.findall("p:item/p:value/p:decimal", NS))
     check(items == [1, 2], f"Action items {items}")
 
-alarm = admx.find("p:policies/p:policy[@name='AlarmTime']/p:elements/p:decimal", NS)
-check(alarm is not None and (alarm.get("minValue"), alarm.get("maxValue")) == ("5", "60"), "AlarmTime is not 5 to 60")
+# Number settings: the range Kalnix accepts, and the first value a new installation writes.
+NUMBERS = {
+    "AlarmTime": ("5", "60", "15"),
+    "RestAfter": ("0", "86400", "60"),
+    "HibernateAfter": ("0", "1440", "60"),
+    "StandbyDrainAlert": ("0", "100", "5"),
+}
+for name, (low, high, first) in NUMBERS.items():
+    number = admx.find(f"p:policies/p:policy[@name='{name}']/p:elements/p:decimal[@valueName='{name}']", NS)
+    check(number is not None and (number.get("minValue"), number.get("maxValue")) == (low, high),
+          f"{name} is not a decimal from {low} to {high}")
+    box = adml.find(f"p:resources/p:presentationTable/p:presentation/p:decimalTextBox[@refId='{name}']", NS)
+    check(box is not None and box.get("defaultValue") == first, f"{name} is not offered with {first}")
 
 for name in ("AlarmWithExternalDisplay", "EnableLogging", "HideTrayIcon"):
     policy = values.get(name)

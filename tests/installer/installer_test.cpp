@@ -195,6 +195,9 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
     EXPECT_EQ(60u, GetSettingDword(L"AlarmTime", 0));
     EXPECT_EQ(0u, GetSettingDword(L"EnableLogging", 99));
     EXPECT_EQ(0u, GetSettingDword(L"HideTrayIcon", 99));
+    EXPECT_EQ(60u, GetSettingDword(L"RestAfter", 0));
+    EXPECT_EQ(60u, GetSettingDword(L"HibernateAfter", 0));
+    EXPECT_EQ(5u, GetSettingDword(L"StandbyDrainAlert", 0));
     EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
     EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
     // Wine's Task Scheduler registers the task; the Run value is the fallback when it does not.
@@ -293,11 +296,16 @@ TEST_F(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndLeavesOneKalnix) {
     SetSettingDword(L"AlarmTime", 33);
     SetSettingDword(L"EnableLogging", 1);
     SetSettingDword(L"HideTrayIcon", 1);
+    SetSettingDword(L"RestAfter", 30);
+    // As an installation from before the setting existed left it.
+    DeleteSettingValue(L"HibernateAfter");
     ASSERT_EQ(0u, RunSetup(L"/S"));
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
     EXPECT_EQ(1u, GetSettingDword(L"EnableLogging", 0));
     EXPECT_EQ(1u, GetSettingDword(L"HideTrayIcon", 0));
+    EXPECT_EQ(30u, GetSettingDword(L"RestAfter", 0));
+    EXPECT_EQ(60u, GetSettingDword(L"HibernateAfter", 0)) << "a missing setting gets its first value";
     ExpectKalnixRunningFromInstallDir();
     DWORD secondId = 0;
     GetWindowThreadProcessId(FindKalnixWindow(), &secondId);
@@ -418,6 +426,8 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
     ExpectKalnixRunningFromInstallDir();
     ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
     FailPowerCall(L"WriteGlobalPwrPolicy", ERROR_ACCESS_DENIED);
+    // The user's "Hibernate after" saved beside the lid-close settings.
+    SetSettingDword(L"HibernateTimeout", 20);
 
     // Run in place, as deployment tools do, to read the real exit code.
     EXPECT_EQ(5u, RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(), 60000));
@@ -425,7 +435,10 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
     EXPECT_EQ(kForcedFlags, ReadLidFlags());
     EXPECT_EQ(kUserFlags.ac, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings1"));
     EXPECT_EQ(kUserFlags.dc, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings2"));
-    EXPECT_EQ(0xDEADBEEFu, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"Action"));
+    EXPECT_EQ(20u, GetSettingDword(L"HibernateTimeout", 0));
+    for (const wchar_t* own : {L"Action", L"RestAfter", L"HibernateAfter", L"StandbyDrainAlert"}) {
+        EXPECT_FALSE(SettingExists(own)) << own << ", Kalnix's own choice, is removed";
+    }
     EXPECT_FALSE(KeyExists(kUninstallKey));
     std::string log = ReadFileBytes(TempUninstallLog());
     EXPECT_NE(log.find("RestorePowerSettings failed: the saved lid-close settings are kept in HKLM\\Software\\Kalnix."),
