@@ -1,6 +1,8 @@
 // The lid alarm's timing on the real tray window and real window timers, observed through
-// the seam over Beep (Wine's Beep returns at once and makes no sound to measure).
-//   alarm_bench [AlarmTime seconds] [tones]
+// the seam over Beep (Wine's Beep returns at once and makes no sound to measure); then, with
+// RestAfter set, the time from the first and the last tone to the rest, observed through the
+// seam over SetSuspendState (Wine neither sleeps nor reports an S3 machine).
+//   alarm_bench [AlarmTime seconds] [tones] [RestAfter seconds]
 #include <windows.h>
 
 #include <algorithm>
@@ -32,6 +34,26 @@ BOOL WINAPI RecordTone(DWORD, DWORD) {
 
 BOOL WINAPI AcceptIcon(DWORD, PNOTIFYICONDATAW) { return TRUE; }
 
+double g_restMs = 0;
+
+BOOLEAN WINAPI RecordRest(BOOLEAN, BOOLEAN, BOOLEAN) {
+    if (g_restMs == 0) g_restMs = NowMs();
+    return TRUE;
+}
+
+// An S3 laptop whose sound is on: the alarm is heard, and RestAfter decides.
+BOOLEAN WINAPI SleepsInS3(PSYSTEM_POWER_CAPABILITIES capabilities) {
+    *capabilities = {};
+    capabilities->SystemS3 = TRUE;
+    return TRUE;
+}
+
+HRESULT WINAPI SoundIsOn(BOOL* muted, float* volume) {
+    *muted = FALSE;
+    *volume = 0.5f;
+    return S_OK;
+}
+
 // A laptop with its lid closed and no other display: Wine's one display counts as external,
 // which would keep the alarm from ringing at all.
 LONG WINAPI NoActiveDisplay(UINT32, UINT32* paths, UINT32* modes) {
@@ -40,8 +62,8 @@ LONG WINAPI NoActiveDisplay(UINT32, UINT32* paths, UINT32* modes) {
     return ERROR_SUCCESS;
 }
 
-void PumpUntil(size_t tones, double deadlineMs) {
-    while (g_toneMs.size() < tones && NowMs() < deadlineMs) {
+void PumpUntil(size_t tones, bool rest, double deadlineMs) {
+    while ((g_toneMs.size() < tones || (rest && g_restMs == 0)) && NowMs() < deadlineMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
@@ -57,9 +79,13 @@ void Row(const wchar_t* figure, double measured, double goal) {
 int wmain(int argc, wchar_t** argv) {
     int delaySeconds = argc > 1 ? _wtoi(argv[1]) : 5;
     size_t tones = argc > 2 ? static_cast<size_t>(_wtoi(argv[2])) : 11;
+    int restAfterSeconds = argc > 3 ? _wtoi(argv[3]) : 0;  // the setting itself is in the registry
     if (tones < 2) tones = 2;
     QueryPerformanceFrequency(&g_frequency);
     g_platform.beep = RecordTone;
+    g_platform.setSuspendState = RecordRest;
+    g_platform.getPwrCapabilities = SleepsInS3;
+    g_platform.readSoundOutput = SoundIsOn;
     g_platform.notifyIcon = AcceptIcon;
     g_platform.getDisplayConfigBufferSizes = NoActiveDisplay;
     g_instance = GetModuleHandleW(nullptr);
@@ -69,7 +95,8 @@ int wmain(int argc, wchar_t** argv) {
 
     PostMessageW(g_trayWindow, kLidStateMessage, 0, 0);  // lid closed, as the monitor posts it
     double closed = NowMs();
-    PumpUntil(tones, closed + delaySeconds * 1000.0 + tones * 600.0 + 10000.0);
+    PumpUntil(tones, restAfterSeconds > 0,
+              closed + (delaySeconds + restAfterSeconds) * 1000.0 + tones * 600.0 + 10000.0);
     DestroyWindow(g_trayWindow);
     if (g_toneMs.size() < tones) {
         fwprintf(stderr, L"only %zu tones\n", g_toneMs.size());
@@ -84,5 +111,15 @@ int wmain(int argc, wchar_t** argv) {
     Row(L"lid closed to first tone, ms", g_toneMs[0] - closed, delaySeconds * 1000.0);
     Row(L"tone period, mean ms", sum / periods.size(), 600);
     Row(L"tone period, longest ms", worst, 600);
+    if (restAfterSeconds <= 0) return 0;
+    if (g_restMs == 0) {
+        fwprintf(stderr, L"no rest\n");
+        return 1;
+    }
+    double lastTone = 0;
+    for (double tone : g_toneMs)
+        if (tone < g_restMs) lastTone = tone;
+    Row(L"first tone to rest, ms", g_restMs - g_toneMs[0], restAfterSeconds * 1000.0);
+    Row(L"last tone to rest, ms (one tick)", g_restMs - lastTone, 600);
     return 0;
 }

@@ -38,6 +38,8 @@ launch() {
 }
 wine reg add 'HKLM\Software\Kalnix' /v Action /t REG_DWORD /d 2 /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Kalnix' /v AlarmTime /t REG_DWORD /d 60 /f >/dev/null 2>&1
+# As the setup program installs it: the rest's own code is in place while idle.
+wine reg add 'HKLM\Software\Kalnix' /v RestAfter /t REG_DWORD /d 10 /f >/dev/null 2>&1
 if [ "$lid_driver" = none ]; then
   wine "$build/tests/bin/lidctl.exe" uninstall </dev/null || true
 else
@@ -112,5 +114,5 @@ awk -v k="$mem_k" -v b="$mem_b" -v i="$mem_i" \
   'BEGIN {printf "  private memory difference: %+d KiB to baseline, %+d KiB to baseline+imports\n", k - b, k - i}'
 
 echo
-printf '%-34s %10s %10s %8s\n' "alarm (AlarmTime 5, Beep seam)" "measured" "goal" "ratio"
-wine "$build/bench/bench_alarm.exe" 5 11 </dev/null 2>/dev/null | tr -d '\r'
+printf '%-34s %10s %10s %8s\n' "alarm (AlarmTime 5, RestAfter 10)" "measured" "goal" "ratio"
+wine "$build/bench/bench_alarm.exe" 5 11 10 </dev/null 2>/dev/null | tr -d '\r'
