@@ -64,15 +64,19 @@ const wchar_t* AfterLast(const wchar_t* text, wchar_t separator) {
     return found ? found + 1 : text;
 }
 
+// The '(' of the parentheses that end `name`, or null.
+const wchar_t* FinalParentheses(const wchar_t* name) {
+    size_t length = wcslen(name);
+    return length > 0 && name[length - 1] == L')' ? wcsrchr(name, L'(') : nullptr;
+}
+
 // "svchost.exe (wuauserv)" names the service in its last parentheses; a driver's name comes
 // before the parentheses that hold its device; a process is named by its file.
 void ShortName(const wchar_t* tag, const wchar_t* name, wchar_t* out, int chars) {
-    size_t length = wcslen(name);
-    const wchar_t* open = wcsrchr(name, L'(');
-    bool parenthesized = length > 0 && name[length - 1] == L')' && open;
-    if (wcscmp(tag, L"[SERVICE]") == 0 && parenthesized) {
-        FormatBounded(out, chars, L"%.*ls", static_cast<int>(name + length - 1 - (open + 1)), open + 1);
-    } else if (wcscmp(tag, L"[DRIVER]") == 0 && parenthesized && open > name && open[-1] == L' ') {
+    const wchar_t* open = FinalParentheses(name);
+    if (wcscmp(tag, L"[SERVICE]") == 0 && open) {
+        FormatBounded(out, chars, L"%.*ls", static_cast<int>(wcslen(open + 1) - 1), open + 1);
+    } else if (wcscmp(tag, L"[DRIVER]") == 0 && open && open > name && open[-1] == L' ') {
         FormatBounded(out, chars, L"%.*ls", static_cast<int>(open - 1 - name), name);
     } else if (wcscmp(tag, L"[DRIVER]") == 0) {
         FormatBounded(out, chars, L"%ls", name);
@@ -91,21 +95,79 @@ const RequestTag kRequestTags[] = {
     {L"[DRIVER]", L"Driver %ls holds a power request"},
 };
 
-void AddRequestLine(const wchar_t* line, size_t length, WakeReport* report) {
-    while (length && (*line == L' ' || *line == L'\t')) ++line, --length;
-    while (length && (line[length - 1] == L' ' || line[length - 1] == L'\t' || line[length - 1] == L'\r')) --length;
+// The tool's sections come in a fixed order whatever the language of their headings; these
+// two hold the requests that can defeat a lid-close sleep.
+constexpr int kAwayModeSection = 2;
+constexpr int kExecutionSection = 3;
+
+// How the device instance paths of audio devices begin.
+const wchar_t* const kAudioDevices[] = {L"HDAUDIO\\", L"INTELAUDIO\\", L"SWD\\MMDEVAPI\\"};
+
+// The alarm's tone plays through the audio stack, which then holds a request of its own: the
+// audio device's driver (known by the device instance path in its last parentheses) or the
+// audio engine's process.
+bool IsAlarmsOwnTone(const wchar_t* tag, const wchar_t* name) {
+    if (wcscmp(tag, L"[PROCESS]") == 0) return _wcsicmp(AfterLast(name, L'\\'), L"audiodg.exe") == 0;
+    const wchar_t* open = FinalParentheses(name);
+    if (wcscmp(tag, L"[DRIVER]") != 0 || !open) return false;
+    for (const wchar_t* audioDevices : kAudioDevices)
+        if (_wcsnicmp(open + 1, audioDevices, wcslen(audioDevices)) == 0) return true;
+    return false;
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; }
+
+void TrimBlanks(const wchar_t** line, size_t* length) {
+    while (*length && IsBlank(**line)) ++*line, --*length;
+    while (*length && IsBlank((*line)[*length - 1])) --*length;
+}
+
+const RequestTag* RequestTagOf(const wchar_t* line, size_t length) {
     for (const RequestTag& request : kRequestTags) {
         size_t tagLength = wcslen(request.tag);
-        if (length <= tagLength || wcsncmp(line, request.tag, tagLength) != 0) continue;
-        wchar_t name[MAX_PATH], shortName[MAX_PATH];
-        const wchar_t* start = line + tagLength;
-        size_t nameLength = length - tagLength;
-        while (nameLength && (*start == L' ' || *start == L'\t')) ++start, --nameLength;
-        if (nameLength == 0) return;
-        FormatBounded(name, MAX_PATH, L"%.*ls", static_cast<int>(nameLength), start);
-        ShortName(request.tag, name, shortName, MAX_PATH);
-        AddCause(report, request.cause, name, shortName);
+        if (length >= tagLength && wcsncmp(line, request.tag, tagLength) == 0) return &request;
+    }
+    return nullptr;
+}
+
+// Outside the sections that defeat a sleep, the alarm's own audio is logged but is no cause.
+void AddRequest(const RequestTag& request, const wchar_t* line, size_t length, bool defeatsSleep,
+                WakeReport* report) {
+    size_t tagLength = wcslen(request.tag);
+    const wchar_t* start = line + tagLength;
+    size_t nameLength = length - tagLength;
+    TrimBlanks(&start, &nameLength);
+    if (nameLength == 0) return;
+    wchar_t name[MAX_PATH], shortName[MAX_PATH];
+    FormatBounded(name, MAX_PATH, L"%.*ls", static_cast<int>(nameLength), start);
+    if (!defeatsSleep && IsAlarmsOwnTone(request.tag, name)) {
+        AddLine(report, L"Left out, the alarm's own tone: %ls", name);
+        ++report->leftOutCount;
         return;
+    }
+    ShortName(request.tag, name, shortName, MAX_PATH);
+    AddCause(report, request.cause, name, shortName);
+}
+
+// A heading is any other line ending in ':', except the text line that follows each entry.
+void AddRequestsOfPass(const wchar_t* text, bool sleepDefeatingPass, WakeReport* report) {
+    int section = -1;  // before the first heading
+    bool afterEntry = false;
+    while (*text) {
+        const wchar_t* end = wcschr(text, L'\n');
+        size_t length = end ? static_cast<size_t>(end - text) : wcslen(text);
+        const wchar_t* line = text;
+        TrimBlanks(&line, &length);
+        const RequestTag* request = RequestTagOf(line, length);
+        if (request) {
+            bool defeatsSleep = section == kAwayModeSection || section == kExecutionSection;
+            if (defeatsSleep == sleepDefeatingPass) AddRequest(*request, line, length, defeatsSleep, report);
+        } else if (!afterEntry && length > 0 && line[length - 1] == L':') {
+            ++section;
+        }
+        afterEntry = request != nullptr;
+        if (!end) break;
+        text = end + 1;
     }
 }
 
@@ -206,31 +268,28 @@ DWORD RunRequestTool(HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode, con
     return readError;
 }
 
-void AddToolOutput(const BYTE* bytes, DWORD size, WakeReport* report) {
+// The tool's output as text, LocalAlloc'd for the caller; null with the failure logged.
+HLOCAL ReadRequestTool(HANDLE stop, WakeReport* report) {
     constexpr int kTextChars = kMaxToolOutputBytes + 1;
-    wchar_t* text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kTextChars * sizeof(wchar_t)));
-    if (!text) return AddFailure(report, L"HA", ERROR_NOT_ENOUGH_MEMORY);
-    DecodeToolOutput(bytes, size, text, kTextChars);
-    AddPowerRequests(text, report);
-    HeapFree(GetProcessHeap(), 0, text);
-}
-
-void AddRequestTool(HANDLE stop, WakeReport* report) {
-    BYTE* bytes = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kMaxToolOutputBytes));
-    if (!bytes) return AddFailure(report, L"HA", ERROR_NOT_ENOUGH_MEMORY);
+    ScopedLocal bytes(LocalAlloc(LMEM_FIXED, kMaxToolOutputBytes));
+    ScopedLocal text(LocalAlloc(LMEM_FIXED, kTextChars * sizeof(wchar_t)));
     DWORD size = 0, exitCode = 0;
-    const wchar_t* failedCall = L"";
-    DWORD error = RunRequestTool(stop, bytes, &size, &exitCode, &failedCall);
+    const wchar_t* failedCall = L"LA";
+    DWORD error = !bytes.valid() || !text.valid()
+                      ? ERROR_NOT_ENOUGH_MEMORY
+                      : RunRequestTool(stop, static_cast<BYTE*>(bytes.get()), &size, &exitCode, &failedCall);
     if (error != ERROR_SUCCESS) {
         AddFailure(report, failedCall, error);
-    } else if (exitCode != 0) {
+        return nullptr;
+    }
+    if (exitCode != 0) {
         // Its text is then a complaint, not a list of requests.
         AddLine(report, L"powercfg failed: %lu", static_cast<unsigned long>(exitCode));
         ++report->failureCount;
-    } else {
-        AddToolOutput(bytes, size, report);
+        return nullptr;
     }
-    HeapFree(GetProcessHeap(), 0, bytes);
+    DecodeToolOutput(static_cast<const BYTE*>(bytes.get()), size, static_cast<wchar_t*>(text.get()), kTextChars);
+    return text.release();
 }
 
 void AddLidCloseAction(WakeReport* report) {
@@ -246,22 +305,35 @@ void AddLidCloseAction(WakeReport* report) {
     AddCause(report, L"%ls", cause, cause);
 }
 
-void AddExecutionState(WakeReport* report) {
-    ULONG state = 0;
-    LONG status = g_platform.callNtPowerInformation(SystemExecutionState, nullptr, 0, &state, sizeof(state));
-    if (status != 0) return AddFailure(report, L"CNPI", static_cast<DWORD>(status));
-    if ((state & kAwakeStates) == 0) return;
+bool ReadExecutionState(ULONG* state, WakeReport* report) {
+    LONG status = g_platform.callNtPowerInformation(SystemExecutionState, nullptr, 0, state, sizeof(*state));
+    if (status != 0) AddFailure(report, L"CNPI", static_cast<DWORD>(status));
+    return status == 0;
+}
+
+void AddExecutionState(ULONG state, WakeReport* report) {
     wchar_t cause[64];
     FormatBounded(cause, 64, L"Execution state 0x%08lX keeps the system awake", static_cast<unsigned long>(state));
     AddCause(report, L"%ls", cause, cause);
 }
 
-// The lid-close action first: it alone explains a laptop that never even tries to sleep.
+// The lid-close action first: it alone explains a laptop that never even tries to sleep. Then
+// what can defeat a lid-close sleep (away mode and execution requests, away mode in the
+// execution state), then everything else in the tool's order, the rest of the state last.
 void GatherWakeReport(HANDLE stop, WakeReport* report) {
     AddLine(report, L"Still awake with the lid closed");
     AddLidCloseAction(report);
-    AddRequestTool(stop, report);
-    AddExecutionState(report);
+    ScopedLocal requests(ReadRequestTool(stop, report));
+    const wchar_t* text = requests.valid() ? static_cast<const wchar_t*>(requests.get()) : L"";
+    ULONG state = 0;
+    bool stateRead = ReadExecutionState(&state, report);
+    AddRequestsOfPass(text, true, report);
+    bool awayMode = stateRead && (state & ES_AWAYMODE_REQUIRED);
+    if (awayMode) AddExecutionState(state, report);
+    AddRequestsOfPass(text, false, report);
+    // The audio request left out is what sets ES_SYSTEM_REQUIRED then.
+    ULONG awakeStates = report->leftOutCount ? kAwakeStates & ~static_cast<ULONG>(ES_SYSTEM_REQUIRED) : kAwakeStates;
+    if (stateRead && !awayMode && (state & awakeStates)) AddExecutionState(state, report);
     // A source that could not answer may have held the cause.
     if (report->causeCount == 0 && report->failureCount == 0) AddLine(report, L"No cause found");
 }
@@ -324,13 +396,8 @@ int DecodeToolOutput(const BYTE* bytes, DWORD size, wchar_t* text, int chars) {
 }
 
 void AddPowerRequests(const wchar_t* text, WakeReport* report) {
-    while (*text) {
-        const wchar_t* end = wcschr(text, L'\n');
-        size_t length = end ? static_cast<size_t>(end - text) : wcslen(text);
-        AddRequestLine(text, length, report);
-        if (!end) break;
-        text = end + 1;
-    }
+    AddRequestsOfPass(text, true, report);
+    AddRequestsOfPass(text, false, report);
 }
 
 bool StartWakeReport(HWND window) {

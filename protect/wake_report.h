@@ -15,13 +15,17 @@ struct WakeReport {
     wchar_t balloon[kWakeBalloonChars];  // the first cause in short; empty when none was found
     int causeCount;
     int failureCount;  // sources that could not answer
+    int leftOutCount;  // requests of the alarm's own tone: logged, not causes
     int lineCount;
     wchar_t lines[kWakeReportLines][kWakeReportLineChars];  // for the log, in order
 };
 
 // Adds a cause for each "[PROCESS]", "[SERVICE]" and "[DRIVER]" entry of the output of
-// "powercfg /requests". The tool's text is localized: only the tags and the names after them
-// are read.
+// "powercfg /requests": first those of its away-mode and execution sections (the third and
+// fourth, known by their position since the headings are localized), which can defeat a
+// lid-close sleep, then all others in the tool's order. Outside those two sections the audio
+// stack's requests, which the alarm's own tone causes, are logged as left out instead. Only
+// the tags and the names after them are read.
 void AddPowerRequests(const wchar_t* text, WakeReport* report);
 
 // The tool's output as text: UTF-16 when it says so (a byte order mark, or a zero

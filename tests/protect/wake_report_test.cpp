@@ -35,6 +35,11 @@ const wchar_t kGermanRequests[] =
     L"  [PROCESS]   \\Device\\HarddiskVolume3\\Programme\\\u00dcbersetzer\\dolmetscher.exe  \r\n"
     L"Audiowiedergabe wird ausgef\u00fchrt.\r\n\r\nAUSF\u00dcHRUNG:\r\nKeine.\r\n";
 const wchar_t kNoRequests[] = L"DISPLAY:\r\nNone.\r\n\r\nSYSTEM:\r\nNone.\r\n";
+// What the alarm's own tone alone makes the audio stack hold.
+const wchar_t kAlarmToneOnly[] =
+    L"DISPLAY:\r\nNone.\r\n\r\nSYSTEM:\r\n"
+    L"[DRIVER] Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\r\n"
+    L"An audio stream is currently in use.\r\n\r\nAWAYMODE:\r\nNone.\r\n\r\nEXECUTION:\r\nNone.\r\n";
 
 struct ToolRun {
     std::wstring application, commandLine;
@@ -227,10 +232,9 @@ TEST_F(WakeReportTest, OnBatteryWithDoNothingTheBalloonNamesTheActionAndTheLogLi
     EXPECT_EQ(Log(),
               "Still awake with the lid closed\r\n"
               "Lid-close action on battery is Do nothing\r\n"
-              "Driver Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269) holds a power request\r\n"
-              "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n"
               "Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\r\n"
-              "Execution state 0x80000001 keeps the system awake\r\n");
+              "Left out, the alarm's own tone: Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\r\n"
+              "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n");
 }
 
 TEST_F(WakeReportTest, TheSystemsOwnToolRunsHiddenByFullPathWithItsOutputThroughAPipeAndNoFileLeft) {
@@ -254,9 +258,9 @@ TEST_F(WakeReportTest, TheSystemsOwnToolRunsHiddenByFullPathWithItsOutputThrough
 // Only the tags and the names after them are read, whatever the language and the encoding.
 TEST_F(WakeReportTest, TheFirstRequestNamesTheBalloonInEveryLanguageAndEncoding) {
     const char kEnglishCauses[] =
-        "Driver Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269) holds a power request\r\n"
-        "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n"
-        "Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\r\n";
+        "Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\r\n"
+        "Left out, the alarm's own tone: Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\r\n"
+        "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n";
     const char kGermanCauses[] =
         "Process \\Device\\HarddiskVolume3\\Programme\\\xDC" "bersetzer\\dolmetscher.exe holds a power request\r\n";
     struct Case {
@@ -266,13 +270,13 @@ TEST_F(WakeReportTest, TheFirstRequestNamesTheBalloonInEveryLanguageAndEncoding)
         const char* causes;
     } cases[] = {
         {"English, OEM code page", Oem(kEnglishRequests),
-         L"Driver Realtek High Definition Audio holds a power request", kEnglishCauses},
+         L"Service wuauserv holds a power request", kEnglishCauses},
         {"German, OEM code page", Oem(kGermanRequests), L"Process dolmetscher.exe holds a power request",
          kGermanCauses},
         {"German, UTF-16 with byte order mark", Utf16(kGermanRequests, true),
          L"Process dolmetscher.exe holds a power request", kGermanCauses},
         {"English, UTF-16 without byte order mark", Utf16(kEnglishRequests, false),
-         L"Driver Realtek High Definition Audio holds a power request", kEnglishCauses},
+         L"Service wuauserv holds a power request", kEnglishCauses},
     };
     PresetLidCloseAction(kBalancedScheme, true, kLidCloseDoNothing);  // on mains power: not a cause
     for (const Case& c : cases) {
@@ -321,6 +325,96 @@ TEST_F(WakeReportTest, ShortNamesOfServicesDriversAndProcesses) {
         AddPowerRequests(i.line, &report);
         EXPECT_EQ(report.causeCount, 0) << i.shows;
         EXPECT_STREQ(report.balloon, L"") << i.shows;
+    }
+}
+
+// What can defeat a lid-close sleep (the third and fourth sections, whatever their headings
+// say) comes first; elsewhere the audio stack's requests are the alarm's own tone.
+TEST(PowerRequestOrderTest, SleepDefeatingSectionsFirstAndTheAlarmsOwnToneLeftOutElsewhere) {
+    struct Case {
+        const char* shows;
+        const wchar_t* text;
+        const wchar_t* lines;
+        const wchar_t* balloon;
+        int leftOut;
+    } cases[] = {
+        {"an execution process outranks an earlier system service; the system's audio driver is left out; an "
+         "entry's text ending in ':' is no heading",
+         L"DISPLAY:\r\nNone.\r\n\r\nSYSTEM:\r\n"
+         L"[DRIVER] Realtek High Definition Audio(SST) (INTELAUDIO\\FUNC_01&VEN_10EC&DEV_0236&SUBSYS_10280A20)\r\n"
+         L"An audio stream is currently in use.\r\n"
+         L"[SERVICE] \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv)\r\nUpdating:\r\n\r\n"
+         L"AWAYMODE:\r\nNone.\r\n\r\nEXECUTION:\r\n[PROCESS] \\Device\\HarddiskVolume3\\Tools\\render.exe\r\n"
+         L"Rendering\r\n\r\nPERFBOOST:\r\nNone.\r\n\r\nACTIVELOCKSCREEN:\r\nNone.\r\n",
+         L"Process \\Device\\HarddiskVolume3\\Tools\\render.exe holds a power request\n"
+         L"Left out, the alarm's own tone: Realtek High Definition Audio(SST) "
+         L"(INTELAUDIO\\FUNC_01&VEN_10EC&DEV_0236&SUBSYS_10280A20)\n"
+         L"Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\n",
+         L"Process render.exe holds a power request", 1},
+        {"German headings: audio kept in away mode and execution, left out in any letter case elsewhere, a "
+         "device merely containing HDAUDIO\\ kept",
+         L"ANZEIGE:\r\n[PROCESS] C:\\Windows\\System32\\AudioDG.EXE\r\nAudio\r\n\r\n"
+         L"SYSTEM:\r\n[DRIVER] Lautsprecher (swd\\mmdevapi\\{0.0.0.00000000}.{1a2b})\r\nAudio\r\n\r\n"
+         L"ABWESENHEITSMODUS:\r\n[PROCESS] C:\\Windows\\System32\\audiodg.exe\r\nAudio\r\n\r\n"
+         L"AUSF\u00dcHRUNG:\r\n[DRIVER] Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\r\n"
+         L"Audio\r\n\r\nLEISTUNG:\r\n[DRIVER] Kamera (USB\\VID_0BDA\\HDAUDIO\\1)\r\nKamera\r\n",
+         L"Process C:\\Windows\\System32\\audiodg.exe holds a power request\n"
+         L"Driver Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269) holds a power request\n"
+         L"Left out, the alarm's own tone: C:\\Windows\\System32\\AudioDG.EXE\n"
+         L"Left out, the alarm's own tone: Lautsprecher (swd\\mmdevapi\\{0.0.0.00000000}.{1a2b})\n"
+         L"Driver Kamera (USB\\VID_0BDA\\HDAUDIO\\1) holds a power request\n",
+         L"Process audiodg.exe holds a power request", 2},
+        {"nothing but the alarm's tone", kAlarmToneOnly,
+         L"Left out, the alarm's own tone: Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\n",
+         L"", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        WakeReport report = {};
+        AddPowerRequests(c.text, &report);
+        std::wstring lines;
+        for (int i = 0; i < report.lineCount; ++i) lines += std::wstring(report.lines[i]) + L"\n";
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_STREQ(report.balloon, c.balloon);
+        EXPECT_EQ(report.leftOutCount, c.leftOut);
+        EXPECT_EQ(report.causeCount, report.lineCount - c.leftOut);
+    }
+}
+
+// Away mode in the execution state ranks with the requests that defeat a sleep; the rest of
+// the state comes last, and ES_SYSTEM_REQUIRED alone is the alarm's own audio once that was
+// left out.
+TEST_F(WakeReportTest, TheExecutionStateRanksByItsFlagsAndTheAlarmsAudioExplainsSystemRequired) {
+    const char kService[] =
+        "Service \\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe (wuauserv) holds a power request\r\n";
+    const char kLeftOut[] =
+        "Left out, the alarm's own tone: Realtek High Definition Audio (HDAUDIO\\FUNC_01&VEN_10EC&DEV_0269)\r\n";
+    const char kProcess[] = "Process \\Device\\HarddiskVolume3\\Program Files\\Player\\player.exe holds a power request\r\n";
+    struct Case {
+        const char* shows;
+        const wchar_t* requests;
+        ULONG state;
+        const wchar_t* balloon;
+        std::string causes;
+    } cases[] = {
+        {"the tone alone is no cause", kAlarmToneOnly, 0x80000001, nullptr, std::string(kLeftOut) + "No cause found\r\n"},
+        {"without the tone, system required is one", kNoRequests, 0x80000001, L"Execution state 0x80000001 keeps the system awake",
+         "Execution state 0x80000001 keeps the system awake\r\n"},
+        {"away mode right after the execution requests", kEnglishRequests, 0x80000041, L"Service wuauserv holds a power request",
+         std::string(kService) + "Execution state 0x80000041 keeps the system awake\r\n" + kLeftOut + kProcess},
+        {"display required after all requests", kEnglishRequests, 0x80000003, L"Service wuauserv holds a power request",
+         std::string(kService) + kLeftOut + kProcess + "Execution state 0x80000003 keeps the system awake\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        RemoveFile(LogPathBesideExecutable());
+        g_balloons.clear();
+        g_toolBytes = Oem(c.requests);
+        g_executionState = c.state;
+        ASSERT_TRUE(StartWakeReport(window_));
+        ASSERT_TRUE(AwaitReport());
+        EXPECT_EQ(g_balloons, c.balloon ? std::vector<std::wstring>{c.balloon} : std::vector<std::wstring>{});
+        EXPECT_EQ(Log(), "Still awake with the lid closed\r\n" + c.causes);
     }
 }
 
