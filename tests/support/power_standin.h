@@ -50,3 +50,6 @@ std::wstring GuidText(const GUID& guid);
 // An administrator's lock on the power settings: PowerSettingAccessCheck answers
 // ERROR_ACCESS_DENIED while it is set.
 void LockPowerSettings(bool locked);
+
+// What a program logs at start of the stand-in's machine (an S3 laptop without hibernation).
+constexpr const char* kSleepLines = "Sleep: S3\r\nHibernation: not available\r\n";
