@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "common/scheme_setting_guard.h"  // ReadActiveSchemeSetting, which readers of the action use
+
 // The lid-close action of the active power scheme (Windows Vista and later), beside the
 // legacy lid-close flags of the global policy, which those systems ignore.
 
@@ -26,11 +28,6 @@ constexpr const wchar_t* kWrittenLidCloseAction = L"LidCloseWritten";
 // also runs off the main thread): returns ERROR_SUCCESS or the failed call's error, and
 // names that call in *failedCall ("PGAS", "PRDVI", ...).
 DWORD ReadLidCloseAction(bool onBattery, DWORD* action, const wchar_t** failedCall);
-
-// Reads a setting of the active scheme for battery or mains power, logging nothing: returns
-// ERROR_SUCCESS or the failed call's error, named in *failedCall when one is asked for.
-DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool onBattery, DWORD* value,
-                              const wchar_t** failedCall = nullptr);
 
 // Automatic protection: when the active scheme's action on battery is Do nothing, saves the
 // scheme and the action in the settings key (unless already saved) and sets it to Sleep. The

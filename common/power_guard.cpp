@@ -3,6 +3,7 @@
 #include <powrprof.h>
 
 #include "common/diagnostic_log.h"
+#include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
@@ -89,12 +90,14 @@ bool __stdcall SavePowerSettings() {
 
 bool __stdcall RestorePowerSettings() {
     LogMessage(L"Entering RestorePowerSettings");
-    // First and apart from the flags: a crashed run's lid-close action comes back even when
-    // the legacy policy cannot be read.
+    // First and apart from the flags: a crashed run's lid-close action and hibernate-after
+    // timeout come back even when the legacy policy cannot be read. Both are tried, whatever
+    // the other's outcome.
     bool actionRestored = RestoreLidCloseAction();
+    bool timeoutRestored = RestoreHibernateTimeout();
     GLOBAL_POWER_POLICY policy;
     if (!ReadGlobalPolicy(&policy)) return false;
     ScopedKey key;
     OpenSettingsKey(key.put());
-    return RestoreFlagsFrom(key.get(), &policy) && actionRestored;
+    return RestoreFlagsFrom(key.get(), &policy) && actionRestored && timeoutRestored;
 }

@@ -16,6 +16,7 @@ extern "C" {
 // Stores the current lid-close flags in PowerSettings1/PowerSettings2.
 bool __stdcall SavePowerSettings();
 // Puts the stored flags back into the policy and re-activates the scheme; first puts back a
-// lid-close action that automatic protection replaced (see lid_close_action.h).
+// lid-close action and a hibernate-after timeout that automatic protection replaced (see
+// lid_close_action.h, hibernate_timeout.h).
 bool __stdcall RestorePowerSettings();
 }

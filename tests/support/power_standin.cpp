@@ -108,10 +108,6 @@ std::wstring SettingValueName(const GUID& scheme, const GUID& subgroup, const GU
     return GuidText(scheme) + L"\\" + GuidText(subgroup) + L"\\" + GuidText(setting) + (onBattery ? L" DC" : L" AC");
 }
 
-std::wstring LidCloseValueName(const GUID& scheme, bool onBattery) {
-    return SettingValueName(scheme, kButtonSubgroup, kLidCloseSetting, onBattery);
-}
-
 }  // namespace
 
 std::wstring GuidText(const GUID& guid) {
@@ -139,15 +135,20 @@ void PresetSchemeSetting(const GUID& scheme, const GUID& subgroup, const GUID& s
 }
 
 void PresetLidCloseAction(const GUID& scheme, bool onBattery, DWORD action) {
-    SetValue(LidCloseValueName(scheme, onBattery).c_str(), REG_DWORD, &action, sizeof(action));
+    PresetSchemeSetting(scheme, kButtonSubgroup, kLidCloseSetting, onBattery, action);
+}
+
+DWORD StandinSchemeSetting(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool onBattery,
+                           DWORD fallback) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, SettingValueName(scheme, subgroup, setting, onBattery).c_str(),
+                     RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return fallback;
+    return value;
 }
 
 DWORD StandinLidCloseAction(const GUID& scheme, bool onBattery, DWORD fallback) {
-    DWORD value = 0, size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kStandinKey, LidCloseValueName(scheme, onBattery).c_str(), RRF_RT_REG_DWORD,
-                     nullptr, &value, &size) != ERROR_SUCCESS)
-        return fallback;
-    return value;
+    return StandinSchemeSetting(scheme, kButtonSubgroup, kLidCloseSetting, onBattery, fallback);
 }
 
 void LockPowerSettings(bool locked) { FailPowerCall(L"PowerSettingAccessCheck", locked ? ERROR_ACCESS_DENIED : 0); }

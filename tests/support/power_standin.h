@@ -43,6 +43,9 @@ void SetStandinActiveSchemeGuid(const GUID& scheme);
 GUID StandinActiveSchemeGuid();
 void PresetLidCloseAction(const GUID& scheme, bool onBattery, DWORD action);
 void PresetSchemeSetting(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool onBattery, DWORD value);
+// The stored value of a scheme's setting; `fallback` when none was written.
+DWORD StandinSchemeSetting(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool onBattery,
+                           DWORD fallback);
 // The stored lid-close action; `fallback` when none was written.
 DWORD StandinLidCloseAction(const GUID& scheme, bool onBattery, DWORD fallback);
 // "{381b4222-f694-41f0-9685-ff5bb260df2e}", as the call log writes GUIDs.
