@@ -1,9 +1,11 @@
 #include "protect/protection_modes.h"
 
 #include "common/diagnostic_log.h"
+#include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "common/power_guard.h"
+#include "common/settings_store.h"
 #include "protect/driver_contract.h"
 #include "protect/external_display.h"
 #include "protect/lid_monitor.h"
@@ -39,8 +41,7 @@ constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
 constexpr DWORD kAlarmToneMs = 200;
 
-// GUID_SLEEP_SUBGROUP and the unattended-sleep timeout (seconds) in it.
-constexpr GUID kSleepSubgroup = {0x238C9FA8, 0x0AAD, 0x41ED, {0x83, 0xF4, 0x97, 0xBE, 0x24, 0x2C, 0x8F, 0x20}};
+// The unattended-sleep timeout (seconds) in GUID_SLEEP_SUBGROUP.
 constexpr GUID kUnattendedSleepSetting = {0x7BC4A2F9, 0xD8FC, 0x4469, {0xB0, 0x7B, 0x33, 0xEB, 0x78, 0x5A, 0xAC, 0xA0}};
 // Windows' own unattended timeout, where the scheme cannot be read.
 constexpr DWORD kDefaultUnattendedSleepSeconds = 120;
@@ -156,10 +157,24 @@ UINT AlarmDelayMs(int alarmDelaySeconds) {
     return ms > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<UINT>(ms);
 }
 
+namespace {
+
+// A standby that never reaches its low-power state ends in hibernation after HibernateAfter
+// minutes on battery; a laptop that cannot hibernate, or a setting of 0, gets its own back.
+void GuardHibernateTimeout() {
+    DWORD minutes = 0;
+    ReadSettingDwordQuietly(L"HibernateAfter", &minutes);
+    if (MachineSleep().hibernation && minutes != 0) EnforceHibernateTimeout(minutes);
+    else RestoreHibernateTimeout();
+}
+
+}  // namespace
+
 void ApplyAutoProtection() {
     ForcePowerSettings();
     // The legacy flags mean nothing since Windows Vista; a lid-close action of Do nothing does.
     EnforceLidCloseSleep();
+    GuardHibernateTimeout();
     SendLidControlRequest(kRequestProtectionApplied);
 }
 
@@ -170,7 +185,11 @@ void ReleaseAutoProtection() {
 
 void OnProtectionTick(HWND) {
     if (g_protectionMode == kModeAutoProtection) ApplyAutoProtection();
-    else if (g_savedActionPending) RestoreLidCloseAction();  // keeps a choice the user made since
+    else if (g_savedActionPending) {
+        // Keeps a choice the user made since.
+        RestoreLidCloseAction();
+        RestoreHibernateTimeout();
+    }
     g_savedActionPending = false;
     if (g_protectionHost.refreshIcon) g_protectionHost.refreshIcon();
 }

@@ -815,6 +815,25 @@ TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
     }
 }
 
+// A standby that never reaches its low-power state: automatic protection makes the laptop
+// hibernate after HibernateAfter on battery while it runs, where it can hibernate.
+TEST_F(RestTest, AutomaticProtectionShortensANeverHibernateAfterOnBatteryWhileItRuns) {
+    constexpr GUID kHibernateIdle = {0x9D7815A6, 0x7EE4, 0x497E, {0x88, 0x88, 0x51, 0x5A, 0x05, 0xF0, 0x23, 0x64}};
+    SetSettingDword(L"HibernateAfter", 60);
+    for (bool hibernation : {true, false}) {
+        SCOPED_TRACE(hibernation ? "with hibernation" : "without");
+        ClearPowerStandin();
+        PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 0);  // never
+        rest_.Machine(true, hibernation, false);
+        StartWindow(1, 15);
+        EXPECT_EQ(StandinSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 99),
+                  hibernation ? 3600u : 0u);
+        EndWindow();
+        EXPECT_EQ(StandinSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 99), 0u)
+            << "the user's own value is back";
+    }
+}
+
 TEST_F(RestTest, AModernStandbyLaptopSaysSoInTheTooltipAndTheLog) {
     rest_.Machine(false, false, true);
     StartWindow(2, 1);
