@@ -135,6 +135,7 @@ int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
     if (!g_trayWindow) return 1;
     // Without the driver Windows' own lid notifications stand in for it (no thread needed).
     if (!StartLidMonitor()) StartLidNotifications();
+    else ReportLidSource(LidSource::Driver);
     BuildLogoRecord();
     return RunMessageLoop();
 }

@@ -3,14 +3,13 @@
 #include "app/app_state.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
+#include "common/event_log.h"
 #include "common/platform.h"
 #include "common/sound_output.h"
 #include "common/user32_functions.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
-#include "protect/rest_escalation.h"
-#include "protect/rest_notices.h"
 #include "protect/wake_report.h"
 #include "res/resource.h"
 
@@ -30,8 +29,8 @@ void RefreshEnabledIcon() {
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;
     g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote};
-    ReadSleepCapabilities();
-    ClearRestNotices();
+    StartEventLog();
+    StartProtectionRun();
     StartSleepNotifications();
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
@@ -59,6 +58,7 @@ void EndProtection(HWND hwnd) {
     StopWakeReport();
     EndSoundOutputReads();
     ReleaseAutoProtection();
+    EndEventLog();
 }
 
 void OnTrayDestroy(HWND hwnd) {

@@ -24,6 +24,8 @@ const SchemeSettingGuard kHibernateGuard = {
     L"Hibernate-after timeout on battery cannot be saved",
     L"The scheme of the saved hibernate-after timeout no longer exists: the saved timeout is dropped",
     L"Hibernate-after timeout of the earlier scheme not put back: the active scheme is left as it is",
+    0,
+    0,
 };
 
 // In 64 bits and capped: 0xFFFFFFFF minutes are far more seconds than a DWORD holds.

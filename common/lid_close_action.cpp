@@ -1,5 +1,7 @@
 #include "common/lid_close_action.h"
 
+#include "common/event_report.h"
+
 namespace {
 
 bool ReplacesDoNothing(DWORD current, DWORD) { return current == kLidCloseDoNothing; }
@@ -20,6 +22,8 @@ const SchemeSettingGuard kLidCloseGuard = {
     L"Lid-close action on battery is Do nothing and cannot be saved",
     L"The scheme of the saved lid-close action no longer exists: the saved action is dropped",
     L"Lid-close action of the earlier scheme not put back: the active scheme is left as it is",
+    KALNIX_EVENT_LID_ACTION_CHANGED,
+    KALNIX_EVENT_LID_ACTION_PUT_BACK,
 };
 
 }  // namespace

@@ -81,5 +81,8 @@ Platform g_platform = {
     GetPwrCapabilitiesIfPresent,
     &::SendMessageTimeoutW,
     ReadDefaultSoundOutput,
+    &::RegisterEventSourceW,
+    &::ReportEventW,
+    &::DeregisterEventSource,
     TickCount64,
 };

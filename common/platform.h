@@ -45,6 +45,10 @@ struct Platform {
     // The default sound output's mute state and master volume (0.0 to 1.0): S_OK, or a failed
     // HRESULT when there is no such device or it cannot be asked. Wine has no audio endpoint.
     HRESULT(WINAPI* readSoundOutput)(BOOL* muted, float* volume);
+    // Wine's event log keeps nothing a test could read back.
+    decltype(&::RegisterEventSourceW) registerEventSource;
+    decltype(&::ReportEventW) reportEvent;
+    decltype(&::DeregisterEventSource) deregisterEventSource;
     // A clock that counts sleep, in milliseconds: tests move it to make a timer late.
     ULONGLONG(WINAPI* tickCount64)();
 };

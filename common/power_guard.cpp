@@ -2,7 +2,9 @@
 
 #include <powrprof.h>
 
+#include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/scoped_handle.h"
@@ -13,21 +15,17 @@ namespace {
 int LastError() { return static_cast<int>(GetLastError()); }
 
 // Writes the policy, then re-activates the active scheme so the system applies it at once.
-bool ApplyGlobalPolicy(GLOBAL_POWER_POLICY* policy) {
-    if (!WriteGlobalPwrPolicy(policy)) {
-        LogFormatted(L"WGPP Failed: %d\n", LastError());
-        return false;
-    }
+// ERROR_SUCCESS or the failed call's error, which is logged.
+DWORD ApplyGlobalPolicy(GLOBAL_POWER_POLICY* policy) {
+    const wchar_t* failed = nullptr;
     UINT scheme = 0;
-    if (!GetActivePwrScheme(&scheme)) {
-        LogFormatted(L"GAPS Failed: %d\n", LastError());
-        return false;
-    }
-    if (!SetActivePwrScheme(scheme, nullptr, nullptr)) {
-        LogFormatted(L"SAPS Failed: %d\n", LastError());
-        return false;
-    }
-    return true;
+    if (!WriteGlobalPwrPolicy(policy)) failed = L"WGPP";
+    else if (!GetActivePwrScheme(&scheme)) failed = L"GAPS";
+    else if (!SetActivePwrScheme(scheme, nullptr, nullptr)) failed = L"SAPS";
+    if (!failed) return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    LogFormatted(L"%ls Failed: %d\n", failed, static_cast<int>(error));
+    return error;
 }
 
 bool ReadGlobalPolicy(GLOBAL_POWER_POLICY* policy) {
@@ -61,7 +59,7 @@ bool RestoreFlagsFrom(HKEY key, GLOBAL_POWER_POLICY* policy) {
         LogMessage(L"Failed to read PowerSettings2\n");
         return false;
     }
-    return ApplyGlobalPolicy(policy);
+    return ApplyGlobalPolicy(policy) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -76,7 +74,14 @@ void ForcePowerSettings() {
     if (!ReadGlobalPolicy(&policy)) return;
     policy.user.LidCloseAc.Flags = ForcedLidFlags(policy.user.LidCloseAc.Flags);
     policy.user.LidCloseDc.Flags = ForcedLidFlags(policy.user.LidCloseDc.Flags);
-    ApplyGlobalPolicy(&policy);
+    DWORD error = ApplyGlobalPolicy(&policy);
+    // Once a run: the hourly tick would repeat it for as long as the cause lasts.
+    static bool reported = false;
+    if (error == ERROR_SUCCESS || reported) return;
+    reported = true;
+    wchar_t code[16];
+    FormatBounded(code, 16, L"%d", static_cast<int>(error));
+    ReportKalnixEvent(KALNIX_EVENT_POLICY_WRITE_FAILED, {code});
 }
 
 bool __stdcall SavePowerSettings() {

@@ -2,7 +2,9 @@
 
 #include <powrprof.h>
 
+#include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/loaded_function.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
@@ -152,10 +154,15 @@ PutBack RestoreSavedValue(const SchemeFunctions& f, const SchemeSettingGuard& gu
     }
     // Anything but the value Kalnix wrote is the user's own later choice, which stays.
     DWORD written = 0;
-    if (WrittenValue(guard, key, &written) && current == written && !WriteBatteryValue(f, guard, scheme, saved))
-        return PutBack::Failed;
+    bool ours = WrittenValue(guard, key, &written) && current == written;
+    if (ours && !WriteBatteryValue(f, guard, scheme, saved)) return PutBack::Failed;
     ForgetSavedValue(guard, key);
     LogFormatted(guard.restoredText, static_cast<unsigned>(saved));
+    if (ours && guard.restoredEvent) {
+        wchar_t value[16];
+        FormatBounded(value, 16, L"%u", static_cast<unsigned>(saved));
+        ReportKalnixEvent(guard.restoredEvent, {value});
+    }
     return PutBack::Done;
 }
 
@@ -169,8 +176,10 @@ void ReplaceBatteryValue(const SchemeFunctions& f, const SchemeSettingGuard& gua
         LogMessage(guard.unsavableText);
     } else if (saved || SaveValue(guard, key, scheme, current)) {
         bool written = false;
-        if (WriteBatteryValue(f, guard, scheme, target, &written))
+        if (WriteBatteryValue(f, guard, scheme, target, &written)) {
             LogFormatted(guard.setText, static_cast<unsigned>(target));
+            if (guard.setEvent) ReportKalnixEvent(guard.setEvent);
+        }
         if (written) RecordWrittenValue(guard, key, target);
         else if (!saved) ForgetSavedValue(guard, key);  // nothing was replaced
     }

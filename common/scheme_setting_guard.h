@@ -30,6 +30,9 @@ struct SchemeSettingGuard {
     const wchar_t* unsavableText;
     const wchar_t* schemeGoneText;
     const wchar_t* earlierNotPutBackText;
+    // Events of the replacement and of the value put back (its insert: the value), 0 for none.
+    DWORD setEvent;
+    DWORD restoredEvent;
 };
 
 // Reads a setting of the active scheme for battery or mains power, logging nothing (it also

@@ -91,6 +91,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 !include "include/logon.nsh"
 !include "include/uninstall.nsh"
 !include "include/upgrade.nsh"
+!include "include/event_source.nsh"
 
 Function .onInit
   !insertmacro RefuseWrongArchitecture
@@ -127,7 +128,8 @@ Section "Kalnix" SecKalnix
   Call StartLidDriver
   ; 7. Start at log-on.
   Call RegisterStartAtLogon
-  ; 8. Apps & Features.
+  ; 8. The event source, then Apps & Features.
+  Call RegisterEventSource
   Call WriteUninstallEntry
   ; 9. Kalnix itself, unless this is a deployment tool's SYSTEM session.
   Call StartKalnix
@@ -152,6 +154,7 @@ Section "Uninstall"
   Call un.RemoveLidDriver
   Call un.RemoveStartAtLogon
   Call un.RemoveFiles
+  Call un.RemoveEventSource
   Call un.RemoveKeys
 
   !insertmacro CloseLogWithOutcome "Uninstallation"

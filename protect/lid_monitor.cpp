@@ -1,6 +1,8 @@
 #include "protect/lid_monitor.h"
 
+#include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/scoped_handle.h"
 #include "protect/driver_contract.h"
 #include "protect/protection_host.h"
@@ -42,7 +44,15 @@ bool StartLidMonitor() {
     ScopedFile device(CreateFileW(kLidDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!device.valid()) {
-        LogFormatted(L"Can't open handle to driver: %d\n", static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        LogFormatted(L"Can't open handle to driver: %d\n", static_cast<int>(error));
+        // Without the driver installed (the usual case today) Windows' own reports take over;
+        // an installed driver that cannot be opened is protection lost.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            wchar_t code[16];
+            FormatBounded(code, 16, L"%d", static_cast<int>(error));
+            ReportKalnixEvent(KALNIX_EVENT_DRIVER_UNREACHABLE, {code});
+        }
         return false;
     }
     ScopedHandle terminateEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));

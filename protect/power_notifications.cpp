@@ -46,6 +46,7 @@ void Unregister(HPOWERNOTIFY* handle, decltype(Platform::unregisterPowerSettingN
 
 void ReportNoLid() {
     LogMessage(L"Can't sense a lid: Windows reports no lid switch\n");
+    ReportLidSource(LidSource::None);
     if (g_protectionHost.showNote) g_protectionHost.showNote(kNoLidNote);
 }
 
@@ -75,6 +76,7 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
     if (g_lidReported) return ReportLidState(window, state);
     // The report that follows registration is the state Kalnix starts in, not a change.
     g_lidReported = true;
+    ReportLidSource(LidSource::WindowsNotifications);
     if (g_waitingForLid) {
         g_waitingForLid = false;
         KillTimer(window, kLidSensingTimer);

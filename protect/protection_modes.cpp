@@ -1,6 +1,8 @@
 #include "protect/protection_modes.h"
 
+#include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
@@ -36,6 +38,12 @@ ULONGLONG g_alarmDue = 0;
 enum class RestPhase { Off, Watching, Resting };
 RestPhase g_restPhase = RestPhase::Off;
 ULONGLONG g_restDue = 0;
+
+ULONGLONG g_lidClosedTick = 0;
+// Once a run: the start event waits for the lid's source to be known; automatic protection
+// is reported applied once, not at every hourly tick.
+bool g_startReported = false;
+bool g_protectionApplied = false;
 
 constexpr UINT kAlarmPeriodMs = 600;
 constexpr DWORD kAlarmToneHz = 2000;
@@ -82,6 +90,21 @@ void OnLateTimer(HWND window) {
     WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
 }
 
+// A ringing alarm ends: said once, since a stopped alarm is no longer armed.
+void EndAlarm(HWND window, const wchar_t* reason) {
+    if (g_alarmArmed && g_alarmRinging) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {reason});
+    StopLidAlarm(window);
+}
+
+const wchar_t* RestKindText(RestKind kind) {
+    switch (kind) {
+    case RestKind::Hibernate: return L"hibernation";
+    case RestKind::Sleep: return L"sleep";
+    case RestKind::DisplayOff: return L"display off for Modern Standby";
+    default: return L"none";
+    }
+}
+
 void KeepRinging(HWND window) {
     SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
     g_alarmArmed = true;
@@ -91,7 +114,7 @@ void KeepRinging(HWND window) {
 void RestNow(HWND window) {
     // Where no way exists the alarm rings on undisturbed.
     bool ringing = g_protectionMode == kModeLidAlarm && ChooseRestKind(MachineSleep()) != RestKind::None;
-    if (ringing) StopLidAlarm(window);
+    if (ringing) EndAlarm(window, L"Kalnix put the laptop to rest");
     RestKind kind = PutToRest();
     if (kind == RestKind::None) {
         // The call failed: the alarm is all there is.
@@ -99,6 +122,10 @@ void RestNow(HWND window) {
         return;
     }
     NoteRest(kind, LastWakeCause());
+    wchar_t seconds[24];
+    FormatBounded(seconds, 24, L"%u", SecondsSinceLidClosed());
+    ReportKalnixEvent(KALNIX_EVENT_PUT_TO_REST,
+                      {RestKindText(kind), seconds, LastWakeCause()[0] ? LastWakeCause() : L"none found"});
     // A standby that never comes is caught again; a real one stops this at its suspend.
     WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
 }
@@ -141,7 +168,11 @@ LidState LidStateFromValue(ULONG_PTR value) {
 void ReportLidState(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
     g_lidState = state;
-    if (state == LidState::Closed) return WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
+    if (state == LidState::Closed) {
+        g_lidClosedTick = TickNow();
+        return WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
+    }
+    EndAlarm(window, L"the lid opened");
     StopWatching(window);
     ShowRestNotices();
 }
@@ -170,7 +201,38 @@ void GuardHibernateTimeout() {
 
 }  // namespace
 
+void StartProtectionRun() {
+    g_startReported = false;
+    g_protectionApplied = false;
+    ReadSleepCapabilities();
+    ClearRestNotices();
+}
+
+void ReportLidSource(LidSource source) {
+    if (g_startReported) return;
+    g_startReported = true;
+    const wchar_t* mode = g_protectionMode == kModeAutoProtection ? L"automatic protection"
+                          : g_protectionMode == kModeLidAlarm     ? L"lid alarm"
+                                                                  : L"no protection";
+    const wchar_t* lid = source == LidSource::Driver                 ? L"the lid-sensor driver"
+                         : source == LidSource::WindowsNotifications ? L"Windows' notifications"
+                                                                     : L"nothing (no lid reported)";
+    const SleepCapabilities& machine = MachineSleep();
+    const wchar_t* sleep = machine.modernStandby ? L"Modern Standby" : machine.sleepS3 ? L"S3" : L"none";
+    wchar_t delay[16];
+    FormatBounded(delay, 16, L"%u", static_cast<unsigned>(g_alarmDelay));
+    ReportKalnixEvent(KALNIX_EVENT_STARTED,
+                      {mode, delay, lid, sleep, machine.hibernation ? L"available" : L"not available"});
+}
+
+unsigned SecondsSinceLidClosed() {
+    ULONGLONG seconds = (TickNow() - g_lidClosedTick) / 1000u;
+    return seconds > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(seconds);
+}
+
 void ApplyAutoProtection() {
+    if (!g_protectionApplied) ReportKalnixEvent(KALNIX_EVENT_PROTECTION_APPLIED);
+    g_protectionApplied = true;
     ForcePowerSettings();
     // The legacy flags mean nothing since Windows Vista; a lid-close action of Do nothing does.
     EnforceLidCloseSleep();
@@ -179,7 +241,11 @@ void ApplyAutoProtection() {
 }
 
 void ReleaseAutoProtection() {
-    RestorePowerSettings();
+    // Without a run in automatic protection there was nothing of this run's to put back.
+    bool restored = RestorePowerSettings();
+    if (g_protectionApplied)
+        ReportKalnixEvent(restored ? KALNIX_EVENT_PROTECTION_RELEASED : KALNIX_EVENT_SETTINGS_NOT_RESTORED);
+    g_protectionApplied = false;
     SendLidControlRequest(kRequestProtectionReleased);
 }
 
@@ -187,8 +253,8 @@ void OnProtectionTick(HWND) {
     if (g_protectionMode == kModeAutoProtection) ApplyAutoProtection();
     else if (g_savedActionPending) {
         // Keeps a choice the user made since.
-        RestoreLidCloseAction();
-        RestoreHibernateTimeout();
+        bool actionBack = RestoreLidCloseAction();
+        if (!RestoreHibernateTimeout() || !actionBack) ReportKalnixEvent(KALNIX_EVENT_SETTINGS_NOT_RESTORED);
     }
     g_savedActionPending = false;
     if (g_protectionHost.refreshIcon) g_protectionHost.refreshIcon();
@@ -232,6 +298,7 @@ void OnRestTick(HWND window) {
 }
 
 void OnSuspend(HWND window) {
+    EndAlarm(window, L"the laptop went to sleep");
     StopWatching(window);
     NoteSuspend();
 }
@@ -250,7 +317,7 @@ void OnDisplayTurnedOn(HWND window) {
 
 void OnDisplayChange(HWND window) {
     if (g_protectionMode != kModeLidAlarm || g_lidState != LidState::Closed) return;
-    if (ExternalDisplayKeepsAlarmQuiet()) StopLidAlarm(window);
+    if (ExternalDisplayKeepsAlarmQuiet()) EndAlarm(window, L"an external display is in use");
     else if (!g_alarmArmed) ArmLidAlarm(window);  // the last external display has gone
 }
 

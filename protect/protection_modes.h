@@ -26,6 +26,15 @@ LidState LidStateFromValue(ULONG_PTR value);
 void ReportLidState(HWND window, LidState state);
 void ReportStartingLidState(LidState state);
 
+// A new run of the tray window: reads what the machine can do and forgets what an earlier
+// run had pending.
+void StartProtectionRun();
+// Where the lid's state comes from, once it is known: the start is reported then.
+enum class LidSource { Driver, WindowsNotifications, None };
+void ReportLidSource(LidSource source);
+// Since the lid last closed, by the clock that counts sleep.
+unsigned SecondsSinceLidClosed();
+
 // Forces the lid-close flags and sends control request 1.
 void ApplyAutoProtection();
 // Restores the saved lid-close flags and sends control request 2.

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 
+#include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "common/scoped_handle.h"
@@ -28,6 +30,12 @@ DWORD LogFailure(const wchar_t* call, DWORD error) {
     return error;
 }
 
+void ReportRestFailure(const wchar_t* how, DWORD error) {
+    wchar_t code[16];
+    FormatBounded(code, 16, L"%d", static_cast<int>(error));
+    ReportKalnixEvent(KALNIX_EVENT_REST_FAILED, {how, code});
+}
+
 // An elevated token holds the shutdown privilege disabled, and SetSuspendState needs it on.
 DWORD EnableShutdownPrivilege() {
     ScopedHandle token;
@@ -50,7 +58,7 @@ bool Suspend(bool hibernate) {
                          : L"Putting the laptop to sleep: it stayed awake with the lid closed");
     EnableShutdownPrivilege();  // a failure shows again in the call's own error
     if (g_platform.setSuspendState(hibernate, FALSE, FALSE)) return true;
-    LogFailure(L"SSS", GetLastError());
+    ReportRestFailure(hibernate ? L"hibernation" : L"sleep", LogFailure(L"SSS", GetLastError()));
     return false;
 }
 
@@ -62,7 +70,7 @@ bool TurnDisplayOff() {
     if (g_platform.sendMessageTimeout(HWND_BROADCAST, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff, SMTO_ABORTIFHUNG,
                                       kDisplayOffWaitMs, &result))
         return true;
-    LogFailure(L"SMTO", GetLastError());
+    ReportRestFailure(L"display off for Modern Standby", LogFailure(L"SMTO", GetLastError()));
     return false;
 }
 
@@ -145,6 +153,7 @@ bool AlarmIsSilent() {
     HRESULT result = g_platform.readSoundOutput(&muted, &volume);
     if (result == HRESULT_FROM_WIN32(ERROR_NOT_FOUND)) {
         LogMessage(L"The alarm is silent: no sound device");
+        ReportKalnixEvent(KALNIX_EVENT_ALARM_SILENT, {L"no sound device"});
         return true;
     }
     if (FAILED(result)) {
@@ -153,6 +162,7 @@ bool AlarmIsSilent() {
     }
     if (!muted && volume > 0.0f) return false;
     LogMessage(L"The alarm is silent: sound is muted");
+    ReportKalnixEvent(KALNIX_EVENT_ALARM_SILENT, {L"sound is muted"});
     return true;
 }
 
@@ -164,8 +174,10 @@ RestKind PutToRest() {
     case RestKind::Sleep: rested = Suspend(false); break;
     case RestKind::DisplayOff: rested = TurnDisplayOff(); break;
     case RestKind::None:
-        if (!g_noWayLogged)
+        if (!g_noWayLogged) {
             LogMessage(L"Can't put the laptop to rest: it has neither hibernation nor sleep nor Modern Standby");
+            ReportKalnixEvent(KALNIX_EVENT_NO_WAY_TO_REST);
+        }
         g_noWayLogged = true;
         break;
     }

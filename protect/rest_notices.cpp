@@ -2,6 +2,7 @@
 
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/platform.h"
 #include "common/settings_store.h"
 #include "protect/protection_host.h"
@@ -82,7 +83,10 @@ void NoteResume() { g_resumedSinceSuspend = true; }
 void ShowRestNotices() {
     wchar_t drain[kNoticeChars];
     DrainNotice(drain, kNoticeChars);
-    if (drain[0]) LogMessage(drain);
+    if (drain[0]) {
+        LogMessage(drain);
+        ReportKalnixEvent(KALNIX_EVENT_STANDBY_DRAIN, {drain});
+    }
     if (!g_restNotice[0] && !drain[0]) return;
     wchar_t text[kNoticeChars];
     wchar_t again[64] = L"";

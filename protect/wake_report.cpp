@@ -5,10 +5,12 @@
 
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
+#include "common/event_report.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "common/scoped_handle.h"
 #include "protect/protection_host.h"
+#include "protect/protection_modes.h"
 
 namespace {
 
@@ -421,9 +423,32 @@ void StopWakeReport() {
     g_reportStop.Reset();
 }
 
+namespace {
+
+// The event of a laptop still awake: every line after the first, what was found and what
+// could not be asked, in the report's order.
+void ReportStillAwake(const WakeReport* report) {
+    constexpr int kCausesChars = 2048;
+    wchar_t causes[kCausesChars] = L"";
+    int length = 0;
+    for (int i = 1; i < report->lineCount && i < kWakeReportLines && length < kCausesChars - 1; ++i) {
+        const wchar_t* line = report->lines[i];
+        int chars = static_cast<int>(wcscspn(line, L"\r\n"));
+        FormatBounded(causes + length, kCausesChars - length, L"%ls%.*ls", length ? L"; " : L"", chars, line);
+        length += static_cast<int>(wcslen(causes + length));
+    }
+    wchar_t seconds[16];
+    FormatBounded(seconds, 16, L"%u", SecondsSinceLidClosed());
+    DWORD id = ProtectionMode() == kModeLidAlarm ? KALNIX_EVENT_ALARM_STARTED : KALNIX_EVENT_STILL_AWAKE;
+    ReportKalnixEvent(id, {seconds, causes});
+}
+
+}  // namespace
+
 void OnWakeReport(LPARAM parameter) {
     WakeReport* report = reinterpret_cast<WakeReport*>(parameter);
     if (!report) return;
+    ReportStillAwake(report);
     for (int i = 0; i < report->lineCount && i < kWakeReportLines; ++i) LogMessage(report->lines[i]);
     if (report->balloon[0] && g_protectionHost.showBalloon) g_protectionHost.showBalloon(report->balloon);
     FormatBounded(g_lastCause, kWakeBalloonChars, L"%ls", report->balloon);

@@ -7,6 +7,7 @@
 
 #include "common/lid_close_action.h"
 #include "common/power_guard.h"
+#include "support/event_recorder.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
 
@@ -47,6 +48,7 @@ protected:
 };
 
 TEST_F(LidCloseActionTest, DoNothingOnBatteryBecomesSleepAfterTheOriginalIsSavedMainsStaysTheUsers) {
+    EventRecorder events;
     PresetLidCloseAction(kUserScheme, true, kLidCloseDoNothing);
     PresetLidCloseAction(kUserScheme, false, kLidCloseDoNothing);
     ClearPowerCallLog();
@@ -65,6 +67,9 @@ TEST_F(LidCloseActionTest, DoNothingOnBatteryBecomesSleepAfterTheOriginalIsSaved
                      L"PowerWriteDCValueIndex " + Scheme() + L" 1", L"PowerGetActiveScheme",
                      L"PowerSetActiveScheme " + Scheme()}));
     EXPECT_EQ(Log(), "Lid-close action on battery set to Sleep\r\n");
+    ASSERT_EQ(events.Events().size(), 1u);
+    EXPECT_EQ(events.Events()[0].id, 1003u);
+    EXPECT_EQ(events.Events()[0].type, EVENTLOG_WARNING_TYPE);
 
     // The next tick finds Sleep and keeps the user's original, not our Sleep, as the saved one.
     ClearPowerCallLog();
@@ -87,6 +92,7 @@ TEST_F(LidCloseActionTest, EveryOtherActionOnBatteryIsLeftAloneAndNothingIsSaved
 }
 
 TEST_F(LidCloseActionTest, ReleasePutsTheUsersActionBackAndClearsTheSavedValues) {
+    EventRecorder events;
     PresetPowerPolicy(PatternedPowerPolicy(0x80000004, 0x80000004));
     SetSettingDword(L"PowerSettings1", 3);
     SetSettingDword(L"PowerSettings2", 3);
@@ -106,6 +112,8 @@ TEST_F(LidCloseActionTest, ReleasePutsTheUsersActionBackAndClearsTheSavedValues)
               Calls({L"PowerReadDCValueIndex " + Scheme(), L"PowerWriteDCValueIndex " + Scheme() + L" 0",
                      L"PowerGetActiveScheme", L"PowerSetActiveScheme " + Scheme()}));
     EXPECT_EQ(Log(), "Entering RestorePowerSettings\r\nLid-close action on battery restored to 0\r\n");
+    ASSERT_EQ(events.WithId(1004).size(), 1u);
+    EXPECT_EQ(events.WithId(1004)[0].inserts, std::vector<std::wstring>{L"0"});
 
     // Once put back, a second release has nothing of ours to restore.
     ClearPowerCallLog();
@@ -117,9 +125,11 @@ TEST_F(LidCloseActionTest, ReleaseKeepsAnActionTheUserChoseMeanwhile) {
     PresetLidCloseAction(kUserScheme, true, kLidCloseDoNothing);
     EnforceLidCloseSleep();
     PresetLidCloseAction(kUserScheme, true, kHibernate);
+    EventRecorder events;
     EXPECT_TRUE(RestoreLidCloseAction());
     EXPECT_EQ(Battery(), kHibernate);
     EXPECT_TRUE(NothingSaved());
+    EXPECT_TRUE(events.WithId(1004).empty()) << "nothing was put back";
 }
 
 TEST_F(LidCloseActionTest, AfterASchemeSwitchTheOldSchemeGetsItsActionBackAndTheNewOneIsGuarded) {

@@ -17,6 +17,7 @@
 namespace {
 
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalnix";
+const wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kalnix";
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::wstring InstallDir() {
@@ -174,6 +175,7 @@ void ExpectNothingInstalledBut(const std::wstring& folder) {
     EXPECT_FALSE(FileExists(folder + L"\\Uninstall.exe"));
     EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
     EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_FALSE(KeyExists(kEventSourceKey));
     EXPECT_EQ(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
     EXPECT_FALSE(TaskRegistered());
     EXPECT_EQ(0u, ServiceState());
@@ -213,6 +215,8 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
     EXPECT_EQ(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(),
               ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"));
     EXPECT_EQ(InstallDir(), ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"));
+    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", ReadString(HKEY_LOCAL_MACHINE, kEventSourceKey, L"EventMessageFile"));
+    EXPECT_EQ(7u, ReadDword(HKEY_LOCAL_MACHINE, kEventSourceKey, L"TypesSupported"));
     DWORD size = ReadDword(HKEY_LOCAL_MACHINE, kUninstallKey, L"EstimatedSize");
     EXPECT_TRUE(size > 0 && size < 100000) << size;
 

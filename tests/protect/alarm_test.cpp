@@ -18,6 +18,7 @@
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "support/display_fakes.h"
+#include "support/event_recorder.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
 #include "support/platform_scope.h"
@@ -635,7 +636,14 @@ protected:
             if (call.message == NIM_MODIFY && (call.record.uFlags & NIF_INFO)) texts.push_back(call.record.szInfo);
         return texts;
     }
+    // The IDs of the recorded events, in order.
+    std::vector<DWORD> EventIds() {
+        std::vector<DWORD> ids;
+        for (const RecordedEvent& event : events_.Events()) ids.push_back(event.id);
+        return ids;
+    }
     RestStandin rest_;
+    EventRecorder events_;
     std::unique_ptr<ShellRecorder> shell_;
 };
 
@@ -643,13 +651,15 @@ TEST_F(RestTest, AnAlarmNobodyStopsRingsForRestAfterThenTheLaptopRestsTheWayItCa
     struct Case {
         bool s3, hibernation, modernStandby;
         std::vector<RestRequest> expected;
+        const wchar_t* how;  // the rest event's first insert; null: the no-way event
         const char* shows;
     } cases[] = {
-        {true, false, false, {RestRequest::Sleep}, "S3 sleep"},
-        {true, true, false, {RestRequest::Hibernate}, "hibernation before sleep"},
-        {false, true, true, {RestRequest::Hibernate}, "Modern Standby with hibernation"},
-        {false, false, true, {RestRequest::DisplayOff}, "Modern Standby alone: the display goes off"},
-        {false, false, false, {}, "no way: it keeps ringing"},
+        {true, false, false, {RestRequest::Sleep}, L"sleep", "S3 sleep"},
+        {true, true, false, {RestRequest::Hibernate}, L"hibernation", "hibernation before sleep"},
+        {false, true, true, {RestRequest::Hibernate}, L"hibernation", "Modern Standby with hibernation"},
+        {false, false, true, {RestRequest::DisplayOff}, L"display off for Modern Standby",
+         "Modern Standby alone: the display goes off"},
+        {false, false, false, {}, nullptr, "no way: it keeps ringing"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shows);
@@ -663,11 +673,35 @@ TEST_F(RestTest, AnAlarmNobodyStopsRingsForRestAfterThenTheLaptopRestsTheWayItCa
         DWORD lastTone = g_tones.back().at - closed;
         if (c.expected.empty()) EXPECT_GE(lastTone, 2000u - kTickSlack) << "still ringing";
         else EXPECT_LT(lastTone, 2000u) << "silent once at rest";
+        EXPECT_EQ(events_.WithId(1100).size(), 1u) << "the alarm started, with the report's causes";
+        std::vector<RecordedEvent> rests = events_.WithId(1200);
+        if (c.how) {
+            ASSERT_EQ(rests.size(), 1u);
+            EXPECT_EQ(rests[0].type, EVENTLOG_WARNING_TYPE);
+            EXPECT_EQ(rests[0].inserts[0], c.how);
+            EXPECT_EQ(rests[0].inserts[1], L"2") << "seconds since the lid closed";
+            EXPECT_EQ(events_.WithId(1102).at(0).inserts, std::vector<std::wstring>{L"Kalnix put the laptop to rest"});
+        } else {
+            EXPECT_TRUE(rests.empty());
+            EXPECT_EQ(events_.WithId(1202).size(), 1u);
+        }
         EndWindow();
+        events_.Clear();
         g_tones.clear();
         rest_.ClearRequests();
     }
     EXPECT_EQ(LogCount("Can't put the laptop to rest: it has neither hibernation nor sleep nor Modern Standby\r\n"), 1u);
+
+    // A rest the system refuses: said in the log and the event log, and the alarm rings on.
+    rest_.Machine(true, false, false);
+    rest_.FailWith(ERROR_ACCESS_DENIED);
+    DWORD closed = StartClosed(2, 1);
+    PumpMessagesFor(2900);
+    EXPECT_EQ(rest_.Requests(), std::vector<RestRequest>{RestRequest::Sleep});
+    EXPECT_GE(g_tones.back().at - closed, 2000u) << "still ringing";
+    EXPECT_EQ(LogCount("SSS Failed: 5\r\n"), 1u);
+    ASSERT_EQ(events_.WithId(1201).size(), 1u);
+    EXPECT_EQ(events_.WithId(1201)[0].inserts, (std::vector<std::wstring>{L"sleep", L"5"}));
 }
 
 TEST_F(RestTest, NoRestOnceTheLidOpensOrTheLaptopSleepsOrWhenRestAfterIsZero) {
@@ -675,11 +709,12 @@ TEST_F(RestTest, NoRestOnceTheLidOpensOrTheLaptopSleepsOrWhenRestAfterIsZero) {
         DWORD restAfter;
         WPARAM lidReport;      // 1: opened after the first tone; 0: none
         WPARAM powerEvent;     // PBT_APMSUSPEND after the first tone; 0: none
+        const wchar_t* ended;  // the alarm's end as the event says it; null: rings on
         const char* shows;
     } cases[] = {
-        {1, 1, 0, "the lid opened"},
-        {1, 0, PBT_APMSUSPEND, "the laptop went to sleep"},
-        {0, 0, 0, "RestAfter 0: never"},
+        {1, 1, 0, L"the lid opened", "the lid opened"},
+        {1, 0, PBT_APMSUSPEND, L"the laptop went to sleep", "the laptop went to sleep"},
+        {0, 0, 0, nullptr, "RestAfter 0: never"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shows);
@@ -690,7 +725,13 @@ TEST_F(RestTest, NoRestOnceTheLidOpensOrTheLaptopSleepsOrWhenRestAfterIsZero) {
         if (c.powerEvent) Power(c.powerEvent);
         PumpMessagesFor(1300);
         EXPECT_TRUE(rest_.Requests().empty());
+        std::vector<RecordedEvent> ended = events_.WithId(1102);
+        EXPECT_EQ(ended.size(), c.ended ? 1u : 0u);
+        if (c.ended && !ended.empty()) {
+            EXPECT_EQ(ended[0].inserts, std::vector<std::wstring>{c.ended});
+        }
         EndWindow();
+        events_.Clear();
         g_tones.clear();
     }
 }
@@ -701,10 +742,12 @@ TEST_F(RestTest, ASilentAlarmRestsAfterAlarmTimeInsteadOfRestAfter) {
         BOOL muted;
         float volume;
         const char* logged;
+        const wchar_t* insert;  // the event's
     } cases[] = {
-        {S_OK, TRUE, 0.5f, "The alarm is silent: sound is muted\r\n"},
-        {S_OK, FALSE, 0.0f, "The alarm is silent: sound is muted\r\n"},
-        {HRESULT_FROM_WIN32(ERROR_NOT_FOUND), FALSE, 0.0f, "The alarm is silent: no sound device\r\n"},
+        {S_OK, TRUE, 0.5f, "The alarm is silent: sound is muted\r\n", L"sound is muted"},
+        {S_OK, FALSE, 0.0f, "The alarm is silent: sound is muted\r\n", L"sound is muted"},
+        {HRESULT_FROM_WIN32(ERROR_NOT_FOUND), FALSE, 0.0f, "The alarm is silent: no sound device\r\n",
+         L"no sound device"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
@@ -714,7 +757,11 @@ TEST_F(RestTest, ASilentAlarmRestsAfterAlarmTimeInsteadOfRestAfter) {
         PumpMessagesFor(2600);  // first tone near 1000 ms, the rest AlarmTime later
         EXPECT_EQ(rest_.Requests(), std::vector<RestRequest>{RestRequest::Sleep});
         EXPECT_EQ(LogCount(c.logged), 1u);
+        std::vector<RecordedEvent> silent = events_.WithId(1103);
+        ASSERT_EQ(silent.size(), 1u);
+        EXPECT_EQ(silent[0].inserts, std::vector<std::wstring>{c.insert});
         EndWindow();
+        events_.Clear();
         rest_.ClearRequests();
     }
     rest_.Sound(S_OK, FALSE, 0.01f);
@@ -736,7 +783,11 @@ TEST_F(RestTest, AutomaticProtectionRestsALaptopStillAwakeAlarmTimePlusRestAfter
         PumpMessagesFor(900);
         EXPECT_EQ(rest_.Requests().size(), doNothingOnMains ? 0u : 1u);
         EXPECT_TRUE(g_tones.empty());
+        // Still awake when the alarm would have rung: said once, with the causes.
+        EXPECT_EQ(events_.WithId(1101).size(), doNothingOnMains ? 0u : 1u);
+        EXPECT_TRUE(events_.WithId(1100).empty());
         EndWindow();
+        events_.Clear();
         rest_.ClearRequests();
     }
 }
@@ -782,6 +833,9 @@ TEST_F(RestTest, TheNextResumeWithTheLidOpenTellsOfEveryRestAndADrainingStandbyO
               L": it stayed awake with the lid closed\nIt did so once more since\n"
               L"The battery lost 20% in 1 h 00 min of standby (20% an hour)");
     EXPECT_EQ(LogCount("The battery lost 20% in 1 h 00 min of standby (20% an hour)\r\n"), 1u);
+    ASSERT_EQ(events_.WithId(1203).size(), 1u);
+    EXPECT_EQ(events_.WithId(1203)[0].inserts,
+              std::vector<std::wstring>{L"The battery lost 20% in 1 h 00 min of standby (20% an hour)"});
     LidReport(0);
     LidReport(1);
     EXPECT_EQ(Balloons().size(), 1u) << "told once";
@@ -823,12 +877,24 @@ TEST_F(RestTest, AutomaticProtectionShortensANeverHibernateAfterOnBatteryWhileIt
     for (bool hibernation : {true, false}) {
         SCOPED_TRACE(hibernation ? "with hibernation" : "without");
         ClearPowerStandin();
+        PresetPowerPolicy(GLOBAL_POWER_POLICY{});
         PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 0);  // never
         rest_.Machine(true, hibernation, false);
+        // Saved by the setup program, or lost: the end's event tells them apart.
+        if (hibernation) {
+            SetSettingDword(L"PowerSettings1", 0);
+            SetSettingDword(L"PowerSettings2", 0);
+        } else {
+            DeleteSettingValue(L"PowerSettings1");
+        }
         StartWindow(1, 15);
+        PostMessageW(g_trayWindow, WM_TIMER, kProtectionTimer, 0);  // a second tick says nothing new
+        PumpMessages();
         EXPECT_EQ(StandinSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 99),
                   hibernation ? 3600u : 0u);
         EndWindow();
+        EXPECT_EQ(EventIds(), (std::vector<DWORD>{1001, hibernation ? 1002u : 1300u}));
+        events_.Clear();
         EXPECT_EQ(StandinSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 99), 0u)
             << "the user's own value is back";
     }
@@ -836,7 +902,9 @@ TEST_F(RestTest, AutomaticProtectionShortensANeverHibernateAfterOnBatteryWhileIt
 
 TEST_F(RestTest, AModernStandbyLaptopSaysSoInTheTooltipAndTheLog) {
     rest_.Machine(false, false, true);
-    StartWindow(2, 1);
+    StartWithoutDriver(2, 1);
+    EXPECT_TRUE(events_.WithId(1000).empty()) << "the start waits for the lid's source";
+    LidReport(1);
     const ShellCall* add = nullptr;
     for (const ShellCall& call : shell_->Calls())
         if (call.message == NIM_ADD) add = &call;
@@ -844,6 +912,15 @@ TEST_F(RestTest, AModernStandbyLaptopSaysSoInTheTooltipAndTheLog) {
     const std::wstring stateText = L"Kalnix is enabled\nThis laptop sleeps in Modern Standby";
     EXPECT_EQ(std::wstring(add->record.szTip).substr(0, stateText.size()), stateText);
     EXPECT_EQ(LogCount("Sleep: Modern Standby\r\nHibernation: not available\r\n"), 1u);
+    LidReport(0);
+    std::vector<RecordedEvent> started = events_.WithId(1000);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].type, EVENTLOG_INFORMATION_TYPE);
+    EXPECT_EQ(started[0].inserts, (std::vector<std::wstring>{L"lid alarm", L"1", L"Windows' notifications",
+                                                             L"Modern Standby", L"not available"}));
+    EndWindow();
+    EXPECT_EQ(events_.Registrations(), 1);
+    EXPECT_EQ(events_.Deregistrations(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/power_guard.h"
+#include "support/event_recorder.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
 
@@ -112,6 +113,7 @@ TEST_F(PowerGuardTest, EachFailedPowerCallIsLoggedAndEndsTheOperation) {
          "Entering RestorePowerSettings\r\nSAPS Failed: -1073741790\r\n\r\n"},
     };
     SaveFlags(0x11, 0x22);
+    EventRecorder events;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "failing " << std::string(c.call, c.call + wcslen(c.call)));
         FailPowerCall(c.call, c.error);
@@ -131,6 +133,11 @@ TEST_F(PowerGuardTest, EachFailedPowerCallIsLoggedAndEndsTheOperation) {
         FailPowerCall(c.call, 0);
         PresetPowerPolicy(preset_);
     }
+    // The forced flags lost, once a run however often the hourly tick fails.
+    ASSERT_EQ(events.Events().size(), 1u);
+    EXPECT_EQ(events.Events()[0].id, 1301u);
+    EXPECT_EQ(events.Events()[0].type, EVENTLOG_ERROR_TYPE);
+    EXPECT_EQ(events.Events()[0].inserts, std::vector<std::wstring>{L"1"});
 }
 
 TEST_F(PowerGuardTest, SaveWithUnreadablePolicyStoresNothing) {

@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Checks the built deliverables of one architecture without running them: the machine,
 the exact export names the setup program resolves, system-only imports, the resources
-(icons, dialogs, logo, manifest, version) and the setup program. Where a machine cannot
-run 32-bit programs this is all that can be seen of the x86 build.
+(icons, dialogs, logo, manifest, version, the event messages) and the setup program. Where a
+machine cannot run 32-bit programs this is all that can be seen of the x86 build.
 
     check_deliverables.py ARCH BIN_DIR      (ARCH: x86 or x64)
 """
+import os
+import re
 import struct
 import sys
+
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 MACHINE = {"x86": 0x14C, "x64": 0x8664}
 MANIFEST_ARCH = {"x86": "x86", "x64": "amd64"}
@@ -22,7 +26,7 @@ KALNIX_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "sh
                   "powrprof.dll", "msvcrt.dll"}
 CA_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "powrprof.dll", "msvcrt.dll"}
 
-RT_ICON_GROUP, RT_DIALOG, RT_VERSION, RT_MANIFEST = 14, 5, 16, 24
+RT_ICON_GROUP, RT_DIALOG, RT_VERSION, RT_MANIFEST, RT_MESSAGETABLE = 14, 5, 16, 24, 11
 
 failures = []
 
@@ -183,6 +187,62 @@ def check_kalnix(arch, path):
     check_version(pe, resources, {"FileDescription": "Kalnix Application", "ProductName": "Kalnix Application",
                                   "InternalName": "Kalnix", "OriginalFilename": "Kalnix.exe",
                                   "FileVersion": "1, 0, 0, 0", "ProductVersion": "1, 0, 0, 0"})
+    check_event_messages(path, resources)
+
+
+def message_table(data):
+    """{event ID: text} of a MESSAGE_RESOURCE_DATA block (ANSI or UTF-16 entries)."""
+    messages = {}
+    (blocks,) = struct.unpack_from("<I", data, 0)
+    for block in range(blocks):
+        low, high, offset = struct.unpack_from("<III", data, 4 + 12 * block)
+        for message_id in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", data, offset)
+            text = data[offset + 4:offset + length]
+            messages[message_id] = text.decode("utf-16-le" if flags & 1 else "cp1252").rstrip("\0\r\n")
+            offset += length
+    return messages
+
+
+def source_text(*parts):
+    with open(os.path.join(SOURCE_DIR, *parts), encoding="utf-8") as source:
+        return source.read()
+
+
+def check_event_messages(path, resources):
+    """Every event the code reports has a message in Kalnix.exe with as many inserts as the
+    code gives it, and the README's event table lists every message."""
+    messages = message_table(resources.get((RT_MESSAGETABLE, 1), b"\0\0\0\0"))
+    check(messages, "%s: no message table" % path)
+    names = {}
+    for block in re.split(r"\n\s*\n", source_text("res", "kalnix_events.mc")):
+        number = re.search(r"^MessageId=(\d+)", block, re.M)
+        name = re.search(r"^SymbolicName=(\w+)", block, re.M)
+        if number and name:
+            names[name.group(1)] = int(number.group(1))
+    table = dict((name, int(count)) for name, count in
+                 re.findall(r"\{(KALNIX_EVENT_\w+), (\d+)\}", source_text("common", "event_report.cpp")))
+    used = set()
+    for folder in ("app", "common", "protect", "setup"):
+        for file in os.listdir(os.path.join(SOURCE_DIR, folder)):
+            if file.endswith((".cpp", ".h")):
+                used.update(re.findall(r"KALNIX_EVENT_\w+", source_text(folder, file)))
+    for name in sorted(used - set(table)):
+        check(False, "%s is reported but has no insert count in common/event_report.cpp" % name)
+    readme_ids = set(int(n) for n in re.findall(r"^\| (\d{4}) \|", source_text("README.md"), re.M))
+    for name, count in sorted(table.items()):
+        event_id = names.get(name)
+        check(event_id is not None, "%s: not in res/kalnix_events.mc" % name)
+        if event_id is None:
+            continue
+        # The message table keys on the whole ID, severity bits included.
+        text = next((t for key, t in messages.items() if key & 0xFFFF == event_id), None)
+        check(text is not None, "%s: no message %d for %s" % (path, event_id, name))
+        inserts = max([int(n) for n in re.findall(r"%(\d+)", text or "")] or [0])
+        check(inserts == count, "%s: message %d takes %d inserts, the code gives %d" % (path, event_id, inserts, count))
+        check(event_id in readme_ids, "README.md: event %d is not in the event table" % event_id)
+    check(readme_ids == set(names.values()),
+          "README.md: event table %s, messages %s" % (sorted(readme_ids), sorted(names.values())))
 
 
 def check_installer_library(arch, path):
