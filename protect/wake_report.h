@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "protect/request_tool.h"
+
 // Why a laptop is still awake with its lid closed: gathered on a worker thread when the lid
 // alarm first sounds, so that neither its first tone nor its period waits for the system's
 // request tool, and handed to the main thread as kWakeReportMessage to the host window
@@ -28,9 +30,6 @@ struct WakeReport {
 // the tags and the names after them are read.
 void AddPowerRequests(const wchar_t* text, WakeReport* report);
 
-// The tool's output as text: UTF-16 when it says so (a byte order mark, or a zero
-// second byte), else the OEM code page. Returns the characters written, terminator excluded.
-int DecodeToolOutput(const BYTE* bytes, DWORD size, wchar_t* text, int chars);
 
 // Starts a report for the host window. False when one is still being gathered or no worker
 // thread could start.

@@ -1,0 +1,128 @@
+#include "protect/request_tool.h"
+
+#include <cwchar>
+
+#include "common/bounded_format.h"
+#include "common/platform.h"
+#include "common/scoped_handle.h"
+
+namespace {
+
+constexpr DWORD kToolTimeoutMs = 15000;
+constexpr UINT kEndedToolExitCode = 1;
+
+// Ends the tool once the stop event is set or the time-out has passed. Its end closes the
+// pipe's last write end, so the worker's blocked read returns.
+struct ToolWatch {
+    HANDLE process;
+    LONG ended;  // 1 once the watch has ended the tool
+};
+
+VOID CALLBACK EndTool(void* parameter, BOOLEAN) {
+    ToolWatch* watch = static_cast<ToolWatch*>(parameter);
+    if (WaitForSingleObject(watch->process, 0) == WAIT_TIMEOUT && TerminateProcess(watch->process, kEndedToolExitCode))
+        InterlockedExchange(&watch->ended, 1);
+}
+
+// Reads while the tool runs, since a full pipe would block it: until the pipe's end (the tool
+// has closed its output or ended) or a full buffer.
+DWORD ReadPipe(HANDLE pipe, BYTE* bytes, DWORD* size) {
+    *size = 0;
+    while (*size < kMaxToolOutputBytes) {
+        DWORD read = 0;
+        if (!ReadFile(pipe, bytes + *size, kMaxToolOutputBytes - *size, &read, nullptr)) {
+            DWORD error = GetLastError();
+            return error == ERROR_BROKEN_PIPE ? ERROR_SUCCESS : error;
+        }
+        *size += read;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Waits for the tool to end (the watch bounds the wait) and stops the watch. ERROR_SUCCESS
+// with the tool's exit code, or the failed call's error; a tool the watch ended counts as a
+// wait that timed out.
+DWORD FinishTool(HANDLE process, HANDLE wait, const ToolWatch* watch, DWORD* exitCode, const wchar_t** failedCall) {
+    DWORD waited = WaitForSingleObject(process, kToolTimeoutMs);
+    DWORD waitError = waited == WAIT_FAILED ? GetLastError() : waited;
+    if (waited != WAIT_OBJECT_0) TerminateProcess(process, kEndedToolExitCode);
+    // Returns only once a running EndTool has finished: the watch's record is final after it.
+    UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+    *failedCall = L"WFSO";
+    if (watch->ended) return WAIT_TIMEOUT;
+    if (waited != WAIT_OBJECT_0) return waitError;
+    *failedCall = L"GECP";
+    return GetExitCodeProcess(process, exitCode) ? ERROR_SUCCESS : GetLastError();
+}
+
+}  // namespace
+
+DWORD RunRequestTool(HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode, const wchar_t** failedCall) {
+    wchar_t tool[MAX_PATH], commandLine[MAX_PATH + 16];
+    const wchar_t kTool[] = L"\\powercfg.exe";
+    *failedCall = L"GSD";
+    UINT length = GetSystemDirectoryW(tool, MAX_PATH);
+    if (length == 0) return GetLastError();
+    if (length + wcslen(kTool) >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
+    wcscat(tool, kTool);
+    FormatBounded(commandLine, MAX_PATH + 16, L"\"%ls\" /requests", tool);
+
+    // A pipe, never a file: nothing another user could prepare or read is opened by name. Its
+    // write end is the only handle of ours the tool inherits.
+    ScopedHandle readEnd, writeEnd;
+    *failedCall = L"CPI";
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, 0)) return GetLastError();
+    *failedCall = L"SHI";
+    if (!SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return GetLastError();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    PROCESS_INFORMATION process = {};
+    // By full path as the application too: Kalnix runs elevated and must start the system's
+    // own tool, never one found by a search.
+    *failedCall = L"CP";
+    if (!g_platform.createProcess(tool, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                  &startup, &process))
+        return GetLastError();
+    ScopedHandle processHandle(process.hProcess);
+    ScopedHandle threadHandle(process.hThread);
+    // The tool holds its own copy: with ours closed, its end is the end of the pipe.
+    writeEnd.Reset();
+
+    ToolWatch watch = {processHandle.get(), 0};
+    HANDLE wait = nullptr;
+    *failedCall = L"RWFSO";
+    if (!RegisterWaitForSingleObject(&wait, stop, EndTool, &watch, kToolTimeoutMs, WT_EXECUTEONLYONCE)) {
+        DWORD error = GetLastError();
+        TerminateProcess(processHandle.get(), kEndedToolExitCode);
+        return error;
+    }
+    DWORD readError = ReadPipe(readEnd.get(), bytes, size);
+    // A tool still writing beyond our buffer now fails at once instead of waiting for a reader.
+    readEnd.Reset();
+    DWORD error = FinishTool(processHandle.get(), wait, &watch, exitCode, failedCall);
+    if (error != ERROR_SUCCESS) return error;
+    *failedCall = L"RF";
+    return readError;
+}
+
+
+int DecodeToolOutput(const BYTE* bytes, DWORD size, wchar_t* text, int chars) {
+    if (chars <= 0) return 0;
+    int written = 0;
+    bool bom = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+    if (bom || (size >= 2 && bytes[1] == 0)) {
+        DWORD start = bom ? 2 : 0;
+        for (DWORD i = start; i + 1 < size && written < chars - 1; i += 2)
+            text[written++] = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    } else if (size > 0 && chars > 1) {
+        // A byte never gives more than one character, so this much always fits.
+        int length = size < static_cast<DWORD>(chars - 1) ? static_cast<int>(size) : chars - 1;
+        written = MultiByteToWideChar(CP_OEMCP, 0, reinterpret_cast<const char*>(bytes), length, text, chars - 1);
+    }
+    text[written] = L'\0';
+    return written;
+}
