@@ -81,12 +81,10 @@ void WatchClosedLid(HWND window, UINT delayMs) {
         ArmRestTimer(window, RestPhase::Watching, delayMs);
 }
 
-void StopWatching(HWND window) { StopLidAlarm(window); }
-
 // A timer that fires long after it was due slept with the program: a sleep and a wake.
 void OnLateTimer(HWND window) {
     LogMessage(L"A timer ran late: the program was suspended or the laptop slept");
-    StopWatching(window);
+    StopLidAlarm(window);
     WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
 }
 
@@ -114,13 +112,14 @@ void KeepRinging(HWND window) {
 void RestNow(HWND window) {
     // Where no way exists the alarm rings on undisturbed.
     bool ringing = g_protectionMode == kModeLidAlarm && ChooseRestKind(MachineSleep()) != RestKind::None;
-    if (ringing) EndAlarm(window, L"Kalnix put the laptop to rest");
+    if (ringing) StopLidAlarm(window);  // no tone while the laptop goes to rest
     RestKind kind = PutToRest();
     if (kind == RestKind::None) {
         // The call failed: the alarm is all there is.
         if (ringing) KeepRinging(window);
         return;
     }
+    if (ringing) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {L"Kalnix put the laptop to rest"});
     NoteRest(kind, LastWakeCause());
     wchar_t seconds[24];
     FormatBounded(seconds, 24, L"%u", SecondsSinceLidClosed());
@@ -173,7 +172,6 @@ void ReportLidState(HWND window, LidState state) {
         return WatchClosedLid(window, AlarmDelayMs(g_alarmDelay));
     }
     EndAlarm(window, L"the lid opened");
-    StopWatching(window);
     ShowRestNotices();
 }
 
@@ -299,7 +297,6 @@ void OnRestTick(HWND window) {
 
 void OnSuspend(HWND window) {
     EndAlarm(window, L"the laptop went to sleep");
-    StopWatching(window);
     NoteSuspend();
 }
 

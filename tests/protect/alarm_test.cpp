@@ -702,6 +702,7 @@ TEST_F(RestTest, AnAlarmNobodyStopsRingsForRestAfterThenTheLaptopRestsTheWayItCa
     EXPECT_EQ(LogCount("SSS Failed: 5\r\n"), 1u);
     ASSERT_EQ(events_.WithId(1201).size(), 1u);
     EXPECT_EQ(events_.WithId(1201)[0].inserts, (std::vector<std::wstring>{L"sleep", L"5"}));
+    EXPECT_TRUE(events_.WithId(1102).empty()) << "the alarm has not ended";
 }
 
 TEST_F(RestTest, NoRestOnceTheLidOpensOrTheLaptopSleepsOrWhenRestAfterIsZero) {
