@@ -94,15 +94,6 @@ void EndAlarm(HWND window, const wchar_t* reason) {
     StopLidAlarm(window);
 }
 
-const wchar_t* RestKindText(RestKind kind) {
-    switch (kind) {
-    case RestKind::Hibernate: return L"hibernation";
-    case RestKind::Sleep: return L"sleep";
-    case RestKind::DisplayOff: return L"display off for Modern Standby";
-    default: return L"none";
-    }
-}
-
 void KeepRinging(HWND window) {
     SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
     g_alarmArmed = true;

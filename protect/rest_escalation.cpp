@@ -30,10 +30,10 @@ DWORD LogFailure(const wchar_t* call, DWORD error) {
     return error;
 }
 
-void ReportRestFailure(const wchar_t* how, DWORD error) {
+void ReportRestFailure(RestKind kind, DWORD error) {
     wchar_t code[16];
     FormatBounded(code, 16, L"%d", static_cast<int>(error));
-    ReportKalnixEvent(KALNIX_EVENT_REST_FAILED, {how, code});
+    ReportKalnixEvent(KALNIX_EVENT_REST_FAILED, {RestKindText(kind), code});
 }
 
 // An elevated token holds the shutdown privilege disabled, and SetSuspendState needs it on.
@@ -58,7 +58,7 @@ bool Suspend(bool hibernate) {
                          : L"Putting the laptop to sleep: it stayed awake with the lid closed");
     EnableShutdownPrivilege();  // a failure shows again in the call's own error
     if (g_platform.setSuspendState(hibernate, FALSE, FALSE)) return true;
-    ReportRestFailure(hibernate ? L"hibernation" : L"sleep", LogFailure(L"SSS", GetLastError()));
+    ReportRestFailure(hibernate ? RestKind::Hibernate : RestKind::Sleep, LogFailure(L"SSS", GetLastError()));
     return false;
 }
 
@@ -70,7 +70,7 @@ bool TurnDisplayOff() {
     if (g_platform.sendMessageTimeout(HWND_BROADCAST, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff, SMTO_ABORTIFHUNG,
                                       kDisplayOffWaitMs, &result))
         return true;
-    ReportRestFailure(L"display off for Modern Standby", LogFailure(L"SMTO", GetLastError()));
+    ReportRestFailure(RestKind::DisplayOff, LogFailure(L"SMTO", GetLastError()));
     return false;
 }
 
@@ -85,6 +85,15 @@ bool OnBattery() {
 }
 
 }  // namespace
+
+const wchar_t* RestKindText(RestKind kind) {
+    switch (kind) {
+    case RestKind::Hibernate: return L"hibernation";
+    case RestKind::Sleep: return L"sleep";
+    case RestKind::DisplayOff: return L"display off for Modern Standby";
+    default: return L"none";
+    }
+}
 
 RestKind ChooseRestKind(const SleepCapabilities& machine) {
     if (machine.hibernation) return RestKind::Hibernate;

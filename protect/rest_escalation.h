@@ -22,6 +22,8 @@ enum class RestKind { None, Hibernate, Sleep, DisplayOff };
 // way a standby can. Then S3 sleep. A Modern Standby laptop without hibernation enters its
 // standby when its display goes off, as after Start > Sleep there. None where no way exists.
 RestKind ChooseRestKind(const SleepCapabilities& machine);
+// How the event log names a rest: "hibernation", "sleep", "display off for Modern Standby".
+const wchar_t* RestKindText(RestKind kind);
 
 // Reads the power capabilities through the seam and logs the kind of sleep.
 void ReadSleepCapabilities();
