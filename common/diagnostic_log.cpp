@@ -10,7 +10,7 @@
 
 #include "common/bounded_format.h"
 #include "common/scoped_handle.h"
-#include "common/settings_store.h"
+#include "common/settings_key.h"
 
 namespace {
 

@@ -2,10 +2,7 @@
 
 #include <windows.h>
 
-// The settings key "Software\Kalnix" under HKEY_LOCAL_MACHINE. Neither deliverable
-// creates it or deletes its values; the setup program does.
-constexpr const wchar_t* kSettingsKeyPath = L"Software\\Kalnix";
-constexpr REGSAM kSettingsKeyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+#include "common/settings_key.h"
 
 // The tray application's process-wide handle, opened before the entry function runs
 // (null when the open failed) and closed at process exit.

@@ -1,5 +1,3 @@
 #include "image/paeth.h"
 
-#include "image/png_decoder.h"
-
 uint8_t PaethPredictor(uint8_t a, uint8_t b, uint8_t c) { return PaethNearest(a, b, c); }

@@ -14,3 +14,6 @@ inline uint8_t PaethNearest(uint8_t a, uint8_t b, uint8_t c) {
     if (pa <= pb && pa <= pc) return a;
     return pb <= pc ? b : c;
 }
+
+// The same, out of line, for the tests and the benchmarks.
+uint8_t PaethPredictor(uint8_t a, uint8_t b, uint8_t c);

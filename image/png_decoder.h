@@ -52,4 +52,3 @@ inline uint32_t PngImageStride(const PngImage* image) {
 PngImage* DecodePng(void* state, PngReadCallback read, const PngAllocator* allocator = nullptr);
 void FreePngImage(PngImage* image);
 
-uint8_t PaethPredictor(uint8_t a, uint8_t b, uint8_t c);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/logo_pixels.h"
+#include "image/paeth.h"
 #include "image/png_decoder.h"
 #include "image/png_unfilter.h"
 #include "png_writer.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "image/paeth.h"
 #include "image/png_decoder.h"
 #include "png_writer.h"
 
