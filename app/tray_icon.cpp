@@ -8,7 +8,7 @@
 #include "common/platform.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
-#include "protect/rest_escalation.h"
+#include "protect/sleep_capabilities.h"
 #include "res/resource.h"
 
 namespace {

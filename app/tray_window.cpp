@@ -7,6 +7,7 @@
 #include "common/platform.h"
 #include "common/sound_output.h"
 #include "common/user32_functions.h"
+#include "protect/closed_lid_watch.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
@@ -26,9 +27,12 @@ void RefreshEnabledIcon() {
     UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
 }
 
+// After a wake Kalnix caused: the lid's state now, from whichever source gives it.
+bool RequestLidReport() { return RequestLidSwitchReport(); }
+
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;
-    g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote};
+    g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote, RequestLidReport};
     StartEventLog();
     StartProtectionRun();
     StartSleepNotifications();
@@ -54,6 +58,8 @@ void EndProtection(HWND hwnd) {
     KillTimer(hwnd, kAlarmTimer);
     KillTimer(hwnd, kLidSensingTimer);
     KillTimer(hwnd, kRestTimer);
+    KillTimer(hwnd, kRestConfirmTimer);
+    ResetClosedLidWatch();
     StopPowerNotifications();
     StopWakeReport();
     EndSoundOutputReads();
@@ -91,6 +97,7 @@ void OnTrayTimer(WPARAM timer) {
     else if (timer == kAlarmTimer) OnAlarmTick(g_trayWindow);
     else if (timer == kLidSensingTimer) OnLidSensingTimeout(g_trayWindow);
     else if (timer == kRestTimer) OnRestTick(g_trayWindow);
+    else if (timer == kRestConfirmTimer) OnRestConfirmTick(g_trayWindow);
 }
 
 void OnTrayCallback(LPARAM lParam) {
@@ -101,8 +108,14 @@ void OnTrayCallback(LPARAM lParam) {
     }
 }
 
-void OnLidState(LidState state) {
-    if (!g_trayEnding) ReportLidState(g_trayWindow, state);
+void OnLidState(LidState state, LPARAM kind) {
+    if (g_trayEnding) return;
+    if (kind == kLidStateOnRequest) ReportLidStateOnRequest(g_trayWindow, state);
+    else ReportLidState(g_trayWindow, state);
+}
+
+void OnTrayInput(HWND hwnd, HRAWINPUT input) {
+    if (!g_trayEnding) OnInput(hwnd, input);
 }
 
 void OnTrayPowerBroadcast(HWND hwnd, WPARAM event, LPARAM data) {
@@ -126,7 +139,9 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_SYSCOMMAND:       return OnTraySysCommand(hwnd, wParam);
     case WM_TIMER:            OnTrayTimer(wParam); return 0;
     case kTrayCallbackMessage: OnTrayCallback(lParam); return 0;
-    case kLidStateMessage:    OnLidState(LidStateFromValue(wParam)); return 0;
+    case kLidStateMessage:    OnLidState(LidStateFromValue(wParam), lParam); return 0;
+    // The system cleans up after the default handling.
+    case WM_INPUT:            OnTrayInput(hwnd, reinterpret_cast<HRAWINPUT>(lParam)); break;
     case kWakeReportMessage:  OnWakeReport(lParam); return 0;
     // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.
     case WM_POWERBROADCAST:   OnTrayPowerBroadcast(hwnd, wParam, lParam); return TRUE;

@@ -8,25 +8,29 @@ constexpr DWORD kNever = 0;
 
 bool ReplacesNeverOrLonger(DWORD current, DWORD target) { return current == kNever || current > target; }
 
-const SchemeSettingGuard kHibernateGuard = {
-    kSleepSubgroup,
-    kHibernateTimeoutSetting,
-    ReplacesNeverOrLonger,
-    kSavedHibernateScheme,
-    kSavedHibernateTimeout,
-    kWrittenHibernateTimeout,
-    // Every Kalnix that saves a timeout records what it wrote: an unrecorded one is unknown.
-    false,
-    0,
-    L"Hibernate-after timeout on battery set to %u s",
-    L"Hibernate-after timeout on battery restored to %u s",
-    L"Hibernate-after timeout on battery is locked by policy: %d\n",
-    L"Hibernate-after timeout on battery cannot be saved",
-    L"The scheme of the saved hibernate-after timeout no longer exists: the saved timeout is dropped",
-    L"Hibernate-after timeout of the earlier scheme not put back: the active scheme is left as it is",
-    0,
-    0,
-};
+bool ReplacesLonger(DWORD current, DWORD target) { return current != kNever && current > target; }
+
+SchemeSettingGuard HibernateGuard(bool (*replaces)(DWORD current, DWORD target)) {
+    return {
+        kSleepSubgroup,
+        kHibernateTimeoutSetting,
+        replaces,
+        kSavedHibernateScheme,
+        kSavedHibernateTimeout,
+        kWrittenHibernateTimeout,
+        // Every Kalnix that saves a timeout records what it wrote: an unrecorded one is unknown.
+        false,
+        0,
+        L"Hibernate-after timeout on battery set to %u s",
+        L"Hibernate-after timeout on battery restored to %u s",
+        L"Hibernate-after timeout on battery is locked by policy: %d\n",
+        L"Hibernate-after timeout on battery cannot be saved",
+        L"The scheme of the saved hibernate-after timeout no longer exists: the saved timeout is dropped",
+        L"Hibernate-after timeout of the earlier scheme not put back: the active scheme is left as it is",
+        0,
+        0,
+    };
+}
 
 // In 64 bits and capped: 0xFFFFFFFF minutes are far more seconds than a DWORD holds.
 DWORD HibernateTimeoutSeconds(DWORD minutes) {
@@ -36,9 +40,10 @@ DWORD HibernateTimeoutSeconds(DWORD minutes) {
 
 }  // namespace
 
-void EnforceHibernateTimeout(DWORD minutes) {
+void EnforceHibernateTimeout(DWORD minutes, bool zeroIsAdaptive) {
     if (minutes == 0) return;
-    EnforceSchemeSetting(kHibernateGuard, HibernateTimeoutSeconds(minutes));
+    EnforceSchemeSetting(HibernateGuard(zeroIsAdaptive ? ReplacesLonger : ReplacesNeverOrLonger),
+                         HibernateTimeoutSeconds(minutes));
 }
 
-bool RestoreHibernateTimeout() { return RestoreSchemeSetting(kHibernateGuard); }
+bool RestoreHibernateTimeout() { return RestoreSchemeSetting(HibernateGuard(ReplacesNeverOrLonger)); }

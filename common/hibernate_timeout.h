@@ -21,9 +21,11 @@ constexpr const wchar_t* kWrittenHibernateTimeout = L"HibernateWritten";
 
 // Automatic protection: when the active scheme's timeout on battery is never (0) or longer
 // than `minutes` (the HibernateAfter setting), saves the scheme and the timeout (unless
-// already saved) and sets it to `minutes`. 0 minutes leaves the timeout alone. The timeout on
-// mains power is left alone; an administrator's lock is logged and respected.
-void EnforceHibernateTimeout(DWORD minutes);
+// already saved) and sets it to `minutes`. 0 minutes leaves the timeout alone. Where a timeout
+// of 0 is Windows' adaptive hibernation (`zeroIsAdaptive`), 0 stays too: Windows hibernates by
+// itself there. The timeout on mains power is left alone; an administrator's lock is logged
+// and respected.
+void EnforceHibernateTimeout(DWORD minutes, bool zeroIsAdaptive);
 
 // Puts a saved on-battery timeout back into its scheme, unless the user has chosen another
 // timeout since, and deletes the saved values. True when nothing was saved or it was put back.

@@ -58,6 +58,15 @@ ULONGLONG WINAPI TickCount64() {
     return fn ? fn() : GetTickCount();
 }
 
+// The interrupt time without the time asleep (Windows 7 and later), in milliseconds.
+ULONGLONG WINAPI AwakeTickCount64() {
+    static const auto fn =
+        LoadedFunction<decltype(&::QueryUnbiasedInterruptTime)>(L"kernel32.dll", "QueryUnbiasedInterruptTime");
+    ULONGLONG unbiased = 0;
+    if (fn && fn(&unbiased)) return unbiased / 10000u;
+    return TickCount64();
+}
+
 }  // namespace
 
 Platform g_platform = {
@@ -79,10 +88,13 @@ Platform g_platform = {
     &::CreateProcessW,
     SetSuspendStateIfPresent,
     GetPwrCapabilitiesIfPresent,
-    &::SendMessageTimeoutW,
+    &::DefWindowProcW,
     ReadDefaultSoundOutput,
     &::RegisterEventSourceW,
     &::ReportEventW,
     &::DeregisterEventSource,
     TickCount64,
+    AwakeTickCount64,
+    &::WTSGetActiveConsoleSessionId,
+    &::GetRawInputData,
 };

@@ -37,11 +37,12 @@ struct Platform {
                                          ULONG outputSize);
     decltype(&::CreateProcessW) createProcess;
     // Putting a closed laptop to rest: Wine neither sleeps nor hibernates, reports no sleep
-    // states, and its display-off broadcast reaches no display. As powrprof.h declares the two
+    // states, and its display-off request reaches no display. As powrprof.h declares the two
     // power calls; they fail with the look-up's error where the power library lacks them.
     BOOLEAN(WINAPI* setSuspendState)(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeupEventsDisabled);
     BOOLEAN(WINAPI* getPwrCapabilities)(PSYSTEM_POWER_CAPABILITIES capabilities);
-    decltype(&::SendMessageTimeoutW) sendMessageTimeout;
+    // Only for the display-off request (SC_MONITORPOWER) to Kalnix's own window.
+    decltype(&::DefWindowProcW) defWindowProc;
     // The default sound output's mute state and master volume (0.0 to 1.0): S_OK, or a failed
     // HRESULT when there is no such device or it cannot be asked. Wine has no audio endpoint.
     HRESULT(WINAPI* readSoundOutput)(BOOL* muted, float* volume);
@@ -49,8 +50,15 @@ struct Platform {
     decltype(&::RegisterEventSourceW) registerEventSource;
     decltype(&::ReportEventW) reportEvent;
     decltype(&::DeregisterEventSource) deregisterEventSource;
-    // A clock that counts sleep, in milliseconds: tests move it to make a timer late.
+    // A clock that counts sleep and one that does not, in milliseconds: tests move them to make
+    // the laptop sleep or the program stall. The second is the first where Windows has no
+    // unbiased interrupt time (before Windows 7).
     ULONGLONG(WINAPI* tickCount64)();
+    ULONGLONG(WINAPI* awakeTickCount64)();
+    // Who is at the laptop: Wine has one session, the console's, and delivers no input that
+    // programs inject (Windows delivers it with no device).
+    decltype(&::WTSGetActiveConsoleSessionId) activeConsoleSessionId;
+    decltype(&::GetRawInputData) getRawInputData;
 };
 
 extern Platform g_platform;

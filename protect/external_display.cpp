@@ -12,10 +12,9 @@ bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
 }
 
 bool IsExternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
-    // A virtual or indirect display (remote sessions, screen-capture and USB display drivers)
-    // is no monitor a closed laptop is used with.
-    return !IsInternalOutput(technology) && technology != DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_WIRED &&
-           technology != DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_VIRTUAL;
+    // A virtual display (remote sessions, screen-capture drivers) is no monitor a closed laptop
+    // is used with; a USB dock's indirect display is.
+    return !IsInternalOutput(technology) && technology != DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_VIRTUAL;
 }
 
 namespace {
@@ -37,29 +36,29 @@ bool ExternalDisplayKeepsAlarmQuiet() {
     // Read quietly: an absent value is the usual case, not a failure worth a log line.
     DWORD alarmAnyway = 0;
     if (ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &alarmAnyway) && alarmAnyway == 1) return false;
-    return ExternalDisplayInUse() && LidCloseDoesNothingNow();
+    return ReadDisplays() == Displays::External && LidCloseDoesNothingNow();
 }
 
-bool ExternalDisplayInUse() {
-    // The layout can change between the two calls; a few tries cover that. Any failure
-    // counts as no external display, so the alarm works as it always did.
+Displays ReadDisplays() {
+    // A remote session's layout is its client's, not the laptop's.
+    if (GetSystemMetrics(SM_REMOTESESSION)) return Displays::Unreadable;
+    // The layout can change between the two calls; a few tries cover that.
     for (int attempt = 0; attempt < 3; ++attempt) {
         UINT32 pathCount = 0;
         UINT32 modeCount = 0;
-        if (g_platform.getDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) != ERROR_SUCCESS) {
-            return false;
-        }
-        if (pathCount == 0) return false;
-        if (pathCount > 64 || modeCount > 128) return false;  // far beyond any machine
+        if (g_platform.getDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) != ERROR_SUCCESS)
+            return Displays::Unreadable;
+        if (pathCount == 0) return Displays::LaptopOnly;
+        if (pathCount > 64 || modeCount > 128) return Displays::Unreadable;  // far beyond any machine
         DISPLAYCONFIG_PATH_INFO paths[64];
         DISPLAYCONFIG_MODE_INFO modes[128];
         LONG result = g_platform.queryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &pathCount, paths, &modeCount, modes, nullptr);
         if (result == ERROR_INSUFFICIENT_BUFFER) continue;
-        if (result != ERROR_SUCCESS) return false;
+        if (result != ERROR_SUCCESS) return Displays::Unreadable;
         for (UINT32 i = 0; i < pathCount; ++i) {
-            if (IsExternalOutput(paths[i].targetInfo.outputTechnology)) return true;
+            if (IsExternalOutput(paths[i].targetInfo.outputTechnology)) return Displays::External;
         }
-        return false;
+        return Displays::LaptopOnly;
     }
-    return false;
+    return Displays::Unreadable;
 }

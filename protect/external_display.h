@@ -5,15 +5,19 @@
 // Whether a closed laptop is docked or used closed: a display other than its own panel is in
 // use, and no sleep is expected.
 
-// True when a display other than the laptop's own panel is in use right now.
-bool ExternalDisplayInUse();
+// What the console's display layout shows right now. Unreadable where the system does not
+// answer (no access to the current desktop, a remote session).
+enum class Displays { LaptopOnly, External, Unreadable };
+Displays ReadDisplays();
+
 // True when an external display in use keeps the lid alarm quiet: only while the current
 // power source's lid-close action is Do nothing (otherwise Windows sleeps, and a failure to
 // is what the alarm is for), and unless the setting AlarmWithExternalDisplay is 1 (read at
-// every use), for machines that must sleep even with a display attached.
+// every use), for machines that must sleep even with a display attached. An unreadable
+// layout keeps nothing quiet: the alarm works as it always did.
 bool ExternalDisplayKeepsAlarmQuiet();
 // Whether an output technology is the machine's own panel.
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology);
-// Whether it is a monitor the laptop may be used with closed: neither its panel nor a virtual
-// or indirect display.
+// Whether it is a monitor the laptop may be used with closed: neither its panel nor a
+// virtual display (remote sessions, screen capture). Indirect wired displays (USB docks) are.
 bool IsExternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology);

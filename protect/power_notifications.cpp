@@ -37,6 +37,8 @@ HPOWERNOTIFY g_powerSourceNotification = nullptr;
 bool g_lidReported = false;
 // Between the registration and its first report or the end of the wait for it.
 bool g_waitingForLid = false;
+// Registered anew to learn the state now: the next report answers that.
+bool g_lidReportRequested = false;
 
 void Unregister(HPOWERNOTIFY* handle, decltype(Platform::unregisterPowerSettingNotification) unregister) {
     if (!*handle) return;
@@ -62,9 +64,11 @@ void OnConsoleDisplay(HWND window, const POWERBROADCAST_SETTING* setting) {
     DWORD state = kDisplayOn;
     if (!SettingValue(setting, &state)) return;
     bool turnedOn = g_displayReported && g_displayState == kDisplayOff && state == kDisplayOn;
+    bool turnedOff = g_displayReported && g_displayState != kDisplayOff && state == kDisplayOff;
     g_displayReported = true;
     g_displayState = state;
     if (turnedOn) OnDisplayTurnedOn(window);
+    else if (turnedOff) OnDisplayTurnedOff(window);
 }
 
 void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
@@ -73,6 +77,11 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
     LidState state = LidStateFromValue(value);
     if (state == LidState::Unknown) return;
 
+    if (g_lidReportRequested) {
+        // The first report after registering anew: the state now, as asked for.
+        g_lidReportRequested = false;
+        return ReportLidStateOnRequest(window, state);
+    }
     if (g_lidReported) return ReportLidState(window, state);
     // The report that follows registration is the state Kalnix starts in, not a change.
     g_lidReported = true;
@@ -91,6 +100,7 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
 void StartLidNotifications() {
     g_lidReported = false;
     g_waitingForLid = false;
+    g_lidReportRequested = false;
     g_lidNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
                                                                     DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!g_lidNotification) {
@@ -99,6 +109,18 @@ void StartLidNotifications() {
     }
     g_waitingForLid = true;
     SetTimer(g_protectionHost.window, kLidSensingTimer, kLidSensingWaitMs, nullptr);
+}
+
+bool RequestLidSwitchReport() {
+    // Only once the first report has come: until then the state Kalnix starts in is awaited.
+    if (!g_lidNotification || !g_lidReported) return false;
+    Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
+    // Set first: the report may come while the registration is made.
+    g_lidReportRequested = true;
+    g_lidNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
+                                                                    DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (!g_lidNotification) g_lidReportRequested = false;
+    return g_lidNotification != nullptr;
 }
 
 void StartSleepNotifications() {

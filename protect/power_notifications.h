@@ -12,6 +12,10 @@ constexpr const wchar_t* kNoLidNote = L"Cannot sense a lid: no lid alarm";
 // driver. Logs and notes at once when the system offers none, else waits kLidSensingTimer's
 // time for the first report (protect/protection_host.h).
 void StartLidNotifications();
+// Registers the lid switch's notification anew: Windows then reports the lid's state as it is
+// now, which comes to the protection modes as a report on request. False where the lid's
+// state does not come from these notifications.
+bool RequestLidSwitchReport();
 // Registers the host window for suspend and resume (Windows 8 and later need the request;
 // older systems send them anyway).
 void StartSleepNotifications();

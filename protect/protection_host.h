@@ -13,6 +13,9 @@ struct ProtectionHost {
     void (*refreshIcon)();
     // A lasting second line of the icon's tooltip (null removes it).
     void (*showNote)(const wchar_t* note);
+    // Asks the lid's source for the lid's state now; the answer comes as a report on request
+    // (protect/protection_modes.h). False where no source can answer.
+    bool (*requestLidReport)();
 };
 
 // Zero until the application fills it; every callback may be null.
@@ -21,6 +24,9 @@ extern ProtectionHost g_protectionHost;
 // Messages to the host window.
 // Posted by the lid monitor thread: wParam kLidClosed or kLidOpen (protect/driver_contract.h).
 constexpr UINT kLidStateMessage = WM_USER + 0x100;
+// Its lParam: a change of the lid, or the state asked for with RequestLidStateReport.
+constexpr LPARAM kLidChanged = 0;
+constexpr LPARAM kLidStateOnRequest = 1;
 // Posted by the wake report's worker; lParam is the finished WakeReport (protect/wake_report.h).
 constexpr UINT kWakeReportMessage = WM_USER + 0x101;
 
@@ -29,6 +35,8 @@ constexpr UINT_PTR kProtectionTimer = 1;
 constexpr UINT_PTR kAlarmTimer = 2;
 // Ends the wait for the system's first lid report (protect/power_notifications.h).
 constexpr UINT_PTR kLidSensingTimer = 3;
-// Puts a closed laptop nobody hears to rest (protect/protection_modes.h).
+// Puts a closed laptop nobody hears to rest, and waits for a display-off request's effect
+// (protect/closed_lid_watch.h).
 constexpr UINT_PTR kRestTimer = 4;
+constexpr UINT_PTR kRestConfirmTimer = 5;
 constexpr UINT kProtectionPeriodMs = 3600000;

@@ -2,29 +2,24 @@
 
 #include <windows.h>
 
+#include "protect/lid_state.h"
+#include "protect/protection_settings.h"
+
 // The protection modes: what Kalnix does when its timers fire, the lid closes or opens, the
-// machine sleeps or wakes and the displays change. Owns the protection mode, the alarm delay
-// and the lid state; everything runs on the main thread.
+// machine sleeps or wakes and the displays change. Everything runs on the main thread; the
+// closed lid itself is watched by protect/closed_lid_watch.h.
 
-constexpr int kModeAutoProtection = 1;
-constexpr int kModeLidAlarm = 2;
-
-// The process-wide copies of Action (1 automatic protection, 2 lid alarm, else neither) and
-// AlarmTime (seconds), handed down at start-up and by the settings dialog.
+// The process-wide copies of Action and AlarmTime, handed down at start-up and by the settings
+// dialog (protect/protection_settings.h).
 void SetProtectionSettings(int mode, int alarmDelaySeconds);
-int ProtectionMode();
-int AlarmDelaySeconds();
 
-enum class LidState { Unknown, Closed, Open };
-
-// A lid source's value (the lid-state message's wParam, the system's lid-switch data):
-// kLidClosed or kLidOpen (protect/driver_contract.h); any other value says nothing.
-LidState LidStateFromValue(ULONG_PTR value);
 // A lid source reports what it saw; the modes decide. A change closes or opens the lid; the
-// state Kalnix starts in (the system's first report) is noted only, since it is no closing.
-// Unknown is ignored.
+// state Kalnix starts in (the system's first report) is noted only, since it is no closing;
+// the state asked for after a wake (protect/protection_host.h) continues the closure or ends
+// it. Unknown is ignored.
 void ReportLidState(HWND window, LidState state);
 void ReportStartingLidState(LidState state);
+void ReportLidStateOnRequest(HWND window, LidState state);
 
 // A new run of the tray window: reads what the machine can do and forgets what an earlier
 // run had pending.
@@ -32,8 +27,6 @@ void StartProtectionRun();
 // Where the lid's state comes from, once it is known: the start is reported then.
 enum class LidSource { Driver, WindowsNotifications, None };
 void ReportLidSource(LidSource source);
-// Since the lid last closed, by the clock that counts sleep.
-unsigned SecondsSinceLidClosed();
 
 // Forces the lid-close flags and sends control request 1.
 void ApplyAutoProtection();
@@ -47,34 +40,18 @@ void OnProtectionTick(HWND window);
 // The lid-close action or the power source changed: automatic protection mends a Do nothing
 // another tool left at once.
 void OnLidClosePolicyChange();
-void OnAlarmTick(HWND window);
-// The rest timer: with the lid still closed where a sleep was expected, RestAfter after the
-// alarm's first tone (or AlarmTime + RestAfter after the lid closed in automatic protection),
-// Kalnix puts the laptop to rest itself (protect/rest_escalation.h). A timer that fires more
-// than 2 s late, here or the alarm's, counts as a sleep and a wake: the full delay starts
-// again with the lid closed.
-void OnRestTick(HWND window);
 // The machine goes to sleep, which is what the alarm waited for.
 void OnSuspend(HWND window);
 // How a resume came: Unattended (PBT_APMRESUMEAUTOMATIC: a wake timer or a device, no user
 // yet), or with a user (PBT_APMRESUMESUSPEND, which follows the first when someone is there).
 enum class ResumeKind { Unattended, WithUser };
-// Woken in the bag: the closed laptop must fall asleep again. After an unattended wake the
-// alarm waits for the longer of its delay and Windows' unattended-sleep timeout (plus a
-// margin) of the active scheme, since Windows sleeps again by itself after that.
+// Woken with the lid closed: someone woke a docked laptop (an external display in use), which
+// holds the alarm and the rest until the lid opens and closes again; any other wake may be one
+// in the bag (a wake timer, the power button pressed by the bag), and the alarm waits for
+// Windows' own unattended sleep first.
 void OnResume(HWND window, ResumeKind kind);
-// The console display came on again: with the lid closed and no external display, a wake in
-// the bag.
+// The console display came on again or went off.
 void OnDisplayTurnedOn(HWND window);
+void OnDisplayTurnedOff(HWND window);
 // An external display that comes or goes with the lid closed.
 void OnDisplayChange(HWND window);
-
-// The lid alarm's timer: armed with the full delay (or the given one), or stopped with the
-// rest timer. Armed also while ringing.
-void ArmLidAlarm(HWND window);
-void ArmLidAlarm(HWND window, UINT delayMs);
-void StopLidAlarm(HWND window);
-
-// The alarm timer's first interval in milliseconds for a delay in seconds: the stored
-// DWORD times 1000 without overflow, capped at USER_TIMER_MAXIMUM.
-UINT AlarmDelayMs(int alarmDelaySeconds);

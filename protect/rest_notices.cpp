@@ -6,6 +6,7 @@
 #include "common/platform.h"
 #include "common/settings_store.h"
 #include "protect/protection_host.h"
+#include "protect/sleep_clock.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ int g_laterRests = 0;
 bool g_suspendNoted = false;
 bool g_resumedSinceSuspend = false;
 int g_suspendPercent = 0;
-ULONGLONG g_suspendTick = 0;
+ClockStamp g_suspendedAt = {};
 
 // -1 when on mains power or unknown.
 int BatteryPercent() {
@@ -42,7 +43,7 @@ void DrainNotice(wchar_t* text, int chars) {
     int percent = BatteryPercent();
     DWORD alert = 0;
     if (percent < 0 || !ReadSettingDwordQuietly(L"StandbyDrainAlert", &alert)) return;
-    StandbyDrainText(g_suspendPercent, percent, TickNow() - g_suspendTick, alert, text, chars);
+    StandbyDrainText(g_suspendPercent, percent, MsSince(g_suspendedAt), alert, text, chars);
 }
 
 }  // namespace
@@ -68,15 +69,23 @@ void NoteRest(RestKind kind, const wchar_t* firstCause) {
     g_laterRests = 0;
 }
 
-void NoteSuspend() {
+void WithdrawLastRest() {
+    if (g_laterRests > 0) --g_laterRests;
+    else g_restNotice[0] = L'\0';
+}
+
+bool NoteSuspend() {
     g_resumedSinceSuspend = false;
-    if (g_suspendNoted) return;
+    if (g_suspendNoted) return false;
     int percent = BatteryPercent();
-    if (percent < 0) return;
+    if (percent < 0) return false;
     g_suspendNoted = true;
     g_suspendPercent = percent;
-    g_suspendTick = TickNow();
+    g_suspendedAt = ClockNow();
+    return true;
 }
+
+void ForgetSuspend() { g_suspendNoted = false; }
 
 void NoteResume() { g_resumedSinceSuspend = true; }
 

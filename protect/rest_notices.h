@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "protect/rest_escalation.h"
+#include "protect/rest_decision.h"
 
 // What Kalnix tells the user once the laptop runs again with its lid open: that it put the
 // laptop to rest itself, and how much battery a standby lost. Kept until then; a second rest
@@ -10,11 +10,15 @@
 
 // A new run of the protection starts with nothing pending.
 void ClearRestNotices();
-// A rest Kalnix made at this moment, with the wake report's first cause (may be empty).
+// A rest Kalnix makes at this moment, with the wake report's first cause (may be empty); and
+// its withdrawal when Windows refused it.
 void NoteRest(RestKind kind, const wchar_t* firstCause);
+void WithdrawLastRest();
 // The battery and the time at the start of a standby, unless a standby since the last lid-open
-// resume has them already.
-void NoteSuspend();
+// resume has them already: true when noted now. ForgetSuspend takes back a note of a standby
+// that did not happen.
+bool NoteSuspend();
+void ForgetSuspend();
 void NoteResume();
 // The laptop runs with its lid open: shows what is pending in one balloon and logs it.
 void ShowRestNotices();

@@ -10,7 +10,8 @@
 #include "common/platform.h"
 #include "common/scoped_handle.h"
 #include "protect/protection_host.h"
-#include "protect/protection_modes.h"
+#include "protect/lid_state.h"
+#include "protect/protection_settings.h"
 #include "protect/request_tool.h"
 
 namespace {
@@ -321,8 +322,8 @@ void ReportStillAwake(const WakeReport* report) {
         FormatBounded(causes + length, kCausesChars - length, L"%ls%.*ls", length ? L"; " : L"", chars, line);
         length += static_cast<int>(wcslen(causes + length));
     }
-    wchar_t seconds[16];
-    FormatBounded(seconds, 16, L"%u", SecondsSinceLidClosed());
+    wchar_t seconds[96];
+    FormatSecondsSinceLidClosed(seconds, 96);
     DWORD id = ProtectionMode() == kModeLidAlarm ? KALNIX_EVENT_ALARM_STARTED : KALNIX_EVENT_STILL_AWAKE;
     ReportKalnixEvent(id, {seconds, causes});
 }

@@ -83,7 +83,7 @@ bool RunThen(Then then, DWORD minutes) {
     case Then::UserChoosesAnother:
     case Then::SchemeGone: result = RestoreHibernateTimeout(); break;
     case Then::SwitchScheme:
-    case Then::SwitchPutBackFails: EnforceHibernateTimeout(minutes); break;
+    case Then::SwitchPutBackFails: EnforceHibernateTimeout(minutes, false); break;
     case Then::Release:
     case Then::ReleaseFails: result = RestorePowerSettings(); break;
     }
@@ -161,7 +161,7 @@ TEST_F(HibernateTimeoutTest, ANeverOrLongerTimeoutOnBatteryIsShortenedSavedAndPu
         LockPowerSettings(c.locked);
         ClearPowerCallLog();
 
-        EnforceHibernateTimeout(c.minutes);
+        EnforceHibernateTimeout(c.minutes, false);
         LockPowerSettings(false);
         EXPECT_EQ(Battery(), c.set);
         EXPECT_EQ(StandinSchemeSetting(kUserScheme, kSleepSubgroup, kHibernateTimeoutSetting, false, kUnset),
@@ -192,6 +192,21 @@ TEST_F(HibernateTimeoutTest, ANeverOrLongerTimeoutOnBatteryIsShortenedSavedAndPu
         } else {
             ExpectNothingSaved();
         }
+    }
+}
+
+// Where Windows hibernates a Modern Standby laptop at an adaptive threshold, 0 means that.
+TEST_F(HibernateTimeoutTest, AnAdaptiveZeroStaysWhileALongerTimeoutIsStillShortened) {
+    struct Case {
+        DWORD before, set;
+    } cases[] = {{0, 0}, {7200, 1800}};
+    for (const Case& c : cases) {
+        Reset();
+        PresetBattery(kUserScheme, c.before);
+        EnforceHibernateTimeout(30, true);
+        EXPECT_EQ(Battery(), c.set) << c.before;
+        if (c.set == c.before) ExpectNothingSaved();
+        else ExpectSaved(kUserScheme, c.before, c.set);
     }
 }
 

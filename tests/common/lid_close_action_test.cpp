@@ -68,7 +68,7 @@ TEST_F(LidCloseActionTest, DoNothingOnBatteryBecomesSleepAfterTheOriginalIsSaved
                      L"PowerSetActiveScheme " + Scheme()}));
     EXPECT_EQ(Log(), "Lid-close action on battery set to Sleep\r\n");
     ASSERT_EQ(events.Events().size(), 1u);
-    EXPECT_EQ(events.Events()[0].id, 1003u);
+    EXPECT_EQ(events.WithId(1003).size(), 1u);
     EXPECT_EQ(events.Events()[0].type, EVENTLOG_WARNING_TYPE);
 
     // The next tick finds Sleep and keeps the user's original, not our Sleep, as the saved one.

@@ -1,5 +1,6 @@
 // Built, never run: links the protection library with nothing of the application, so a
 // protect/ source that reaches into app/ breaks the build.
+#include "protect/closed_lid_watch.h"
 #include "protect/lid_monitor.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"

@@ -135,7 +135,7 @@ TEST_F(PowerGuardTest, EachFailedPowerCallIsLoggedAndEndsTheOperation) {
     }
     // The forced flags lost, once a run however often the hourly tick fails.
     ASSERT_EQ(events.Events().size(), 1u);
-    EXPECT_EQ(events.Events()[0].id, 1301u);
+    EXPECT_EQ(events.WithId(1301).size(), 1u);
     EXPECT_EQ(events.Events()[0].type, EVENTLOG_ERROR_TYPE);
     EXPECT_EQ(events.Events()[0].inserts, std::vector<std::wstring>{L"1"});
 }

@@ -3,59 +3,119 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "protect/protection_modes.h"
-#include "protect/rest_escalation.h"
+#include "protect/presence.h"
+#include "protect/protection_settings.h"
+#include "protect/rest_decision.h"
 #include "protect/rest_notices.h"
 
 namespace {
 
-TEST(RestDecisionTest, HowTheLaptopRestsFollowsWhatItCanDo) {
+TEST(RestDecisionTest, TheWaysToRestFollowWhatTheLaptopCanDoNow) {
+    using K = RestKind;
     struct Case {
-        SleepCapabilities machine;
-        RestKind expected;
+        bool s3, s4, hiberFile, reducedFile, modernStandby;
+        std::vector<RestKind> expected;
+        const char* shows;
     } cases[] = {
-        {{true, false, false}, RestKind::Sleep},
-        {{true, true, false}, RestKind::Hibernate},
-        {{false, true, true}, RestKind::Hibernate},
-        {{true, false, true}, RestKind::DisplayOff},  // S3 reported beside Modern Standby is not used by Windows
-        {{false, false, true}, RestKind::DisplayOff},
-        {{false, false, false}, RestKind::None},
+        {true, false, false, false, false, {K::Sleep}, "S3 only"},
+        {true, true, true, false, false, {K::Hibernate, K::Sleep}, "hibernation first, sleep if refused"},
+        {false, true, true, false, true, {K::Hibernate, K::DisplayOff}, "Modern Standby with hibernation"},
+        {true, false, false, false, true, {K::DisplayOff}, "S3 reported beside Modern Standby is not used"},
+        {true, true, true, true, false, {K::Sleep}, "a reduced file serves fast start-up only"},
+        {true, true, false, false, false, {K::Sleep}, "S4 without a hibernation file"},
+        {false, false, false, false, false, {}, "no way"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ChooseRestKind(c.machine), c.expected)
-            << c.machine.sleepS3 << c.machine.hibernation << c.machine.modernStandby;
+        SYSTEM_POWER_CAPABILITIES capabilities = {};
+        capabilities.SystemS3 = c.s3;
+        capabilities.SystemS4 = c.s4;
+        capabilities.HiberFilePresent = c.hiberFile;
+        BYTE* bytes = reinterpret_cast<BYTE*>(&capabilities);
+        bytes[kAoAcOffset] = c.modernStandby;
+        bytes[kHiberFileTypeOffset] = c.reducedFile ? kHiberFileTypeReduced : 0;  // 0: before Windows 10
+        RestWays ways = ChooseRestWays(CapabilitiesFrom(capabilities));
+        EXPECT_EQ(std::vector<RestKind>(ways.kinds, ways.kinds + ways.count), c.expected) << c.shows;
     }
+}
+
+// The situation's defaults: nobody there, the laptop's own panel only, console session.
+RestSituation Situation(int mode, DWORD restAfter = 60, DWORD alarm = 15) {
+    RestSituation s = {};
+    s.mode = mode;
+    s.restAfterSeconds = restAfter;
+    s.alarmSeconds = alarm;
+    s.displays = Displays::LaptopOnly;
+    s.consoleSession = true;
+    s.msSinceInput = kNoInputSeen;
+    return s;
 }
 
 TEST(RestDecisionTest, WhenTheLaptopRestsByModeDisplayAndSound) {
     struct Case {
-        int mode;
-        DWORD restAfter;
-        DWORD alarm;
-        bool doNothing, external, alarmWithExternal, silent;
+        RestSituation s;
         UINT expectedMs;
         const char* shows;
+    };
+    auto with = [](RestSituation s, void (*change)(RestSituation&)) { change(s); return s; };
+    const Case cases[] = {
+        {Situation(2), 60000, "lid alarm: RestAfter after the first tone"},
+        {with(Situation(2), [](RestSituation& s) { s.alarmSilent = true; }), 15000, "a silent alarm waits AlarmTime"},
+        {with(Situation(2, 0), [](RestSituation& s) { s.alarmSilent = true; }), 0, "RestAfter 0: never, silent or not"},
+        {with(Situation(2), [](RestSituation& s) { s.lidCloseDoesNothing = true; }), 60000,
+         "lid alarm with Do nothing in a bag: Windows never tries, Kalnix rests"},
+        {with(Situation(2), [](RestSituation& s) { s.displays = Displays::External; }), 0,
+         "lid alarm, external display with a sleep due: it rings, but someone may work at the display"},
+        {with(Situation(2), [](RestSituation& s) { s.displays = Displays::Unreadable; }), 0,
+         "a layout that cannot be read counts as an external display"},
+        {with(Situation(2), [](RestSituation& s) { s.displays = Displays::External; s.alarmWithExternalDisplay = true; }),
+         60000, "AlarmWithExternalDisplay 1: the laptop must never run closed"},
+        {with(Situation(2), [](RestSituation& s) { s.userPresentResume = true; }), 0, "woken by someone, docked"},
+        {Situation(1), 75000, "automatic protection: AlarmTime + RestAfter"},
+        {with(Situation(1), [](RestSituation& s) { s.alarmSilent = true; }), 75000, "no tone, so sound does not matter"},
+        {with(Situation(1), [](RestSituation& s) { s.lidCloseDoesNothing = true; }), 0, "run closed with Do nothing on purpose"},
+        {with(Situation(1), [](RestSituation& s) { s.displays = Displays::External; }), 0, "automatic protection docked"},
+        {with(Situation(1), [](RestSituation& s) { s.displays = Displays::Unreadable; s.alarmWithExternalDisplay = true; }),
+         75000, "AlarmWithExternalDisplay 1 overrides the displays"},
+        {Situation(1, 0xFFFFFFFF, 0xFFFFFFFF), USER_TIMER_MAXIMUM, "the sum capped, no overflow"},
+        {Situation(2, 0xFFFFFFFF), USER_TIMER_MAXIMUM, "the product capped"},
+        {Situation(0), 0, "no protection mode"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RestDelayMs(c.s), c.expectedMs) << c.shows;
+}
+
+// At the rest timer's tick: only when nobody is at the laptop.
+TEST(RestDecisionTest, ARestWaitsForQuietAndForTheConsole) {
+    struct Case {
+        DWORD restAfter;
+        ULONGLONG msSinceInput;
+        bool console;
+        RestVerdict verdict;
+        UINT waitMs;
+        const char* shows;
     } cases[] = {
-        {2, 60, 15, false, false, false, false, 60000, "lid alarm: RestAfter after the first tone"},
-        {2, 60, 15, false, false, false, true, 15000, "a silent alarm waits AlarmTime"},
-        {2, 0, 15, false, false, false, true, 0, "RestAfter 0: never, silent or not"},
-        {2, 60, 15, true, true, false, false, 0, "docked with Do nothing: quiet"},
-        {2, 60, 15, true, true, true, false, 60000, "AlarmWithExternalDisplay 1 rings and rests"},
-        {2, 60, 15, false, true, false, false, 60000, "an external display with a sleep due: Windows sleeps"},
-        {1, 60, 15, false, false, false, false, 75000, "automatic protection: AlarmTime + RestAfter"},
-        {1, 60, 15, false, false, false, true, 75000, "no tone, so sound does not matter"},
-        {1, 60, 15, true, false, false, false, 0, "run closed with Do nothing on purpose"},
-        {1, 60, 15, false, true, false, false, 0, "an external display in use"},
-        {1, 60, 15, false, true, true, false, 75000, "unless AlarmWithExternalDisplay is 1"},
-        {1, 0xFFFFFFFF, 0xFFFFFFFF, false, false, false, false, USER_TIMER_MAXIMUM, "the sum capped, no overflow"},
-        {2, 0xFFFFFFFF, 15, false, false, false, false, USER_TIMER_MAXIMUM, "the product capped"},
-        {0, 60, 15, false, false, false, false, 0, "no protection mode"},
+        {60, kNoInputSeen, true, RestVerdict::Rest, 0, "nobody touched anything"},
+        {60, 60000, true, RestVerdict::Rest, 0, "exactly RestAfter of quiet"},
+        {60, 59999, true, RestVerdict::WaitForQuiet, 1, "one millisecond short"},
+        {60, 0, true, RestVerdict::WaitForQuiet, 60000, "input right now: RestAfter from now"},
+        {10, 12000, true, RestVerdict::WaitForQuiet, 18000, "a short RestAfter still wants 30 s of quiet"},
+        {10, 30000, true, RestVerdict::Rest, 0, "30 s of quiet"},
+        {60, kNoInputSeen, false, RestVerdict::NotFromThisSession, 0, "a remote or disconnected session"},
+        {60, 0, false, RestVerdict::NotFromThisSession, 0, "the console first: input there is not seen here"},
+        {0, kNoInputSeen, true, RestVerdict::Never, 0, "RestAfter 0"},
     };
     for (const Case& c : cases) {
-        RestSituation s = {c.mode, c.restAfter, c.alarm, c.doNothing, c.external, c.alarmWithExternal, c.silent};
-        EXPECT_EQ(RestDelayMs(s), c.expectedMs) << c.shows;
+        RestSituation s = Situation(2, c.restAfter);
+        s.msSinceInput = c.msSinceInput;
+        s.consoleSession = c.console;
+        RestDecision decision = DecideRest(s);
+        EXPECT_EQ(decision.verdict, c.verdict) << c.shows;
+        EXPECT_EQ(decision.waitMs, c.waitMs) << c.shows;
     }
+    RestSituation docked = Situation(1);
+    docked.displays = Displays::External;
+    EXPECT_EQ(DecideRest(docked).verdict, RestVerdict::Never) << "an external display decides before input";
 }
 
 TEST(StandbyDrainTest, AnAlertOnlyWhenTheLossPerHourExceedsTheSetting) {

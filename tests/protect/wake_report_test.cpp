@@ -12,6 +12,7 @@
 #include "common/lid_close_action.h"
 #include "common/platform.h"
 #include "protect/protection_host.h"
+#include "protect/closed_lid_watch.h"
 #include "protect/protection_modes.h"
 #include "protect/wake_report.h"
 #include "support/message_pump.h"
@@ -540,7 +541,7 @@ BOOL WINAPI SilentBeep(DWORD, DWORD) { return TRUE; }
 // The alarm's first tone starts the report; the following tones do not, a new closure does.
 TEST_F(WakeReportTest, TheFirstToneOfEachAlarmStartsOneReport) {
     g_platform.beep = SilentBeep;
-    ArmLidAlarm(window_);
+    ArmLidAlarm(window_, 0);
     OnAlarmTick(window_);
     ASSERT_TRUE(AwaitReport());
     OnAlarmTick(window_);
@@ -548,7 +549,7 @@ TEST_F(WakeReportTest, TheFirstToneOfEachAlarmStartsOneReport) {
     Sleep(200);
     PumpMessages();
     EXPECT_EQ(g_toolRuns.size(), 1u);
-    ArmLidAlarm(window_);
+    ArmLidAlarm(window_, 0);
     OnAlarmTick(window_);
     ASSERT_TRUE(AwaitReport());
     EXPECT_EQ(g_toolRuns.size(), 2u);

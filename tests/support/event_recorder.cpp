@@ -10,7 +10,7 @@ int g_deregistrations = 0;
 HANDLE const kSource = reinterpret_cast<HANDLE>(0x4B4C);
 
 void Record(WORD type, DWORD id, WORD count, const wchar_t** inserts) {
-    RecordedEvent event = {type, id & 0xFFFF, {}};
+    RecordedEvent event = {type, id, {}};
     for (WORD i = 0; i < count; ++i) event.inserts.push_back(inserts[i] ? inserts[i] : L"<null>");
     g_events.push_back(event);
 }
@@ -51,10 +51,13 @@ EventRecorder::~EventRecorder() {
 
 const std::vector<RecordedEvent>& EventRecorder::Events() const { return g_events; }
 
-std::vector<RecordedEvent> EventRecorder::WithId(DWORD id) const {
+std::vector<RecordedEvent> EventRecorder::WithId(DWORD number) const {
     std::vector<RecordedEvent> found;
-    for (const RecordedEvent& event : g_events)
-        if (event.id == (id & 0xFFFF)) found.push_back(event);
+    for (const RecordedEvent& event : g_events) {
+        // A bare number, or a type other than its severity's, is not the message table's event.
+        bool inTable = EventInsertCount(event.id) >= 0 && EventTypeOf(event.id) == event.type;
+        if ((event.id & 0xFFFF) == number && inTable) found.push_back(event);
+    }
     return found;
 }
 

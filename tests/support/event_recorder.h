@@ -12,7 +12,7 @@
 // writer) or the writer itself (layers tested without the window).
 struct RecordedEvent {
     WORD type;
-    DWORD id;  // the event ID as the log shows it, without the severity bits
+    DWORD id;  // the whole event ID as reported, severity bits included
     std::vector<std::wstring> inserts;
 };
 
@@ -23,8 +23,9 @@ public:
     EventRecorder(const EventRecorder&) = delete;
     EventRecorder& operator=(const EventRecorder&) = delete;
     const std::vector<RecordedEvent>& Events() const;
-    // The recorded events with this ID.
-    std::vector<RecordedEvent> WithId(DWORD id) const;
+    // The recorded events whose ID shows as this number in the log, and that the Event
+    // Viewer can find: reported with the message table's whole ID and its type.
+    std::vector<RecordedEvent> WithId(DWORD number) const;
     void Clear();
     // Sources registered and deregistered through the seam.
     int Registrations() const;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protect/rest_escalation.h"
+#include "protect/sleep_capabilities.h"
 
 
 namespace {
@@ -59,25 +59,31 @@ HRESULT g_soundResult = S_OK;
 BOOL g_soundMuted = FALSE;
 float g_soundVolume = 0.5f;
 ULONGLONG g_sleptMs = 0;
-DWORD g_restError = 0;
+ULONGLONG g_passedMs = 0;
+ULONGLONG g_suspendSleepsMs = 60000;
+void (*g_duringSuspend)() = nullptr;
+DWORD g_refusals[4] = {};
 int g_batteryPercent = -1;
+
+DWORD Refusal(RestRequest kind) { return g_refusals[static_cast<int>(kind)]; }
 
 BOOLEAN WINAPI RecordSuspend(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeupEventsDisabled) {
     // Kalnix never forces a sleep past the applications, nor keeps wake events from ending it.
-    if (force || wakeupEventsDisabled) g_restRequests.push_back(RestRequest::UnexpectedBroadcast);
-    else g_restRequests.push_back(hibernate ? RestRequest::Hibernate : RestRequest::Sleep);
-    SetLastError(g_restError);
-    return g_restError == 0;
+    RestRequest kind = force || wakeupEventsDisabled ? RestRequest::Unexpected
+                       : hibernate                  ? RestRequest::Hibernate
+                                                    : RestRequest::Sleep;
+    g_restRequests.push_back(kind);
+    if (g_duringSuspend) g_duringSuspend();
+    DWORD error = Refusal(kind);
+    if (error == 0) g_sleptMs += g_suspendSleepsMs;
+    SetLastError(error);
+    return error == 0;
 }
 
-LRESULT WINAPI RecordBroadcast(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
-                               PDWORD_PTR result) {
-    bool displayOff = window == HWND_BROADCAST && message == WM_SYSCOMMAND && wParam == SC_MONITORPOWER &&
-                      lParam == 2 && (flags & SMTO_ABORTIFHUNG) && timeout > 0 && timeout <= 5000;
-    g_restRequests.push_back(displayOff ? RestRequest::DisplayOff : RestRequest::UnexpectedBroadcast);
-    if (result) *result = 0;
-    SetLastError(g_restError);
-    return g_restError == 0;
+LRESULT WINAPI RecordDisplayOff(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_SYSCOMMAND || wParam != SC_MONITORPOWER) return DefWindowProcW(window, message, wParam, lParam);
+    g_restRequests.push_back(lParam == 2 ? RestRequest::DisplayOff : RestRequest::Unexpected);
+    return 0;
 }
 
 BOOLEAN WINAPI AnswerCapabilities(PSYSTEM_POWER_CAPABILITIES capabilities) {
@@ -93,7 +99,10 @@ HRESULT WINAPI AnswerSound(BOOL* muted, float* volume) {
     return g_soundResult;
 }
 
-ULONGLONG WINAPI SleepingClock() { return GetTickCount64() + g_sleptMs; }
+// Time moves only when the test moves it: every wait is then exact, whatever the load.
+constexpr ULONGLONG kClockStart = 1000000000;
+ULONGLONG WINAPI SleepingClock() { return kClockStart + g_passedMs + g_sleptMs; }
+ULONGLONG WINAPI AwakeClock() { return kClockStart + g_passedMs; }
 
 BOOL WINAPI AnswerBattery(LPSYSTEM_POWER_STATUS status) {
     *status = {};
@@ -106,30 +115,37 @@ BOOL WINAPI AnswerBattery(LPSYSTEM_POWER_STATUS status) {
 
 RestStandin::RestStandin() {
     g_restRequests.clear();
-    g_capabilities = {};
     g_soundResult = S_OK;
     g_soundMuted = FALSE;
     g_soundVolume = 0.5f;
-    g_sleptMs = 0;
-    g_restError = 0;
+    g_sleptMs = g_passedMs = 0;
+    g_suspendSleepsMs = 60000;
+    g_duringSuspend = nullptr;
+    for (DWORD& error : g_refusals) error = 0;
     g_batteryPercent = -1;
     Machine(true, false, false);
     g_platform.setSuspendState = RecordSuspend;
-    g_platform.sendMessageTimeout = RecordBroadcast;
+    g_platform.defWindowProc = RecordDisplayOff;
     g_platform.getPwrCapabilities = AnswerCapabilities;
     g_platform.readSoundOutput = AnswerSound;
     g_platform.tickCount64 = SleepingClock;
+    g_platform.awakeTickCount64 = AwakeClock;
     g_platform.getSystemPowerStatus = AnswerBattery;
 }
 
-RestStandin::~RestStandin() { g_restRequests.clear(); }
+RestStandin::~RestStandin() {
+    g_restRequests.clear();
+    g_duringSuspend = nullptr;
+}
 
-void RestStandin::Machine(bool sleepS3, bool hibernation, bool modernStandby) {
+void RestStandin::Machine(bool sleepS3, bool hibernation, bool modernStandby, bool reducedHiberFile) {
     g_capabilities = {};
     g_capabilities.SystemS3 = sleepS3;
     g_capabilities.SystemS4 = hibernation;
     g_capabilities.HiberFilePresent = hibernation;
-    reinterpret_cast<BYTE*>(&g_capabilities)[kAoAcOffset] = modernStandby;
+    BYTE* bytes = reinterpret_cast<BYTE*>(&g_capabilities);
+    bytes[kAoAcOffset] = modernStandby;
+    bytes[kHiberFileTypeOffset] = reducedHiberFile ? kHiberFileTypeReduced : 2;
 }
 
 void RestStandin::Sound(HRESULT result, BOOL muted, float volume) {
@@ -139,7 +155,50 @@ void RestStandin::Sound(HRESULT result, BOOL muted, float volume) {
 }
 
 void RestStandin::Sleep(ULONGLONG ms) { g_sleptMs += ms; }
-void RestStandin::FailWith(DWORD error) { g_restError = error; }
+void RestStandin::Pass(ULONGLONG ms) { g_passedMs += ms; }
+void RestStandin::SuspendSleepsFor(ULONGLONG ms) { g_suspendSleepsMs = ms; }
+void RestStandin::DuringSuspend(void (*look)()) { g_duringSuspend = look; }
+void RestStandin::Refuse(RestRequest kind, DWORD error) { g_refusals[static_cast<int>(kind)] = error; }
 void RestStandin::Battery(int percent) { g_batteryPercent = percent; }
 const std::vector<RestRequest>& RestStandin::Requests() const { return g_restRequests; }
 void RestStandin::ClearRequests() { g_restRequests.clear(); }
+
+namespace {
+
+DWORD g_consoleSession = 0;
+// Stand-ins for the handles WM_INPUT carries.
+HRAWINPUT const kDeviceInput = reinterpret_cast<HRAWINPUT>(0x1D01);
+HRAWINPUT const kInjectedInput = reinterpret_cast<HRAWINPUT>(0x1D00);
+
+DWORD WINAPI AnswerConsoleSession() { return g_consoleSession; }
+
+UINT WINAPI AnswerRawInput(HRAWINPUT input, UINT command, LPVOID data, PUINT size, UINT headerSize) {
+    if (command != RID_HEADER || headerSize != sizeof(RAWINPUTHEADER) || !size || *size < sizeof(RAWINPUTHEADER) ||
+        (input != kDeviceInput && input != kInjectedInput))
+        return static_cast<UINT>(-1);
+    RAWINPUTHEADER header = {};
+    header.dwType = RIM_TYPEMOUSE;
+    header.dwSize = sizeof(RAWINPUT);
+    header.hDevice = input == kDeviceInput ? reinterpret_cast<HANDLE>(1) : nullptr;
+    header.wParam = RIM_INPUTSINK;
+    std::memcpy(data, &header, sizeof(header));
+    return sizeof(header);
+}
+
+}  // namespace
+
+PresenceStandin::PresenceStandin() {
+    DWORD mine = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &mine);
+    g_consoleSession = mine;
+    g_platform.activeConsoleSessionId = AnswerConsoleSession;
+    g_platform.getRawInputData = AnswerRawInput;
+}
+
+PresenceStandin::~PresenceStandin() = default;
+
+void PresenceStandin::ConsoleSession(DWORD session) { g_consoleSession = session; }
+
+void PresenceStandin::Input(HWND window, bool fromDevice) {
+    SendMessageW(window, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(fromDevice ? kDeviceInput : kInjectedInput));
+}

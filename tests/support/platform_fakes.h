@@ -48,9 +48,10 @@ BOOL WINAPI NotAMember(HANDLE token, PSID sid, PBOOL member);
 BOOL WINAPI CheckFailsClaimingMember(HANDLE token, PSID sid, PBOOL member);
 
 // What a closed laptop can do instead of staying awake, for the scope: the machine's sleep
-// states, its sound output and a clock that counts sleep, with every request to rest recorded.
-// Wine reports no sleep states, has no sound output, and neither sleeps nor turns a display off.
-enum class RestRequest { Sleep, Hibernate, DisplayOff, UnexpectedBroadcast };
+// states, its sound output and the two clocks (one counts sleep, one does not), with every
+// request to rest recorded. Wine reports no sleep states, has no sound output, and neither
+// sleeps nor turns a display off; its SetSuspendState returns at once.
+enum class RestRequest { Sleep, Hibernate, DisplayOff, Unexpected };
 
 class RestStandin {
 public:
@@ -58,18 +59,41 @@ public:
     ~RestStandin();
     RestStandin(const RestStandin&) = delete;
     RestStandin& operator=(const RestStandin&) = delete;
-    // Read by the tray window when it is created.
-    void Machine(bool sleepS3, bool hibernation, bool modernStandby);
+    // Read when the tray window is created and before every rest. A reduced hibernation file
+    // (fast start-up only) cannot hibernate.
+    void Machine(bool sleepS3, bool hibernation, bool modernStandby, bool reducedHiberFile = false);
     // The default sound output's answer: S_OK with the mute state and volume, or a failure.
     void Sound(HRESULT result, BOOL muted = FALSE, float volume = 0.5f);
-    // A sleep the program did not see: the clock moves on, the window timers do not.
+    // The two clocks stand still but where the test moves them: time passes asleep (only the
+    // clock that counts sleep moves) or awake (both move). The window timers do not move.
     void Sleep(ULONGLONG ms);
-    // Every rest call fails with this error (0: succeeds).
-    void FailWith(DWORD error);
+    void Pass(ULONGLONG ms);
+    // How long a granted SetSuspendState keeps the laptop asleep before it returns (60 s at
+    // first); 0 returns at once without sleeping, as Wine's does.
+    void SuspendSleepsFor(ULONGLONG ms);
+    // Called inside SetSuspendState, before the sleep: what the program had done by then.
+    void DuringSuspend(void (*look)());
+    // Every request of this kind fails with this error (0: granted).
+    void Refuse(RestRequest kind, DWORD error);
     // On battery with this charge (percent), or on mains power with none (-1).
     void Battery(int percent);
     const std::vector<RestRequest>& Requests() const;
     void ClearRequests();
+private:
+    PlatformScope platform_;
+};
+
+// Who is at the laptop, for the scope: the console's session (this process's at first), and
+// keyboard or mouse input sent to a window as WM_INPUT, from a device (a person) or injected
+// by a program (no device). Wine delivers no injected input at all.
+class PresenceStandin {
+public:
+    PresenceStandin();
+    ~PresenceStandin();
+    PresenceStandin(const PresenceStandin&) = delete;
+    PresenceStandin& operator=(const PresenceStandin&) = delete;
+    void ConsoleSession(DWORD session);
+    void Input(HWND window, bool fromDevice);
 private:
     PlatformScope platform_;
 };

@@ -1,0 +1,306 @@
+#include "protect/closed_lid_watch.h"
+
+#include "common/diagnostic_log.h"
+#include "common/event_report.h"
+#include "common/platform.h"
+#include "common/scheme_setting_guard.h"
+#include "common/hibernate_timeout.h"
+#include "protect/lid_state.h"
+#include "protect/presence.h"
+#include "protect/protection_host.h"
+#include "protect/protection_settings.h"
+#include "protect/rest_decision.h"
+#include "protect/rest_escalation.h"
+#include "protect/rest_notices.h"
+#include "protect/sleep_clock.h"
+#include "protect/wake_report.h"
+
+namespace {
+
+constexpr UINT kAlarmPeriodMs = 600;
+constexpr DWORD kAlarmToneHz = 2000;
+constexpr DWORD kAlarmToneMs = 200;
+
+// The unattended-sleep timeout (seconds) in GUID_SLEEP_SUBGROUP.
+constexpr GUID kUnattendedSleepSetting = {0x7BC4A2F9, 0xD8FC, 0x4469, {0xB0, 0x7B, 0x33, 0xEB, 0x78, 0x5A, 0xAC, 0xA0}};
+// Windows' own unattended timeout, where the scheme cannot be read.
+constexpr DWORD kDefaultUnattendedSleepSeconds = 120;
+// Time Windows takes, after the timeout, to enter the sleep again.
+constexpr DWORD kUnattendedSleepMarginSeconds = 30;
+
+bool g_alarmArmed = false;
+bool g_alarmRinging = false;
+bool g_alarmSilent = false;
+TimerDue g_alarmDue = {};
+
+// The rest timer: in automatic protection first Watching until the alarm would ring (the wake
+// report starts then), then Resting until Kalnix puts the laptop to rest; in lid alarm mode
+// Resting from the first tone.
+enum class RestPhase { Off, Watching, Resting };
+RestPhase g_restPhase = RestPhase::Off;
+TimerDue g_restDue = {};
+
+// For the closure: held for a user at the laptop; no more rests tried after every way failed;
+// the session that cannot rest said once.
+bool g_heldForUser = false;
+bool g_restGivenUp = false;
+bool g_sessionLogged = false;
+// The alarm rang when a display-off rest was asked for: it ends, or rings on, with the answer.
+bool g_ringingBeforeRest = false;
+TimerDue g_confirmDue = {};
+
+bool InLidAlarmMode() { return ProtectionMode() == kModeLidAlarm; }
+
+void ArmRestTimer(HWND window, RestPhase phase, UINT delayMs) {
+    SetTimer(window, kRestTimer, delayMs, nullptr);
+    g_restPhase = phase;
+    g_restDue = ArmedNow(delayMs);
+}
+
+void StopRestTimer(HWND window) {
+    KillTimer(window, kRestTimer);
+    g_restPhase = RestPhase::Off;
+}
+
+void StopRestConfirmation(HWND window) {
+    KillTimer(window, kRestConfirmTimer);
+    ForgetDisplayOff();
+}
+
+UINT RestDelayNow(bool alarmSilent) {
+    return RestDelayMs(CurrentRestSituation(ProtectionMode(), AlarmDelaySeconds(), alarmSilent, g_heldForUser));
+}
+
+void KeepRinging(HWND window) {
+    SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
+    g_alarmArmed = true;
+    g_alarmDue = ArmedNow(kAlarmPeriodMs);
+}
+
+// The alarm is all there is: it rings until the lid opens, and no further rest is tried now.
+void RingOn(HWND window, bool ringing) {
+    g_restGivenUp = true;
+    if (!ringing) return;
+    KeepRinging(window);
+    g_alarmRinging = true;
+}
+
+// A timer that finds the laptop slept since it was armed: a sleep and a wake.
+void OnLateTimer(HWND window) {
+    LogMessage(L"A timer ran late: the laptop slept");
+    StopLidAlarm(window);
+    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
+// True when the tick is one to act on; an early tick waits out the rest of its time.
+bool TickIsDue(HWND window, UINT_PTR timer, const TimerDue& due) {
+    UINT remainingMs = 0;
+    switch (CheckTimer(due, &remainingMs)) {
+    case TimerCheck::Due: return true;
+    case TimerCheck::Early: SetTimer(window, timer, remainingMs, nullptr); return false;
+    case TimerCheck::Slept: OnLateTimer(window); return false;
+    }
+    return false;
+}
+
+// SetSuspendState returned after the wake: the lid may have opened to wake the laptop, so its
+// state is asked anew rather than taken from before the sleep.
+void OnRestedAndWoken(HWND window, bool ringing) {
+    if (ringing) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {L"Kalnix put the laptop to rest"});
+    NoteResume();
+    if (g_protectionHost.requestLidReport && g_protectionHost.requestLidReport()) {
+        NoteLidState(LidState::Unknown);
+        return;
+    }
+    WatchClosedLid(window, UnattendedWakeDelayMs());
+}
+
+void RestNow(HWND window) {
+    bool ringing = InLidAlarmMode() && g_alarmArmed && g_alarmRinging;
+    StopLidAlarm(window);  // no tone while the laptop goes to rest
+    switch (PutToRest(window, LastWakeCause())) {
+    case RestOutcome::Rested: return OnRestedAndWoken(window, ringing);
+    case RestOutcome::Pending:
+        g_ringingBeforeRest = ringing;
+        SetTimer(window, kRestConfirmTimer, kDisplayOffConfirmMs, nullptr);
+        g_confirmDue = ArmedNow(kDisplayOffConfirmMs);
+        return;
+    case RestOutcome::Failed:
+    case RestOutcome::NoWay: return RingOn(window, ringing);
+    }
+}
+
+void OnNotFromThisSession(HWND window) {
+    if (!g_sessionLogged) {
+        LogMessage(L"Can't put the laptop to rest from this session: it is not the console's");
+        g_sessionLogged = true;
+    }
+    // A user switch back makes the rest possible again: looked at again after the same wait.
+    UINT restMs = RestDelayNow(g_alarmSilent);
+    if (restMs != 0) ArmRestTimer(window, RestPhase::Resting, restMs);
+}
+
+}  // namespace
+
+void StartClosure(HWND window) {
+    g_heldForUser = false;
+    g_restGivenUp = false;
+    g_sessionLogged = false;
+    StopRestConfirmation(window);
+    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
+void EndClosure(HWND window, const wchar_t* why) {
+    EndAlarm(window, why);
+    StopRestConfirmation(window);
+    StopInputWatch();
+    g_heldForUser = false;
+}
+
+void WatchClosedLid(HWND window, UINT delayMs) {
+    if (CurrentLidState() != LidState::Closed || g_heldForUser) return;
+    int mode = ProtectionMode();
+    // No external display in use, docked or used closed, with which no sleep can fail.
+    if (mode == kModeLidAlarm && !ExternalDisplayKeepsAlarmQuiet()) {
+        StartInputWatch(window);
+        ArmLidAlarm(window, delayMs);
+    } else if (mode == kModeAutoProtection && RestDelayNow(false) != 0) {
+        StartInputWatch(window);
+        ArmRestTimer(window, RestPhase::Watching, delayMs);
+    }
+}
+
+UINT UnattendedWakeDelayMs() {
+    SYSTEM_POWER_STATUS status = {};
+    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    DWORD seconds = kDefaultUnattendedSleepSeconds;
+    if (ReadActiveSchemeSetting(kSleepSubgroup, kUnattendedSleepSetting, onBattery, &seconds) != ERROR_SUCCESS)
+        seconds = kDefaultUnattendedSleepSeconds;
+    UINT alarmMs = AlarmDelayMs(AlarmDelaySeconds());
+    // A timeout of 0 means Windows will not sleep again unattended.
+    if (seconds == 0) return alarmMs;
+    UINT unattendedMs = SecondsToTimerMs(static_cast<ULONGLONG>(seconds) + kUnattendedSleepMarginSeconds);
+    return unattendedMs > alarmMs ? unattendedMs : alarmMs;
+}
+
+void HoldForUser(HWND window) {
+    if (!g_heldForUser)
+        LogMessage(L"Woken by someone with an external display in use: no alarm until the lid opens and closes again");
+    g_heldForUser = true;
+    StopLidAlarm(window);
+    StopInputWatch();
+}
+
+bool HeldForUser() { return g_heldForUser; }
+
+void ReleaseHold(HWND window) {
+    if (!g_heldForUser) return;
+    g_heldForUser = false;
+    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
+void ArmLidAlarm(HWND window) { ArmLidAlarm(window, AlarmDelayMs(AlarmDelaySeconds())); }
+
+void ArmLidAlarm(HWND window, UINT delayMs) {
+    // Replaces an armed or ringing alarm: the full delay starts again, and with its first
+    // tone the wait for a rest.
+    StopRestTimer(window);
+    SetTimer(window, kAlarmTimer, delayMs, nullptr);
+    g_alarmArmed = true;
+    g_alarmRinging = false;
+    g_alarmDue = ArmedNow(delayMs);
+}
+
+void StopLidAlarm(HWND window) {
+    KillTimer(window, kAlarmTimer);
+    g_alarmArmed = false;
+    g_alarmRinging = false;
+    StopRestTimer(window);  // a rest follows only a ringing alarm
+}
+
+void EndAlarm(HWND window, const wchar_t* why) {
+    // Said once: a stopped alarm is no longer armed.
+    if (g_alarmArmed && g_alarmRinging) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {why});
+    StopLidAlarm(window);
+}
+
+bool LidAlarmArmed() { return g_alarmArmed; }
+
+void OnAlarmTick(HWND window) {
+    if (!g_alarmArmed || !TickIsDue(window, kAlarmTimer, g_alarmDue)) return;
+    // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
+    KeepRinging(window);
+    g_platform.beep(kAlarmToneHz, kAlarmToneMs);
+    if (g_alarmRinging) return;
+    // At the first tone, find out why the machine stayed awake (off this thread, so that no
+    // tone waits for it), and whether anyone can hear it.
+    g_alarmRinging = true;
+    StartWakeReport(window);
+    g_alarmSilent = AlarmIsSilent();
+    UINT restMs = g_restGivenUp ? 0 : RestDelayNow(g_alarmSilent);
+    if (restMs != 0) ArmRestTimer(window, RestPhase::Resting, restMs);
+}
+
+void OnRestTick(HWND window) {
+    RestPhase phase = g_restPhase;
+    if (phase == RestPhase::Off || !TickIsDue(window, kRestTimer, g_restDue)) return;
+    StopRestTimer(window);
+    if (CurrentLidState() != LidState::Closed || g_restGivenUp) return;
+    if (InLidAlarmMode() && !g_alarmRinging) return;
+    if (phase == RestPhase::Watching) {
+        // Automatic protection at the moment the alarm would ring: what keeps the laptop awake
+        // goes to the log, and the rest follows after RestAfter.
+        UINT restMs = RestDelayNow(false);
+        if (restMs == 0) return;
+        StartWakeReport(window);
+        UINT alarmMs = AlarmDelayMs(AlarmDelaySeconds());
+        return ArmRestTimer(window, RestPhase::Resting, restMs > alarmMs ? restMs - alarmMs : 0);
+    }
+    // The settings, the lid-close action, the displays and who is there may have changed.
+    RestDecision decision =
+        DecideRest(CurrentRestSituation(ProtectionMode(), AlarmDelaySeconds(), g_alarmSilent, g_heldForUser));
+    switch (decision.verdict) {
+    case RestVerdict::Never: return;
+    case RestVerdict::NotFromThisSession: return OnNotFromThisSession(window);
+    case RestVerdict::WaitForQuiet: return ArmRestTimer(window, RestPhase::Resting, decision.waitMs);
+    case RestVerdict::Rest: return RestNow(window);
+    }
+}
+
+void OnRestConfirmTick(HWND window) {
+    if (!DisplayOffPending()) return (void)KillTimer(window, kRestConfirmTimer);
+    // A sleep meanwhile would have told by its suspend: a late tick is as good as a due one.
+    UINT remainingMs = 0;
+    if (CheckTimer(g_confirmDue, &remainingMs) == TimerCheck::Early) {
+        SetTimer(window, kRestConfirmTimer, remainingMs, nullptr);
+        return;
+    }
+    KillTimer(window, kRestConfirmTimer);
+    DisplayOffUnconfirmed();
+    RingOn(window, g_ringingBeforeRest && CurrentLidState() == LidState::Closed);
+}
+
+void OnInput(HWND window, HRAWINPUT input) {
+    if (!NotePersonInput(input) || !g_alarmArmed || !g_alarmRinging) return;
+    LogMessage(L"Someone is at the laptop: the alarm stops and waits again");
+    EndAlarm(window, L"someone used the keyboard or mouse");
+    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
+void ConfirmPendingRest(HWND window) {
+    if (!DisplayOffPending()) return;
+    KillTimer(window, kRestConfirmTimer);
+    ConfirmDisplayOff();
+    if (g_ringingBeforeRest) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {L"Kalnix put the laptop to rest"});
+    g_ringingBeforeRest = false;
+    // A standby that never comes is caught again; a real one stops this at its suspend.
+    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
+void ResetClosedLidWatch() {
+    g_alarmArmed = g_alarmRinging = g_alarmSilent = false;
+    g_restPhase = RestPhase::Off;
+    g_heldForUser = g_restGivenUp = g_sessionLogged = g_ringingBeforeRest = false;
+    ForgetDisplayOff();
+    StopInputWatch();
+}

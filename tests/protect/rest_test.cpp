@@ -1,0 +1,515 @@
+// When nobody hears the alarm: the real tray window puts a closed laptop to rest itself, but
+// only when nobody is at it. Time is the seam's two clocks, moved by the test, and the window's
+// timers fire when the test posts their ticks: each wait is checked exactly, whatever the
+// machine's load. Wine neither sleeps nor hibernates, so the rest calls go through the seam.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alarm_fixture.h"
+#include "app/app_state.h"
+#include "common/hibernate_timeout.h"
+#include "common/lid_close_action.h"
+#include "protect/protection_host.h"
+#include "support/event_recorder.h"
+#include "support/message_pump.h"
+#include "support/platform_fakes.h"
+#include "support/power_standin.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr ULONGLONG kAlarmMs = 15000;    // AlarmTime 15
+constexpr ULONGLONG kRestAfterMs = 60000;  // RestAfter 60 as installed
+constexpr ULONGLONG kDay = 86400000;
+
+EventRecorder* g_events = nullptr;
+size_t g_restEventsAtSuspend = 0;
+
+void LookAtSuspend() { g_restEventsAtSuspend = g_events->WithId(1200).size(); }
+
+class RestTest : public PowerReportTest {
+protected:
+    void SetUp() override {
+        PowerReportTest::SetUp();
+        shell_.reset(new ShellRecorder);  // after the base's own icon stand-in
+        g_events = &events_;
+        for (bool onBattery : {false, true})  // Windows' unattended sleep: 2 minutes, its default
+            PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 120);
+    }
+    // The lid alarm or automatic protection, AlarmTime 15 and RestAfter as given; the lid and
+    // the display reported at start, then the lid closed.
+    void StartClosed(int mode, DWORD restAfter = 60) {
+        SetSettingDword(L"RestAfter", restAfter);
+        StartWithoutDriver(mode, 15);
+        DisplayReport(1);
+        LidReport(1);
+        LidReport(0);
+    }
+    // Closed, then ringing: the first tone.
+    void StartRinging(DWORD restAfter = 60) {
+        StartClosed(2, restAfter);
+        After(kAlarmMs, kAlarmTimer);
+        ASSERT_EQ(g_tones.size(), 1u);
+    }
+    // Awake time passes, then the timer's tick comes.
+    void After(ULONGLONG ms, UINT_PTR timer) {
+        rest_.Pass(ms);
+        PostMessageW(g_trayWindow, WM_TIMER, timer, 0);
+        PumpMessages();
+    }
+    // One more tone when the ringing alarm's period has passed.
+    bool RingsOn() {
+        size_t before = g_tones.size();
+        After(600, kAlarmTimer);
+        return g_tones.size() > before;
+    }
+    // The wake report's event comes from its worker thread.
+    std::vector<RecordedEvent> WaitForEvent(DWORD id) {
+        for (int i = 0; i < 100 && events_.WithId(id).empty(); ++i) PumpMessagesFor(50);
+        return events_.WithId(id);
+    }
+    std::vector<std::wstring> Inserts(DWORD id, size_t which) {
+        std::vector<std::wstring> values;
+        for (const RecordedEvent& event : events_.WithId(id)) values.push_back(event.inserts.at(which));
+        return values;
+    }
+    void Restart() {
+        EndWindow();
+        events_.Clear();
+        g_tones.clear();
+        rest_.ClearRequests();
+    }
+    std::vector<std::wstring> Balloons() {
+        std::vector<std::wstring> texts;
+        for (const ShellCall& call : shell_->Calls())
+            if (call.message == NIM_MODIFY && (call.record.uFlags & NIF_INFO)) texts.push_back(call.record.szInfo);
+        return texts;
+    }
+    std::vector<DWORD> EventIds() {
+        std::vector<DWORD> ids;
+        for (const RecordedEvent& event : events_.Events()) ids.push_back(event.id & 0xFFFF);
+        return ids;
+    }
+    using R = RestRequest;
+    RestStandin rest_;
+    PresenceStandin presence_;
+    EventRecorder events_;
+    std::unique_ptr<ShellRecorder> shell_;
+};
+
+TEST_F(RestTest, AnAlarmNobodyHearsRestsAfterRestAfterTheWayTheLaptopCan) {
+    struct Case {
+        bool s3, hibernation, modernStandby;
+        std::vector<RestRequest> expected;
+        const wchar_t* how;  // the rest event's first insert; null: the no-way event
+    } cases[] = {
+        {true, false, false, {R::Sleep}, L"sleep"},
+        {true, true, false, {R::Hibernate}, L"hibernation"},
+        {false, true, true, {R::Hibernate}, L"hibernation"},
+        {false, false, true, {R::DisplayOff}, L"display off for Modern Standby"},
+        {false, false, false, {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.s3 << c.hibernation << c.modernStandby);
+        rest_.Machine(c.s3, c.hibernation, c.modernStandby);
+        StartClosed(2);
+        After(kAlarmMs - 1000, kAlarmTimer);
+        EXPECT_TRUE(g_tones.empty()) << "a tick before its time waits";
+        After(1000, kAlarmTimer);
+        EXPECT_EQ(g_tones.size(), 1u);
+        EXPECT_EQ(WaitForEvent(1100).size(), 1u) << "the alarm started, with the report's causes";
+        After(kRestAfterMs - 1000, kRestTimer);
+        EXPECT_TRUE(rest_.Requests().empty()) << "rings first for RestAfter";
+        After(1000, kRestTimer);
+        EXPECT_EQ(rest_.Requests(), c.expected);
+        if (c.expected == std::vector<RestRequest>{R::DisplayOff}) DisplayReport(0);  // standby begins
+        if (c.how) {
+            EXPECT_EQ(Inserts(1200, 0), std::vector<std::wstring>{c.how});
+            EXPECT_EQ(Inserts(1200, 1), std::vector<std::wstring>{L"75"}) << "seconds since the lid closed";
+            EXPECT_EQ(Inserts(1102, 0), std::vector<std::wstring>{L"Kalnix put the laptop to rest"});
+        } else {
+            EXPECT_TRUE(events_.WithId(1200).empty());
+            EXPECT_EQ(events_.WithId(1202).size(), 1u);
+            EXPECT_TRUE(RingsOn()) << "the alarm is all there is";
+        }
+        Restart();
+    }
+    EXPECT_EQ(LogCount("Can't put the laptop to rest: it has neither hibernation nor sleep nor Modern Standby\r\n"), 1u);
+}
+
+// Each way Windows refuses is said and the next one tried; when none rested the laptop, the
+// alarm rings on and no rest is tried again while the lid stays closed.
+TEST_F(RestTest, ARefusedWayFallsThroughAndARestThatDidNotHappenIsNotRepeated) {
+    rest_.Machine(true, true, false);
+    rest_.Refuse(R::Hibernate, ERROR_ACCESS_DENIED);
+    StartRinging();
+    After(kRestAfterMs, kRestTimer);
+    EXPECT_EQ(rest_.Requests(), (std::vector<RestRequest>{R::Hibernate, R::Sleep}));
+    EXPECT_EQ(LogCount("SSS Failed: 5\r\n"), 1u);
+    EXPECT_EQ(Inserts(1201, 1), std::vector<std::wstring>{L"error 5"});
+    EXPECT_EQ(Inserts(1200, 0), (std::vector<std::wstring>{L"hibernation", L"sleep"})) << "each told before its call";
+    Restart();
+
+    // Wine's SetSuspendState, and a driver's late veto on Windows: success without a sleep.
+    rest_.Machine(true, false, false);
+    rest_.SuspendSleepsFor(0);
+    StartRinging();
+    After(kRestAfterMs, kRestTimer);
+    EXPECT_EQ(rest_.Requests(), std::vector<RestRequest>{R::Sleep});
+    EXPECT_EQ(LogCount("SetSuspendState returned, but the laptop did not sleep\r\n"), 1u);
+    EXPECT_EQ(Inserts(1201, 1), std::vector<std::wstring>{L"the laptop did not sleep"});
+    EXPECT_TRUE(RingsOn());
+    After(kDay, kRestTimer);
+    After(0, kAlarmTimer);
+    EXPECT_EQ(rest_.Requests().size(), 1u) << "not tried again in this closure";
+    EXPECT_TRUE(events_.WithId(1102).empty()) << "the alarm has not ended";
+}
+
+// SetSuspendState returns only after the wake: what is told of the rest is told before the
+// call, and the return is a resume whose lid state is asked anew.
+TEST_F(RestTest, ARestIsToldBeforeTheCallAndItsReturnIsAResume) {
+    SetSettingDword(L"StandbyDrainAlert", 5);
+    rest_.Battery(80);
+    rest_.SuspendSleepsFor(3600000);
+    rest_.DuringSuspend(LookAtSuspend);
+    StartRinging();
+    size_t registrations = g_lidRegistrations.size();
+    After(kRestAfterMs, kRestTimer);
+    ASSERT_EQ(rest_.Requests(), std::vector<RestRequest>{R::Sleep});
+    EXPECT_EQ(g_restEventsAtSuspend, 1u) << "the rest event was written before the call";
+    rest_.Battery(60);
+    ASSERT_EQ(g_lidRegistrations.size(), registrations + 1) << "the lid's state asked for anew";
+    EXPECT_TRUE(IsEqualGUID(g_lidRegistrations.back().setting, kLidSwitch));
+    Power(PBT_APMRESUMEAUTOMATIC);  // Windows' own word of the wake comes after the return
+    After(150000, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 1u) << "nothing armed from the lid's state before the sleep";
+
+    LidReport(0);  // the answer: still closed, woken in the bag
+    After(kAlarmMs, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 1u) << "a wake nobody asked for waits for Windows' own sleep";
+    After(120000 + 30000 - kAlarmMs, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 2u);
+    After(kRestAfterMs, kRestTimer);
+    ASSERT_EQ(rest_.Requests().size(), 2u);
+    EXPECT_EQ(Inserts(1200, 1), (std::vector<std::wstring>{L"75", L"435"})) << "awake seconds, without the sleep";
+
+    shell_->Clear();
+    Power(PBT_APMRESUMEAUTOMATIC);
+    EXPECT_TRUE(Balloons().empty()) << "woken in the bag: nobody looks";
+    LidReport(1);  // the second answer: opened
+    const std::vector<std::wstring> balloons = Balloons();
+    ASSERT_EQ(balloons.size(), 1u);
+    const std::wstring start = L"Kalnix put this laptop to sleep at ";
+    ASSERT_GT(balloons[0].size(), start.size() + 5);
+    EXPECT_EQ(balloons[0].substr(0, start.size()), start);
+    EXPECT_EQ(balloons[0].substr(start.size() + 5),
+              L": it stayed awake with the lid closed\nIt did so once more since\n"
+              L"The battery lost 20% in 2 h 06 min of standby (10% an hour)");
+    LidReport(0);
+    LidReport(1);
+    EXPECT_EQ(Balloons().size(), 1u) << "told once";
+}
+
+TEST_F(RestTest, NoRestOnceTheLidOpensOrTheLaptopSleepsOrWhenRestAfterIsZero) {
+    struct Case {
+        DWORD restAfter;
+        bool open, suspend;
+        const wchar_t* ended;  // the alarm's end as the event says it; null: rings on
+    } cases[] = {
+        {60, true, false, L"the lid opened"},
+        {60, false, true, L"the laptop went to sleep"},
+        {0, false, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.restAfter);
+        StartRinging(c.restAfter);
+        if (c.open) LidReport(1);
+        if (c.suspend) Power(PBT_APMSUSPEND);
+        After(kDay, kRestTimer);
+        After(0, kAlarmTimer);
+        EXPECT_TRUE(rest_.Requests().empty());
+        EXPECT_EQ(Inserts(1102, 0), c.ended ? std::vector<std::wstring>{c.ended} : std::vector<std::wstring>{});
+        Restart();
+    }
+}
+
+TEST_F(RestTest, ASilentAlarmRestsAfterAlarmTimeInsteadOfRestAfter) {
+    struct Case {
+        HRESULT result;
+        BOOL muted;
+        float volume;
+        const wchar_t* why;  // null: audible
+    } cases[] = {
+        {S_OK, TRUE, 0.5f, L"sound is muted"},
+        {S_OK, FALSE, 0.0f, L"sound is muted"},
+        {HRESULT_FROM_WIN32(ERROR_NOT_FOUND), FALSE, 0.0f, L"no sound device"},
+        {S_OK, FALSE, 0.01f, nullptr},
+    };
+    for (const Case& c : cases) {
+        rest_.Sound(c.result, c.muted, c.volume);
+        StartRinging();
+        After(kAlarmMs, kRestTimer);
+        EXPECT_EQ(rest_.Requests().size(), c.why ? 1u : 0u);
+        EXPECT_EQ(Inserts(1103, 0), c.why ? std::vector<std::wstring>{c.why} : std::vector<std::wstring>{});
+        Restart();
+    }
+    EXPECT_EQ(LogCount("The alarm is silent: sound is muted\r\n"), 2u);
+}
+
+// Automatic protection: no tone, the same rest AlarmTime + RestAfter after the lid closed, only
+// where Windows was to sleep.
+TEST_F(RestTest, AutomaticProtectionRestsALaptopStillAwakeAlarmTimePlusRestAfterAfterTheLidClosed) {
+    for (bool doNothingOnMains : {false, true}) {
+        SCOPED_TRACE(doNothingOnMains ? "run closed on mains on purpose" : "a sleep was expected");
+        ClearPowerStandin();
+        if (doNothingOnMains) PresetLidCloseAction(kBalancedScheme, false, kLidCloseDoNothing);
+        StartClosed(1);
+        After(kAlarmMs, kRestTimer);
+        if (!doNothingOnMains) EXPECT_EQ(WaitForEvent(1101).size(), 1u) << "still awake: said once, with causes";
+        After(kRestAfterMs - 1000, kRestTimer);
+        EXPECT_TRUE(rest_.Requests().empty());
+        After(1000, kRestTimer);
+        EXPECT_EQ(rest_.Requests().size(), doNothingOnMains ? 0u : 1u);
+        EXPECT_TRUE(g_tones.empty());
+        EXPECT_TRUE(events_.WithId(1100).empty());
+        Restart();
+    }
+}
+
+// A timer that finds the laptop slept since it was armed starts its wait again; a program that
+// only stalled (a slow call, a busy thread) acts as it would have.
+TEST_F(RestTest, ALateTimerIsASleepAndAStallIsNot) {
+    const std::string late = "A timer ran late: the laptop slept\r\n";
+    StartClosed(2);
+    rest_.Sleep(30000);
+    After(kAlarmMs, kAlarmTimer);
+    EXPECT_TRUE(g_tones.empty());
+    EXPECT_EQ(LogCount(late), 1u);
+    After(kAlarmMs, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 1u) << "the full delay from the late tick";
+    rest_.Sleep(30000);
+    After(kRestAfterMs, kRestTimer);  // the rest timer's own check
+    EXPECT_TRUE(rest_.Requests().empty());
+    EXPECT_EQ(LogCount(late), 2u);
+    After(kAlarmMs, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 2u);
+    After(10 * kRestAfterMs, kRestTimer);  // a stall ten times as long
+    EXPECT_EQ(rest_.Requests().size(), 1u);
+    Restart();
+
+    StartClosed(1);  // automatic protection, whose rest timer is its only timer
+    rest_.Sleep(30000);
+    After(kAlarmMs, kRestTimer);
+    EXPECT_EQ(LogCount(late), 3u);
+    PumpMessagesFor(200);
+    EXPECT_TRUE(events_.WithId(1101).empty()) << "no report before the full delay again";
+    After(kAlarmMs, kRestTimer);
+    After(kRestAfterMs, kRestTimer);
+    EXPECT_EQ(rest_.Requests().size(), 1u);
+}
+
+TEST_F(RestTest, APersonsInputStopsTheAlarmAndTheRestWaitsForQuiet) {
+    StartRinging();
+    presence_.Input(g_trayWindow, false);  // a program's: no device
+    EXPECT_TRUE(RingsOn());
+    presence_.Input(g_trayWindow, true);
+    EXPECT_FALSE(RingsOn());
+    EXPECT_EQ(Inserts(1102, 0), std::vector<std::wstring>{L"someone used the keyboard or mouse"});
+    After(kAlarmMs - 600, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 3u) << "rings again after the full delay";
+    Restart();
+
+    for (bool fromDevice : {true, false}) {
+        SCOPED_TRACE(fromDevice ? "a person" : "a program");
+        StartClosed(1);
+        After(kAlarmMs, kRestTimer);
+        rest_.Pass(50000);
+        presence_.Input(g_trayWindow, fromDevice);
+        After(10000, kRestTimer);
+        EXPECT_EQ(rest_.Requests().size(), fromDevice ? 0u : 1u);
+        After(49000, kRestTimer);
+        EXPECT_EQ(rest_.Requests().size(), fromDevice ? 0u : 1u);
+        After(1000, kRestTimer);
+        EXPECT_EQ(rest_.Requests().size(), 1u) << "RestAfter of quiet";
+        Restart();
+    }
+}
+
+TEST_F(RestTest, NoRestFromASessionThatIsNotTheConsoles) {
+    DWORD mine = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &mine);
+    presence_.ConsoleSession(mine + 7);
+    StartRinging();
+    After(kRestAfterMs, kRestTimer);
+    After(kRestAfterMs, kRestTimer);
+    EXPECT_TRUE(rest_.Requests().empty());
+    EXPECT_EQ(LogCount("Can't put the laptop to rest from this session: it is not the console's\r\n"), 1u);
+    EXPECT_TRUE(RingsOn());
+    presence_.ConsoleSession(mine);  // the user switched back
+    After(kRestAfterMs, kRestTimer);
+    EXPECT_EQ(rest_.Requests().size(), 1u);
+}
+
+// Windows applies the lid-close action only when the lid moves: a docked laptop woken from its
+// keyboard stays awake under its user. Any other wake with the lid closed may be one in the bag.
+TEST_F(RestTest, AWakeWithTheLidClosedWaitsForWindowsOwnSleepAndADockedUserIsLeftAlone) {
+    struct Case {
+        bool withUser, docked;
+        DWORD unattendedSeconds;
+        ULONGLONG firstToneMs;  // 0: none until the lid opens and closes again
+    } cases[] = {
+        {false, false, 120, 150000},  // a wake timer: 2 min and a margin
+        {true, false, 120, 150000},   // the power button pressed by the bag
+        {false, false, 0, kAlarmMs},  // Windows never sleeps again by itself
+        {false, true, 120, 150000},   // docked, but nobody woke it
+        {true, true, 120, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.withUser << c.docked << c.unattendedSeconds);
+        for (bool onBattery : {false, true})
+            PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, c.unattendedSeconds);
+        StartClosed(2);
+        Power(PBT_APMSUSPEND);
+        displays_.Set(c.docked ? std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{kMonitor}
+                               : std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{});
+        Power(PBT_APMRESUMEAUTOMATIC);
+        if (c.withUser) Power(PBT_APMRESUMESUSPEND);
+        if (c.firstToneMs) {
+            After(c.firstToneMs - 1000, kAlarmTimer);
+            EXPECT_TRUE(g_tones.empty());
+            After(1000, kAlarmTimer);
+            EXPECT_EQ(g_tones.size(), 1u);
+        } else {
+            After(kDay, kAlarmTimer);
+            After(kDay, kRestTimer);
+            EXPECT_TRUE(g_tones.empty());
+            EXPECT_TRUE(rest_.Requests().empty());
+            ChangeDisplays({});  // undocked: whoever worked there has left it closed
+            After(kAlarmMs, kAlarmTimer);
+            EXPECT_EQ(g_tones.size(), 1u);
+        }
+        Restart();
+        displays_.Set({});
+    }
+}
+
+TEST_F(RestTest, AnUnconfirmedDisplayOffIsReportedOnceAndNotTriedAgain) {
+    rest_.Machine(false, false, true);
+    StartRinging();
+    After(kRestAfterMs, kRestTimer);
+    ASSERT_EQ(rest_.Requests(), std::vector<RestRequest>{R::DisplayOff});
+    EXPECT_FALSE(RingsOn()) << "no tone while the display goes off";
+    After(15000, kRestConfirmTimer);  // neither the display went off nor standby began
+    EXPECT_EQ(Inserts(1201, 1), std::vector<std::wstring>{L"standby did not follow within 15 s"});
+    EXPECT_TRUE(events_.WithId(1200).empty());
+    EXPECT_TRUE(RingsOn());
+    After(kDay, kRestTimer);
+    After(0, kRestConfirmTimer);
+    EXPECT_EQ(rest_.Requests().size(), 1u);
+    EXPECT_EQ(events_.WithId(1201).size(), 1u);
+}
+
+// On a Modern Standby laptop a wake may show only as the display coming on: a wake in the bag
+// when the layout shows no external display and Kalnix is in the console's session.
+TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
+    for (bool onBattery : {false, true})
+        PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 0);
+    DWORD mine = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &mine);
+    struct Case {
+        std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays;
+        LONG layoutAnswer;
+        DWORD console;
+        bool rings;
+    } cases[] = {
+        {{}, ERROR_SUCCESS, mine, true},
+        {{kMonitor}, ERROR_SUCCESS, mine, false},
+        {{}, ERROR_ACCESS_DENIED, mine, false},
+        {{}, ERROR_SUCCESS, mine + 1, false},
+    };
+    for (const Case& c : cases) {
+        StartClosed(2);
+        DisplayReport(0);
+        Power(PBT_APMSUSPEND);
+        displays_.Set(c.displays);
+        displays_.AnswerSizeQueryWith(c.layoutAnswer);
+        presence_.ConsoleSession(c.console);
+        DisplayReport(1);
+        After(kAlarmMs, kAlarmTimer);
+        EXPECT_EQ(!g_tones.empty(), c.rings) << c.displays.size() << " " << c.layoutAnswer << " " << c.console;
+        Restart();
+        displays_.Set({});
+        displays_.AnswerSizeQueryWith(ERROR_SUCCESS);
+        presence_.ConsoleSession(mine);
+    }
+}
+
+TEST_F(RestTest, AKalnixStartedWithTheLidClosedCountsFromItsStartAndWithoutTheSleep) {
+    for (bool onBattery : {false, true})
+        PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 0);
+    StartWithoutDriver(2, 15);
+    LidReport(0);  // the state at start
+    rest_.Pass(5000);
+    Power(PBT_APMSUSPEND);
+    rest_.Sleep(3600000);
+    Power(PBT_APMRESUMEAUTOMATIC);
+    After(kAlarmMs, kAlarmTimer);
+    ASSERT_EQ(WaitForEvent(1100).size(), 1u);
+    EXPECT_EQ(Inserts(1100, 0), std::vector<std::wstring>{L"20 (counted from Kalnix's start: the lid was closed already)"});
+}
+TEST_F(RestTest, AutomaticProtectionShortensANeverHibernateAfterOnBatteryWhileItRuns) {
+    constexpr GUID kHibernateIdle = {0x9D7815A6, 0x7EE4, 0x497E, {0x88, 0x88, 0x51, 0x5A, 0x05, 0xF0, 0x23, 0x64}};
+    SetSettingDword(L"HibernateAfter", 60);
+    for (bool hibernation : {true, false}) {
+        SCOPED_TRACE(hibernation ? "with hibernation" : "without");
+        ClearPowerStandin();
+        PresetPowerPolicy(GLOBAL_POWER_POLICY{});
+        PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 0);  // never
+        rest_.Machine(true, hibernation, false);
+        // Saved by the setup program, or lost: the end's event tells them apart.
+        if (hibernation) {
+            SetSettingDword(L"PowerSettings1", 0);
+            SetSettingDword(L"PowerSettings2", 0);
+        } else {
+            DeleteSettingValue(L"PowerSettings1");
+        }
+        StartWindow(1, 15);
+        PostMessageW(g_trayWindow, WM_TIMER, kProtectionTimer, 0);  // a second tick says nothing new
+        PumpMessages();
+        EXPECT_EQ(StandinSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 99),
+                  hibernation ? 3600u : 0u);
+        EndWindow();
+        EXPECT_EQ(EventIds(), (std::vector<DWORD>{1001, hibernation ? 1002u : 1300u}));
+        events_.Clear();
+        EXPECT_EQ(StandinSchemeSetting(kBalancedScheme, kSleepSubgroup, kHibernateIdle, true, 99), 0u)
+            << "the user's own value is back";
+    }
+}
+
+TEST_F(RestTest, AModernStandbyLaptopSaysSoInTheTooltipAndTheLog) {
+    rest_.Machine(false, false, true);
+    StartWithoutDriver(2, 1);
+    EXPECT_TRUE(events_.WithId(1000).empty()) << "the start waits for the lid's source";
+    LidReport(1);
+    const ShellCall* add = nullptr;
+    for (const ShellCall& call : shell_->Calls())
+        if (call.message == NIM_ADD) add = &call;
+    ASSERT_NE(add, nullptr);
+    const std::wstring stateText = L"Kalnix is enabled\nThis laptop sleeps in Modern Standby";
+    EXPECT_EQ(std::wstring(add->record.szTip).substr(0, stateText.size()), stateText);
+    EXPECT_EQ(LogCount("Sleep: Modern Standby\r\nHibernation: not available\r\n"), 1u);
+    LidReport(0);
+    std::vector<RecordedEvent> started = events_.WithId(1000);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].type, EVENTLOG_INFORMATION_TYPE);
+    EXPECT_EQ(started[0].inserts, (std::vector<std::wstring>{L"lid alarm", L"1", L"Windows' notifications",
+                                                             L"Modern Standby", L"not available"}));
+    EndWindow();
+    EXPECT_EQ(events_.Registrations(), 1);
+    EXPECT_EQ(events_.Deregistrations(), 1);
+}
+
+}  // namespace
