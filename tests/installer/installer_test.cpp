@@ -238,6 +238,29 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
     }
 }
 
+// The event source comes after the task, the driver and the settings: failing there must not
+// leave them without an Apps & Features entry.
+TEST_F(SilentInstall, CompletesWithExitCode5WhenTheEventSourceCannotBeRegistered) {
+    // No lasting key can be created under a volatile one (ERROR_CHILD_MUST_BE_VOLATILE, on
+    // Windows as under Wine): the setup program's write fails.
+    const wchar_t application[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+    LONG deleted = RegDeleteTreeW(HKEY_LOCAL_MACHINE, application);
+    ASSERT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
+    HKEY volatileKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, application, 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_READ, nullptr, &volatileKey, nullptr));
+    RegCloseKey(volatileKey);
+
+    EXPECT_EQ(5u, RunSetup(L"/S"));
+    EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_TRUE(SetupLogHas("Event source Kalnix not registered: could not write "
+                            "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kalnix.\r\n"));
+    EXPECT_TRUE(SetupLogHas("Installation complete with 1 failed step(s).\r\n"));
+    EXPECT_EQ(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(),
+              ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"));
+    ExpectKalnixRunningFromInstallDir();
+}
+
 TEST_F(SilentInstall, FallsBackToTheRunValueWhenTheTaskIsNotRegistered) {
     ASSERT_TRUE(CopyFileW(KALNIX_TEST_BIN_DIR_W L"\\installer_inert_tool.exe", SystemPath(L"\\schtasks.exe").c_str(), FALSE));
     // Wine would run its own built-in tool in place of the file.
