@@ -473,6 +473,25 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
         << log;
 }
 
+// A setup program that could not save the lid-close flags left nothing to put back: that is no
+// failure of the uninstaller, and nothing of the user's is lost with the settings key.
+TEST_F(SilentUninstall, RemovesTheSettingsKeyWhenNothingWasSaved) {
+    FailPowerCall(L"ReadGlobalPwrPolicy", ERROR_ACCESS_DENIED);
+    ASSERT_EQ(5u, RunSetup(L"/S /MODE=2"));
+    FailPowerCall(L"ReadGlobalPwrPolicy", 0);
+    ASSERT_TRUE(SetupLogHas("SavePowerSettings failed.\r\n"));
+    ASSERT_FALSE(SettingExists(L"PowerSettings1"));
+    ExpectKalnixRunningFromInstallDir();
+
+    EXPECT_EQ(0u, RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(), 60000));
+    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_TRUE(PolicyIsTheUsers());
+    std::string log = ReadFileBytes(TempUninstallLog());
+    EXPECT_NE(log.find("RestorePowerSettings: no saved lid-close settings to put back.\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Uninstallation complete.\r\n"), std::string::npos) << log;
+}
+
 // What an earlier 32-bit Kalnix left on 64-bit Windows: its files in Program Files (x86), its
 // settings, Run value and Apps & Features entry in the 32-bit registry view.
 void StageEarlierX86Install(const std::wstring& folder) {
