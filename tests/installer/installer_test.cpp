@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/lid_close_action.h"
 #include "support/kalnix_process.h"
 #include "support/lid_driver.h"
 #include "support/power_standin.h"
@@ -499,9 +500,10 @@ void StageEarlierX86Install(const std::wstring& folder) {
         EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), size));
         RegCloseKey(handle);
     };
-    const DWORD action = 2, alarmTime = 30, doNothing = 0;
+    const DWORD action = 2, alarmTime = 30, restAfter = 120, doNothing = kLidCloseDoNothing;
     write(L"Software\\Kalnix", L"Action", REG_DWORD, &action, sizeof(action));
     write(L"Software\\Kalnix", L"AlarmTime", REG_DWORD, &alarmTime, sizeof(alarmTime));
+    write(L"Software\\Kalnix", L"RestAfter", REG_DWORD, &restAfter, sizeof(restAfter));
     write(L"Software\\Kalnix", L"PowerSettings1", REG_DWORD, &kUserFlags.ac, sizeof(DWORD));
     write(L"Software\\Kalnix", L"PowerSettings2", REG_DWORD, &kUserFlags.dc, sizeof(DWORD));
     write(L"Software\\Kalnix", L"LidCloseScheme", REG_BINARY, &kBalancedScheme, sizeof(kBalancedScheme));
@@ -518,15 +520,18 @@ bool KeyExistsIn32BitView(const wchar_t* key) {
     return true;
 }
 
-// The 32-bit Kalnix forced the flags and was running where the setup program cannot see its
-// window (run as SYSTEM): the 64-bit one takes over its settings, including the user's own
-// saved flags and action, and leaves one installation.
+// The 32-bit Kalnix forced the flags and the lid-close action and was running where the setup
+// program cannot see its window (run as SYSTEM): the 64-bit one takes over its settings,
+// including the user's own saved flags and action, and leaves one installation.
 TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneInstallation) {
     wchar_t programFilesX86[MAX_PATH] = {};
     ASSERT_GT(GetEnvironmentVariableW(L"ProgramFiles(x86)", programFilesX86, MAX_PATH), 0u);
     const std::wstring x86Folder = std::wstring(programFilesX86) + L"\\Kalnix";
     StageEarlierX86Install(x86Folder);
     PresetPowerPolicy(PatternedPowerPolicy(kForcedFlags.ac, kForcedFlags.dc));
+    PresetLidCloseAction(kBalancedScheme, true, kLidCloseSleep);
+    // Set by Group Policy, say: a later choice than the 32-bit Kalnix's.
+    SetSettingDword(L"RestAfter", 90);
     HDESK desktop = CreateDesktopW(L"KalnixX86Elsewhere", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     ASSERT_NE(nullptr, desktop);
     KalnixProcess earlier;
@@ -540,7 +545,13 @@ TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneIn
     EXPECT_EQ(30u, GetSettingDword(L"AlarmTime", 0));
     EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0)) << "not the forced flags saved anew";
     EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+    EXPECT_EQ(90u, GetSettingDword(L"RestAfter", 0)) << "a value the 64-bit key had is kept";
     EXPECT_TRUE(SetupLogHas("SavePowerSettings skipped"));
+    // Only the 64-bit key can give the 64-bit Kalnix the user's saved action, which it puts
+    // back in the lid alarm.
+    auto batteryAction = [] { return StandinLidCloseAction(kBalancedScheme, true, 99); };
+    EXPECT_TRUE(WaitUntil([&] { return batteryAction() == kLidCloseDoNothing; }, 15000)) << batteryAction();
+    EXPECT_FALSE(SettingExists(L"LidCloseScheme")) << "put back, no longer saved";
     EXPECT_FALSE(KeyExistsIn32BitView(L"Software\\Kalnix"));
     EXPECT_FALSE(KeyExistsIn32BitView(kUninstallKey));
     HKEY run;
