@@ -23,6 +23,11 @@ bool __stdcall EndInstalledKalnix(const wchar_t* kalnixPath);
 bool __stdcall IsLocalSystem();
 // True when the settings key holds the value `name`, of any type.
 bool __stdcall SettingExists(const wchar_t* name);
+// True when the settings key holds any of the user's power settings saved to be put back
+// (the lid-close flags, or a lid-close action or hibernate-after timeout that automatic
+// protection replaced), or one of them cannot be read. RestorePowerSettings also fails when
+// none was ever saved: the uninstaller asks this to tell the two apart.
+bool __stdcall PowerSettingsAreSaved();
 // Creates or replaces `taskFilePath` with the head of the task "Kalnix" (UTF-16LE with its
 // byte-order mark), to be completed by InstallKalnixTask.
 bool __stdcall WriteTaskHead(const wchar_t* taskFilePath);

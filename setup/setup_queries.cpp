@@ -1,9 +1,22 @@
 #include <windows.h>
 
 #include "common/diagnostic_log.h"
+#include "common/hibernate_timeout.h"
+#include "common/lid_close_action.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
 #include "setup/exports.h"
+
+namespace {
+
+// The status of the value `name` of the settings key, of any type, in this library's own
+// registry view (the one Kalnix.exe of the same architecture reads).
+LONG QuerySetting(const wchar_t* name) {
+    return RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, name, RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
+                        nullptr);
+}
+
+}  // namespace
 
 bool __stdcall IsLocalSystem() {
     LogMessage(L"CA: Entering IsLocalSystem");
@@ -27,8 +40,24 @@ bool __stdcall IsLocalSystem() {
 
 bool __stdcall SettingExists(const wchar_t* name) {
     LogMessage(L"CA: Entering SettingExists");
-    // This library's own registry view, the one Kalnix.exe of the same architecture reads.
-    LONG status =
-        RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, name, RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr, nullptr);
-    return status == ERROR_SUCCESS;
+    return QuerySetting(name) == ERROR_SUCCESS;
+}
+
+bool __stdcall PowerSettingsAreSaved() {
+    LogMessage(L"CA: Entering PowerSettingsAreSaved");
+    // The lid-close flags the setup program saved, and what automatic protection saved of the
+    // active scheme's own settings before replacing them.
+    const wchar_t* const saved[] = {
+        L"PowerSettings1",     L"PowerSettings2",
+        kSavedLidCloseScheme,  kSavedLidCloseAction,   kWrittenLidCloseAction,
+        kSavedHibernateScheme, kSavedHibernateTimeout, kWrittenHibernateTimeout,
+    };
+    for (const wchar_t* name : saved) {
+        LONG status = QuerySetting(name);
+        if (status == ERROR_FILE_NOT_FOUND) continue;
+        // A value that cannot be read may still be the user's: it counts as saved.
+        if (status != ERROR_SUCCESS) LogFormatted(L"CA: RegGetValue failed: %d", static_cast<int>(status));
+        return true;
+    }
+    return false;
 }

@@ -9,10 +9,15 @@ Function RegisterEventSource
   WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$INSTDIR\Kalnix.exe"
   ; Error, warning and information events.
   WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
+  ; Kalnix runs without it (its events then show no message text): by now the task, the
+  ; driver and the settings are in place, and stopping would leave them without an
+  ; Apps & Features entry.
   ${If} ${Errors}
-    ${FailInstall} "Event source: could not write HKLM\${EVENT_SOURCE_KEY}."
+    ${Log} "Event source Kalnix not registered: could not write HKLM\${EVENT_SOURCE_KEY}."
+    Call Warn
+  ${Else}
+    ${Log} "Event source Kalnix registered."
   ${EndIf}
-  ${Log} "Event source Kalnix registered."
 FunctionEnd
 
 Function un.RemoveEventSource

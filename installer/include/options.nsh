@@ -8,7 +8,8 @@
 ;   3  not run with administrator rights; nothing was changed
 ;   4  installation failed (program files or settings key could not be written)
 ;   5  installed, but a later step failed (lid-close flags not saved, driver not started,
-;      or start at log-on not assured); KalnixSetup.log says which
+;      start at log-on not assured, or event source not registered); KalnixSetup.log says
+;      which
 ;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
 ;   7  the install folder cannot be made safe (a system folder, a junction, or its permissions
 ;      could not be set); nothing was installed. The reason is in KalnixSetup.log in the

@@ -26,10 +26,17 @@ Function un.RestoreLidCloseFlags
   ${CallCa} RestorePowerSettings
   ${If} $0 = 1
     ${Log} "RestorePowerSettings: lid-close flags put back."
-  ${Else}
+    Return
+  ${EndIf}
+  ; It fails too when the setup program could not save the flags: with nothing saved left,
+  ; nothing of the user's is lost with the settings key.
+  ${CallCa} PowerSettingsAreSaved
+  ${If} $0 = 1
     StrCpy $LidSettingsKept 1
     ${Log} "RestorePowerSettings failed: the saved lid-close settings are kept in HKLM\${SETTINGS_KEY}."
     Call un.Warn
+  ${Else}
+    ${Log} "RestorePowerSettings: no saved lid-close settings to put back."
   ${EndIf}
 FunctionEnd
 

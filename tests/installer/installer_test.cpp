@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/lid_close_action.h"
 #include "support/kalnix_process.h"
 #include "support/lid_driver.h"
 #include "support/power_standin.h"
@@ -31,13 +32,6 @@ std::wstring SystemPath(const wchar_t* tail) {
     GetSystemDirectoryW(buffer, MAX_PATH);
     return std::wstring(buffer) + tail;
 }
-
-// The x86 setup program, run by the x64 suite in its 64-bit prefix; empty in the x86 suite.
-#ifdef KALNIX_X86_SETUP_W
-const wchar_t kX86SetupProgram[] = KALNIX_X86_SETUP_W;
-#else
-const wchar_t kX86SetupProgram[] = L"";
-#endif
 
 DWORD RunSetup(const wchar_t* program, const std::wstring& options) {
     return RunAndWait(L"\"" + std::wstring(program) + L"\" " + options, 120000);
@@ -236,6 +230,29 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsStartAtLogonAndStartsKalnix
         EXPECT_NE(std::string::npos, found) << step << " missing or out of order";
         if (found != std::string::npos) at = found;
     }
+}
+
+// The event source comes after the task, the driver and the settings: failing there must not
+// leave them without an Apps & Features entry.
+TEST_F(SilentInstall, CompletesWithExitCode5WhenTheEventSourceCannotBeRegistered) {
+    // No lasting key can be created under a volatile one (ERROR_CHILD_MUST_BE_VOLATILE, on
+    // Windows as under Wine): the setup program's write fails.
+    const wchar_t application[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+    LONG deleted = RegDeleteTreeW(HKEY_LOCAL_MACHINE, application);
+    ASSERT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
+    HKEY volatileKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, application, 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_READ, nullptr, &volatileKey, nullptr));
+    RegCloseKey(volatileKey);
+
+    EXPECT_EQ(5u, RunSetup(L"/S"));
+    EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_TRUE(SetupLogHas("Event source Kalnix not registered: could not write "
+                            "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kalnix.\r\n"));
+    EXPECT_TRUE(SetupLogHas("Installation complete with 1 failed step(s).\r\n"));
+    EXPECT_EQ(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(),
+              ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"));
+    ExpectKalnixRunningFromInstallDir();
 }
 
 TEST_F(SilentInstall, FallsBackToTheRunValueWhenTheTaskIsNotRegistered) {
@@ -450,6 +467,26 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
         << log;
 }
 
+// A setup program that could not save the lid-close flags left nothing to put back: that is no
+// failure of the uninstaller, and nothing of the user's is lost with the settings key.
+TEST_F(SilentUninstall, RemovesTheSettingsKeyWhenNothingWasSaved) {
+    FailPowerCall(L"ReadGlobalPwrPolicy", ERROR_ACCESS_DENIED);
+    ASSERT_EQ(5u, RunSetup(L"/S /MODE=2"));
+    FailPowerCall(L"ReadGlobalPwrPolicy", 0);
+    ASSERT_TRUE(SetupLogHas("SavePowerSettings failed.\r\n"));
+    ASSERT_FALSE(SettingExists(L"PowerSettings1"));
+    ExpectKalnixRunningFromInstallDir();
+
+    EXPECT_EQ(0u, RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(), 60000));
+    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_TRUE(PolicyIsTheUsers());
+    std::string log = ReadFileBytes(TempUninstallLog());
+    EXPECT_NE(log.find("RestorePowerSettings: no saved lid-close settings to put back.\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Uninstallation complete.\r\n"), std::string::npos) << log;
+}
+
+#ifdef _WIN64
 // What an earlier 32-bit Kalnix left on 64-bit Windows: its files in Program Files (x86), its
 // settings, Run value and Apps & Features entry in the 32-bit registry view.
 void StageEarlierX86Install(const std::wstring& folder) {
@@ -463,9 +500,10 @@ void StageEarlierX86Install(const std::wstring& folder) {
         EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), size));
         RegCloseKey(handle);
     };
-    const DWORD action = 2, alarmTime = 30, doNothing = 0;
+    const DWORD action = 2, alarmTime = 30, restAfter = 120, doNothing = kLidCloseDoNothing;
     write(L"Software\\Kalnix", L"Action", REG_DWORD, &action, sizeof(action));
     write(L"Software\\Kalnix", L"AlarmTime", REG_DWORD, &alarmTime, sizeof(alarmTime));
+    write(L"Software\\Kalnix", L"RestAfter", REG_DWORD, &restAfter, sizeof(restAfter));
     write(L"Software\\Kalnix", L"PowerSettings1", REG_DWORD, &kUserFlags.ac, sizeof(DWORD));
     write(L"Software\\Kalnix", L"PowerSettings2", REG_DWORD, &kUserFlags.dc, sizeof(DWORD));
     write(L"Software\\Kalnix", L"LidCloseScheme", REG_BINARY, &kBalancedScheme, sizeof(kBalancedScheme));
@@ -482,15 +520,18 @@ bool KeyExistsIn32BitView(const wchar_t* key) {
     return true;
 }
 
-// The 32-bit Kalnix forced the flags and was running where the setup program cannot see its
-// window (run as SYSTEM): the 64-bit one takes over its settings, including the user's own
-// saved flags and action, and leaves one installation.
+// The 32-bit Kalnix forced the flags and the lid-close action and was running where the setup
+// program cannot see its window (run as SYSTEM): the 64-bit one takes over its settings,
+// including the user's own saved flags and action, and leaves one installation.
 TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneInstallation) {
     wchar_t programFilesX86[MAX_PATH] = {};
     ASSERT_GT(GetEnvironmentVariableW(L"ProgramFiles(x86)", programFilesX86, MAX_PATH), 0u);
     const std::wstring x86Folder = std::wstring(programFilesX86) + L"\\Kalnix";
     StageEarlierX86Install(x86Folder);
     PresetPowerPolicy(PatternedPowerPolicy(kForcedFlags.ac, kForcedFlags.dc));
+    PresetLidCloseAction(kBalancedScheme, true, kLidCloseSleep);
+    // Set by Group Policy, say: a later choice than the 32-bit Kalnix's.
+    SetSettingDword(L"RestAfter", 90);
     HDESK desktop = CreateDesktopW(L"KalnixX86Elsewhere", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     ASSERT_NE(nullptr, desktop);
     KalnixProcess earlier;
@@ -504,7 +545,13 @@ TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneIn
     EXPECT_EQ(30u, GetSettingDword(L"AlarmTime", 0));
     EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0)) << "not the forced flags saved anew";
     EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+    EXPECT_EQ(90u, GetSettingDword(L"RestAfter", 0)) << "a value the 64-bit key had is kept";
     EXPECT_TRUE(SetupLogHas("SavePowerSettings skipped"));
+    // Only the 64-bit key can give the 64-bit Kalnix the user's saved action, which it puts
+    // back in the lid alarm.
+    auto batteryAction = [] { return StandinLidCloseAction(kBalancedScheme, true, 99); };
+    EXPECT_TRUE(WaitUntil([&] { return batteryAction() == kLidCloseDoNothing; }, 15000)) << batteryAction();
+    EXPECT_FALSE(SettingExists(L"LidCloseScheme")) << "put back, no longer saved";
     EXPECT_FALSE(KeyExistsIn32BitView(L"Software\\Kalnix"));
     EXPECT_FALSE(KeyExistsIn32BitView(kUninstallKey));
     HKEY run;
@@ -516,6 +563,7 @@ TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneIn
     ExpectKalnixRunningFromInstallDir();
     EXPECT_EQ(1u, KalnixProcessIds().size());
 }
+#endif
 
 // Run as SYSTEM, the uninstaller cannot see the user's tray window; a Kalnix on another
 // desktop stands for that here.
@@ -552,10 +600,13 @@ TEST_F(BadOptions, AreRefusedWithExitCode2AndNothingChanged) {
     EXPECT_TRUE(PolicyIsTheUsers());
 }
 
+#ifdef _WIN64
+// The x86 setup program of the x86 build tree, run in this 64-bit prefix.
+const wchar_t kX86SetupProgram[] = KALNIX_X86_SETUP_W;
+
 // On 64-bit Windows the x86 setup program refuses before anything changes: a 32-bit Kalnix
 // there would read Software\WOW6432Node\Kalnix, where Group Policy never writes.
 TEST_F(BadOptions, TheX86SetupProgramIsRefusedOn64BitWindowsWithExitCode6) {
-    if (!kX86SetupProgram[0]) GTEST_SKIP() << "only a 64-bit prefix shows it";
     if (!IsChildRun(L"KALNIX_X86_RUNS")) GTEST_SKIP() << "this machine runs 64-bit code only";
     ASSERT_TRUE(FileExists(kX86SetupProgram)) << "build the x86 tree first";
     EXPECT_EQ(6u, RunSetup(kX86SetupProgram, L"/S"));
@@ -566,5 +617,6 @@ TEST_F(BadOptions, TheX86SetupProgramIsRefusedOn64BitWindowsWithExitCode6) {
     EXPECT_FALSE(KeyExists(L"Software\\WOW6432Node\\Kalnix"));
     EXPECT_TRUE(PolicyIsTheUsers());
 }
+#endif
 
 }  // namespace

@@ -59,6 +59,9 @@ int CaLibrary::IsLocalSystem() const { KALNIX_CALL(NoArgExport, ExportName("IsLo
 int CaLibrary::SettingExists(const wchar_t* name) const {
     KALNIX_CALL(OneArgExport, ExportName("SettingExists", 4).c_str(), name);
 }
+int CaLibrary::PowerSettingsAreSaved() const {
+    KALNIX_CALL(NoArgExport, ExportName("PowerSettingsAreSaved", 0).c_str());
+}
 int CaLibrary::WriteTaskHead(const wchar_t* taskFilePath) const {
     KALNIX_CALL(OneArgExport, ExportName("WriteTaskHead", 4).c_str(), taskFilePath);
 }

@@ -34,6 +34,7 @@ public:
     int EndInstalledKalnix(const wchar_t* kalnixPath) const;
     int IsLocalSystem() const;
     int SettingExists(const wchar_t* name) const;
+    int PowerSettingsAreSaved() const;
     int WriteTaskHead(const wchar_t* taskFilePath) const;
     int TaskIsRegistered() const;
 

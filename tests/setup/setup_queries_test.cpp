@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <string>
+
 #include "ca_library.h"
 #include "support/test_support.h"
 
@@ -41,6 +44,47 @@ TEST(SettingExistsTest, AnyValueOfThatNameCountsAndNothingElse) {
     }
     DeleteSettingsKey();
     EXPECT_EQ(library.SettingExists(L"Action"), 0) << "no settings key";
+    RemoveFile(LogPathBesideExecutable());
+}
+
+// The uninstaller keeps the settings key only for what is the user's: a saved value of any
+// kind, never Kalnix's own settings.
+TEST(PowerSettingsAreSavedTest, EachSavedValueCountsAndKalnixsOwnSettingsDoNot) {
+    CaLibrary library(L"diagnostic");
+    ASSERT_TRUE(library.Loaded());
+    const DWORD dword = 0;
+    const BYTE scheme[16] = {};
+    struct Case {
+        const wchar_t* name;
+        DWORD type;
+        const void* data;
+        DWORD size;
+    };
+    const Case saved[] = {
+        {L"PowerSettings1", REG_DWORD, &dword, sizeof(dword)},
+        {L"PowerSettings2", REG_DWORD, &dword, sizeof(dword)},
+        {L"LidCloseScheme", REG_BINARY, scheme, sizeof(scheme)},
+        {L"LidCloseAction", REG_DWORD, &dword, sizeof(dword)},
+        {L"LidCloseWritten", REG_DWORD, &dword, sizeof(dword)},
+        {L"HibernateScheme", REG_BINARY, scheme, sizeof(scheme)},
+        {L"HibernateTimeout", REG_DWORD, &dword, sizeof(dword)},
+        {L"HibernateWritten", REG_DWORD, &dword, sizeof(dword)},
+    };
+    for (const Case& c : saved) {
+        ResetSettingsKey();
+        SetSettingRaw(c.name, c.type, c.data, c.size);
+        RemoveFile(LogPathBesideExecutable());
+        EXPECT_EQ(library.PowerSettingsAreSaved(), 1) << std::string(c.name, c.name + wcslen(c.name));
+        EXPECT_EQ(TestLog(), "CA: Entering PowerSettingsAreSaved\r\n");
+    }
+    ResetSettingsKey();
+    for (const wchar_t* own : {L"Action", L"AlarmTime", L"EnableLogging", L"HideTrayIcon", L"AlarmWithExternalDisplay",
+                               L"RestAfter", L"HibernateAfter", L"StandbyDrainAlert"}) {
+        SetSettingDword(own, 1);
+    }
+    EXPECT_EQ(library.PowerSettingsAreSaved(), 0) << "Kalnix's own settings only";
+    DeleteSettingsKey();
+    EXPECT_EQ(library.PowerSettingsAreSaved(), 0) << "no settings key";
     RemoveFile(LogPathBesideExecutable());
 }
 

@@ -20,7 +20,7 @@ POWER_EXPORTS = [("SavePowerSettings", 0), ("RestorePowerSettings", 0)]
 CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0), ("TerminateUIProcess", 0),
                               ("InstallKalnixTask", 8), ("SetRunKey", 4), ("DeleteRunKey", 0), ("SecureFolder", 4),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
-                              ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
+                              ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0)]
 KALNIX_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msimg32.dll",
                   "powrprof.dll", "msvcrt.dll"}
