@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev
   wine wine64
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils xdotool
   nsis
   googletest
   imagemagick python3
