@@ -89,6 +89,23 @@ size_t LidAlarmTest::TonesAfter(DWORD stamp) {
     return n;
 }
 
+RestStandin& LidAlarmTest::SeamClock() {
+    if (!seam_) seam_.reset(new RestStandin);
+    return *seam_;
+}
+
+void LidAlarmTest::After(ULONGLONG ms, UINT_PTR timer) {
+    SeamClock().Pass(ms);
+    PostMessageW(g_trayWindow, WM_TIMER, timer, 0);
+    PumpMessages();
+}
+
+bool LidAlarmTest::RingsOn() {
+    size_t before = g_tones.size();
+    After(600, kAlarmTimer);
+    return g_tones.size() > before;
+}
+
 void LidAlarmTest::EndWindow() {
     DestroyWindow(g_trayWindow);
     g_trayWindow = nullptr;

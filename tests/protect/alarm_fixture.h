@@ -8,10 +8,12 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/display_fakes.h"
+#include "support/platform_fakes.h"
 #include "support/platform_scope.h"
 
 struct Tone {
@@ -49,9 +51,18 @@ protected:
     DWORD Lid(WPARAM state);
     size_t TonesAfter(DWORD stamp);
     void EndWindow();
+    // From the first use on, time moves only when the test moves it (the seam's two clocks), and
+    // a window timer acts when the test posts its tick: each wait is checked exactly, whatever
+    // the machine's load.
+    RestStandin& SeamClock();
+    // Awake time passes, then the timer's tick comes.
+    void After(ULONGLONG ms, UINT_PTR timer);
+    // One more tone when the ringing alarm's period has passed.
+    bool RingsOn();
     PlatformScope platform_;
     // A laptop with its lid closed: the panel is off and no other display is in use.
     DisplayLayout displays_;
+    std::unique_ptr<RestStandin> seam_;
 };
 
 // The same alarm when the system reports the lid, sleep and displays (no driver): the

@@ -54,18 +54,6 @@ protected:
         After(kAlarmMs, kAlarmTimer);
         ASSERT_EQ(g_tones.size(), 1u);
     }
-    // Awake time passes, then the timer's tick comes.
-    void After(ULONGLONG ms, UINT_PTR timer) {
-        rest_.Pass(ms);
-        PostMessageW(g_trayWindow, WM_TIMER, timer, 0);
-        PumpMessages();
-    }
-    // One more tone when the ringing alarm's period has passed.
-    bool RingsOn() {
-        size_t before = g_tones.size();
-        After(600, kAlarmTimer);
-        return g_tones.size() > before;
-    }
     // The wake report's event comes from its worker thread.
     std::vector<RecordedEvent> WaitForEvent(DWORD id) {
         for (int i = 0; i < 100 && events_.WithId(id).empty(); ++i) PumpMessagesFor(50);
@@ -94,7 +82,7 @@ protected:
         return ids;
     }
     using R = RestRequest;
-    RestStandin rest_;
+    RestStandin& rest_ = SeamClock();
     PresenceStandin presence_;
     EventRecorder events_;
     std::unique_ptr<ShellRecorder> shell_;
