@@ -268,12 +268,16 @@ void OnRestTick(HWND window) {
 }
 
 void OnRestConfirmTick(HWND window) {
-    if (!DisplayOffPending()) return (void)KillTimer(window, kRestConfirmTimer);
-    // A sleep meanwhile would have told by its suspend: a late tick is as good as a due one.
-    UINT remainingMs = 0;
-    if (CheckTimer(g_confirmDue, &remainingMs) == TimerCheck::Early) {
-        SetTimer(window, kRestConfirmTimer, remainingMs, nullptr);
+    if (!DisplayOffPending()) {
+        KillTimer(window, kRestConfirmTimer);
         return;
+    }
+    UINT remainingMs = 0;
+    switch (CheckTimer(g_confirmDue, &remainingMs)) {
+    case TimerCheck::Early: SetTimer(window, kRestConfirmTimer, remainingMs, nullptr); return;
+    // The laptop slept meanwhile, though no suspend was heard of: the standby came.
+    case TimerCheck::Slept: return ConfirmPendingRest(window);
+    case TimerCheck::Due: break;
     }
     KillTimer(window, kRestConfirmTimer);
     DisplayOffUnconfirmed();
