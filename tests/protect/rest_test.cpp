@@ -256,7 +256,9 @@ TEST_F(RestTest, AutomaticProtectionRestsALaptopStillAwakeAlarmTimePlusRestAfter
         if (doNothingOnMains) PresetLidCloseAction(kBalancedScheme, false, kLidCloseDoNothing);
         StartClosed(1);
         After(kAlarmMs, kRestTimer);
-        if (!doNothingOnMains) EXPECT_EQ(WaitForEvent(1101).size(), 1u) << "still awake: said once, with causes";
+        if (!doNothingOnMains) {
+            EXPECT_EQ(WaitForEvent(1101).size(), 1u) << "still awake: said once, with causes";
+        }
         After(kRestAfterMs - 1000, kRestTimer);
         EXPECT_TRUE(rest_.Requests().empty());
         After(1000, kRestTimer);
