@@ -7,12 +7,15 @@ struct LidMonitor {
     HANDLE thread;           // monitor thread, or null
     HANDLE terminateEvent;   // unnamed auto-reset event, or null
     void (*callback)(DWORD lidState);
+    HANDLE changeEvent;      // the driver's change event, opened before the thread starts, or null
+    // The state event's name in the namespace where the change event was found.
+    const wchar_t* stateEventName;
 };
 
 extern LidMonitor g_lidMonitor;
 
-// Opens the driver, creates the terminate event and starts the monitor thread. The record
-// holds them only when all three succeeded.
+// Opens the driver and its events, creates the terminate event and starts the monitor thread; true when the thread runs. A driver whose events cannot be used is logged
+// and leaves the lid to the caller (false), but its device stays open for control requests.
 bool StartLidMonitor();
 DWORD WINAPI LidMonitorThread(LPVOID record);
 // Posts the lid-state message to the host window: the thread only reports, the protection

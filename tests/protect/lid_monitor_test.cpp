@@ -1,10 +1,12 @@
 // The monitor thread and its teardown against events made here under the driver's bare
-// names (no driver loaded), with a recording callback in place of PostLidState.
+// names (no driver loaded), with a recording callback in place of PostLidState; then
+// StartLidMonitor against the simulated driver, its messages read from a window of the test.
 #include <gtest/gtest.h>
 
 #include "handle_count.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
+#include "protect/protection_host.h"
 #include "support/lid_driver.h"
 #include "support/test_support.h"
 
@@ -37,6 +39,9 @@ protected:
     void StartThread() {
         g_lidMonitor.device = nullptr;
         g_lidMonitor.callback = RecordLidState;
+        g_lidMonitor.changeEvent = OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName);
+        ASSERT_NE(g_lidMonitor.changeEvent, nullptr);
+        g_lidMonitor.stateEventName = kLidStateEventName;
         g_lidMonitor.terminateEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         g_lidMonitor.thread = CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, 0, nullptr);
         ASSERT_NE(g_lidMonitor.thread, nullptr);
@@ -77,17 +82,6 @@ TEST_F(LidMonitorThreadTest, ChangeWithoutStateEventIsDroppedAndTheThreadWaitsOn
     SetEvent(changed_);
     ASSERT_TRUE(WaitForReports(1));
     EXPECT_EQ(g_lastState, 0);
-}
-
-TEST_F(LidMonitorThreadTest, WithoutChangeEventTheThreadEndsAndTeardownDoesNotWaitOut4000Ms) {
-    StartThread();
-    EXPECT_EQ(WaitForSingleObject(g_lidMonitor.thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
-    DWORD start = GetTickCount();
-    StopLidMonitor();
-    EXPECT_LT(GetTickCount() - start, 1000u);
-    EXPECT_EQ(g_lidMonitor.thread, nullptr);
-    EXPECT_EQ(g_lidMonitor.terminateEvent, nullptr);
-    EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), handlesBefore_);
 }
 
 TEST_F(LidMonitorThreadTest, TeardownStopsAWaitingThreadAndEveryHandleIsClosedOnce) {
@@ -142,6 +136,83 @@ TEST(StartLidMonitorTest, WithoutTheDriverLogsTheOpenFailureAndStartsNothing) {
     EXPECT_EQ(g_lidMonitor.callback, &PostLidState);
     StopLidMonitor();
     RemoveFile(LogPathBesideExecutable());
+}
+
+// StartLidMonitor against the simulated driver, with PostLidState posting to a window here.
+class StartLidMonitorDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"EnableLogging", 1);
+        RemoveFile(LogPathBesideExecutable());
+        ASSERT_TRUE(InstallSimulatedLidDriver());
+        ASSERT_TRUE(ResetLidRequestCounts());
+        LidMonitor empty = {};
+        g_lidMonitor = empty;
+        savedHost_ = g_protectionHost;
+        window_ = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        ASSERT_NE(window_, nullptr);
+        g_protectionHost.window = window_;
+        handlesBefore_ = CountProcessHandles(GetCurrentProcessId());
+        ASSERT_GT(handlesBefore_, 0);
+    }
+    void TearDown() override {
+        StopLidMonitor();
+        g_protectionHost = savedHost_;
+        DestroyWindow(window_);
+        RemoveFile(LogPathBesideExecutable());
+    }
+    // The next lid-state message, or one with wParam and lParam of ~0 when none comes.
+    MSG NextLidMessage(DWORD timeoutMs = 3000) {
+        MSG msg = {};
+        if (!WaitUntil([&] { return PeekMessageW(&msg, window_, kLidStateMessage, kLidStateMessage, PM_REMOVE); },
+                       timeoutMs))
+            msg.wParam = msg.lParam = ~0;
+        return msg;
+    }
+    HWND window_ = nullptr;
+    ProtectionHost savedHost_ = {};
+    long handlesBefore_ = 0;
+};
+
+TEST_F(StartLidMonitorDriverTest, TheDriversEventsAreFoundInTheSessionsNamespaceOrElseInTheGlobalOne) {
+    for (bool global : {false, true}) {
+        SCOPED_TRACE(global ? "global namespace only" : "session namespace");
+        ASSERT_TRUE(InstallSimulatedLidDriver());
+        if (global) {
+            ASSERT_TRUE(MoveSimulatedEventsToGlobal());
+            HANDLE bare = OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName);
+            EXPECT_EQ(bare, nullptr) << "the bare name must not find the global event";
+            if (bare) CloseHandle(bare);
+        }
+        ASSERT_TRUE(ResetLidRequestCounts());
+        ASSERT_TRUE(StartLidMonitor());
+        for (bool closed : {true, false}) {
+            ASSERT_TRUE(SetSimulatedLid(closed));
+            MSG msg = NextLidMessage();
+            EXPECT_EQ(msg.wParam, closed ? kLidClosed : kLidOpen);
+            EXPECT_EQ(msg.lParam, 0);
+        }
+        EXPECT_EQ(ReadLidRequestCounts().r3, 2u);
+        StopLidMonitor();
+        EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "");
+    }
+}
+
+// The entry then takes the lid from Windows' notifications (tests/protect/lid_program_test.cpp).
+TEST_F(StartLidMonitorDriverTest, WithoutTheChangeEventOnlyTheDeviceIsKeptAndNoThreadRuns) {
+    ASSERT_TRUE(SetSimulatedChangeEvent(false));
+    EXPECT_FALSE(StartLidMonitor());
+    EXPECT_NE(g_lidMonitor.device, nullptr);
+    EXPECT_EQ(g_lidMonitor.thread, nullptr);
+    SendLidControlRequest(kRequestProtectionApplied);
+    SendLidControlRequest(kRequestProtectionReleased);
+    LidRequestCounts counts = ReadLidRequestCounts();
+    EXPECT_EQ(counts.r1, 1u);
+    EXPECT_EQ(counts.r2, 1u);
+    StopLidMonitor();
+    EXPECT_EQ(ReadLidRequestCounts().opened, 0u);
+    EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), handlesBefore_) << "the events tried are closed";
 }
 
 }  // namespace
