@@ -53,15 +53,15 @@ void SendRequest(HANDLE device, DWORD code) {
     DeviceIoControl(device, code, nullptr, 0, nullptr, 0, &returned, nullptr);
 }
 
-// One wake-up on the change event: acknowledge it, then read the state as it is now.
-void HandleLidChange(const LidMonitor* monitor) {
+// At a change or on request: acknowledge it, then read the state as it is now.
+void ReportCurrentLidState(const LidMonitor* monitor, LPARAM occasion) {
     SendRequest(monitor->device, kRequestLidChangeSeen);
 
     ScopedHandle state(OpenEventW(SYNCHRONIZE, FALSE, monitor->stateEventName));
     if (!state.valid()) return;
     DWORD result = WaitForSingleObject(state.get(), 0);  // a zero-timeout test leaves the event as it is
-    if (result == WAIT_OBJECT_0) monitor->callback(kLidClosed);
-    else if (result == WAIT_TIMEOUT) monitor->callback(kLidOpen);
+    if (result == WAIT_OBJECT_0) monitor->callback(kLidClosed, occasion);
+    else if (result == WAIT_TIMEOUT) monitor->callback(kLidOpen, occasion);
 }
 
 void ReportDriverUnreachable(DWORD error) {
@@ -108,6 +108,11 @@ bool StartLidMonitor() {
         LogFormatted(L"Can't create terminate event: %d\n", static_cast<int>(GetLastError()));
         return false;
     }
+    ScopedHandle requestEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!requestEvent.valid()) {
+        LogFormatted(L"Can't create request event: %d\n", static_cast<int>(GetLastError()));
+        return false;
+    }
     // Suspended until the record holds everything the thread reads.
     ScopedHandle thread(CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, CREATE_SUSPENDED, nullptr));
     if (!thread.valid()) {
@@ -120,6 +125,7 @@ bool StartLidMonitor() {
     g_lidMonitor.changeEvent = changed.release();
     g_lidMonitor.stateEventName = stateName;
     g_lidMonitor.terminateEvent = terminateEvent.release();
+    g_lidMonitor.requestEvent = requestEvent.release();
     g_lidMonitor.thread = thread.release();
     ResumeThread(g_lidMonitor.thread);
     return true;
@@ -127,21 +133,28 @@ bool StartLidMonitor() {
 
 DWORD WINAPI LidMonitorThread(LPVOID record) {
     const LidMonitor* monitor = static_cast<const LidMonitor*>(record);
-    // Change event first: when both are signalled the change is handled before the stop.
-    HANDLE waits[2] = {monitor->changeEvent, monitor->terminateEvent};
+    // In this order: a change is handled before a stop, and a stop before a request.
+    HANDLE waits[3] = {monitor->changeEvent, monitor->terminateEvent, monitor->requestEvent};
     for (;;) {
-        DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0) HandleLidChange(monitor);
+        DWORD result = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        if (result == WAIT_OBJECT_0) ReportCurrentLidState(monitor, kLidChanged);
         else if (result == WAIT_OBJECT_0 + 1) break;
+        else if (result == WAIT_OBJECT_0 + 2) ReportCurrentLidState(monitor, kLidStateOnRequest);
         // A failed wait would fail again at once; retrying it would only spin the CPU.
         else if (result == WAIT_FAILED) break;
     }
     return 0;
 }
 
-void PostLidState(DWORD lidState) {
+bool RequestLidStateReport() {
+    if (!g_lidMonitor.thread || !g_lidMonitor.requestEvent) return false;
+    if (WaitForSingleObject(g_lidMonitor.thread, 0) != WAIT_TIMEOUT) return false;  // ended
+    return SetEvent(g_lidMonitor.requestEvent) != FALSE;
+}
+
+void PostLidState(DWORD lidState, LPARAM occasion) {
     // Posted, never sent: the monitor thread must not wait for the main thread.
-    PostMessageW(g_protectionHost.window, kLidStateMessage, lidState, 0);
+    PostMessageW(g_protectionHost.window, kLidStateMessage, lidState, occasion);
 }
 
 void SendLidControlRequest(DWORD code) { SendRequest(g_lidMonitor.device, code); }
@@ -157,6 +170,7 @@ void StopLidMonitor() {
     // may still be inside request 3 on it.
     ScopedHandle device(Take(&g_lidMonitor.device));
     ScopedHandle changeEvent(Take(&g_lidMonitor.changeEvent));
+    ScopedHandle requestEvent(Take(&g_lidMonitor.requestEvent));
     ScopedHandle terminateEvent(Take(&g_lidMonitor.terminateEvent));
     ScopedHandle thread(Take(&g_lidMonitor.thread));
 }

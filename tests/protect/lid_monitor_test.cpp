@@ -14,9 +14,11 @@ namespace {
 
 volatile LONG g_reports = 0;
 volatile LONG g_lastState = -1;
+volatile LONG g_lastOccasion = -1;
 
-void RecordLidState(DWORD state) {
+void RecordLidState(DWORD state, LPARAM occasion) {
     InterlockedExchange(&g_lastState, static_cast<LONG>(state));
+    InterlockedExchange(&g_lastOccasion, static_cast<LONG>(occasion));
     InterlockedIncrement(&g_reports);
 }
 
@@ -25,6 +27,7 @@ protected:
     void SetUp() override {
         g_reports = 0;
         g_lastState = -1;
+        g_lastOccasion = -1;
         handlesBefore_ = CountProcessHandles(GetCurrentProcessId());
         ASSERT_GT(handlesBefore_, 0) << "the system handle list cannot be read";
     }
@@ -36,14 +39,15 @@ protected:
     void MakeChangeEvent() { changed_ = CreateEventW(nullptr, FALSE, FALSE, kLidStateChangedEventName); }
     void MakeStateEvent() { state_ = CreateEventW(nullptr, TRUE, FALSE, kLidStateEventName); }
     // The record as StartLidMonitor leaves it, without a device: request 3 fails harmlessly.
-    void StartThread() {
+    void StartThread(DWORD flags = 0) {
         g_lidMonitor.device = nullptr;
         g_lidMonitor.callback = RecordLidState;
         g_lidMonitor.changeEvent = OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName);
         ASSERT_NE(g_lidMonitor.changeEvent, nullptr);
         g_lidMonitor.stateEventName = kLidStateEventName;
         g_lidMonitor.terminateEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        g_lidMonitor.thread = CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, 0, nullptr);
+        g_lidMonitor.requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        g_lidMonitor.thread = CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, flags, nullptr);
         ASSERT_NE(g_lidMonitor.thread, nullptr);
     }
     bool WaitForReports(LONG count) { return WaitUntil([&] { return g_reports >= count; }, 3000); }
@@ -62,6 +66,7 @@ TEST_F(LidMonitorThreadTest, EachChangeReportsTheStateEventAsClosedOrOpen) {
         SetEvent(changed_);
         ASSERT_TRUE(WaitForReports(i));
         EXPECT_EQ(g_lastState, closed ? 0 : 1) << "change " << i;
+        EXPECT_EQ(g_lastOccasion, kLidChanged) << "change " << i;
     }
     Sleep(100);
     EXPECT_EQ(g_reports, 6) << "one report per change";
@@ -82,6 +87,18 @@ TEST_F(LidMonitorThreadTest, ChangeWithoutStateEventIsDroppedAndTheThreadWaitsOn
     SetEvent(changed_);
     ASSERT_TRUE(WaitForReports(1));
     EXPECT_EQ(g_lastState, 0);
+}
+
+// A request that comes with the stop is not answered: the process is ending.
+TEST_F(LidMonitorThreadTest, StopAndRequestTogetherEndTheThreadWithoutAReport) {
+    MakeChangeEvent();
+    MakeStateEvent();
+    StartThread(CREATE_SUSPENDED);
+    SetEvent(g_lidMonitor.requestEvent);
+    SetEvent(g_lidMonitor.terminateEvent);
+    ResumeThread(g_lidMonitor.thread);
+    EXPECT_EQ(WaitForSingleObject(g_lidMonitor.thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(g_reports, 0);
 }
 
 TEST_F(LidMonitorThreadTest, TeardownStopsAWaitingThreadAndEveryHandleIsClosedOnce) {
@@ -111,6 +128,7 @@ TEST(LidMonitorTeardownTest, NothingStartedClosesNothing) {
     g_lidMonitor = empty;
     long before = CountProcessHandles(GetCurrentProcessId());
     ASSERT_GT(before, 0);
+    EXPECT_FALSE(RequestLidStateReport());
     StopLidMonitor();
     StopLidMonitor();
     EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), before);
@@ -191,12 +209,27 @@ TEST_F(StartLidMonitorDriverTest, TheDriversEventsAreFoundInTheSessionsNamespace
             ASSERT_TRUE(SetSimulatedLid(closed));
             MSG msg = NextLidMessage();
             EXPECT_EQ(msg.wParam, closed ? kLidClosed : kLidOpen);
-            EXPECT_EQ(msg.lParam, 0);
+            EXPECT_EQ(msg.lParam, kLidChanged);
         }
         EXPECT_EQ(ReadLidRequestCounts().r3, 2u);
         StopLidMonitor();
         EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "");
     }
+}
+
+TEST_F(StartLidMonitorDriverTest, ARequestedReportCarriesTheStateAsItIsNow) {
+    ASSERT_TRUE(StartLidMonitor());
+    // The driver stops signalling changes: only a request can tell of the lid now.
+    ASSERT_TRUE(SetSimulatedChangeEvent(false));
+    for (bool closed : {true, false}) {
+        ASSERT_TRUE(SetSimulatedLid(closed));
+        ASSERT_TRUE(RequestLidStateReport());
+        MSG msg = NextLidMessage();
+        EXPECT_EQ(msg.wParam, closed ? kLidClosed : kLidOpen);
+        EXPECT_EQ(msg.lParam, kLidStateOnRequest);
+    }
+    EXPECT_EQ(ReadLidRequestCounts().r3, 2u) << "request 3 at each report";
+    EXPECT_EQ(NextLidMessage(200).wParam, static_cast<WPARAM>(~0)) << "one message per request";
 }
 
 // The entry then takes the lid from Windows' notifications (tests/protect/lid_program_test.cpp).
@@ -205,6 +238,7 @@ TEST_F(StartLidMonitorDriverTest, WithoutTheChangeEventOnlyTheDeviceIsKeptAndNoT
     EXPECT_FALSE(StartLidMonitor());
     EXPECT_NE(g_lidMonitor.device, nullptr);
     EXPECT_EQ(g_lidMonitor.thread, nullptr);
+    EXPECT_FALSE(RequestLidStateReport());
     SendLidControlRequest(kRequestProtectionApplied);
     SendLidControlRequest(kRequestProtectionReleased);
     LidRequestCounts counts = ReadLidRequestCounts();
