@@ -12,6 +12,9 @@ LidMonitor g_lidMonitor = {};
 namespace {
 
 constexpr DWORD kStopWaitMs = 4000;
+// The thread only waits, opens an event and sends a request: a small reservation keeps the
+// default stack (a megabyte or more) out of the process.
+constexpr SIZE_T kMonitorStackBytes = 64 * 1024;
 
 struct DriverEventNames {
     const wchar_t* changed;
@@ -114,7 +117,8 @@ bool StartLidMonitor() {
         return false;
     }
     // Suspended until the record holds everything the thread reads.
-    ScopedHandle thread(CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, CREATE_SUSPENDED, nullptr));
+    ScopedHandle thread(CreateThread(nullptr, kMonitorStackBytes, LidMonitorThread, &g_lidMonitor,
+                                     CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread.valid()) {
         LogFormatted(L"Can't create monitor thread: %d\n", static_cast<int>(GetLastError()));
         return false;
