@@ -8,6 +8,7 @@
 #include "common/sound_output.h"
 #include "common/user32_functions.h"
 #include "protect/closed_lid_watch.h"
+#include "protect/lid_monitor.h"
 #include "protect/power_notifications.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
@@ -28,7 +29,7 @@ void RefreshEnabledIcon() {
 }
 
 // After a wake Kalnix caused: the lid's state now, from whichever source gives it.
-bool RequestLidReport() { return RequestLidSwitchReport(); }
+bool RequestLidReport() { return RequestLidStateReport() || RequestLidSwitchReport(); }
 
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;

@@ -5,6 +5,10 @@
 constexpr const wchar_t* kLidDevicePath = L"\\\\.\\KALNIX";
 constexpr const wchar_t* kLidStateChangedEventName = L"KalnixLidStateChangedEvent";  // auto-reset
 constexpr const wchar_t* kLidStateEventName = L"KalnixLidStateEvent";  // signalled = lid closed
+// The bare names resolve in the session's own namespace. A driver that creates its events in
+// the global namespace is found from every session under these.
+constexpr const wchar_t* kGlobalLidStateChangedEventName = L"Global\\KalnixLidStateChangedEvent";
+constexpr const wchar_t* kGlobalLidStateEventName = L"Global\\KalnixLidStateEvent";
 
 // Bare control codes, no buffers.
 constexpr unsigned long kRequestProtectionApplied = 1;   // after forcing the lid-close flags

@@ -12,21 +12,65 @@ LidMonitor g_lidMonitor = {};
 namespace {
 
 constexpr DWORD kStopWaitMs = 4000;
+// The thread only waits, opens an event and sends a request: a small reservation keeps the
+// default stack (a megabyte or more) out of the process.
+constexpr SIZE_T kMonitorStackBytes = 64 * 1024;
+
+struct DriverEventNames {
+    const wchar_t* changed;
+    const wchar_t* state;
+};
+// The session's namespace first, where the contract's bare names point; then the global one,
+// where a driver that knows nothing of sessions creates them.
+constexpr DriverEventNames kDriverEventNames[] = {
+    {kLidStateChangedEventName, kLidStateEventName},
+    {kGlobalLidStateChangedEventName, kGlobalLidStateEventName},
+};
+
+// Opens the change event in the first namespace that has it, and checks that the state event
+// is there too. ERROR_SUCCESS with both, else the error of the open that failed; the other
+// namespace is tried only where an event is absent, not where it cannot be opened.
+DWORD OpenDriverEvents(ScopedHandle* changed, const wchar_t** stateName) {
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    for (const DriverEventNames& names : kDriverEventNames) {
+        changed->Reset(OpenEventW(SYNCHRONIZE, FALSE, names.changed));
+        if (!changed->valid()) {
+            error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND) continue;
+            return error;
+        }
+        ScopedHandle state(OpenEventW(SYNCHRONIZE, FALSE, names.state));
+        if (!state.valid()) {
+            error = GetLastError();
+            changed->Reset();
+            return error;
+        }
+        *stateName = names.state;
+        return ERROR_SUCCESS;
+    }
+    return error;
+}
 
 void SendRequest(HANDLE device, DWORD code) {
     DWORD returned = 0;
     DeviceIoControl(device, code, nullptr, 0, nullptr, 0, &returned, nullptr);
 }
 
-// One wake-up on the change event: acknowledge it, then read the state as it is now.
-void HandleLidChange(const LidMonitor* monitor) {
+// At a change or on request: acknowledge it, then read the state as it is now.
+void ReportCurrentLidState(const LidMonitor* monitor, LPARAM occasion) {
     SendRequest(monitor->device, kRequestLidChangeSeen);
 
-    ScopedHandle state(OpenEventW(SYNCHRONIZE, FALSE, kLidStateEventName));
+    ScopedHandle state(OpenEventW(SYNCHRONIZE, FALSE, monitor->stateEventName));
     if (!state.valid()) return;
     DWORD result = WaitForSingleObject(state.get(), 0);  // a zero-timeout test leaves the event as it is
-    if (result == WAIT_OBJECT_0) monitor->callback(kLidClosed);
-    else if (result == WAIT_TIMEOUT) monitor->callback(kLidOpen);
+    if (result == WAIT_OBJECT_0) monitor->callback(kLidClosed, occasion);
+    else if (result == WAIT_TIMEOUT) monitor->callback(kLidOpen, occasion);
+}
+
+void ReportDriverUnreachable(DWORD error) {
+    wchar_t code[16];
+    FormatBounded(code, 16, L"%d", static_cast<int>(error));
+    ReportKalnixEvent(KALNIX_EVENT_DRIVER_UNREACHABLE, {code});
 }
 
 // Empties a record's field, handing its handle to the caller.
@@ -48,11 +92,18 @@ bool StartLidMonitor() {
         LogFormatted(L"Can't open handle to driver: %d\n", static_cast<int>(error));
         // Without the driver installed (the usual case today) Windows' own reports take over;
         // an installed driver that cannot be opened is protection lost.
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            wchar_t code[16];
-            FormatBounded(code, 16, L"%d", static_cast<int>(error));
-            ReportKalnixEvent(KALNIX_EVENT_DRIVER_UNREACHABLE, {code});
-        }
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ReportDriverUnreachable(error);
+        return false;
+    }
+    // Opened here rather than on the thread, so that a driver whose events cannot be used
+    // leaves the lid to Windows' notifications instead of to a thread that ends unheard.
+    ScopedHandle changed;
+    const wchar_t* stateName = nullptr;
+    DWORD error = OpenDriverEvents(&changed, &stateName);
+    if (error != ERROR_SUCCESS) {
+        LogFormatted(L"Can't open driver's lid events: %d\n", static_cast<int>(error));
+        // Requests 1 and 2 still go to the device.
+        g_lidMonitor.device = device.release();
         return false;
     }
     ScopedHandle terminateEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -60,8 +111,14 @@ bool StartLidMonitor() {
         LogFormatted(L"Can't create terminate event: %d\n", static_cast<int>(GetLastError()));
         return false;
     }
-    // Suspended until the record holds the device and the event, which the thread reads.
-    ScopedHandle thread(CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, CREATE_SUSPENDED, nullptr));
+    ScopedHandle requestEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!requestEvent.valid()) {
+        LogFormatted(L"Can't create request event: %d\n", static_cast<int>(GetLastError()));
+        return false;
+    }
+    // Suspended until the record holds everything the thread reads.
+    ScopedHandle thread(CreateThread(nullptr, kMonitorStackBytes, LidMonitorThread, &g_lidMonitor,
+                                     CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread.valid()) {
         LogFormatted(L"Can't create monitor thread: %d\n", static_cast<int>(GetLastError()));
         return false;
@@ -69,7 +126,10 @@ bool StartLidMonitor() {
     // The record keeps null for no device, never INVALID_HANDLE_VALUE: that value is also the
     // current-process pseudo handle, which later requests must not reach.
     g_lidMonitor.device = device.release();
+    g_lidMonitor.changeEvent = changed.release();
+    g_lidMonitor.stateEventName = stateName;
     g_lidMonitor.terminateEvent = terminateEvent.release();
+    g_lidMonitor.requestEvent = requestEvent.release();
     g_lidMonitor.thread = thread.release();
     ResumeThread(g_lidMonitor.thread);
     return true;
@@ -77,37 +137,44 @@ bool StartLidMonitor() {
 
 DWORD WINAPI LidMonitorThread(LPVOID record) {
     const LidMonitor* monitor = static_cast<const LidMonitor*>(record);
-    ScopedHandle changed(OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName));
-    if (!changed.valid()) return 0;
-
-    // Change event first: when both are signalled the change is handled before the stop.
-    HANDLE waits[2] = {changed.get(), monitor->terminateEvent};
+    // In this order: a change is handled before a stop, and a stop before a request.
+    HANDLE waits[3] = {monitor->changeEvent, monitor->terminateEvent, monitor->requestEvent};
     for (;;) {
-        DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0) HandleLidChange(monitor);
+        DWORD result = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+        if (result == WAIT_OBJECT_0) ReportCurrentLidState(monitor, kLidChanged);
         else if (result == WAIT_OBJECT_0 + 1) break;
+        else if (result == WAIT_OBJECT_0 + 2) ReportCurrentLidState(monitor, kLidStateOnRequest);
         // A failed wait would fail again at once; retrying it would only spin the CPU.
         else if (result == WAIT_FAILED) break;
     }
     return 0;
 }
 
-void PostLidState(DWORD lidState) {
+bool RequestLidStateReport() {
+    if (!g_lidMonitor.thread || !g_lidMonitor.requestEvent) return false;
+    if (WaitForSingleObject(g_lidMonitor.thread, 0) != WAIT_TIMEOUT) return false;  // ended
+    return SetEvent(g_lidMonitor.requestEvent) != FALSE;
+}
+
+void PostLidState(DWORD lidState, LPARAM occasion) {
     // Posted, never sent: the monitor thread must not wait for the main thread.
-    PostMessageW(g_protectionHost.window, kLidStateMessage, lidState, 0);
+    PostMessageW(g_protectionHost.window, kLidStateMessage, lidState, occasion);
 }
 
 void SendLidControlRequest(DWORD code) { SendRequest(g_lidMonitor.device, code); }
 
 void StopLidMonitor() {
-    // The record stays as it is while the thread may run: the thread reads the device there.
+    // The record stays as it is while the thread may run: the thread reads it.
     if (g_lidMonitor.terminateEvent) {
         SetEvent(g_lidMonitor.terminateEvent);
         if (g_lidMonitor.thread) WaitForSingleObject(g_lidMonitor.thread, kStopWaitMs);
     }
+    g_lidMonitor.stateEventName = nullptr;
     // Declared in the reverse of their closing: the thread closes before the device, since it
     // may still be inside request 3 on it.
     ScopedHandle device(Take(&g_lidMonitor.device));
+    ScopedHandle changeEvent(Take(&g_lidMonitor.changeEvent));
+    ScopedHandle requestEvent(Take(&g_lidMonitor.requestEvent));
     ScopedHandle terminateEvent(Take(&g_lidMonitor.terminateEvent));
     ScopedHandle thread(Take(&g_lidMonitor.thread));
 }

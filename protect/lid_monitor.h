@@ -6,18 +6,27 @@ struct LidMonitor {
     HANDLE device;           // "\\.\KALNIX", or null
     HANDLE thread;           // monitor thread, or null
     HANDLE terminateEvent;   // unnamed auto-reset event, or null
-    void (*callback)(DWORD lidState);
+    // Posts the lid state: occasion kLidChanged or kLidStateOnRequest (protect/protection_host.h).
+    void (*callback)(DWORD lidState, LPARAM occasion);
+    HANDLE changeEvent;      // the driver's change event, opened before the thread starts, or null
+    HANDLE requestEvent;     // unnamed auto-reset event: report the state as it is now, or null
+    // The state event's name in the namespace where the change event was found.
+    const wchar_t* stateEventName;
 };
 
 extern LidMonitor g_lidMonitor;
 
-// Opens the driver, creates the terminate event and starts the monitor thread. The record
-// holds them only when all three succeeded.
+// Opens the driver and its events, creates the terminate and request events and starts the
+// monitor thread; true when the thread runs. A driver whose events cannot be used is logged
+// and leaves the lid to the caller (false), but its device stays open for control requests.
 bool StartLidMonitor();
 DWORD WINAPI LidMonitorThread(LPVOID record);
+// Asks the running monitor thread to report the lid's state as it is now (posted with
+// kLidStateOnRequest), as after a sleep that ended in a wake. False when no thread runs.
+bool RequestLidStateReport();
 // Posts the lid-state message to the host window: the thread only reports, the protection
 // modes decide on the main thread.
-void PostLidState(DWORD lidState);
+void PostLidState(DWORD lidState, LPARAM occasion);
 // Sends a bare control request (protect/driver_contract.h) to the device. The result is
 // ignored: without the driver the request fails without effect.
 void SendLidControlRequest(DWORD code);

@@ -22,9 +22,10 @@ struct ProtectionHost {
 extern ProtectionHost g_protectionHost;
 
 // Messages to the host window.
-// Posted by the lid monitor thread: wParam kLidClosed or kLidOpen (protect/driver_contract.h).
+// Posted by the lid monitor thread: wParam kLidClosed or kLidOpen (protect/driver_contract.h),
+// lParam why it was posted: the lid changed, or the state as it is now was asked for
+// (RequestLidStateReport, protect/lid_monitor.h), which is no change.
 constexpr UINT kLidStateMessage = WM_USER + 0x100;
-// Its lParam: a change of the lid, or the state asked for with RequestLidStateReport.
 constexpr LPARAM kLidChanged = 0;
 constexpr LPARAM kLidStateOnRequest = 1;
 // Posted by the wake report's worker; lParam is the finished WakeReport (protect/wake_report.h).

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "common/bounded_format.h"
+#include "common/loaded_function.h"
 #include "common/platform.h"
 #include "common/scoped_handle.h"
 
@@ -22,6 +23,92 @@ VOID CALLBACK EndTool(void* parameter, BOOLEAN) {
     ToolWatch* watch = static_cast<ToolWatch*>(parameter);
     if (WaitForSingleObject(watch->process, 0) == WAIT_TIMEOUT && TerminateProcess(watch->process, kEndedToolExitCode))
         InterlockedExchange(&watch->ended, 1);
+}
+
+// Present from Windows Vista on: all three or none.
+struct AttributeListCalls {
+    decltype(&::InitializeProcThreadAttributeList) initialize;
+    decltype(&::UpdateProcThreadAttribute) update;
+    decltype(&::DeleteProcThreadAttributeList) deleteList;
+};
+
+AttributeListCalls FindAttributeListCalls() {
+    AttributeListCalls calls = {
+        LoadedFunction<decltype(calls.initialize)>(L"kernel32.dll", "InitializeProcThreadAttributeList"),
+        LoadedFunction<decltype(calls.update)>(L"kernel32.dll", "UpdateProcThreadAttribute"),
+        LoadedFunction<decltype(calls.deleteList)>(L"kernel32.dll", "DeleteProcThreadAttributeList"),
+    };
+    if (!calls.initialize || !calls.update || !calls.deleteList) calls = {};
+    return calls;
+}
+
+// Names the one handle a child may inherit: an inheritable handle another thread holds at
+// that moment stays out of it. None where this Windows has no attribute lists.
+class InheritedHandleList {
+public:
+    InheritedHandleList() = default;
+    ~InheritedHandleList() {
+        if (list_) calls_.deleteList(list_);  // before its memory goes
+    }
+    InheritedHandleList(const InheritedHandleList&) = delete;
+    InheritedHandleList& operator=(const InheritedHandleList&) = delete;
+
+    // ERROR_SUCCESS with the list built, or with none before Windows Vista; else the failed
+    // call's error, named in *failedCall.
+    DWORD Build(HANDLE handle, const wchar_t** failedCall) {
+        calls_ = FindAttributeListCalls();
+        if (!calls_.initialize) return ERROR_SUCCESS;
+        SIZE_T size = 0;
+        calls_.initialize(nullptr, 1, 0, &size);  // fails, giving the size
+        *failedCall = L"IPTAL";
+        if (size == 0) return GetLastError();
+        memory_.Reset(LocalAlloc(LMEM_FIXED, size));
+        if (!memory_.valid()) return GetLastError();
+        auto list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(memory_.get());
+        if (!calls_.initialize(list, 1, 0, &size)) return GetLastError();
+        list_ = list;
+        handle_ = handle;
+        *failedCall = L"UPTA";
+        // The list keeps the address of the value, not a copy: handle_ lives as long as it.
+        if (!calls_.update(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_), nullptr, nullptr))
+            return GetLastError();
+        return ERROR_SUCCESS;
+    }
+    LPPROC_THREAD_ATTRIBUTE_LIST List() const { return list_; }
+
+private:
+    AttributeListCalls calls_ = {};
+    ScopedLocal memory_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    HANDLE handle_ = nullptr;
+};
+
+// Starts the tool hidden, its output and errors to `output`. ERROR_SUCCESS with the process,
+// or the failed call's error, named in *failedCall.
+DWORD StartTool(const wchar_t* tool, wchar_t* commandLine, HANDLE output, PROCESS_INFORMATION* process,
+                const wchar_t** failedCall) {
+    InheritedHandleList inherited;
+    DWORD error = inherited.Build(output, failedCall);
+    if (error != ERROR_SUCCESS) return error;
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof(startup.StartupInfo);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = output;
+    DWORD flags = CREATE_NO_WINDOW;
+    if (inherited.List()) {
+        startup.StartupInfo.cb = sizeof(startup);
+        startup.lpAttributeList = inherited.List();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+    // By full path as the application too: Kalnix runs elevated and must start the system's
+    // own tool, never one found by a search.
+    *failedCall = L"CP";
+    if (!g_platform.createProcess(tool, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                  &startup.StartupInfo, process))
+        return GetLastError();
+    return ERROR_SUCCESS;
 }
 
 // Reads while the tool runs, since a full pipe would block it: until the pipe's end (the tool
@@ -68,25 +155,16 @@ DWORD RunRequestTool(HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode, con
     FormatBounded(commandLine, MAX_PATH + 16, L"\"%ls\" /requests", tool);
 
     // A pipe, never a file: nothing another user could prepare or read is opened by name. Its
-    // write end is the only handle of ours the tool inherits.
+    // write end is the only handle of ours the tool inherits, and inheritable only until the
+    // tool has started.
     ScopedHandle readEnd, writeEnd;
     *failedCall = L"CPI";
     if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, 0)) return GetLastError();
     *failedCall = L"SHI";
     if (!SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return GetLastError();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
     PROCESS_INFORMATION process = {};
-    // By full path as the application too: Kalnix runs elevated and must start the system's
-    // own tool, never one found by a search.
-    *failedCall = L"CP";
-    if (!g_platform.createProcess(tool, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                  &startup, &process))
-        return GetLastError();
+    DWORD started = StartTool(tool, commandLine, writeEnd.get(), &process, failedCall);
+    if (started != ERROR_SUCCESS) return started;
     ScopedHandle processHandle(process.hProcess);
     ScopedHandle threadHandle(process.hThread);
     // The tool holds its own copy: with ours closed, its end is the end of the pipe.

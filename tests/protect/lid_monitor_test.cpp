@@ -1,10 +1,12 @@
 // The monitor thread and its teardown against events made here under the driver's bare
-// names (no driver loaded), with a recording callback in place of PostLidState.
+// names (no driver loaded), with a recording callback in place of PostLidState; then
+// StartLidMonitor against the simulated driver, its messages read from a window of the test.
 #include <gtest/gtest.h>
 
 #include "handle_count.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
+#include "protect/protection_host.h"
 #include "support/lid_driver.h"
 #include "support/test_support.h"
 
@@ -12,9 +14,11 @@ namespace {
 
 volatile LONG g_reports = 0;
 volatile LONG g_lastState = -1;
+volatile LONG g_lastOccasion = -1;
 
-void RecordLidState(DWORD state) {
+void RecordLidState(DWORD state, LPARAM occasion) {
     InterlockedExchange(&g_lastState, static_cast<LONG>(state));
+    InterlockedExchange(&g_lastOccasion, static_cast<LONG>(occasion));
     InterlockedIncrement(&g_reports);
 }
 
@@ -23,6 +27,7 @@ protected:
     void SetUp() override {
         g_reports = 0;
         g_lastState = -1;
+        g_lastOccasion = -1;
         handlesBefore_ = CountProcessHandles(GetCurrentProcessId());
         ASSERT_GT(handlesBefore_, 0) << "the system handle list cannot be read";
     }
@@ -34,11 +39,15 @@ protected:
     void MakeChangeEvent() { changed_ = CreateEventW(nullptr, FALSE, FALSE, kLidStateChangedEventName); }
     void MakeStateEvent() { state_ = CreateEventW(nullptr, TRUE, FALSE, kLidStateEventName); }
     // The record as StartLidMonitor leaves it, without a device: request 3 fails harmlessly.
-    void StartThread() {
+    void StartThread(DWORD flags = 0) {
         g_lidMonitor.device = nullptr;
         g_lidMonitor.callback = RecordLidState;
+        g_lidMonitor.changeEvent = OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName);
+        ASSERT_NE(g_lidMonitor.changeEvent, nullptr);
+        g_lidMonitor.stateEventName = kLidStateEventName;
         g_lidMonitor.terminateEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        g_lidMonitor.thread = CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, 0, nullptr);
+        g_lidMonitor.requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        g_lidMonitor.thread = CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, flags, nullptr);
         ASSERT_NE(g_lidMonitor.thread, nullptr);
     }
     bool WaitForReports(LONG count) { return WaitUntil([&] { return g_reports >= count; }, 3000); }
@@ -57,6 +66,7 @@ TEST_F(LidMonitorThreadTest, EachChangeReportsTheStateEventAsClosedOrOpen) {
         SetEvent(changed_);
         ASSERT_TRUE(WaitForReports(i));
         EXPECT_EQ(g_lastState, closed ? 0 : 1) << "change " << i;
+        EXPECT_EQ(g_lastOccasion, kLidChanged) << "change " << i;
     }
     Sleep(100);
     EXPECT_EQ(g_reports, 6) << "one report per change";
@@ -79,15 +89,16 @@ TEST_F(LidMonitorThreadTest, ChangeWithoutStateEventIsDroppedAndTheThreadWaitsOn
     EXPECT_EQ(g_lastState, 0);
 }
 
-TEST_F(LidMonitorThreadTest, WithoutChangeEventTheThreadEndsAndTeardownDoesNotWaitOut4000Ms) {
-    StartThread();
+// A request that comes with the stop is not answered: the process is ending.
+TEST_F(LidMonitorThreadTest, StopAndRequestTogetherEndTheThreadWithoutAReport) {
+    MakeChangeEvent();
+    MakeStateEvent();
+    StartThread(CREATE_SUSPENDED);
+    SetEvent(g_lidMonitor.requestEvent);
+    SetEvent(g_lidMonitor.terminateEvent);
+    ResumeThread(g_lidMonitor.thread);
     EXPECT_EQ(WaitForSingleObject(g_lidMonitor.thread, 2000), static_cast<DWORD>(WAIT_OBJECT_0));
-    DWORD start = GetTickCount();
-    StopLidMonitor();
-    EXPECT_LT(GetTickCount() - start, 1000u);
-    EXPECT_EQ(g_lidMonitor.thread, nullptr);
-    EXPECT_EQ(g_lidMonitor.terminateEvent, nullptr);
-    EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), handlesBefore_);
+    EXPECT_EQ(g_reports, 0);
 }
 
 TEST_F(LidMonitorThreadTest, TeardownStopsAWaitingThreadAndEveryHandleIsClosedOnce) {
@@ -117,6 +128,7 @@ TEST(LidMonitorTeardownTest, NothingStartedClosesNothing) {
     g_lidMonitor = empty;
     long before = CountProcessHandles(GetCurrentProcessId());
     ASSERT_GT(before, 0);
+    EXPECT_FALSE(RequestLidStateReport());
     StopLidMonitor();
     StopLidMonitor();
     EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), before);
@@ -142,6 +154,99 @@ TEST(StartLidMonitorTest, WithoutTheDriverLogsTheOpenFailureAndStartsNothing) {
     EXPECT_EQ(g_lidMonitor.callback, &PostLidState);
     StopLidMonitor();
     RemoveFile(LogPathBesideExecutable());
+}
+
+// StartLidMonitor against the simulated driver, with PostLidState posting to a window here.
+class StartLidMonitorDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        SetSettingDword(L"EnableLogging", 1);
+        RemoveFile(LogPathBesideExecutable());
+        ASSERT_TRUE(InstallSimulatedLidDriver());
+        ASSERT_TRUE(ResetLidRequestCounts());
+        LidMonitor empty = {};
+        g_lidMonitor = empty;
+        savedHost_ = g_protectionHost;
+        window_ = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        ASSERT_NE(window_, nullptr);
+        g_protectionHost.window = window_;
+        handlesBefore_ = CountProcessHandles(GetCurrentProcessId());
+        ASSERT_GT(handlesBefore_, 0);
+    }
+    void TearDown() override {
+        StopLidMonitor();
+        g_protectionHost = savedHost_;
+        DestroyWindow(window_);
+        RemoveFile(LogPathBesideExecutable());
+    }
+    // The next lid-state message, or one with wParam and lParam of ~0 when none comes.
+    MSG NextLidMessage(DWORD timeoutMs = 3000) {
+        MSG msg = {};
+        if (!WaitUntil([&] { return PeekMessageW(&msg, window_, kLidStateMessage, kLidStateMessage, PM_REMOVE); },
+                       timeoutMs))
+            msg.wParam = msg.lParam = ~0;
+        return msg;
+    }
+    HWND window_ = nullptr;
+    ProtectionHost savedHost_ = {};
+    long handlesBefore_ = 0;
+};
+
+TEST_F(StartLidMonitorDriverTest, TheDriversEventsAreFoundInTheSessionsNamespaceOrElseInTheGlobalOne) {
+    for (bool global : {false, true}) {
+        SCOPED_TRACE(global ? "global namespace only" : "session namespace");
+        ASSERT_TRUE(InstallSimulatedLidDriver());
+        if (global) {
+            ASSERT_TRUE(MoveSimulatedEventsToGlobal());
+            HANDLE bare = OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName);
+            EXPECT_EQ(bare, nullptr) << "the bare name must not find the global event";
+            if (bare) CloseHandle(bare);
+        }
+        ASSERT_TRUE(ResetLidRequestCounts());
+        ASSERT_TRUE(StartLidMonitor());
+        for (bool closed : {true, false}) {
+            ASSERT_TRUE(SetSimulatedLid(closed));
+            MSG msg = NextLidMessage();
+            EXPECT_EQ(msg.wParam, closed ? kLidClosed : kLidOpen);
+            EXPECT_EQ(msg.lParam, kLidChanged);
+        }
+        EXPECT_EQ(ReadLidRequestCounts().r3, 2u);
+        StopLidMonitor();
+        EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "");
+    }
+}
+
+TEST_F(StartLidMonitorDriverTest, ARequestedReportCarriesTheStateAsItIsNow) {
+    ASSERT_TRUE(StartLidMonitor());
+    // The driver stops signalling changes: only a request can tell of the lid now.
+    ASSERT_TRUE(SetSimulatedChangeEvent(false));
+    for (bool closed : {true, false}) {
+        ASSERT_TRUE(SetSimulatedLid(closed));
+        ASSERT_TRUE(RequestLidStateReport());
+        MSG msg = NextLidMessage();
+        EXPECT_EQ(msg.wParam, closed ? kLidClosed : kLidOpen);
+        EXPECT_EQ(msg.lParam, kLidStateOnRequest);
+    }
+    EXPECT_EQ(ReadLidRequestCounts().r3, 2u) << "request 3 at each report";
+    EXPECT_EQ(NextLidMessage(200).wParam, static_cast<WPARAM>(~0)) << "one message per request";
+}
+
+// The entry then takes the lid from Windows' notifications (tests/protect/lid_program_test.cpp).
+TEST_F(StartLidMonitorDriverTest, WithoutTheChangeEventOnlyTheDeviceIsKeptAndNoThreadRuns) {
+    ASSERT_TRUE(SetSimulatedChangeEvent(false));
+    EXPECT_FALSE(StartLidMonitor());
+    EXPECT_NE(g_lidMonitor.device, nullptr);
+    EXPECT_EQ(g_lidMonitor.thread, nullptr);
+    EXPECT_FALSE(RequestLidStateReport());
+    SendLidControlRequest(kRequestProtectionApplied);
+    SendLidControlRequest(kRequestProtectionReleased);
+    LidRequestCounts counts = ReadLidRequestCounts();
+    EXPECT_EQ(counts.r1, 1u);
+    EXPECT_EQ(counts.r2, 1u);
+    StopLidMonitor();
+    EXPECT_EQ(ReadLidRequestCounts().opened, 0u);
+    EXPECT_EQ(CountProcessHandles(GetCurrentProcessId()), handlesBefore_) << "the events tried are closed";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
+#include "protect/driver_contract.h"
 #include "protect/protection_host.h"
 #include "support/event_recorder.h"
 #include "support/message_pump.h"
@@ -175,7 +176,9 @@ TEST_F(RestTest, ARestIsToldBeforeTheCallAndItsReturnIsAResume) {
     After(150000, kAlarmTimer);
     EXPECT_EQ(g_tones.size(), 1u) << "nothing armed from the lid's state before the sleep";
 
-    LidReport(0);  // the answer: still closed, woken in the bag
+    // The answer, as the driver's monitor gives it: still closed, woken in the bag.
+    PostMessageW(g_trayWindow, kLidStateMessage, kLidClosed, kLidStateOnRequest);
+    PumpMessages();
     After(kAlarmMs, kAlarmTimer);
     EXPECT_EQ(g_tones.size(), 1u) << "a wake nobody asked for waits for Windows' own sleep";
     After(120000 + 30000 - kAlarmMs, kAlarmTimer);

@@ -103,6 +103,8 @@ bool SetSimulatedChangeEvent(bool present) {
     return SimControl(present ? IOCTL_LIDSIM_RESTORE_CHANGE_EVENT : IOCTL_LIDSIM_DROP_CHANGE_EVENT, nullptr, 0);
 }
 
+bool MoveSimulatedEventsToGlobal() { return SimControl(IOCTL_LIDSIM_GLOBAL_EVENTS, nullptr, 0); }
+
 LidRequestCounts ReadLidRequestCounts() {
     LidSimCounts counts = {};
     if (!SimControl(IOCTL_LIDSIM_GET_COUNTS, &counts, sizeof(counts))) return {~0u, ~0u, ~0u, ~0u};

@@ -22,6 +22,10 @@ bool SetSimulatedLid(bool closed);
 // Reinstalling the driver creates it too.
 bool SetSimulatedChangeEvent(bool present);
 
+// Creates both events anew in the global namespace only, as a driver that knows nothing of
+// sessions does: the bare names no longer find them. Lid open; until the driver is reinstalled.
+bool MoveSimulatedEventsToGlobal();
+
 struct LidRequestCounts {
     DWORD r1, r2, r3;  // control requests 1, 2 and 3 received on \\.\KALNIX
     DWORD opened;      // handles open on \\.\KALNIX right now (0 or 1)
