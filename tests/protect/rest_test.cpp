@@ -1,93 +1,24 @@
-// When nobody hears the alarm: the real tray window puts a closed laptop to rest itself, but
-// only when nobody is at it. Time is the seam's two clocks, moved by the test, and the window's
-// timers fire when the test posts their ticks: each wait is checked exactly, whatever the
-// machine's load. Wine neither sleeps nor hibernates, so the rest calls go through the seam.
+// When nobody hears the alarm: the real tray window puts a closed laptop to rest itself. Time is
+// the seam's two clocks, moved by the test, and the window's timers fire when the test posts
+// their ticks: each wait is checked exactly, whatever the machine's load.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "alarm_fixture.h"
 #include "app/app_state.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "protect/driver_contract.h"
 #include "protect/protection_host.h"
-#include "support/event_recorder.h"
-#include "support/message_pump.h"
-#include "support/platform_fakes.h"
-#include "support/power_standin.h"
-#include "support/test_support.h"
+#include "rest_fixture.h"
 
 namespace {
-
-constexpr ULONGLONG kAlarmMs = 15000;    // AlarmTime 15
-constexpr ULONGLONG kRestAfterMs = 60000;  // RestAfter 60 as installed
-constexpr ULONGLONG kDay = 86400000;
 
 EventRecorder* g_events = nullptr;
 size_t g_restEventsAtSuspend = 0;
 
 void LookAtSuspend() { g_restEventsAtSuspend = g_events->WithId(1200).size(); }
-
-class RestTest : public PowerReportTest {
-protected:
-    void SetUp() override {
-        PowerReportTest::SetUp();
-        shell_.reset(new ShellRecorder);  // after the base's own icon stand-in
-        g_events = &events_;
-        for (bool onBattery : {false, true})  // Windows' unattended sleep: 2 minutes, its default
-            PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 120);
-    }
-    // The lid alarm or automatic protection, AlarmTime 15 and RestAfter as given; the lid and
-    // the display reported at start, then the lid closed.
-    void StartClosed(int mode, DWORD restAfter = 60) {
-        SetSettingDword(L"RestAfter", restAfter);
-        StartWithoutDriver(mode, 15);
-        DisplayReport(1);
-        LidReport(1);
-        LidReport(0);
-    }
-    // Closed, then ringing: the first tone.
-    void StartRinging(DWORD restAfter = 60) {
-        StartClosed(2, restAfter);
-        After(kAlarmMs, kAlarmTimer);
-        ASSERT_EQ(g_tones.size(), 1u);
-    }
-    // The wake report's event comes from its worker thread.
-    std::vector<RecordedEvent> WaitForEvent(DWORD id) {
-        for (int i = 0; i < 100 && events_.WithId(id).empty(); ++i) PumpMessagesFor(50);
-        return events_.WithId(id);
-    }
-    std::vector<std::wstring> Inserts(DWORD id, size_t which) {
-        std::vector<std::wstring> values;
-        for (const RecordedEvent& event : events_.WithId(id)) values.push_back(event.inserts.at(which));
-        return values;
-    }
-    void Restart() {
-        EndWindow();
-        events_.Clear();
-        g_tones.clear();
-        rest_.ClearRequests();
-    }
-    std::vector<std::wstring> Balloons() {
-        std::vector<std::wstring> texts;
-        for (const ShellCall& call : shell_->Calls())
-            if (call.message == NIM_MODIFY && (call.record.uFlags & NIF_INFO)) texts.push_back(call.record.szInfo);
-        return texts;
-    }
-    std::vector<DWORD> EventIds() {
-        std::vector<DWORD> ids;
-        for (const RecordedEvent& event : events_.Events()) ids.push_back(event.id & 0xFFFF);
-        return ids;
-    }
-    using R = RestRequest;
-    RestStandin& rest_ = SeamClock();
-    PresenceStandin presence_;
-    EventRecorder events_;
-    std::unique_ptr<ShellRecorder> shell_;
-};
 
 TEST_F(RestTest, AnAlarmNobodyHearsRestsAfterRestAfterTheWayTheLaptopCan) {
     struct Case {
@@ -163,6 +94,7 @@ TEST_F(RestTest, ARestIsToldBeforeTheCallAndItsReturnIsAResume) {
     SetSettingDword(L"StandbyDrainAlert", 5);
     rest_.Battery(80);
     rest_.SuspendSleepsFor(3600000);
+    g_events = &events_;
     rest_.DuringSuspend(LookAtSuspend);
     StartRinging();
     size_t registrations = g_lidRegistrations.size();
@@ -304,91 +236,6 @@ TEST_F(RestTest, ALateTimerIsASleepAndAStallIsNot) {
     EXPECT_EQ(rest_.Requests().size(), 1u);
 }
 
-TEST_F(RestTest, APersonsInputStopsTheAlarmAndTheRestWaitsForQuiet) {
-    StartRinging();
-    presence_.Input(g_trayWindow, false);  // a program's: no device
-    EXPECT_TRUE(RingsOn());
-    presence_.Input(g_trayWindow, true);
-    EXPECT_FALSE(RingsOn());
-    EXPECT_EQ(Inserts(1102, 0), std::vector<std::wstring>{L"someone used the keyboard or mouse"});
-    After(kAlarmMs - 600, kAlarmTimer);
-    EXPECT_EQ(g_tones.size(), 3u) << "rings again after the full delay";
-    Restart();
-
-    for (bool fromDevice : {true, false}) {
-        SCOPED_TRACE(fromDevice ? "a person" : "a program");
-        StartClosed(1);
-        After(kAlarmMs, kRestTimer);
-        rest_.Pass(50000);
-        presence_.Input(g_trayWindow, fromDevice);
-        After(10000, kRestTimer);
-        EXPECT_EQ(rest_.Requests().size(), fromDevice ? 0u : 1u);
-        After(49000, kRestTimer);
-        EXPECT_EQ(rest_.Requests().size(), fromDevice ? 0u : 1u);
-        After(1000, kRestTimer);
-        EXPECT_EQ(rest_.Requests().size(), 1u) << "RestAfter of quiet";
-        Restart();
-    }
-}
-
-TEST_F(RestTest, NoRestFromASessionThatIsNotTheConsoles) {
-    DWORD mine = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &mine);
-    presence_.ConsoleSession(mine + 7);
-    StartRinging();
-    After(kRestAfterMs, kRestTimer);
-    After(kRestAfterMs, kRestTimer);
-    EXPECT_TRUE(rest_.Requests().empty());
-    EXPECT_EQ(LogCount("Can't put the laptop to rest from this session: it is not the console's\r\n"), 1u);
-    EXPECT_TRUE(RingsOn());
-    presence_.ConsoleSession(mine);  // the user switched back
-    After(kRestAfterMs, kRestTimer);
-    EXPECT_EQ(rest_.Requests().size(), 1u);
-}
-
-// Windows applies the lid-close action only when the lid moves: a docked laptop woken from its
-// keyboard stays awake under its user. Any other wake with the lid closed may be one in the bag.
-TEST_F(RestTest, AWakeWithTheLidClosedWaitsForWindowsOwnSleepAndADockedUserIsLeftAlone) {
-    struct Case {
-        bool withUser, docked;
-        DWORD unattendedSeconds;
-        ULONGLONG firstToneMs;  // 0: none until the lid opens and closes again
-    } cases[] = {
-        {false, false, 120, 150000},  // a wake timer: 2 min and a margin
-        {true, false, 120, 150000},   // the power button pressed by the bag
-        {false, false, 0, kAlarmMs},  // Windows never sleeps again by itself
-        {false, true, 120, 150000},   // docked, but nobody woke it
-        {true, true, 120, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.withUser << c.docked << c.unattendedSeconds);
-        for (bool onBattery : {false, true})
-            PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, c.unattendedSeconds);
-        StartClosed(2);
-        Power(PBT_APMSUSPEND);
-        displays_.Set(c.docked ? std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{kMonitor}
-                               : std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{});
-        Power(PBT_APMRESUMEAUTOMATIC);
-        if (c.withUser) Power(PBT_APMRESUMESUSPEND);
-        if (c.firstToneMs) {
-            After(c.firstToneMs - 1000, kAlarmTimer);
-            EXPECT_TRUE(g_tones.empty());
-            After(1000, kAlarmTimer);
-            EXPECT_EQ(g_tones.size(), 1u);
-        } else {
-            After(kDay, kAlarmTimer);
-            After(kDay, kRestTimer);
-            EXPECT_TRUE(g_tones.empty());
-            EXPECT_TRUE(rest_.Requests().empty());
-            ChangeDisplays({});  // undocked: whoever worked there has left it closed
-            After(kAlarmMs, kAlarmTimer);
-            EXPECT_EQ(g_tones.size(), 1u);
-        }
-        Restart();
-        displays_.Set({});
-    }
-}
-
 TEST_F(RestTest, AnUnconfirmedDisplayOffIsReportedOnceAndNotTriedAgain) {
     rest_.Machine(false, false, true);
     StartRinging();
@@ -405,54 +252,6 @@ TEST_F(RestTest, AnUnconfirmedDisplayOffIsReportedOnceAndNotTriedAgain) {
     EXPECT_EQ(events_.WithId(1201).size(), 1u);
 }
 
-// On a Modern Standby laptop a wake may show only as the display coming on: a wake in the bag
-// when the layout shows no external display and Kalnix is in the console's session.
-TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
-    for (bool onBattery : {false, true})
-        PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 0);
-    DWORD mine = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &mine);
-    struct Case {
-        std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays;
-        LONG layoutAnswer;
-        DWORD console;
-        bool rings;
-    } cases[] = {
-        {{}, ERROR_SUCCESS, mine, true},
-        {{kMonitor}, ERROR_SUCCESS, mine, false},
-        {{}, ERROR_ACCESS_DENIED, mine, false},
-        {{}, ERROR_SUCCESS, mine + 1, false},
-    };
-    for (const Case& c : cases) {
-        StartClosed(2);
-        DisplayReport(0);
-        Power(PBT_APMSUSPEND);
-        displays_.Set(c.displays);
-        displays_.AnswerSizeQueryWith(c.layoutAnswer);
-        presence_.ConsoleSession(c.console);
-        DisplayReport(1);
-        After(kAlarmMs, kAlarmTimer);
-        EXPECT_EQ(!g_tones.empty(), c.rings) << c.displays.size() << " " << c.layoutAnswer << " " << c.console;
-        Restart();
-        displays_.Set({});
-        displays_.AnswerSizeQueryWith(ERROR_SUCCESS);
-        presence_.ConsoleSession(mine);
-    }
-}
-
-TEST_F(RestTest, AKalnixStartedWithTheLidClosedCountsFromItsStartAndWithoutTheSleep) {
-    for (bool onBattery : {false, true})
-        PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 0);
-    StartWithoutDriver(2, 15);
-    LidReport(0);  // the state at start
-    rest_.Pass(5000);
-    Power(PBT_APMSUSPEND);
-    rest_.Sleep(3600000);
-    Power(PBT_APMRESUMEAUTOMATIC);
-    After(kAlarmMs, kAlarmTimer);
-    ASSERT_EQ(WaitForEvent(1100).size(), 1u);
-    EXPECT_EQ(Inserts(1100, 0), std::vector<std::wstring>{L"20 (counted from Kalnix's start: the lid was closed already)"});
-}
 TEST_F(RestTest, AutomaticProtectionShortensANeverHibernateAfterOnBatteryWhileItRuns) {
     constexpr GUID kHibernateIdle = {0x9D7815A6, 0x7EE4, 0x497E, {0x88, 0x88, 0x51, 0x5A, 0x05, 0xF0, 0x23, 0x64}};
     SetSettingDword(L"HibernateAfter", 60);

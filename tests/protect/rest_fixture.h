@@ -1,0 +1,78 @@
+#pragma once
+
+// The real tray window with the seam's clocks, rest calls and presence (Wine neither sleeps nor
+// hibernates, has one session and injects no input): the closed laptop nobody is at.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alarm_fixture.h"
+#include "common/hibernate_timeout.h"
+#include "protect/protection_host.h"
+#include "support/event_recorder.h"
+#include "support/message_pump.h"
+#include "support/platform_fakes.h"
+#include "support/power_standin.h"
+#include "support/test_support.h"
+
+constexpr ULONGLONG kAlarmMs = 15000;      // AlarmTime 15
+constexpr ULONGLONG kRestAfterMs = 60000;  // RestAfter 60 as installed
+constexpr ULONGLONG kDay = 86400000;
+
+class RestTest : public PowerReportTest {
+protected:
+    void SetUp() override {
+        PowerReportTest::SetUp();
+        shell_.reset(new ShellRecorder);  // after the base's own icon stand-in
+        for (bool onBattery : {false, true})  // Windows' unattended sleep: 2 minutes, its default
+            PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, 120);
+    }
+    // The lid alarm or automatic protection, AlarmTime 15 and RestAfter as given; the lid and
+    // the display reported at start, then the lid closed.
+    void StartClosed(int mode, DWORD restAfter = 60) {
+        SetSettingDword(L"RestAfter", restAfter);
+        StartWithoutDriver(mode, 15);
+        DisplayReport(1);
+        LidReport(1);
+        LidReport(0);
+    }
+    // Closed, then ringing: the first tone.
+    void StartRinging(DWORD restAfter = 60) {
+        StartClosed(2, restAfter);
+        After(kAlarmMs, kAlarmTimer);
+        ASSERT_EQ(g_tones.size(), 1u);
+    }
+    // The wake report's event comes from its worker thread.
+    std::vector<RecordedEvent> WaitForEvent(DWORD id) {
+        for (int i = 0; i < 100 && events_.WithId(id).empty(); ++i) PumpMessagesFor(50);
+        return events_.WithId(id);
+    }
+    std::vector<std::wstring> Inserts(DWORD id, size_t which) {
+        std::vector<std::wstring> values;
+        for (const RecordedEvent& event : events_.WithId(id)) values.push_back(event.inserts.at(which));
+        return values;
+    }
+    void Restart() {
+        EndWindow();
+        events_.Clear();
+        g_tones.clear();
+        rest_.ClearRequests();
+    }
+    std::vector<std::wstring> Balloons() {
+        std::vector<std::wstring> texts;
+        for (const ShellCall& call : shell_->Calls())
+            if (call.message == NIM_MODIFY && (call.record.uFlags & NIF_INFO)) texts.push_back(call.record.szInfo);
+        return texts;
+    }
+    std::vector<DWORD> EventIds() {
+        std::vector<DWORD> ids;
+        for (const RecordedEvent& event : events_.Events()) ids.push_back(event.id & 0xFFFF);
+        return ids;
+    }
+    using R = RestRequest;
+    RestStandin& rest_ = SeamClock();
+    PresenceStandin presence_;
+    EventRecorder events_;
+    std::unique_ptr<ShellRecorder> shell_;
+};
+
