@@ -13,6 +13,18 @@ bool __stdcall SetRunKey(const wchar_t* command);
 bool __stdcall DeleteRunKey();
 // Creates `folder` writable by administrators only, or makes an existing one so.
 bool __stdcall SecureFolder(const wchar_t* folder);
+// Kalnix's folder and every folder above it, each opened by its name in the one above (never
+// through a junction or link) from the drive's root down: none may let anyone but
+// administrators delete, rename, replace or write it or what it holds, none may be the users'
+// profiles folder, and the drive must be a fixed one that keeps permissions. An existing
+// install folder must also give others no more than read and execute, and hold only Kalnix's
+// files, owned by administrators, each with one name. When refused, `reason` (room for
+// `reasonChars` characters, terminator included) names the folder and says why.
+// SecureInstallFolder creates what is missing administrators-only (kSafeFolderSddl) and gives
+// an existing install folder those permissions; CheckInstallFolder changes nothing and takes
+// what is missing as new.
+bool __stdcall SecureInstallFolder(const wchar_t* folder, wchar_t* reason, unsigned long reasonChars);
+bool __stdcall CheckInstallFolder(const wchar_t* folder, wchar_t* reason, unsigned long reasonChars);
 
 // Ends every running process whose image is `kalnixPath` (any case) with exit code 0,
 // waiting up to 5 s for each. Run as SYSTEM, TerminateUIProcess cannot see the user's tray

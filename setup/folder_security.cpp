@@ -5,18 +5,42 @@
 #include <string>
 
 #include "common/diagnostic_log.h"
+#include "common/loaded_function.h"
 #include "common/owner_check.h"
 #include "common/scoped_handle.h"
 #include "setup/exports.h"
 
-FolderSecurityCalls g_folderSecurity = {&::GetVolumeInformationW, &::GetFileAttributesW, &::CreateDirectoryW,
-                                        &::GetSecurityInfo, &::SetSecurityInfo};
-
 namespace {
 
-// The only files an existing install folder may hold: what setup and Kalnix put there.
-const wchar_t* const kKalnixFiles[] = {L"Kalnix.exe", L"Uninstall.exe", L"KalnixSetup.log", L"Kalnix.log",
-                                       L"KalnixTask.xml"};
+NTSTATUS NTAPI NtCreateFileOfNtdll(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK io,
+                                   PLARGE_INTEGER size, ULONG attributes, ULONG share, ULONG disposition,
+                                   ULONG options, PVOID extendedAttributes, ULONG extendedLength) {
+    static const auto call = LoadedFunction<decltype(&::NtCreateFile)>(L"ntdll.dll", "NtCreateFile");
+    constexpr NTSTATUS kProcedureNotFound = static_cast<NTSTATUS>(0xC000007A);
+    if (!call) return kProcedureNotFound;
+    return call(file, access, object, io, size, attributes, share, disposition, options, extendedAttributes,
+                extendedLength);
+}
+
+// Read where userenv.dll reads it, so that the library need not load userenv. RRF_RT_REG_SZ
+// alone takes the value's REG_EXPAND_SZ too, expanded ("%SystemDrive%\Users").
+BOOL WINAPI ProfilesDirectoryOfRegistry(LPWSTR directory, LPDWORD chars) {
+    DWORD bytes = *chars * sizeof(wchar_t);
+    LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+                               L"ProfilesDirectory", RRF_RT_REG_SZ, nullptr, directory, &bytes);
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+        return FALSE;
+    }
+    *chars = bytes / sizeof(wchar_t);
+    return TRUE;
+}
+
+bool RunsOnWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 
 // FAT32 and exFAT keep no permissions: CreateDirectory would drop the descriptor silently.
 bool DriveKeepsPermissions(const std::wstring& folder) {
@@ -59,13 +83,6 @@ bool PrepareParents(const std::wstring& folder, PSECURITY_DESCRIPTOR descriptor)
 
 bool OwnedByAdministrators(HANDLE folder) {
     return OwnedByAdministratorsOrSystem(g_folderSecurity.getSecurityInfo, folder, SE_FILE_OBJECT);
-}
-
-bool IsKalnixFile(const wchar_t* name) {
-    for (const wchar_t* allowed : kKalnixFiles) {
-        if (CompareStringOrdinal(name, -1, allowed, -1, TRUE) == CSTR_EQUAL) return true;
-    }
-    return false;
 }
 
 // Anything else in the folder would keep its own owner and permissions: a DLL a user put
@@ -132,6 +149,27 @@ bool SecureExistingFolder(const std::wstring& folder, PSECURITY_DESCRIPTOR descr
 }
 
 }  // namespace
+
+FolderSecurityCalls g_folderSecurity = {&::GetVolumeInformationW,
+                                        &::GetFileAttributesW,
+                                        &::CreateDirectoryW,
+                                        &::GetSecurityInfo,
+                                        &::SetSecurityInfo,
+                                        &NtCreateFileOfNtdll,
+                                        &::GetFileInformationByHandle,
+                                        &::GetDriveTypeW,
+                                        &ProfilesDirectoryOfRegistry,
+                                        &RunsOnWine};
+
+bool IsKalnixFile(const wchar_t* name) {
+    // The only files an existing install folder may hold: what setup and Kalnix put there.
+    static const wchar_t* const kKalnixFiles[] = {L"Kalnix.exe", L"Uninstall.exe", L"KalnixSetup.log",
+                                                  L"Kalnix.log", L"KalnixTask.xml"};
+    for (const wchar_t* allowed : kKalnixFiles) {
+        if (CompareStringOrdinal(name, -1, allowed, -1, TRUE) == CSTR_EQUAL) return true;
+    }
+    return false;
+}
 
 bool __stdcall SecureFolder(const wchar_t* folder) {
     LogMessage(L"CA: Entering SecureFolder");

@@ -19,7 +19,7 @@ const std::pair<const char*, int> kExports[] = {
     {"RestorePowerSettings", 0}, {"SavePowerSettings", 0},     {"SetRunKey", 4},         {"TerminateUIProcess", 0},
     {"SecureFolder", 4},         {"EndInstalledKalnix", 4},    {"IsLocalSystem", 0},     {"SettingExists", 4},
     {"WriteTaskHead", 4},        {"TaskIsRegistered", 0},     {"TakeOverX86Settings", 0},
-    {"PowerSettingsAreSaved", 0},
+    {"PowerSettingsAreSaved", 0},     {"SecureInstallFolder", 12}, {"CheckInstallFolder", 12},
 };
 
 std::set<std::string> ExpectedExportNames() {

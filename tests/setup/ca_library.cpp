@@ -10,6 +10,7 @@ namespace {
 using NoArgExport = DWORD(WINAPI*)();
 using OneArgExport = DWORD(WINAPI*)(const wchar_t*);
 using TwoArgExport = DWORD(WINAPI*)(const wchar_t*, const wchar_t*);
+using FolderExport = DWORD(WINAPI*)(const wchar_t*, wchar_t*, DWORD);
 
 int LowByte(DWORD result) { return static_cast<int>(result & 0xFF); }
 
@@ -50,6 +51,22 @@ int CaLibrary::SavePowerSettings() const { KALNIX_CALL(NoArgExport, ExportName("
 int CaLibrary::RestorePowerSettings() const { KALNIX_CALL(NoArgExport, ExportName("RestorePowerSettings", 0).c_str()); }
 int CaLibrary::SecureFolder(const wchar_t* folder) const {
     KALNIX_CALL(OneArgExport, ExportName("SecureFolder", 4).c_str(), folder);
+}
+int CaLibrary::SecureInstallFolder(const wchar_t* folder, std::wstring* reason) const {
+    return FolderCall("SecureInstallFolder", folder, reason);
+}
+int CaLibrary::CheckInstallFolder(const wchar_t* folder, std::wstring* reason) const {
+    return FolderCall("CheckInstallFolder", folder, reason);
+}
+// The reason is cut at its terminator.
+int CaLibrary::FolderCall(const char* name, const wchar_t* folder, std::wstring* reason) const {
+    auto function = reinterpret_cast<FolderExport>(reinterpret_cast<void*>(Resolve(ExportName(name, 12).c_str())));
+    if (!function) return 0xFF;
+    wchar_t text[512];
+    wmemset(text, L'*', 512);
+    int result = LowByte(function(folder, text, 512));
+    reason->assign(text, wcsnlen(text, 512));
+    return result;
 }
 
 int CaLibrary::EndInstalledKalnix(const wchar_t* kalnixPath) const {

@@ -31,6 +31,9 @@ public:
     int SavePowerSettings() const;
     int RestorePowerSettings() const;
     int SecureFolder(const wchar_t* folder) const;
+    // The library writes `reason` into room for 512 characters.
+    int SecureInstallFolder(const wchar_t* folder, std::wstring* reason) const;
+    int CheckInstallFolder(const wchar_t* folder, std::wstring* reason) const;
     int EndInstalledKalnix(const wchar_t* kalnixPath) const;
     int IsLocalSystem() const;
     int SettingExists(const wchar_t* name) const;
@@ -39,6 +42,8 @@ public:
     int TaskIsRegistered() const;
 
 private:
+    int FolderCall(const char* name, const wchar_t* folder, std::wstring* reason) const;
+
     HMODULE module_;
 };
 

@@ -105,8 +105,11 @@ class FolderSecurityTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_ = g_folderSecurity;
-        g_folderSecurity = {&FakeGetVolumeInformation, &FakeGetFileAttributes, &RecordingCreateDirectory,
-                            &FakeGetSecurityInfo, &RecordingSetSecurityInfo};
+        g_folderSecurity.getVolumeInformation = &FakeGetVolumeInformation;
+        g_folderSecurity.getFileAttributes = &FakeGetFileAttributes;
+        g_folderSecurity.createDirectory = &RecordingCreateDirectory;
+        g_folderSecurity.getSecurityInfo = &FakeGetSecurityInfo;
+        g_folderSecurity.setSecurityInfo = &RecordingSetSecurityInfo;
         ResetSettingsKey();
         SetSettingDword(L"EnableLogging", 1);
     }

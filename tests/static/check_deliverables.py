@@ -19,6 +19,7 @@ MANIFEST_ARCH = {"x86": "x86", "x64": "amd64"}
 POWER_EXPORTS = [("SavePowerSettings", 0), ("RestorePowerSettings", 0)]
 CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0), ("TerminateUIProcess", 0),
                               ("InstallKalnixTask", 8), ("SetRunKey", 4), ("DeleteRunKey", 0), ("SecureFolder", 4),
+                              ("SecureInstallFolder", 12), ("CheckInstallFolder", 12),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0)]

@@ -1,0 +1,97 @@
+#include "setup/folder_rights.h"
+
+namespace {
+
+// NT SERVICE\TrustedInstaller (S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464),
+// the owner of Program Files and the Windows folder. Laid out as a SID with six sub-authorities.
+struct TrustedInstallerSid {
+    BYTE revision;
+    BYTE subAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY authority;
+    DWORD subAuthorities[6];
+};
+const TrustedInstallerSid kTrustedInstaller = {SID_REVISION, 6, SECURITY_NT_AUTHORITY,
+                                          {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+
+ACCESS_MASK FileRights(ACCESS_MASK mask) {
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    MapGenericMask(&mask, &mapping);
+    return mask;
+}
+
+ACCESS_MASK RightsOfOthers(PACL dacl, bool ownedByAdministrators, PSID alsoAdministrator) {
+    ACCESS_MASK rights = 0;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry)) return FILE_ALL_ACCESS;
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        switch (header->AceType) {
+        case ACCESS_ALLOWED_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+            PSID sid = const_cast<DWORD*>(&ace->SidStart);
+            // OWNER RIGHTS stands for the owner, an administrator or refused anyway.
+            bool administrator = IsAdministratorSid(sid, alsoAdministrator) ||
+                                 (ownedByAdministrators && IsWellKnownSid(sid, WinCreatorOwnerRightsSid));
+            if (!administrator) rights |= FileRights(ace->Mask);
+            break;
+        }
+        case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
+        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+            // Whom these grant is not read: their rights count as anyone's.
+            rights |= FileRights(ace->Mask);
+            break;
+        default:
+            break;
+        }
+    }
+    return rights;
+}
+
+}  // namespace
+
+bool IsAdministratorSid(PSID sid, PSID alsoAdministrator) {
+    if (!sid || !IsValidSid(sid)) return false;
+    return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+           EqualSid(sid, const_cast<TrustedInstallerSid*>(&kTrustedInstaller)) || (alsoAdministrator && EqualSid(sid, alsoAdministrator));
+}
+
+ObjectGrant ReadObjectGrant(PSECURITY_DESCRIPTOR descriptor, PSID alsoAdministrator) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    bool ownedByAdministrators =
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && IsAdministratorSid(owner, alsoAdministrator);
+    BOOL present = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl || !IsValidAcl(dacl))
+        return {ownedByAdministrators, FILE_ALL_ACCESS};
+    return {ownedByAdministrators, RightsOfOthers(dacl, ownedByAdministrators, alsoAdministrator)};
+}
+
+const wchar_t* FolderRefusal(const ObjectGrant& grant, FolderPlace place) {
+    // An owner may always change the permissions.
+    if (!grant.ownedByAdministrators) return L"is owned by neither Administrators, SYSTEM nor TrustedInstaller";
+    struct Rule {
+        ACCESS_MASK rights;
+        const wchar_t* refusal;
+    };
+    // What lets a user put another folder, or other files, where Kalnix's are looked for.
+    static const Rule kRules[] = {
+        {DELETE, L"lets non-administrators delete or rename it"},
+        {FILE_DELETE_CHILD, L"lets non-administrators delete or rename what it holds"},
+        {WRITE_DAC, L"lets non-administrators change its permissions"},
+        {WRITE_OWNER, L"lets non-administrators take ownership of it"},
+    };
+    for (const Rule& rule : kRules) {
+        if (grant.othersRights & rule.rights) return rule.refusal;
+    }
+    // A drive's root lets every user create folders, none of which is on Kalnix's path.
+    if (place != FolderPlace::DriveRoot && (grant.othersRights & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY)))
+        return L"lets non-administrators add files or folders to it";
+    if (place == FolderPlace::ExistingInstallFolder &&
+        (grant.othersRights & ~(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)))
+        return L"lets non-administrators do more than read and execute in it";
+    return nullptr;
+}

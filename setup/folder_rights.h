@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+// What a folder's or a file's security descriptor lets anyone but an administrator do to it.
+// Administrators are the group Administrators, SYSTEM and TrustedInstaller; every other SID
+// counts as a standard user's: Authenticated Users, Users, Everyone, a user's own SID, and
+// CREATOR OWNER where it takes effect.
+struct ObjectGrant {
+    bool ownedByAdministrators;
+    // Rights on the object itself, generic ones mapped to the file rights they stand for.
+    ACCESS_MASK othersRights;
+};
+
+// `alsoAdministrator`, when not null, counts as an administrator as well (Wine's one user).
+bool IsAdministratorSid(PSID sid, PSID alsoAdministrator);
+
+// Read from the owner and the DACL of `descriptor`. An ACE that only passes to what the
+// folder holds is skipped: each folder is judged on its own. Denying ACEs are not relied on
+// (one may miss a user that an allowing ACE reaches), and no DACL at all lets everyone do
+// everything.
+ObjectGrant ReadObjectGrant(PSECURITY_DESCRIPTOR descriptor, PSID alsoAdministrator);
+
+// Where a folder lies on the path to Kalnix's folder.
+enum class FolderPlace {
+    DriveRoot,              // every user may create folders there
+    AboveInstallFolder,     // a folder the install folder lies in
+    ExistingInstallFolder,  // the install folder itself, found already there
+};
+
+// Why such a folder is refused, as words that follow its path in a log line ("lets
+// non-administrators delete or rename it"); null when Kalnix may use it.
+const wchar_t* FolderRefusal(const ObjectGrant& grant, FolderPlace place);
