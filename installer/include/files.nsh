@@ -4,16 +4,27 @@
 ; Windows folder as \SystemRoot (Wine's driver host reads this form too, not "System32\...").
 !define DRIVER_IMAGE_PATH "\SystemRoot\System32\drivers\kalnix.sys"
 
+; NSIS writes over a file with CREATE_ALWAYS, which keeps its owner and permissions: each of
+; Kalnix's files is deleted and written anew, never overwritten in place.
+!macro DeleteBeforeWriting path
+  Delete "${path}"
+  ${If} ${FileExists} "${path}"
+    ${FailInstall} "Could not replace ${path}: it could not be deleted."
+  ${EndIf}
+!macroend
+
 ; Kalnix.exe and the uninstaller are fatal steps; the driver's file is not.
 Function CopyFiles
   SetOutPath "$INSTDIR"
   SetOverwrite try
+  !insertmacro DeleteBeforeWriting "$INSTDIR\Kalnix.exe"
   ClearErrors
   File "/oname=Kalnix.exe" "${KALNIX_EXE}"
   ${If} ${Errors}
     ${FailInstall} "Could not write $INSTDIR\Kalnix.exe."
   ${EndIf}
   ${Log} "Copied Kalnix.exe."
+  !insertmacro DeleteBeforeWriting "$INSTDIR\Uninstall.exe"
   ClearErrors
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ${If} ${Errors}

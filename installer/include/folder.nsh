@@ -1,8 +1,17 @@
-; The install folder and its security. Kalnix runs elevated at every log-on, so nothing in its
-; folder may be writable by standard users. Program Files keeps them out by its own
-; permissions; any other folder gets permissions of its own before anything is copied into it.
+; The install folder and its security. Kalnix runs elevated at every log-on, so nothing a
+; standard user can create, change, rename or delete may lie on its path. KalnixCA.dll checks
+; the folder and every folder above it by handle before anything is written; Program Files
+; keeps users out by its own permissions, any other folder gets permissions of its own.
 
 Var FolderNote     ; what was done to the install folder, logged once the log is open
+
+; $0 = 1 when the library accepts `folder`; else $3 names the folder refused and says why.
+; `export` is SecureInstallFolder or CheckInstallFolder (the folder, room for the reason, its size).
+!macro CallInstallFolderExport export folder
+  StrCpy $1 `${folder}`
+  StrCpy $3 ""
+  !insertmacro CallCaExport ${export} 12 "w r1, w .r3, i ${NSIS_MAX_STRLEN}"
+!macroend
 
 ; $0 = 1 when $2 is the folder $1 or lies inside it: whole path components, any case.
 Function IsInFolder
@@ -45,6 +54,10 @@ Function PrepareInstallFolder
   Call IsInFolder
   ${If} $0 = 1
   ${AndIf} $INSTDIR != $1
+    !insertmacro CallInstallFolderExport CheckInstallFolder "$INSTDIR"
+    ${If} $0 <> 1
+      ${FailUnsafeFolder} "Install folder $INSTDIR refused: $3."
+    ${EndIf}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}
@@ -78,11 +91,11 @@ Function PrepareInstallFolder
   ${If} ${FileExists} "$INSTDIR\*.*"
     StrCpy $5 "existing"
   ${EndIf}
-  ; The library creates missing parents and the folder itself administrators-only, and takes
-  ; an existing folder only when administrators own it and it holds nothing but Kalnix's files.
-  ${CallCaWithText} SecureFolder "$INSTDIR"
+  ; The library creates what is missing administrators-only, and takes an existing folder only
+  ; when it is already closed to users and holds nothing but Kalnix's own files.
+  !insertmacro CallInstallFolderExport SecureInstallFolder "$INSTDIR"
   ${If} $0 <> 1
-    ${FailUnsafeFolder} "Could not make the install folder $INSTDIR safe: not a plain folder of administrators holding only Kalnix's files, a link in its path, a drive without permissions, or its permissions could not be set."
+    ${FailUnsafeFolder} "Install folder $INSTDIR refused: $3."
   ${EndIf}
   StrCpy $FolderNote "Install folder outside Program Files ($5): permissions set: inheritance removed; Administrators and SYSTEM full control; Users read and execute."
 FunctionEnd

@@ -1,6 +1,7 @@
 ; The 64-bit setup program over an earlier 32-bit Kalnix (Program Files (x86), the 32-bit
 ; registry view): that Kalnix is ended, its settings and saved lid-close settings are taken
 ; over, and its Run value, files and Apps & Features entry removed, so that one Kalnix is left.
+; Its folder is left (exit code 5) when a user could have changed it or a folder above it.
 
 !if "${KALNIX_ARCH}" == "x64"
 Function TakeOverX86Install
@@ -38,6 +39,13 @@ Function TakeOverX86Install
   DeleteRegValue HKLM "Software\Microsoft\Windows\CurrentVersion\Run" "Kalnix"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   SetRegView 64
+  ; Its files are deleted by path: only where no user can have put another folder in their way.
+  !insertmacro CallInstallFolderExport CheckInstallFolder "$5"
+  ${If} $0 <> 1
+    ${Log} "The 32-bit Kalnix's folder $5 is left as it is: $3."
+    Call Warn
+    Return
+  ${EndIf}
   Delete "$5\Kalnix.exe"
   Delete "$5\Uninstall.exe"
   Delete "$5\Kalnix.log"

@@ -320,6 +320,17 @@ TEST_F(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndLeavesOneKalnix) {
     SetSettingDword(L"RestAfter", 30);
     // As an installation from before the setting existed left it.
     DeleteSettingValue(L"HibernateAfter");
+    // NSIS would write over a file in place, keeping its owner, its permissions and whoever
+    // holds it open: a Kalnix.exe held open (here by this test) cannot be deleted, and setup
+    // stops rather than write into it.
+    const std::wstring exe = InstallDir() + L"\\Kalnix.exe";
+    HANDLE held = CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(4u, RunSetup(L"/S"));
+    CloseHandle(held);
+    EXPECT_TRUE(SetupLogHas(
+        ("Could not replace " + std::string(exe.begin(), exe.end()) + ": it could not be deleted.\r\n").c_str()));
     ASSERT_EQ(0u, RunSetup(L"/S"));
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
@@ -396,21 +407,25 @@ TEST_F(SilentInstall, InstallFolderOutsideProgramFilesGetsItsOwnPermissions) {
     }
 }
 
-TEST_F(SilentInstall, StopsWithExitCode7BeforeAnythingWhenTheFolderCannotBeMadeSafe) {
+TEST_F(SilentInstall, StopsWithExitCode7BeforeAnythingWhenTheFolderIsRefused) {
     std::wstring programFiles = InstallDir().substr(0, InstallDir().size() - wcslen(L"\\Kalnix"));
-    wchar_t windows[MAX_PATH] = {};
+    wchar_t windows[MAX_PATH] = {}, profile[MAX_PATH] = {};
     GetWindowsDirectoryW(windows, MAX_PATH);
-    // A folder that cannot be created: Wine shows /proc of this machine as Z:\proc, where
-    // nothing may create a directory (the library's tests show a refused permission change,
-    // which Wine never refuses).
-    const std::wstring uncreatable = L"Z:\\proc\\Kalnix";
+    GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    // An existing folder whose Kalnix.exe is a second name of a user's file: setup would write
+    // into that file.
+    const std::wstring linked = L"C:\\Linked\\Kalnix", usersFile = L"C:\\users-file.exe";
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\Linked", nullptr) && CreateDirectoryW(linked.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileTo(KALNIX_TEST_BIN_DIR_W L"\\installer_inert_tool.exe", usersFile));
+    ASSERT_TRUE(CreateHardLinkW((linked + L"\\Kalnix.exe").c_str(), usersFile.c_str(), nullptr));
+    const std::string usersBytes = ReadFileBytes(usersFile);
     struct Case {
         std::wstring folder;
         std::string line;
     } cases[] = {
-        {uncreatable, "Could not make the install folder Z:\\proc\\Kalnix safe: not a plain folder of "
-                      "administrators holding only Kalnix's files, a link in its path, a drive without permissions, "
-                      "or its permissions could not be set."},
+        {linked, "Install folder C:\\Linked\\Kalnix refused: C:\\Linked\\Kalnix holds Kalnix.exe, which has 2 names (hard "
+                 "links)."},
+        {std::wstring(profile) + L"\\Kalnix", "refused: C:\\users holds the users' profiles."},
         // Folders whose permissions belong to the system are never changed (NSIS itself
         // refuses a drive's root).
         {programFiles, "is a system folder: setup does not change its permissions."},
@@ -423,10 +438,14 @@ TEST_F(SilentInstall, StopsWithExitCode7BeforeAnythingWhenTheFolderCannotBeMadeS
         std::string log = ReadFileBytes(TempSetupLog());
         EXPECT_NE(std::string::npos, log.find(c.line + "\r\nInstallation failed: nothing was installed.\r\n")) << log;
         ExpectNothingInstalled();
+        EXPECT_FALSE(FileExists(c.folder + L"\\Uninstall.exe"));
+        EXPECT_FALSE(FileExists(c.folder + L"\\KalnixSetup.log"));
         EXPECT_FALSE(FileExists(std::wstring(windows) + L"\\Kalnix"));
         EXPECT_FALSE(FileExists(L"C:\\KalnixSetup.log"));
         EXPECT_FALSE(FileExists(L"C:\\Kalnix.exe"));
     }
+    EXPECT_EQ(usersBytes, ReadFileBytes(usersFile)) << "nothing written through the link";
+    EXPECT_FALSE(FileExists(std::wstring(profile) + L"\\Kalnix"));
     EXPECT_TRUE(PolicyIsTheUsers());
 }
 
@@ -562,6 +581,30 @@ TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneIn
     EXPECT_TRUE(KeyExists(kUninstallKey));
     ExpectKalnixRunningFromInstallDir();
     EXPECT_EQ(1u, KalnixProcessIds().size());
+}
+
+// The 32-bit Kalnix's files are deleted by path: where a user could have changed its folder
+// (here, its log is a second name of a user's file), the folder is left as it is.
+TEST_F(SilentInstall, LeavesAnEarlier32BitFolderAUserCouldHaveChangedWithExitCode5) {
+    wchar_t programFilesX86[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"ProgramFiles(x86)", programFilesX86, MAX_PATH), 0u);
+    const std::wstring x86Folder = std::wstring(programFilesX86) + L"\\Kalnix", usersFile = L"C:\\users-file.log";
+    StageEarlierX86Install(x86Folder);
+    ASSERT_TRUE(CopyFileTo(KALNIX_TEST_BIN_DIR_W L"\\installer_inert_tool.exe", usersFile));
+    ASSERT_TRUE(CreateHardLinkW((x86Folder + L"\\Kalnix.log").c_str(), usersFile.c_str(), nullptr));
+
+    EXPECT_EQ(5u, RunSetup(L"/S"));
+    std::string folder(x86Folder.begin(), x86Folder.end());
+    EXPECT_TRUE(SetupLogHas(("The 32-bit Kalnix's folder " + folder + " is left as it is: " + folder +
+                             " holds Kalnix.log, which has 2 names (hard links).\r\n")
+                                .c_str()));
+    EXPECT_TRUE(FileExists(x86Folder + L"\\Kalnix.exe"));
+    EXPECT_TRUE(FileExists(x86Folder + L"\\Uninstall.exe"));
+    EXPECT_TRUE(FileExists(usersFile));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0)) << "its settings are still taken over";
+    EXPECT_EQ(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
+    EXPECT_FALSE(KeyExistsIn32BitView(kUninstallKey));
+    ExpectKalnixRunningFromInstallDir();
 }
 #endif
 
