@@ -6,14 +6,15 @@
 ;   1  cancelled by the user
 ;   2  bad command-line option; nothing was changed
 ;   3  not run with administrator rights; nothing was changed
-;   4  installation failed (program files or settings key could not be written)
+;   4  installation failed (program files or settings key could not be written, or an
+;      earlier program file could not be deleted first)
 ;   5  installed, but a later step failed (lid-close flags not saved, driver not started,
-;      start at log-on not assured, or event source not registered); KalnixSetup.log says
-;      which
+;      start at log-on not assured, event source not registered, or the earlier 32-bit
+;      Kalnix's folder left as it is); KalnixSetup.log says which
 ;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
-;   7  the install folder cannot be made safe (a system folder, a junction, or its permissions
-;      could not be set); nothing was installed. The reason is in KalnixSetup.log in the
-;      temporary folder.
+;   7  the install folder was refused (a folder on its path that users could change, a
+;      junction, a profile, a system folder, or its permissions could not be set); nothing was
+;      installed. The folder and the reason are in KalnixSetup.log in the temporary folder.
 !define EXIT_OK 0
 !define EXIT_BAD_OPTION 2
 !define EXIT_NOT_ADMIN 3
