@@ -11,7 +11,8 @@ bool __stdcall TerminateUIProcess();
 bool __stdcall InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* command);
 bool __stdcall SetRunKey(const wchar_t* command);
 bool __stdcall DeleteRunKey();
-// Creates `folder` writable by administrators only, or makes an existing one so.
+// Creates `folder` writable by administrators only, or makes an existing one so (the task
+// definition's folder; Kalnix's own folder goes through SecureInstallFolder).
 bool __stdcall SecureFolder(const wchar_t* folder);
 // Kalnix's folder and every folder above it, each opened by its name in the one above (never
 // through a junction or link) from the drive's root down: none may let anyone but

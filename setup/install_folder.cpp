@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ namespace {
 constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
 constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+constexpr NTSTATUS kNameTooLong = static_cast<NTSTATUS>(0xC0000106);
 
 // Enough to read a folder's owner and permissions and to open what it holds.
 constexpr ACCESS_MASK kFolderAccess = READ_CONTROL | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
@@ -77,7 +79,7 @@ bool Failed(std::wstring* reason, const std::wstring& path, const wchar_t* call,
 NTSTATUS OpenBelow(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
                    ULONG options, PSECURITY_DESCRIPTOR descriptor, HANDLE* opened) {
     *opened = nullptr;
-    if (name.size() > 0x7FFF) return kObjectNameNotFound;
+    if (name.size() > 0x7FFF) return kNameTooLong;
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.c_str());
     text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -111,7 +113,9 @@ bool IsPlainName(const std::wstring& name) {
 // "X:\" and at least one plain name, one trailing backslash allowed.
 bool SplitFolderPath(std::wstring folder, PathParts* parts) {
     if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    if (folder.size() < 4 || !iswalpha(folder[0]) || folder[1] != L':' || folder[2] != L'\\') return false;
+    if (folder.size() < 4) return false;
+    wchar_t drive = towupper(folder[0]);
+    if (drive < L'A' || drive > L'Z' || folder[1] != L':' || folder[2] != L'\\') return false;
     parts->root = folder.substr(0, 3);
     for (size_t start = 3;;) {
         size_t end = folder.find(L'\\', start);

@@ -1,8 +1,7 @@
-// SecureFolder: the folder that Kalnix runs from, and the one that holds the task definition,
-// are writable by administrators only. Wine keeps no security descriptor for files, so the
-// drive's flags, the owner and junctions are answered, and the descriptor read back, through
-// the calls the library makes (g_folderSecurity); the library's own file is run as well, for
-// what Wine does show.
+// SecureFolder: the folder that holds the task definition is writable by administrators
+// only. Wine keeps no security descriptor for files, so the drive's flags, the owner and
+// junctions are answered, and the descriptor read back, through the calls the library makes
+// (g_folderSecurity); the library's own file is run as well, for what Wine does show.
 #include <gtest/gtest.h>
 
 #include <windows.h>
