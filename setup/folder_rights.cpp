@@ -10,8 +10,8 @@ struct TrustedInstallerSid {
     SID_IDENTIFIER_AUTHORITY authority;
     DWORD subAuthorities[6];
 };
-const TrustedInstallerSid kTrustedInstaller = {SID_REVISION, 6, SECURITY_NT_AUTHORITY,
-                                          {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+const TrustedInstallerSid kTrustedInstaller = {
+    SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
 
 ACCESS_MASK FileRights(ACCESS_MASK mask) {
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
@@ -55,7 +55,8 @@ ACCESS_MASK RightsOfOthers(PACL dacl, bool ownedByAdministrators, PSID alsoAdmin
 bool IsAdministratorSid(PSID sid, PSID alsoAdministrator) {
     if (!sid || !IsValidSid(sid)) return false;
     return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-           EqualSid(sid, const_cast<TrustedInstallerSid*>(&kTrustedInstaller)) || (alsoAdministrator && EqualSid(sid, alsoAdministrator));
+           EqualSid(sid, const_cast<TrustedInstallerSid*>(&kTrustedInstaller)) ||
+           (alsoAdministrator && EqualSid(sid, alsoAdministrator));
 }
 
 ObjectGrant ReadObjectGrant(PSECURITY_DESCRIPTOR descriptor, PSID alsoAdministrator) {

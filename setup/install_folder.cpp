@@ -130,7 +130,8 @@ bool SplitFolderPath(std::wstring folder, PathParts* parts) {
 // A removable drive can be changed on another computer, and FAT32 or exFAT keep no
 // permissions at all.
 bool DriveIsFit(const std::wstring& root, std::wstring* reason) {
-    if (g_folderSecurity.getDriveType(root.c_str()) != DRIVE_FIXED) return Refuse(reason, root, L"is not a fixed drive");
+    if (g_folderSecurity.getDriveType(root.c_str()) != DRIVE_FIXED)
+        return Refuse(reason, root, L"is not a fixed drive");
     DWORD flags = 0;
     if (!g_folderSecurity.getVolumeInformation(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
         !(flags & FILE_PERSISTENT_ACLS))
@@ -161,8 +162,9 @@ bool ReadProfilesFolder(BY_HANDLE_FILE_INFORMATION* identity, std::wstring* reas
     if (!g_folderSecurity.getProfilesDirectory(directory, &chars))
         return Failed(reason, L"The users' profiles folder", L"GetProfilesDirectory", static_cast<int>(GetLastError()),
                       L"could not be found");
-    ScopedFile folder(CreateFileW(directory, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedFile folder(CreateFileW(directory, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid() || !g_folderSecurity.getFileInformation(folder.get(), identity))
         return Failed(reason, directory, L"CreateFile", static_cast<int>(GetLastError()), L"could not be opened");
     return true;
@@ -185,9 +187,9 @@ bool CheckFolder(Walk& walk, HANDLE folder, const std::wstring& path, FolderPlac
     // A later user's profile could take the name of a folder made there.
     if (SameFile(information, walk.profiles)) return Refuse(walk.reason, path, L"holds the users' profiles");
     ScopedLocal descriptor;
-    DWORD status = g_folderSecurity.getSecurityInfo(folder, SE_FILE_OBJECT,
-                                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                                                    nullptr, nullptr, nullptr, descriptor.put());
+    DWORD status =
+        g_folderSecurity.getSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         nullptr, nullptr, nullptr, nullptr, descriptor.put());
     if (status != ERROR_SUCCESS)
         return Failed(walk.reason, path, L"GetSecurityInfo", static_cast<int>(status), L"could not be read");
     const wchar_t* refusal = FolderRefusal(ReadObjectGrant(descriptor.get(), walk.wineUser), place);
@@ -216,8 +218,8 @@ bool IsSafeKalnixFile(Walk& walk, HANDLE folder, const std::wstring& path, const
     if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return Refuse(walk.reason, path, holds + L", which is a link");
     if (information.nNumberOfLinks != 1)
-        return Refuse(walk.reason, path, holds + L", which has " + std::to_wstring(information.nNumberOfLinks) +
-                                             L" names (hard links)");
+        return Refuse(walk.reason, path,
+                      holds + L", which has " + std::to_wstring(information.nNumberOfLinks) + L" names (hard links)");
     PSID owner = nullptr;
     ScopedLocal descriptor;
     DWORD read = g_folderSecurity.getSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
@@ -238,7 +240,8 @@ bool HoldsOnlySafeKalnixFiles(Walk& walk, HANDLE folder, const std::wstring& pat
         return Failed(walk.reason, path, L"FindFirstFile", static_cast<int>(GetLastError()), L"could not be listed");
     bool safe = true;
     do {
-        if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) safe = IsSafeKalnixFile(walk, folder, path, entry);
+        if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L".."))
+            safe = IsSafeKalnixFile(walk, folder, path, entry);
     } while (safe && FindNextFileW(search, &entry));
     FindClose(search);
     return safe;
@@ -271,7 +274,8 @@ bool WalkPath(Walk& walk, const PathParts& parts) {
         if (!NT_SUCCESS(status))
             return Failed(walk.reason, path, L"NtCreateFile", ErrorOfStatus(status), L"could not be opened");
         walk.held.Hold(opened);
-        if (!CheckFolder(walk, opened, path, last ? FolderPlace::ExistingInstallFolder : FolderPlace::AboveInstallFolder))
+        if (!CheckFolder(walk, opened, path,
+                         last ? FolderPlace::ExistingInstallFolder : FolderPlace::AboveInstallFolder))
             return false;
         if (last) {
             if (!HoldsOnlySafeKalnixFiles(walk, opened, path)) return false;

@@ -423,8 +423,8 @@ TEST_F(SilentInstall, StopsWithExitCode7BeforeAnythingWhenTheFolderIsRefused) {
         std::wstring folder;
         std::string line;
     } cases[] = {
-        {linked, "Install folder C:\\Linked\\Kalnix refused: C:\\Linked\\Kalnix holds Kalnix.exe, which has 2 names (hard "
-                 "links)."},
+        {linked, "Install folder C:\\Linked\\Kalnix refused: C:\\Linked\\Kalnix holds Kalnix.exe, which has 2 names "
+                 "(hard links)."},
         {std::wstring(profile) + L"\\Kalnix", "refused: C:\\users holds the users' profiles."},
         // Folders whose permissions belong to the system are never changed (NSIS itself
         // refuses a drive's root).

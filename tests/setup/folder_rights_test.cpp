@@ -69,8 +69,8 @@ TEST(FolderRights, RefuseWhateverLetsOthersReplaceOrWriteAFolderOnThePath) {
         {"an existing install folder: read and execute", L"O:BAD:(A;;FA;;;BA)(A;;GRGX;;;BU)", existing, nullptr,
          nullptr},
         {"Wine's one user, named an administrator",
-         L"O:" KALNIX_WINE_USER L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" KALNIX_WINE_USER L")(A;OICI;0x1200a9;;;WD)", existing,
-         nullptr, KALNIX_WINE_USER},
+         L"O:" KALNIX_WINE_USER L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" KALNIX_WINE_USER L")(A;OICI;0x1200a9;;;WD)",
+         existing, nullptr, KALNIX_WINE_USER},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -184,8 +184,8 @@ void ExpectOutcome(FolderExport use, const char* entry, const std::wstring& fold
     wmemset(reason, L'*', 512);
     EXPECT_EQ(refusal.empty(), use(folder.c_str(), reason, 512));
     EXPECT_EQ(refusal, reason);
-    EXPECT_EQ(std::string("CA: Entering ") + entry + "\r\n" + (refusal.empty() ? "" : "CA: " + Narrow(refusal) + "\r\n"),
-              TestLog());
+    std::string refusalLine = refusal.empty() ? "" : "CA: " + Narrow(refusal) + "\r\n";
+    EXPECT_EQ(std::string("CA: Entering ") + entry + "\r\n" + refusalLine, TestLog());
 }
 
 TEST_F(InstallFolderTest, AcceptsOnlyAPathNoUserCanChange) {
@@ -220,8 +220,8 @@ TEST_F(InstallFolderTest, AcceptsOnlyAPathNoUserCanChange) {
          {{L"Kalnix\\Kalnix.exe", L"O:S-1-5-21-1-2-3-1001"}}, false,
          L"%S\\Kalnix holds Kalnix.exe, owned by neither Administrators, SYSTEM nor TrustedInstaller", {}},
         {"a hard-linked file", L"Kalnix", {L"Kalnix"}, {L"Kalnix\\Kalnix.exe", L"users.log"},
-         {{L"users.log", L"Kalnix\\Kalnix.log"}}, {}, false, L"%S\\Kalnix holds Kalnix.log, which has 2 names (hard links)",
-         {}},
+         {{L"users.log", L"Kalnix\\Kalnix.log"}}, {}, false,
+         L"%S\\Kalnix holds Kalnix.log, which has 2 names (hard links)", {}},
         {"a file no one but Kalnix puts there", L"Kalnix", {L"Kalnix"}, {L"Kalnix\\powrprof.dll"}, {}, {}, false,
          L"%S\\Kalnix holds powrprof.dll, which is not Kalnix's", {}},
         {"an existing folder that lets users write more than read and execute", L"Kalnix", {L"Kalnix"}, {}, {},
