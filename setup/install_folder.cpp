@@ -321,7 +321,7 @@ bool UseInstallFolder(const std::wstring& folder, FolderWork work, std::wstring*
 
 bool RunInstallFolderWork(const wchar_t* folder, FolderWork work, wchar_t* reason, DWORD reasonChars) {
     std::wstring why;
-    bool accepted = UseInstallFolder(folder, work, &why);
+    bool accepted = UseInstallFolder(folder ? folder : L"", work, &why);
     if (reason && reasonChars > 0) {
         size_t length = std::min<size_t>(why.size(), reasonChars - 1);
         wmemcpy(reason, why.data(), length);
