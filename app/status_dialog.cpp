@@ -68,8 +68,9 @@ void DrawLogo(HDC dc) {
     if (logo && logo->handle) {
         HGDIOBJ previous = SelectObject(memory, logo->handle);
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        AlphaBlend(dc, kLogoLeft, kLogoTop, logo->bitmap.bmWidth, logo->bitmap.bmHeight,
-                   memory, 0, 0, logo->bitmap.bmWidth, logo->bitmap.bmHeight, blend);
+        // gdi32's own AlphaBlend: msimg32's, no KnownDLL, would have to be loaded for it.
+        GdiAlphaBlend(dc, kLogoLeft, kLogoTop, logo->bitmap.bmWidth, logo->bitmap.bmHeight,
+                      memory, 0, 0, logo->bitmap.bmWidth, logo->bitmap.bmHeight, blend);
         SelectObject(memory, previous);
     }
     DeleteDC(memory);
