@@ -1,5 +1,6 @@
 #include "common/platform.h"
 
+#include "common/desktop_shell.h"
 #include "common/loaded_function.h"
 #include "common/power_library.h"
 #include "common/sound_output.h"
@@ -78,6 +79,7 @@ Platform g_platform = {
     &::Beep,
     &::Shell_NotifyIconW,
     &::ShellExecuteW,
+    OpenThroughDesktopShell,
     &::CheckTokenMembership,
     &::OpenEventW,
     &::GetSecurityInfo,
