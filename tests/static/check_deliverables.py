@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the built deliverables of one architecture without running them: the machine,
-the exact export names the setup program resolves, imports of KnownDLLs only, the resources
-(icons, dialogs, logo, manifest, version, the event messages) and the setup program. Where a
-machine cannot run 32-bit programs this is all that can be seen of the x86 build.
+the exact export names the setup program resolves, imports of KnownDLLs only, the website's
+https address, the resources (icons, dialogs, logo, manifest, version, the event messages)
+and the setup program. Where a machine cannot run 32-bit programs this is all that can be
+seen of the x86 build.
 
     check_deliverables.py ARCH BIN_DIR      (ARCH: x86 or x64)
 """
@@ -201,6 +202,25 @@ def check_kalnix(arch, path):
                                   "InternalName": "Kalnix", "OriginalFilename": "Kalnix.exe",
                                   "FileVersion": "1, 0, 0, 0", "ProductVersion": "1, 0, 0, 0"})
     check_event_messages(path, resources)
+    check_website(pe, resources)
+
+
+def utf16_strings(data):
+    """The printable ASCII strings of four characters or more stored as UTF-16."""
+    return [m.decode("utf-16-le") for m in re.findall(rb"(?:[\x20-\x7e]\x00){4,}", data)]
+
+
+def check_website(pe, resources):
+    """The status dialog's link opens the product website as https://host/ (every web address
+    in the program has that form), and its text is that host."""
+    addresses = [s for s in utf16_strings(pe.data) if "://" in s]
+    check(addresses, "%s: no web address" % pe.path)
+    for address in addresses:
+        match = re.fullmatch(r"https://([A-Za-z0-9.-]+)/", address)
+        check(match is not None, "%s: the website %r is no https://host/ address" % (pe.path, address))
+        if match:
+            dialog = utf16_strings(resources.get((RT_DIALOG, 106), b""))
+            check(match.group(1) in dialog, "%s: the status dialog does not show %s" % (pe.path, match.group(1)))
 
 
 def message_table(data):

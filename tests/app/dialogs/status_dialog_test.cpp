@@ -34,7 +34,7 @@ protected:
 
 TEST_F(StatusDialogTest, WebsiteLinkOpensTheAddressAndEscapeDoesNotClose) {
     Run([&](HWND dialog) {
-        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteAddress);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteHost);
         EXPECT_NE(GetPropW(dialog, kLinkOriginalProcProp), nullptr);
         for (int link : {IDC_WEBSITE_LINK, IDC_CONFIGURE_LINK})
             EXPECT_EQ(GetPropW(GetDlgItem(dialog, link), kLinkFromStaticProp), reinterpret_cast<HANDLE>(1));
