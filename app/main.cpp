@@ -4,14 +4,16 @@
 
 #include "app/app_state.h"
 #include "common/settings_store.h"
+#include "common/system_library.h"
 #include "protect/lid_monitor.h"
 
 namespace {
 
-// Runs before WinMain. Exit handlers run in reverse order: the settings key closes
-// first, then the lid monitor stops.
+// Runs before WinMain. Libraries come from System32 only before anything loads one. Exit
+// handlers run in reverse order: the settings key closes first, then the lid monitor stops.
 struct ProcessInitialisers {
     ProcessInitialisers() {
+        RestrictLibrarySearch();
         atexit(StopLidMonitor);
         OpenProcessSettingsKey();
         atexit(CloseProcessSettingsKey);

@@ -2,7 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/hyperlink.h"
-#include "common/platform.h"
+#include "app/open_for_user.h"
 #include "app/settings_dialog.h"
 
 namespace {
@@ -37,7 +37,7 @@ void OnStatusCommand(HWND dialog, WPARAM wParam) {
     if (HIWORD(wParam) != 0) return;  // BN_CLICKED and STN_CLICKED only
     switch (LOWORD(wParam)) {
     case IDC_WEBSITE_LINK:
-        g_platform.shellExecute(nullptr, L"open", kWebsiteAddress, nullptr, nullptr, SW_SHOWNORMAL);
+        OpenForUser(dialog, kWebsiteAddress);
         break;
     case IDCLOSE:
         CloseStatusDialog(dialog);
@@ -68,8 +68,9 @@ void DrawLogo(HDC dc) {
     if (logo && logo->handle) {
         HGDIOBJ previous = SelectObject(memory, logo->handle);
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        AlphaBlend(dc, kLogoLeft, kLogoTop, logo->bitmap.bmWidth, logo->bitmap.bmHeight,
-                   memory, 0, 0, logo->bitmap.bmWidth, logo->bitmap.bmHeight, blend);
+        // gdi32's own AlphaBlend: msimg32's, no KnownDLL, would have to be loaded for it.
+        GdiAlphaBlend(dc, kLogoLeft, kLogoTop, logo->bitmap.bmWidth, logo->bitmap.bmHeight,
+                      memory, 0, 0, logo->bitmap.bmWidth, logo->bitmap.bmHeight, blend);
         SelectObject(memory, previous);
     }
     DeleteDC(memory);

@@ -4,8 +4,11 @@
 
 #include "res/resource.h"
 
-// The product website: the text of the link and what it opens, a host name without scheme.
-constexpr const wchar_t* kWebsiteAddress = L"" KALNIX_WEBSITE_HOST;
+// The product website: its host name is the text of the link, and the link opens its https
+// address. Built here from the host, so that no other scheme (and no file name that a search
+// might find) can be opened.
+constexpr const wchar_t* kWebsiteHost = L"" KALNIX_WEBSITE_HOST;
+constexpr const wchar_t* kWebsiteAddress = L"https://" KALNIX_WEBSITE_HOST "/";
 
 // Where the logo's top-left corner goes in the dialog's client area.
 constexpr int kLogoLeft = 0;

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 // A function looked up at run time in a system library the process has already loaded
-// (user32, the power library): never loaded by a search, since Kalnix runs elevated. Null
-// where this Windows lacks it, with the thread's last error saying why.
+// (kernel32, user32): never loaded by a search, since Kalnix runs elevated. Null where this
+// Windows lacks it, with the thread's last error saying why.
 template <class Function>
 Function LoadedFunction(const wchar_t* module, const char* name) {
     HMODULE handle = GetModuleHandleW(module);

@@ -1,8 +1,8 @@
 #include "common/platform.h"
 
-#include <powrprof.h>
-
+#include "common/desktop_shell.h"
 #include "common/loaded_function.h"
+#include "common/power_library.h"
 #include "common/sound_output.h"
 #include "common/user32_functions.h"
 
@@ -40,16 +40,22 @@ LONG WINAPI QueryDisplayConfigIfPresent(UINT32 flags, UINT32* pathCount, DISPLAY
     return fn ? fn(flags, pathCount, paths, modeCount, modes, topology) : ERROR_NOT_SUPPORTED;
 }
 
-// The two power calls come from the library the program imports already, looked up on use.
+// The power calls fail as their own failures do where the library lacks them.
 BOOLEAN WINAPI SetSuspendStateIfPresent(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeupEventsDisabled) {
-    auto fn = LoadedFunction<decltype(&::SetSuspendState)>(L"powrprof.dll", "SetSuspendState");
-    if (!fn) return FALSE;  // the look-up's error stays the last one
-    return fn(hibernate, force, wakeupEventsDisabled);
+    auto fn = PowerLibrary().setSuspendState;
+    return fn ? fn(hibernate, force, wakeupEventsDisabled) : MissingPowerFunction();
 }
 
 BOOLEAN WINAPI GetPwrCapabilitiesIfPresent(PSYSTEM_POWER_CAPABILITIES capabilities) {
-    auto fn = LoadedFunction<decltype(&::GetPwrCapabilities)>(L"powrprof.dll", "GetPwrCapabilities");
-    return fn ? fn(capabilities) : FALSE;
+    auto fn = PowerLibrary().getPwrCapabilities;
+    return fn ? fn(capabilities) : MissingPowerFunction();
+}
+
+LONG WINAPI CallNtPowerInformationIfPresent(POWER_INFORMATION_LEVEL level, PVOID input, ULONG inputSize,
+                                            PVOID output, ULONG outputSize) {
+    constexpr LONG kProcedureNotFound = static_cast<LONG>(0xC000007A);  // STATUS_PROCEDURE_NOT_FOUND
+    auto fn = PowerLibrary().callNtPowerInformation;
+    return fn ? fn(level, input, inputSize, output, outputSize) : kProcedureNotFound;
 }
 
 // Absent before Windows Vista, where the 32-bit count, which wraps after 49 days, is all there is.
@@ -73,6 +79,7 @@ Platform g_platform = {
     &::Beep,
     &::Shell_NotifyIconW,
     &::ShellExecuteW,
+    OpenThroughDesktopShell,
     &::CheckTokenMembership,
     &::OpenEventW,
     &::GetSecurityInfo,
@@ -84,7 +91,7 @@ Platform g_platform = {
     GetDisplayConfigBufferSizesIfPresent,
     QueryDisplayConfigIfPresent,
     &::GetSystemPowerStatus,
-    &::CallNtPowerInformation,
+    CallNtPowerInformationIfPresent,
     &::CreateProcessW,
     SetSuspendStateIfPresent,
     GetPwrCapabilitiesIfPresent,

@@ -13,6 +13,11 @@ struct Platform {
     decltype(&::Beep) beep;
     decltype(&::Shell_NotifyIconW) notifyIcon;
     decltype(&::ShellExecuteW) shellExecute;
+    // An elevated Kalnix hands what it opens for the user to the desktop's shell, which starts it
+    // without administrator rights (common/desktop_shell.h). Under Wine everything runs as one
+    // administrator, and a test must not start a browser: tests see what the shell is asked, or
+    // make it refuse.
+    HRESULT(WINAPI* openThroughDesktopShell)(const wchar_t* target);
     decltype(&::CheckTokenMembership) checkTokenMembership;
     decltype(&::OpenEventW) openEvent;
     // Wine keeps no owners faithfully: tests make the single-instance marker's owner a plain

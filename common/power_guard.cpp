@@ -1,12 +1,11 @@
 #include "common/power_guard.h"
 
-#include <powrprof.h>
-
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
+#include "common/power_library.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
 
@@ -14,14 +13,35 @@ namespace {
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
+// The legacy policy calls, failing as their own failures do where the library lacks them.
+BOOLEAN ReadPolicy(GLOBAL_POWER_POLICY* policy) {
+    auto read = PowerLibrary().readGlobalPwrPolicy;
+    return read ? read(policy) : MissingPowerFunction();
+}
+
+BOOLEAN WritePolicy(GLOBAL_POWER_POLICY* policy) {
+    auto write = PowerLibrary().writeGlobalPwrPolicy;
+    return write ? write(policy) : MissingPowerFunction();
+}
+
+BOOLEAN GetActiveScheme(UINT* scheme) {
+    auto get = PowerLibrary().getActivePwrScheme;
+    return get ? get(scheme) : MissingPowerFunction();
+}
+
+BOOLEAN ActivateScheme(UINT scheme) {
+    auto activate = PowerLibrary().setActivePwrScheme;
+    return activate ? activate(scheme, nullptr, nullptr) : MissingPowerFunction();
+}
+
 // Writes the policy, then re-activates the active scheme so the system applies it at once.
 // ERROR_SUCCESS or the failed call's error, which is logged.
 DWORD ApplyGlobalPolicy(GLOBAL_POWER_POLICY* policy) {
     const wchar_t* failed = nullptr;
     UINT scheme = 0;
-    if (!WriteGlobalPwrPolicy(policy)) failed = L"WGPP";
-    else if (!GetActivePwrScheme(&scheme)) failed = L"GAPS";
-    else if (!SetActivePwrScheme(scheme, nullptr, nullptr)) failed = L"SAPS";
+    if (!WritePolicy(policy)) failed = L"WGPP";
+    else if (!GetActiveScheme(&scheme)) failed = L"GAPS";
+    else if (!ActivateScheme(scheme)) failed = L"SAPS";
     if (!failed) return ERROR_SUCCESS;
     DWORD error = GetLastError();
     LogFormatted(L"%ls Failed: %d\n", failed, static_cast<int>(error));
@@ -29,7 +49,7 @@ DWORD ApplyGlobalPolicy(GLOBAL_POWER_POLICY* policy) {
 }
 
 bool ReadGlobalPolicy(GLOBAL_POWER_POLICY* policy) {
-    if (ReadGlobalPwrPolicy(policy)) return true;
+    if (ReadPolicy(policy)) return true;
     LogFormatted(L"RGPP Failed: %d\n", LastError());
     return false;
 }

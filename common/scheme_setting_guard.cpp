@@ -1,63 +1,25 @@
 #include "common/scheme_setting_guard.h"
 
-#include <powrprof.h>
-
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/loaded_function.h"
+#include "common/power_library.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
 
 namespace {
 
-// Absent before Windows Vista (and from Wine's library): taken from the power library the
-// program already imports, never by a search, since Kalnix runs elevated.
-struct SchemeFunctions {
-    decltype(&::PowerGetActiveScheme) getActiveScheme;
-    decltype(&::PowerSetActiveScheme) setActiveScheme;
-    decltype(&::PowerReadACValueIndex) readAc;
-    decltype(&::PowerReadDCValueIndex) readDc;
-    decltype(&::PowerWriteDCValueIndex) writeDc;
-    decltype(&::PowerSettingAccessCheck) accessCheck;
-};
-
-// The table with the outcome of its look-up: ERROR_SUCCESS, or the error of the failed
-// look-up (ERROR_PROC_NOT_FOUND on old systems).
-struct SchemeLookup {
-    SchemeFunctions functions;
-    DWORD error;
-};
-
-template <class Function>
-bool Resolve(const char* name, Function* function) {
-    *function = LoadedFunction<Function>(L"powrprof.dll", name);
-    return *function != nullptr;
-}
-
-SchemeLookup ResolveSchemeFunctions() {
-    SchemeLookup lookup = {};
-    SchemeFunctions& f = lookup.functions;
-    if (Resolve("PowerGetActiveScheme", &f.getActiveScheme) && Resolve("PowerSetActiveScheme", &f.setActiveScheme) &&
-        Resolve("PowerReadACValueIndex", &f.readAc) && Resolve("PowerReadDCValueIndex", &f.readDc) &&
-        Resolve("PowerWriteDCValueIndex", &f.writeDc) && Resolve("PowerSettingAccessCheck", &f.accessCheck))
-        return lookup;
-    lookup.error = GetLastError();
-    // A failed look-up always sets an error; should one not, the table must still not be used.
-    if (lookup.error == ERROR_SUCCESS) lookup.error = ERROR_PROC_NOT_FOUND;
-    return lookup;
-}
-
-// Looked up on first use only: the power library stays loaded for the life of the process,
-// so the answer never changes. Null when this Windows lacks the functions, with *error why.
-const SchemeFunctions* LoadedSchemeFunctions(DWORD* error) {
-    static const SchemeLookup lookup = ResolveSchemeFunctions();
-    *error = lookup.error;
-    return lookup.error == ERROR_SUCCESS ? &lookup.functions : nullptr;
+// The scheme functions are absent before Windows Vista (and from Wine's library): all six or
+// none are used. Null without them, with *error saying why.
+const PowerFunctions* LoadedSchemeFunctions(DWORD* error) {
+    const PowerFunctions& f = PowerLibrary();
+    bool complete = f.getActiveScheme && f.setActiveScheme && f.readAc && f.readDc && f.writeDc && f.accessCheck;
+    *error = complete ? ERROR_SUCCESS : f.missingError;
+    return complete ? &f : nullptr;
 }
 
 // Copies the active scheme out of the library's allocation, which is freed on every path.
-DWORD ActiveScheme(const SchemeFunctions& f, GUID* scheme) {
+DWORD ActiveScheme(const PowerFunctions& f, GUID* scheme) {
     GUID* allocated = nullptr;
     DWORD error = f.getActiveScheme(nullptr, &allocated);
     ScopedLocal allocation(allocated);
@@ -120,7 +82,7 @@ enum class PutBack { Done, SchemeGone, Failed };
 // Re-activates the scheme only when it is the active one: activating a saved scheme the user
 // has since left would switch schemes behind the user's back.
 // *written tells whether the value reached the scheme, even when its activation failed.
-bool WriteBatteryValue(const SchemeFunctions& f, const SchemeSettingGuard& guard, const GUID& scheme, DWORD value,
+bool WriteBatteryValue(const PowerFunctions& f, const SchemeSettingGuard& guard, const GUID& scheme, DWORD value,
                        bool* written = nullptr) {
     DWORD error = f.writeDc(nullptr, &scheme, &guard.subgroup, &guard.setting, value);
     if (written) *written = error == ERROR_SUCCESS;
@@ -138,7 +100,7 @@ bool WriteBatteryValue(const SchemeFunctions& f, const SchemeSettingGuard& guard
     return true;
 }
 
-PutBack RestoreSavedValue(const SchemeFunctions& f, const SchemeSettingGuard& guard, HKEY key, const GUID& scheme,
+PutBack RestoreSavedValue(const PowerFunctions& f, const SchemeSettingGuard& guard, HKEY key, const GUID& scheme,
                           DWORD saved) {
     DWORD current = 0;
     DWORD error = f.readDc(nullptr, &scheme, &guard.subgroup, &guard.setting, &current);
@@ -167,7 +129,7 @@ PutBack RestoreSavedValue(const SchemeFunctions& f, const SchemeSettingGuard& gu
 }
 
 // Saves the user's value unless it is already saved, writes the target and records it.
-void ReplaceBatteryValue(const SchemeFunctions& f, const SchemeSettingGuard& guard, HKEY key, const GUID& scheme,
+void ReplaceBatteryValue(const PowerFunctions& f, const SchemeSettingGuard& guard, HKEY key, const GUID& scheme,
                          DWORD current, DWORD target, bool saved) {
     DWORD error = f.accessCheck(ACCESS_DC_POWER_SETTING_INDEX, &guard.setting);
     if (error != ERROR_SUCCESS) {
@@ -193,7 +155,7 @@ DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool on
     if (!failedCall) failedCall = &unused;
     *failedCall = L"GPA";
     DWORD error = ERROR_SUCCESS;
-    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    const PowerFunctions* f = LoadedSchemeFunctions(&error);
     if (!f) return error;
     GUID scheme = {};
     *failedCall = L"PGAS";
@@ -206,7 +168,7 @@ DWORD ReadActiveSchemeSetting(const GUID& subgroup, const GUID& setting, bool on
 void EnforceSchemeSetting(const SchemeSettingGuard& guard, DWORD target) {
     // Without the scheme functions (before Windows Vista) there is no such setting to guard.
     DWORD error = ERROR_SUCCESS;
-    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    const PowerFunctions* f = LoadedSchemeFunctions(&error);
     if (!f) return;
     GUID scheme = {};
     error = ActiveScheme(*f, &scheme);
@@ -243,7 +205,7 @@ bool RestoreSchemeSetting(const SchemeSettingGuard& guard) {
     DWORD value = 0;
     if (!ReadSavedValue(guard, key.get(), &scheme, &value)) return true;
     DWORD error = ERROR_SUCCESS;
-    const SchemeFunctions* f = LoadedSchemeFunctions(&error);
+    const PowerFunctions* f = LoadedSchemeFunctions(&error);
     if (!f) {
         LogFormatted(L"GPA Failed: %d\n", static_cast<int>(error));
         return false;

@@ -10,8 +10,9 @@
 
 // Status dialog
 #define IDC_WEBSITE_LINK      1004
-// The link shows and opens KALNIX_WEBSITE_HOST, an 8-bit string literal defined by the
-// build (the CMake option of the same name) for this script and the code alike.
+// The link shows KALNIX_WEBSITE_HOST, a host name as an 8-bit string literal defined by the
+// build (from the CMake option of the same name) for this script and the code alike, and
+// opens https://host/.
 #define IDC_CONFIGURE_LINK    1017
 // Settings dialog
 #define IDC_AUTO_PROTECT      1013

@@ -45,14 +45,16 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "$DISPLAY" > "$run_dir/display"
 fi
 kalnix_prefix_ready
+# Wine's power profile library is a stub: the stand-in that keeps a policy takes its place in
+# system32, where Kalnix loads it from.
+kalnix_power_standin "$build/tests/bin/powrprof.dll"
 kalnix_server_start
 
 # Kalnix never creates its settings key; the setup program does. Stand in for it here.
 # Wine reports its display as an external one, which would keep the lid alarm quiet.
 kalnix_seed_settings Action=2 AlarmTime=10 EnableLogging=1 AlarmWithExternalDisplay=1
 
-# Wine's power profile library is a stub: run beside the stand-in that keeps a policy.
-cp "$build/bin/Kalnix.exe" "$build/tests/bin/powrprof.dll" "$run_dir/"
+cp "$build/bin/Kalnix.exe" "$run_dir/"
 lidctl install "$(kalnix_wine winepath -w "$build/tests/bin/lidsim.sys")" >/dev/null
 kalnix_wine "$run_dir/Kalnix.exe" -fresh </dev/null >/dev/null 2>&1 &
 

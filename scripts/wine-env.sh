@@ -4,6 +4,7 @@
 #   kalnix_wine PROGRAM [ARGS]    run a Windows program with this architecture's loader
 #   kalnix_prefix_ready           create the prefix once and wait for wineboot's services
 #   kalnix_server_start / _stop   one persistent wineserver for PREFIX
+#   kalnix_power_standin DLL      the stand-in power library as the prefix's own powrprof.dll
 #   kalnix_x86_runs               true when this machine can start 32-bit programs
 #   kalnix_start_xvfb             a private Xvfb when DISPLAY is unset (KALNIX_XVFB_PID)
 #   kalnix_seed_settings N=V ...  REG_DWORD values under HKLM\Software\Kalnix, as setup writes them
@@ -44,6 +45,13 @@ kalnix_server_start() {
   kalnix_wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
 kalnix_server_stop() { wineserver -k 2>/dev/null || true; }
+
+# Kalnix takes powrprof.dll from System32 only, never from beside itself: the stand-in goes
+# where the prefix's own library is (the program's architecture's system32), and
+# powrprof=n,b (in WINEDLLOVERRIDES) has Wine load it instead of its builtin one.
+kalnix_power_standin() {
+  cp "$1" "$WINEPREFIX/drive_c/windows/system32/powrprof.dll"
+}
 
 # Asked of the loader itself: a 64-bit-only kernel refuses to start it (Exec format error).
 kalnix_x86_runs() { "$KALNIX_WINE32" --version >/dev/null 2>&1; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the built deliverables of one architecture without running them: the machine,
-the exact export names the setup program resolves, system-only imports, the resources
-(icons, dialogs, logo, manifest, version, the event messages) and the setup program. Where a
-machine cannot run 32-bit programs this is all that can be seen of the x86 build.
+the exact export names the setup program resolves, imports of KnownDLLs only, the website's
+https address, the resources (icons, dialogs, logo, manifest, version, the event messages)
+and the setup program. Where a machine cannot run 32-bit programs this is all that can be
+seen of the x86 build.
 
     check_deliverables.py ARCH BIN_DIR      (ARCH: x86 or x64)
 """
@@ -23,9 +24,22 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0)]
-KALNIX_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msimg32.dll",
-                  "powrprof.dll", "msvcrt.dll"}
-CA_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "powrprof.dll", "msvcrt.dll"}
+# An elevated Kalnix imports only KnownDLLs: Windows maps those from System32 whatever lies
+# beside the program, while any other imported library would be looked for in the program's
+# folder first. These are the values of HKLM\SYSTEM\CurrentControlSet\Control\Session
+# Manager\KnownDLLs that stock Windows 10 and Windows 11 have in common (as Microsoft's
+# "Dynamic-link library search order" points to that key for the list); the WOW64 and ARM
+# emulation entries (_wow64cpu, _wowarmhw, _xtajit, wow64, wow64win, wow64base, wow64con) are
+# left out, since no program imports them. The common controls come through the manifest, from
+# the side-by-side store.
+KNOWN_DLLS = {"advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "coml2.dll", "difxapi.dll",
+              "gdi32.dll", "gdiplus.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll",
+              "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+              "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll",
+              "ws2_32.dll"}
+KALNIX_IMPORTS = KNOWN_DLLS | {"comctl32.dll"}
+# KalnixCA.dll runs in the elevated setup program and uninstaller: KnownDLLs only as well.
+CA_IMPORTS = KNOWN_DLLS
 
 RT_ICON_GROUP, RT_DIALOG, RT_VERSION, RT_MANIFEST, RT_MESSAGETABLE = 14, 5, 16, 24, 11
 
@@ -168,7 +182,7 @@ def check_module(arch, pe, exports, imports):
     wanted = {export_name(arch, name, size) for name, size in exports}
     check(pe.exports() == wanted, "%s: exports %s, not %s" % (pe.path, sorted(pe.exports()), sorted(wanted)))
     extra = pe.imports() - imports
-    check(pe.imports() and not extra, "%s: imports %s beyond the system's" % (pe.path, sorted(extra)))
+    check(pe.imports() and not extra, "%s: imports %s, which are no KnownDLLs" % (pe.path, sorted(extra)))
 
 
 def check_kalnix(arch, path):
@@ -189,6 +203,25 @@ def check_kalnix(arch, path):
                                   "InternalName": "Kalnix", "OriginalFilename": "Kalnix.exe",
                                   "FileVersion": "1, 0, 0, 0", "ProductVersion": "1, 0, 0, 0"})
     check_event_messages(path, resources)
+    check_website(pe, resources)
+
+
+def utf16_strings(data):
+    """The printable ASCII strings of four characters or more stored as UTF-16."""
+    return [m.decode("utf-16-le") for m in re.findall(rb"(?:[\x20-\x7e]\x00){4,}", data)]
+
+
+def check_website(pe, resources):
+    """The status dialog's link opens the product website as https://host/ (every web address
+    in the program has that form), and its text is that host."""
+    addresses = [s for s in utf16_strings(pe.data) if "://" in s]
+    check(addresses, "%s: no web address" % pe.path)
+    for address in addresses:
+        match = re.fullmatch(r"https://([A-Za-z0-9.-]+)/", address)
+        check(match is not None, "%s: the website %r is no https://host/ address" % (pe.path, address))
+        if match:
+            dialog = utf16_strings(resources.get((RT_DIALOG, 106), b""))
+            check(match.group(1) in dialog, "%s: the status dialog does not show %s" % (pe.path, match.group(1)))
 
 
 def message_table(data):

@@ -2,7 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include "support/power_standin.h"
 #include "support/test_support.h"
 
 KalnixProcess::~KalnixProcess() {
@@ -16,7 +15,7 @@ KalnixProcess::~KalnixProcess() {
 
 bool KalnixProcess::Prepare(const wchar_t* scratchName) {
     directory_ = MakeScratchDirectory(scratchName);
-    return CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", Exe()) && CopyPowerStandinTo(directory_);
+    return CopyFileTo(std::wstring(KALNIX_BIN_DIR_W) + L"\\Kalnix.exe", Exe());
 }
 
 bool KalnixProcess::Start(const wchar_t* tail) {

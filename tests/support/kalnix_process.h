@@ -15,8 +15,8 @@ public:
     KalnixProcess& operator=(const KalnixProcess&) = delete;
     ~KalnixProcess();
 
-    // Copies Kalnix.exe and the stand-in power library into a fresh scratch directory, so
-    // that its Kalnix.log lands there and it sees the tests' power policy.
+    // Copies Kalnix.exe into a fresh scratch directory, so that its Kalnix.log lands there.
+    // The stand-in power library it uses is the prefix's own (in system32).
     bool Prepare(const wchar_t* scratchName);
     // Starts the prepared copy with the command-line tail (" -fresh") and waits for its
     // tray window.

@@ -95,11 +95,6 @@ std::vector<std::wstring> PowerCallLog() {
 
 void ClearPowerCallLog() { DeleteValue(L"Calls"); }
 
-bool CopyPowerStandinTo(const std::wstring& directory) {
-    std::wstring from = std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\powrprof.dll";
-    return CopyFileW(from.c_str(), (directory + L"\\powrprof.dll").c_str(), FALSE) != FALSE;
-}
-
 const GUID kBalancedScheme = {0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
 
 namespace {

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-// The stand-in powrprof.dll built into tests/bin. Its state lives in the test prefix's registry
-// (HKLM\Software\KalnixTest\PowerProfile), shared by every process of the prefix.
+// The stand-in powrprof.dll built into tests/bin and put into the test prefix's system32. Its
+// state lives in the prefix's registry (HKLM\Software\KalnixTest\PowerProfile), shared by
+// every process of the prefix.
 
 // Forgets the policy, the scheme, the failures and the call log. Without a preset policy
 // ReadGlobalPwrPolicy fails with error 2, like Wine's own library.
@@ -29,10 +30,6 @@ UINT StandinActiveScheme();
 // ("SetActivePwrScheme 3"), followed by " with policies" when a policy pointer was passed.
 std::vector<std::wstring> PowerCallLog();
 void ClearPowerCallLog();
-
-// Copies the stand-in beside a program that runs from `directory` (for example a copy of
-// Kalnix.exe), since Wine looks for the native library in the program's own directory.
-bool CopyPowerStandinTo(const std::wstring& directory);
 
 // The scheme functions (PowerGetActiveScheme and the value-index calls). Without a preset the
 // active scheme is Balanced and every value reads as 1 (Sleep). Their calls are logged as

@@ -28,7 +28,7 @@ wait_for_lines() {
 
 rm -rf "$run"
 mkdir -p "$run"
-cp "$build/bin/Kalnix.exe" "$build/tests/bin/powrprof.dll" "$run/"
+cp "$build/bin/Kalnix.exe" "$run/"
 # As the setup program leaves them; Wine's one display counts as external, and RestAfter 0
 # keeps the rest out of this test.
 for setting in Action=2 AlarmTime=1 EnableLogging=1 AlarmWithExternalDisplay=1 RestAfter=0; do

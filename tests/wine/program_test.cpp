@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "support/kalnix_process.h"
+#include "support/power_standin.h"
 #include "support/test_support.h"
 
 namespace {
@@ -142,6 +144,58 @@ TEST_F(ProgramTest, FreshSwitchInAnyCaseAfterAnyBlanksShowsTheBalloon) {
         EXPECT_EQ(BalloonShownWithin(row.balloon ? 8000 : 4000), row.balloon);
         EXPECT_EQ(kalnix.End(), 0u);
     }
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    std::wstring folder = path.substr(0, path.rfind(L'\\'));
+    CharLowerW(&folder[0]);
+    return folder;
+}
+
+// The files of the modules a process has loaded, itself first.
+std::vector<std::wstring> ModulesOf(DWORD pid) {
+    std::vector<std::wstring> files;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) return files;
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    if (EnumProcessModules(process, modules, sizeof(modules), &bytes)) {
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 256; ++i) {
+            wchar_t file[MAX_PATH] = {};
+            if (GetModuleFileNameExW(process, modules[i], file, MAX_PATH)) files.push_back(file);
+        }
+    }
+    CloseHandle(process);
+    return files;
+}
+
+// Kalnix runs elevated: a library named like one it uses, put into its folder (which is also
+// the folder it starts in), must never be loaded.
+TEST_F(ProgramTest, TakesThePowerLibraryFromSystem32NeverFromItsOwnFolder) {
+    SetSettingDword(L"EnableLogging", 1);
+    KalnixProcess kalnix;
+    ASSERT_TRUE(kalnix.Prepare(L"program-planted"));
+    std::wstring folder = FolderOf(kalnix.Exe());
+    // A working copy of the power library: only where it was taken from tells them apart.
+    ASSERT_TRUE(CopyFileTo(std::wstring(KALNIX_TEST_BIN_DIR_W) + L"\\powrprof.dll", folder + L"\\powrprof.dll"));
+    ASSERT_TRUE(kalnix.Start());
+    ASSERT_TRUE(kalnix.WaitForLogLine(kSleepLines, 10000)) << "the stand-in never answered: " << kalnix.Log();
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    std::vector<std::wstring> modules = ModulesOf(kalnix.Pid());
+    ASSERT_GT(modules.size(), 1u) << "the process's modules cannot be listed";
+    int powerLibraries = 0;
+    for (size_t i = 1; i < modules.size(); ++i) {
+        std::wstring file = modules[i];
+        EXPECT_NE(FolderOf(file), folder) << testing::PrintToString(file);
+        CharLowerW(&file[0]);
+        if (file.size() >= 13 && file.compare(file.size() - 13, 13, L"\\powrprof.dll") == 0) {
+            ++powerLibraries;
+            EXPECT_EQ(FolderOf(file), FolderOf(std::wstring(system) + L"\\x")) << testing::PrintToString(file);
+        }
+    }
+    EXPECT_EQ(powerLibraries, 1);
+    EXPECT_EQ(kalnix.End(), 0u);
 }
 
 }  // namespace

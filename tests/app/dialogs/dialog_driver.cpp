@@ -46,15 +46,22 @@ std::vector<HWND> VisibleDialogs() {
     return found;
 }
 
-std::mutex g_shellMutex;
-std::vector<ShellExecuteCall> g_shellCalls;
+std::mutex g_openMutex;
+std::vector<OpenRequest> g_openRequests;
+HRESULT g_desktopAnswer = S_OK;
 
 HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                                     LPCWSTR directory, INT show) {
-    std::lock_guard<std::mutex> lock(g_shellMutex);
-    g_shellCalls.push_back({owner, verb ? verb : L"(null)", file ? file : L"(null)",
-                            parameters != nullptr, directory != nullptr, show});
+    std::lock_guard<std::mutex> lock(g_openMutex);
+    g_openRequests.push_back({false, owner, verb ? verb : L"(null)", file ? file : L"(null)",
+                              parameters != nullptr, directory != nullptr, show});
     return reinterpret_cast<HINSTANCE>(33);
+}
+
+HRESULT WINAPI RecordDesktopOpen(const wchar_t* target) {
+    std::lock_guard<std::mutex> lock(g_openMutex);
+    g_openRequests.push_back({true, nullptr, L"", target ? target : L"(null)", false, false, 0});
+    return g_desktopAnswer;
 }
 
 }  // namespace
@@ -80,12 +87,15 @@ DWORD ModalThreadId() { return g_modalThread; }
 
 HWND WaitForDialog(const wchar_t* caption, HWND owner) {
     HWND match = nullptr;
-    WaitUntil([&] {
-        for (HWND dialog : VisibleDialogs()) {
-            if (GetWindow(dialog, GW_OWNER) == owner && TextOf(dialog) == caption) match = dialog;
-        }
-        return match != nullptr;
-    }, 5000);
+    WaitUntil([&] { return (match = FindDialog(caption, owner)) != nullptr; }, 5000);
+    return match;
+}
+
+HWND FindDialog(const wchar_t* caption, HWND owner) {
+    HWND match = nullptr;
+    for (HWND dialog : VisibleDialogs()) {
+        if (GetWindow(dialog, GW_OWNER) == owner && TextOf(dialog) == caption) match = dialog;
+    }
     return match;
 }
 
@@ -138,19 +148,22 @@ void DialogTest::TearDown() {
     CloseProcessSettingsKey();
 }
 
-ShellExecuteRecorder::ShellExecuteRecorder() {
-    g_shellCalls.clear();
+OpenRecorder::OpenRecorder(HRESULT desktopAnswer) {
+    std::lock_guard<std::mutex> lock(g_openMutex);
+    g_openRequests.clear();
+    g_desktopAnswer = desktopAnswer;
     g_platform.shellExecute = RecordShellExecute;
+    g_platform.openThroughDesktopShell = RecordDesktopOpen;
 }
 
-ShellExecuteRecorder::~ShellExecuteRecorder() = default;
+OpenRecorder::~OpenRecorder() = default;
 
-int ShellExecuteRecorder::Count() const {
-    std::lock_guard<std::mutex> lock(g_shellMutex);
-    return static_cast<int>(g_shellCalls.size());
+int OpenRecorder::Count() const {
+    std::lock_guard<std::mutex> lock(g_openMutex);
+    return static_cast<int>(g_openRequests.size());
 }
 
-ShellExecuteCall ShellExecuteRecorder::Last() const {
-    std::lock_guard<std::mutex> lock(g_shellMutex);
-    return g_shellCalls.empty() ? ShellExecuteCall{} : g_shellCalls.back();
+OpenRequest OpenRecorder::Last() const {
+    std::lock_guard<std::mutex> lock(g_openMutex);
+    return g_openRequests.empty() ? OpenRequest{} : g_openRequests.back();
 }

@@ -22,6 +22,8 @@ DWORD ModalThreadId();
 // The visible dialog window (#32770) of the modal thread with this caption and owner,
 // waiting up to 5 s; null when none shows.
 HWND WaitForDialog(const wchar_t* caption, HWND owner);
+// The same, without waiting.
+HWND FindDialog(const wchar_t* caption, HWND owner);
 bool WaitUntilGone(HWND window);
 
 std::wstring TextOf(HWND window);
@@ -43,21 +45,24 @@ protected:
     void TearDown() override;
 };
 
-// Records ShellExecuteW calls instead of starting a browser, for the life of the scope.
-struct ShellExecuteCall {
+// Records what the dialogs ask to open instead of starting a browser, for the life of the
+// scope: Kalnix's own ShellExecuteW calls and its requests to the desktop's shell, which
+// answers `desktopAnswer`.
+struct OpenRequest {
+    bool throughDesktop;  // the desktop's shell was asked; the fields below are ShellExecuteW's
     HWND owner;
     std::wstring verb, file;
     bool parameters, directory;
     INT show;
 };
-class ShellExecuteRecorder {
+class OpenRecorder {
 public:
-    ShellExecuteRecorder();
-    ~ShellExecuteRecorder();
-    ShellExecuteRecorder(const ShellExecuteRecorder&) = delete;
-    ShellExecuteRecorder& operator=(const ShellExecuteRecorder&) = delete;
+    explicit OpenRecorder(HRESULT desktopAnswer = S_OK);
+    ~OpenRecorder();
+    OpenRecorder(const OpenRecorder&) = delete;
+    OpenRecorder& operator=(const OpenRecorder&) = delete;
     int Count() const;
-    ShellExecuteCall Last() const;
+    OpenRequest Last() const;
 private:
     PlatformScope platform_;
 };

@@ -29,29 +29,70 @@ protected:
         });
         EXPECT_EQ(result, 0);
     }
-    ShellExecuteRecorder shell_;
+    OpenRecorder opened_;
 };
 
-TEST_F(StatusDialogTest, WebsiteLinkOpensTheAddressAndEscapeDoesNotClose) {
-    Run([&](HWND dialog) {
-        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteAddress);
-        EXPECT_NE(GetPropW(dialog, kLinkOriginalProcProp), nullptr);
-        for (int link : {IDC_WEBSITE_LINK, IDC_CONFIGURE_LINK})
-            EXPECT_EQ(GetPropW(GetDlgItem(dialog, link), kLinkFromStaticProp), reinterpret_cast<HANDLE>(1));
-        PostKey(dialog, VK_ESCAPE);
-        PostLinkClick(dialog, IDC_WEBSITE_LINK);  // handled after the Escape key
-        ASSERT_TRUE(WaitUntil([&] { return shell_.Count() == 1; }, 5000));
-        EXPECT_TRUE(IsWindowVisible(dialog));
-        ShellExecuteCall call = shell_.Last();
-        EXPECT_EQ(call.owner, nullptr);
-        EXPECT_EQ(call.verb, L"open");
-        EXPECT_EQ(call.file, kWebsiteAddress);
-        EXPECT_FALSE(call.parameters);
-        EXPECT_FALSE(call.directory);
-        EXPECT_EQ(call.show, SW_SHOWNORMAL);
-        PostClick(dialog, IDCLOSE);
-        EXPECT_TRUE(WaitUntilGone(dialog));
-    });
+BOOL WINAPI Elevated(HANDLE, PSID, PBOOL member) { *member = TRUE; return TRUE; }
+BOOL WINAPI NotElevated(HANDLE, PSID, PBOOL member) { *member = FALSE; return TRUE; }
+BOOL WINAPI CheckFails(HANDLE, PSID, PBOOL member) {
+    *member = FALSE;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// The link shows the host and opens its https address, never with an administrator's token.
+TEST_F(StatusDialogTest, WebsiteLinkOpensTheHttpsAddressUnelevatedAndEscapeDoesNotClose) {
+    struct Case {
+        const char* name;
+        BOOL(WINAPI* membership)(HANDLE, PSID, PBOOL);
+        HRESULT desktopAnswer;
+        bool throughDesktop, addressShown;
+    };
+    const Case cases[] = {
+        {"without administrator rights Kalnix opens it itself", NotElevated, S_OK, false, false},
+        {"elevated, the desktop's shell opens it", Elevated, S_OK, true, false},
+        {"a membership check that fails counts as elevated", CheckFails, S_OK, true, false},
+        {"the shell could not open it: the address is shown", Elevated, S_FALSE, true, true},
+        {"no shell answers: the address is shown", Elevated, REGDB_E_CLASSNOTREG, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlatformScope platform;
+        g_platform.checkTokenMembership = c.membership;
+        OpenRecorder opened(c.desktopAnswer);
+        Run([&](HWND dialog) {
+            EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteHost);
+            EXPECT_NE(GetPropW(dialog, kLinkOriginalProcProp), nullptr);
+            for (int link : {IDC_WEBSITE_LINK, IDC_CONFIGURE_LINK})
+                EXPECT_EQ(GetPropW(GetDlgItem(dialog, link), kLinkFromStaticProp), reinterpret_cast<HANDLE>(1));
+            PostKey(dialog, VK_ESCAPE);
+            PostLinkClick(dialog, IDC_WEBSITE_LINK);  // handled after the Escape key
+            ASSERT_TRUE(WaitUntil([&] { return opened.Count() == 1; }, 5000));
+            OpenRequest request = opened.Last();
+            EXPECT_EQ(request.throughDesktop, c.throughDesktop);
+            EXPECT_EQ(request.file, L"https://" + std::wstring(kWebsiteHost) + L"/");
+            if (!c.throughDesktop) {
+                EXPECT_EQ(request.owner, nullptr);
+                EXPECT_EQ(request.verb, L"open");
+                EXPECT_FALSE(request.parameters);
+                EXPECT_FALSE(request.directory);
+                EXPECT_EQ(request.show, SW_SHOWNORMAL);
+            }
+            // A message box shows before its own loop handles this.
+            SendMessageW(dialog, WM_NULL, 0, 0);
+            HWND box = FindDialog(L"Kalnix", dialog);
+            EXPECT_EQ(box != nullptr, c.addressShown);
+            if (box) {
+                EXPECT_NE(VisibleChildTexts(box, L"Static").find(request.file), std::wstring::npos)
+                    << testing::PrintToString(VisibleChildTexts(box, L"Static"));
+                PostMessageW(box, WM_CLOSE, 0, 0);
+                EXPECT_TRUE(WaitUntilGone(box));
+            }
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            PostClick(dialog, IDCLOSE);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+    }
 }
 
 TEST_F(StatusDialogTest, EveryWayOfClosingLetsTheNextOpeningShow) {
@@ -79,7 +120,7 @@ TEST_F(StatusDialogTest, ConfigureLinkOpensSettingsOverTheDialogWhichStaysUsable
         EXPECT_TRUE(IsWindowVisible(dialog));
         EXPECT_TRUE(IsWindowEnabled(dialog));
         PostLinkClick(dialog, IDC_WEBSITE_LINK);
-        EXPECT_TRUE(WaitUntil([&] { return shell_.Count() == 1; }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return opened_.Count() == 1; }, 5000));
         PostClick(dialog, IDCLOSE);
         EXPECT_TRUE(WaitUntilGone(dialog));
     });
@@ -128,7 +169,7 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
             PostMessageW(g_trayWindow, kTrayCallbackMessage, 0, doubleClick);
             ASSERT_TRUE(WaitUntil([] { return g_dialogLog.created == 2 && !IsWindow(g_dialogLog.windows[1]); }, 5000));
             PostLinkClick(dialog, IDC_WEBSITE_LINK);
-            EXPECT_TRUE(WaitUntil([&] { return shell_.Count() == opening + 1; }, 5000));
+            EXPECT_TRUE(WaitUntil([&] { return opened_.Count() == opening + 1; }, 5000));
             EXPECT_TRUE(IsWindowVisible(dialog));
             PostClick(dialog, IDCLOSE);
             EXPECT_TRUE(WaitUntilGone(dialog));

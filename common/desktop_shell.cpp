@@ -1,0 +1,155 @@
+#include "common/desktop_shell.h"
+
+#include <exdisp.h>
+#include <shldisp.h>
+#include <shlobj.h>
+
+#include "common/system_library.h"
+
+namespace {
+
+// COM's libraries are loaded from System32 the first time something is opened, not at start,
+// and kept: the proxies of the shell's objects live in them.
+struct ComFunctions {
+    decltype(&::CoInitializeEx) initialize;
+    decltype(&::CoUninitialize) uninitialize;
+    decltype(&::CoCreateInstance) createInstance;
+    decltype(&::SysAllocString) allocateString;
+    decltype(&::SysFreeString) freeString;
+};
+
+template <class Function>
+bool Resolve(HMODULE library, Function* function, const char* name) {
+    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    return *function != nullptr;
+}
+
+ComFunctions ResolveCom() {
+    ComFunctions com = {};
+    HMODULE ole = LoadSystemLibrary(L"ole32.dll");
+    HMODULE automation = LoadSystemLibrary(L"oleaut32.dll");
+    bool complete = ole && automation && Resolve(ole, &com.initialize, "CoInitializeEx") &&
+                    Resolve(ole, &com.uninitialize, "CoUninitialize") &&
+                    Resolve(ole, &com.createInstance, "CoCreateInstance") &&
+                    Resolve(automation, &com.allocateString, "SysAllocString") &&
+                    Resolve(automation, &com.freeString, "SysFreeString");
+    if (!complete) com = {};
+    return com;
+}
+
+const ComFunctions& Com() {
+    static const ComFunctions com = ResolveCom();
+    return com;
+}
+
+// One reference to a COM object, released when the scope ends.
+template <class Interface>
+class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() {
+        if (object_) object_->Release();
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    Interface* operator->() const { return object_; }
+    Interface** put() { return &object_; }
+    void** putVoid() { return reinterpret_cast<void**>(&object_); }
+
+private:
+    Interface* object_ = nullptr;
+};
+
+// COM on this thread for the scope; declared before the objects, so it ends after them.
+class ComScope {
+public:
+    explicit ComScope(const ComFunctions& com)
+        : com_(com), result_(com.initialize(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope() {
+        if (SUCCEEDED(result_)) com_.uninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+    // RPC_E_CHANGED_MODE: the thread is in the multithreaded apartment already, which serves too.
+    bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+
+private:
+    const ComFunctions& com_;
+    HRESULT result_;
+};
+
+class ScopedString {
+public:
+    ScopedString(const ComFunctions& com, const wchar_t* text) : com_(com), text_(com.allocateString(text)) {}
+    ~ScopedString() { com_.freeString(text_); }
+    ScopedString(const ScopedString&) = delete;
+    ScopedString& operator=(const ScopedString&) = delete;
+    BSTR get() const { return text_; }
+
+private:
+    const ComFunctions& com_;
+    BSTR text_;
+};
+
+// The shell's automation object of the desktop's folder view: the desktop window among the
+// shell's windows, its browser, the active view, the view's background object, and that
+// object's application. *window is the desktop's window.
+HRESULT DesktopShellDispatch(const ComFunctions& com, IShellDispatch2** shell, HWND* window) {
+    ComRef<IShellWindows> windows;
+    HRESULT result = com.createInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                        windows.putVoid());
+    if (FAILED(result)) return result;
+    VARIANT location = {};
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    VARIANT root = {};
+    root.vt = VT_EMPTY;
+    LONG desktop = 0;
+    ComRef<IDispatch> found;
+    result = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &desktop, SWFO_NEEDDISPATCH, found.put());
+    if (result != S_OK) return FAILED(result) ? result : E_FAIL;  // S_FALSE: no desktop window
+    *window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(desktop));
+    ComRef<IServiceProvider> services;
+    ComRef<IShellBrowser> browser;
+    ComRef<IShellView> view;
+    ComRef<IDispatch> background;
+    ComRef<IShellFolderViewDual> folderView;
+    ComRef<IDispatch> application;
+    result = found->QueryInterface(IID_IServiceProvider, services.putVoid());
+    if (SUCCEEDED(result)) result = services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.putVoid());
+    if (SUCCEEDED(result)) result = browser->QueryActiveShellView(view.put());
+    if (SUCCEEDED(result)) result = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.putVoid());
+    if (SUCCEEDED(result)) result = background->QueryInterface(IID_IShellFolderViewDual, folderView.putVoid());
+    if (SUCCEEDED(result)) result = folderView->get_Application(application.put());
+    if (SUCCEEDED(result)) result = application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(shell));
+    return result;
+}
+
+}  // namespace
+
+HRESULT WINAPI OpenThroughDesktopShell(const wchar_t* target) {
+    const ComFunctions& com = Com();
+    if (!com.initialize) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    ComScope scope(com);
+    if (!scope.Usable()) return CO_E_NOTINITIALIZED;
+    ComRef<IShellDispatch2> shell;
+    HWND desktop = nullptr;
+    HRESULT result = DesktopShellDispatch(com, shell.put(), &desktop);
+    if (FAILED(result)) return result;
+    ScopedString file(com, target);
+    ScopedString verb(com, L"open");
+    if (!file.get() || !verb.get()) return E_OUTOFMEMORY;
+    VARIANT none = {};
+    none.vt = VT_EMPTY;
+    VARIANT operation = {};
+    operation.vt = VT_BSTR;
+    operation.bstrVal = verb.get();
+    VARIANT show = {};
+    show.vt = VT_I4;
+    show.lVal = SW_SHOWNORMAL;
+    // This process has the foreground (the user just clicked); the shell may pass it on to the
+    // window it opens.
+    DWORD shellProcess = 0;
+    if (GetWindowThreadProcessId(desktop, &shellProcess)) AllowSetForegroundWindow(shellProcess);
+    return shell->ShellExecute(file.get(), none, none, operation, show);
+}
