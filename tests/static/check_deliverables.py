@@ -21,10 +21,12 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("InstallKalnixTask", 8), ("SetRunKey", 4), ("DeleteRunKey", 0), ("SecureFolder", 4),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
-                              ("TakeOverX86Settings", 0)]
+                              ("TakeOverX86Settings", 0), ("SetLogPath", 4), ("PrepareLogFolder", 4),
+                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0)]
 KALNIX_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msimg32.dll",
                   "powrprof.dll", "msvcrt.dll"}
-CA_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "powrprof.dll", "msvcrt.dll"}
+CA_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "powrprof.dll", "msvcrt.dll", "ole32.dll",
+              "oleaut32.dll"}
 
 RT_ICON_GROUP, RT_DIALOG, RT_VERSION, RT_MANIFEST, RT_MESSAGETABLE = 14, 5, 16, 24, 11
 
