@@ -12,8 +12,8 @@
 ;      which
 ;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
 ;   7  the install folder cannot be made safe (a system folder, a junction, or its permissions
-;      could not be set); nothing was installed. The reason is in KalnixSetup.log in the
-;      temporary folder.
+;      could not be set); nothing was installed. The reason is in KalnixSetup.log, in the
+;      log folder as always.
 !define EXIT_OK 0
 !define EXIT_BAD_OPTION 2
 !define EXIT_NOT_ADMIN 3
