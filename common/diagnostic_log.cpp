@@ -12,6 +12,9 @@
 #include "common/scoped_handle.h"
 #include "common/settings_key.h"
 
+// The base of the module this code is linked into, placed by the linker.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
 
 bool LogGateOpen() {
@@ -34,8 +37,19 @@ bool LogGateOpen() {
 #endif
 }
 
+constexpr DWORD kLogPathChars = 32768;
+
+// The file a caller named, once one did; empty when told to log nowhere.
+bool g_logPathTold = false;
+wchar_t g_toldLogPath[kLogPathChars];
+
+// True in the executable itself, false in a library another program loaded.
+bool InProgramsOwnModule() {
+    return reinterpret_cast<HMODULE>(&__ImageBase) == GetModuleHandleW(nullptr);
+}
+
 // Builds "<directory of the executable>\Kalnix.log". False when the path does not fit.
-bool LogFilePath(wchar_t* path, DWORD capacity) {
+bool PathBesideExecutable(wchar_t* path, DWORD capacity) {
     DWORD length = GetModuleFileNameW(nullptr, path, capacity);
     if (length == 0 || length >= capacity) return false;
     wchar_t* lastSlash = wcsrchr(path, L'\\');
@@ -45,6 +59,13 @@ bool LogFilePath(wchar_t* path, DWORD capacity) {
     if (used + wcslen(kName) + 1 > capacity) return false;
     wcscpy(path + used, kName);
     return true;
+}
+
+// The file this line goes to, or nullptr when it goes nowhere. `buffer` holds the default.
+const wchar_t* LogFilePath(wchar_t* buffer, DWORD capacity) {
+    if (g_logPathTold) return g_toldLogPath[0] ? g_toldLogPath : nullptr;
+    if (!InProgramsOwnModule()) return nullptr;
+    return PathBesideExecutable(buffer, capacity) ? buffer : nullptr;
 }
 
 // One byte per character, each newline as CR LF. A character with no 8-bit form becomes
@@ -76,8 +97,9 @@ void LogMessage(const wchar_t* message) {
     line[length] = L'\n';
     line[length + 1] = L'\0';
 
-    wchar_t path[32768];
-    if (!LogFilePath(path, 32768)) return;
+    wchar_t buffer[kLogPathChars];
+    const wchar_t* path = LogFilePath(buffer, kLogPathChars);
+    if (!path) return;
 
     // Binary mode with our own CR LF: the 8-bit bytes go out exactly as built.
     FILE* file = _wfsopen(path, L"ab+", _SH_DENYRW);
@@ -93,4 +115,13 @@ void LogFormatted(const wchar_t* format, ...) {
     FormatBoundedV(message, kLogLineChars, format, args);
     va_end(args);
     LogMessage(message);
+}
+
+bool SetLogFilePath(const wchar_t* path) {
+    g_logPathTold = path != nullptr;
+    g_toldLogPath[0] = L'\0';
+    if (!path) return true;
+    if (wcslen(path) >= kLogPathChars) return false;
+    wcscpy(g_toldLogPath, path);
+    return true;
 }

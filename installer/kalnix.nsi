@@ -1,7 +1,7 @@
 ; KalnixSetup-<arch>.exe: installs Kalnix for the whole machine, by hand or silently (/S) for
 ; fleets. One setup program per architecture: x86 for 32-bit Windows, x64 for 64-bit Windows.
 ; This file is the outline: the pages and the steps of both sections in their order; each
-; topic's functions are in include/ (options and exit codes, log, the helper library,
+; topic's functions are in include/ (options and exit codes, the helper library, log,
 ; install folder, the running Kalnix, files and driver, settings, start at log-on,
 ; uninstall). The Win32 work is done by KalnixCA.dll, which has tests of its own.
 ;
@@ -82,8 +82,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 
 !include "include/options.nsh"
-!include "include/log.nsh"
 !include "include/library.nsh"
+!include "include/log.nsh"
 !include "include/folder.nsh"
 !include "include/kalnix_process.nsh"
 !include "include/files.nsh"
@@ -108,9 +108,10 @@ Section "Kalnix" SecKalnix
   Call NormalizeInstDir
   !insertmacro ExtractCa
 
-  ; 1. The install folder, safe before anything goes into it (the log included).
-  Call PrepareInstallFolder
+  ; 1. The log, in its own secured folder; then the install folder, safe before anything
+  ;    goes into it.
   Call OpenSetupLog
+  Call PrepareInstallFolder
   ${Log} "$FolderNote"
   ; 2. A running Kalnix holds its file and the lid-close flags it forced.
   Call StopKalnix
@@ -131,7 +132,8 @@ Section "Kalnix" SecKalnix
   ; 8. The event source, then Apps & Features.
   Call RegisterEventSource
   Call WriteUninstallEntry
-  ; 9. Kalnix itself, unless this is a deployment tool's SYSTEM session.
+  ; 9. Kalnix itself, as the user at this desktop: through the log-on task, never as this
+  ;    program.
   Call StartKalnix
 
   !insertmacro CloseLogWithOutcome "Installation"
@@ -146,8 +148,8 @@ FunctionEnd
 
 Section "Uninstall"
   SetShellVarContext all
-  Call un.OpenUninstallLog
   !insertmacro ExtractCa
+  Call un.OpenUninstallLog
 
   Call un.StopKalnix
   Call un.RestoreLidCloseFlags

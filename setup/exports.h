@@ -10,6 +10,7 @@ bool __stdcall RemoveDriver();
 bool __stdcall TerminateUIProcess();
 bool __stdcall InstallKalnixTask(const wchar_t* taskFilePath, const wchar_t* command);
 bool __stdcall SetRunKey(const wchar_t* command);
+// True when the Run value "Kalnix" is gone: deleted, or never there.
 bool __stdcall DeleteRunKey();
 // Creates `folder` writable by administrators only, or makes an existing one so (the task
 // definition's folder; Kalnix's own folder goes through SecureInstallFolder).
@@ -44,6 +45,23 @@ bool __stdcall PowerSettingsAreSaved();
 // Creates or replaces `taskFilePath` with the head of the task "Kalnix" (UTF-16LE with its
 // byte-order mark), to be completed by InstallKalnixTask.
 bool __stdcall WriteTaskHead(const wchar_t* taskFilePath);
+// Sends this library's diagnostic log to `path`, in the setup program's secured log folder;
+// an empty path turns it off. Until told, the library writes no log at all: beside the program
+// that loaded it is whatever folder the user ran the setup program from. Writes no line itself.
+bool __stdcall SetLogPath(const wchar_t* path);
+// Makes `folder` the log folder, writable by administrators only: created so, or an existing
+// folder of Administrators, SYSTEM or this account given that DACL again; anything else there is
+// renamed aside (name + ".untrusted-..."). Then each log in it that such an account did not make
+// (a user's file, a link, a file with a second name) is renamed aside too, so that the logs
+// are opened afresh. False when the folder cannot be made so.
+bool __stdcall PrepareLogFolder(const wchar_t* folder);
+// Asks the Task Scheduler to run the task "Kalnix" now for the user of this process's session,
+// with that user's own token, "-fresh" filling the action's $(Arg0). True when it took the run
+// (whether Windows then starts Kalnix for that user is its own affair, as at log-on).
+bool __stdcall RunKalnixTask();
+// True only when the Task Scheduler answers that there is no task "Kalnix": a task that could
+// not be looked for counts as present.
+bool __stdcall TaskIsAbsent();
 // The 64-bit setup program over an earlier 32-bit Kalnix: copies each value of the 32-bit
 // view's settings key that the 64-bit key lacks (the saved lid-close settings among them,
 // which may be forced by now and must not be saved anew), then deletes the 32-bit key. True

@@ -102,7 +102,12 @@ bool __stdcall DeleteRunKey() {
     LogMessage(L"CA: Entering DeleteRunKey");
     ScopedKey key;
     if (OpenRunKey(key.put()) != ERROR_SUCCESS) return false;
-    // A missing value is what the caller wants; a refused deletion is not reported.
-    RegDeleteValueW(key.get(), kRunValueName);
+    // A missing value is what the caller wants. A value left behind would start whatever
+    // Kalnix.exe stands at its path: the uninstaller must know, and keep the folder.
+    LONG status = RegDeleteValueW(key.get(), kRunValueName);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        LogFormatted(L"CA: RegDeleteValue failed: %d", static_cast<int>(status));
+        return false;
+    }
     return true;
 }

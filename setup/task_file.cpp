@@ -15,7 +15,8 @@ namespace {
 // The task "Kalnix" up to its action: started at the log-on of every interactive user
 // (BUILTIN\Users) with the highest rights that user has. A laptop tool must start and keep
 // running on battery, and for longer than the default three days. Every element other than
-// the command stands here, before <Actions>: the tail closes the elements after it.
+// the action stands here, before <Actions>: the tail closes the elements after it. Run on
+// demand for one session, the scheduler starts it as that session's user, in the same way.
 constexpr wchar_t kTaskHead[] =
     L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
     L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
@@ -93,7 +94,7 @@ bool TaskFileEncodingFromHead(const unsigned char* head, size_t count, TaskFileE
 size_t ComposeTaskTail(const wchar_t* command, wchar_t* tail, size_t capacity) {
     if (capacity == 0 || wcslen(command) > kTaskCommandMaxChars) return 0;
     const wchar_t kOpen[] = L"<Command>";
-    const wchar_t kClose[] = L"</Command></Exec></Actions></Task>";
+    const wchar_t kClose[] = L"</Command><Arguments>$(Arg0)</Arguments></Exec></Actions></Task>";
     size_t used = 0;
     if (!AppendText(tail, capacity, &used, kOpen, wcslen(kOpen))) return 0;
     for (const wchar_t* c = command; *c; ++c) {

@@ -4,13 +4,14 @@
 
 // The task definition of "Kalnix" is written here alone: its head by WriteTaskHead (every
 // element up to the action's Exec start tag), the tail by InstallKalnixTask (the action's
-// Command element and the closing tags of Exec, Actions and Task).
+// Command and Arguments elements and the closing tags of Exec, Actions and Task). The
+// arguments are the task's $(Arg0): what the setup program hands over when it runs the task.
 
 // Longest command accepted, in wide characters as the setup program passes it.
 constexpr size_t kTaskCommandMaxChars = 500;
 // "<Command>", the command with every character escaped at its longest ("&amp;"),
-// "</Command></Exec></Actions></Task>" and the terminator.
-constexpr size_t kTaskTailChars = 9 + kTaskCommandMaxChars * 5 + 10 + 24 + 1;
+// "</Command>", "<Arguments>$(Arg0)</Arguments>", "</Exec></Actions></Task>" and the terminator.
+constexpr size_t kTaskTailChars = 9 + kTaskCommandMaxChars * 5 + 10 + 30 + 24 + 1;
 
 enum class TaskFileEncoding { EightBit, Utf8, Utf16Le };
 

@@ -1,4 +1,5 @@
-; The running Kalnix: stopped before its file is replaced or removed, started once installed.
+; The running Kalnix: stopped before its file is replaced or removed, started once installed
+; for the user at this desktop.
 
 !macro DEFINE_STOP_KALNIX un
 ; Stops a running Kalnix through its own teardown, which also puts back the flags it forced,
@@ -22,20 +23,28 @@ FunctionEnd
 !insertmacro DEFINE_STOP_KALNIX ""
 !insertmacro DEFINE_STOP_KALNIX "un."
 
-; Starts Kalnix now, but never in a deployment tool's SYSTEM session: it would hold the
-; machine-wide single-instance marker and keep the user's own start at log-on from running.
+; Starts Kalnix now for the person at this desktop, as that person, never with this program's
+; token: when an administrator typed their password at a standard user's elevation prompt,
+; that token would give the user an elevated Kalnix, and through it an administrator's
+; programs. The Task Scheduler runs the log-on task for the user of this session, with that
+; user's own token at the highest level they have; like at log-on, a standard user's Kalnix
+; then does not start. Run as SYSTEM (a deployment tool), or without the task, Kalnix waits
+; for the next log-on. Either way no step failed: Kalnix is installed to start there.
 Function StartKalnix
   ${CallCa} IsLocalSystem
   ${If} $0 = 1
     ${Log} "Running as SYSTEM: Kalnix starts at the next log-on."
     Return
   ${EndIf}
-  ClearErrors
-  Exec '"$INSTDIR\Kalnix.exe" -fresh'
-  ${If} ${Errors}
-    ${Log} "Could not start Kalnix.exe."
-    Call Warn
+  ${CallCa} TaskIsRegistered
+  ${If} $0 <> 1
+    ${Log} "Kalnix not started: only the task Kalnix can start it as the user at this desktop, and there is none."
+    Return
+  ${EndIf}
+  ${CallCa} RunKalnixTask
+  ${If} $0 = 1
+    ${Log} "Task Kalnix run for the user at this desktop (Kalnix.exe -fresh)."
   ${Else}
-    ${Log} "Started Kalnix.exe -fresh."
+    ${Log} "Kalnix not started: the Task Scheduler did not run the task Kalnix now; Kalnix starts at the next log-on."
   ${EndIf}
 FunctionEnd

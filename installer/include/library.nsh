@@ -3,6 +3,7 @@
 ; decorated stdcall names (_Name@<argument bytes>).
 
 Var CaDll          ; KalnixCA.dll extracted to $PLUGINSDIR
+Var CaLogPath      ; where the library logs: "" until the secured log folder is ready
 
 !macro ExtractCa
   InitPluginsDir
@@ -12,15 +13,20 @@ Var CaDll          ; KalnixCA.dll extracted to $PLUGINSDIR
 !macroend
 
 ; $0 = the export's one-byte result (the rest of the register is undefined). The library is
-; unloaded after every call (?u), so that $PLUGINSDIR can be removed at the end.
+; unloaded after every call (?u), so that $PLUGINSDIR can be removed at the end; it is told
+; its log path first, in the same load (the System plug-in loads a library only once).
 !macro CallCaExport name argumentBytes types
 !if "${KALNIX_ARCH}" == "x86"
   !define /redef CA_SYMBOL "_${name}@${argumentBytes}"
+  !define /redef CA_LOG_SYMBOL "_SetLogPath@4"
 !else
   !define /redef CA_SYMBOL "${name}"
+  !define /redef CA_LOG_SYMBOL "SetLogPath"
 !endif
+  System::Call '$CaDll::${CA_LOG_SYMBOL}(w "$CaLogPath")'
   System::Call '$CaDll::${CA_SYMBOL}(${types}) i .r0 ?u'
   !undef CA_SYMBOL
+  !undef CA_LOG_SYMBOL
   IntOp $0 $0 & 0xFF
 !macroend
 

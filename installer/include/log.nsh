@@ -1,10 +1,14 @@
 ; The setup log: every step's outcome goes to the details view and to our own plain-text log
 ; (Debian's makensis is built without NSIS's logging). The setup program writes
-; KalnixSetup.log in the install folder, or in the temporary folder when it stops before that
-; folder is safe; the uninstaller writes KalnixUninstall.log in the temporary folder.
+; KalnixSetup.log, the uninstaller KalnixUninstall.log, and KalnixCA.dll its Kalnix.log, all in
+; %ProgramData%\Kalnix: a folder only administrators can write. Both programs run elevated or
+; as SYSTEM, and in a folder a user can write (the temporary folder, which for SYSTEM is
+; C:\Windows\Temp; the folder the setup program was run from) a user could put a link where
+; the log goes and have any file written.
 
 Var LogHandle      ; "" until the log is open
 Var Warnings       ; count of failed non-fatal steps
+Var LogFolder      ; "" when the log folder could not be made safe
 
 !macro Log text
   DetailPrint "${text}"
@@ -14,14 +18,26 @@ Var Warnings       ; count of failed non-fatal steps
 !macroend
 !define Log "!insertmacro Log"
 
-; Opens `path` for appending; without it the steps still show in the details view.
-!macro OpenLog path
-  ClearErrors
-  FileOpen $LogHandle "${path}" a
-  ${If} ${Errors}
-    StrCpy $LogHandle ""
+; Opens `name` in the log folder for appending, once KalnixCA.dll has made the folder safe
+; and set aside any log in it that an administrator's program did not make; only then is the
+; library told to log there too. Without the folder the steps still show in the details view.
+!macro OpenLog name
+  StrCpy $LogHandle ""
+  StrCpy $CaLogPath ""
+  StrCpy $LogFolder "$APPDATA\Kalnix"
+  ${CallCaWithText} PrepareLogFolder "$LogFolder"
+  ${If} $0 = 1
+    StrCpy $CaLogPath "$LogFolder\Kalnix.log"
+    ClearErrors
+    FileOpen $LogHandle "$LogFolder\${name}" a
+    ${If} ${Errors}
+      StrCpy $LogHandle ""
+    ${Else}
+      FileSeek $LogHandle 0 END
+    ${EndIf}
   ${Else}
-    FileSeek $LogHandle 0 END
+    DetailPrint "The log folder $LogFolder could not be made safe: no log file is written."
+    StrCpy $LogFolder ""
   ${EndIf}
 !macroend
 
@@ -32,17 +48,48 @@ Var Warnings       ; count of failed non-fatal steps
   ${EndIf}
 !macroend
 
+!macro DEFINE_LOG_SET_ASIDE un
+; Names in the log what PrepareLogFolder renamed aside, now or in an earlier run: each is
+; something a user may have planted to have a log written where they chose.
+Function ${un}LogSetAside
+  ${If} $LogFolder == ""
+    Return
+  ${EndIf}
+  Push $3
+  Push $4
+  Push $5
+  ${For} $5 0 1
+    ${If} $5 = 0
+      FindFirst $3 $4 "$APPDATA\Kalnix.untrusted-*"
+    ${Else}
+      FindFirst $3 $4 "$LogFolder\*.untrusted-*"
+    ${EndIf}
+    ${DoWhile} $4 != ""
+      ${Log} "Set aside, not made by an administrator's program (a user's file, a link, or a second name of another file): $4."
+      FindNext $3 $4
+    ${Loop}
+    FindClose $3
+  ${Next}
+  Pop $5
+  Pop $4
+  Pop $3
+FunctionEnd
+!macroend
+!insertmacro DEFINE_LOG_SET_ASIDE ""
+!insertmacro DEFINE_LOG_SET_ASIDE "un."
+
 Function OpenSetupLog
-  !insertmacro OpenLog "$INSTDIR\KalnixSetup.log"
+  !insertmacro OpenLog "KalnixSetup.log"
   ${GetTime} "" "L" $0 $1 $2 $3 $4 $5 $6
   ${Log} "Kalnix Setup ${VERSION}, $2-$1-$0 $4:$5:$6, into $INSTDIR, options: $CMDLINE"
+  Call LogSetAside
 FunctionEnd
 
-; The install folder goes away: the uninstaller's log lives in the temporary folder.
 Function un.OpenUninstallLog
-  !insertmacro OpenLog "$TEMP\KalnixUninstall.log"
+  !insertmacro OpenLog "KalnixUninstall.log"
   ${GetTime} "" "L" $0 $1 $2 $3 $4 $5 $6
   ${Log} "Kalnix Uninstall ${VERSION}, $2-$1-$0 $4:$5:$6, from $INSTDIR"
+  Call un.LogSetAside
 FunctionEnd
 
 !macro DEFINE_WARN un
@@ -80,11 +127,8 @@ FunctionEnd
 !macroend
 !define FailInstall "!insertmacro FailInstall"
 
-; The install folder cannot be made safe: nothing is installed, so the log goes to the
-; temporary folder; exit code 7.
+; The install folder cannot be made safe: nothing is installed; exit code 7.
 !macro FailUnsafeFolder text
-  !insertmacro OpenLog "$TEMP\KalnixSetup.log"
-  ${Log} "Kalnix Setup ${VERSION}, into $INSTDIR, options: $CMDLINE"
   !insertmacro LeaveFailed "${text}" "Installation failed: nothing was installed." ${EXIT_UNSAFE_FOLDER}
 !macroend
 !define FailUnsafeFolder "!insertmacro FailUnsafeFolder"

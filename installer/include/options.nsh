@@ -14,7 +14,7 @@
 ;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
 ;   7  the install folder was refused (a folder on its path that users could change, a
 ;      junction, a profile, a system folder, or its permissions could not be set); nothing was
-;      installed. The folder and the reason are in KalnixSetup.log in the temporary folder.
+;      installed. The folder and the reason are in KalnixSetup.log, in the log folder as always.
 !define EXIT_OK 0
 !define EXIT_BAD_OPTION 2
 !define EXIT_NOT_ADMIN 3

@@ -52,14 +52,37 @@ Function un.RemoveLidDriver
   ${EnableX64FSRedirection}
 FunctionEnd
 
+Var StartAtLogonLeft  ; 1 when the task or the Run value could not be removed
+
+; A log-on entry left behind runs whatever Kalnix.exe stands at its path, elevated, at every
+; administrator's log-on: with the folder gone, any user could create it anew and put their
+; own program there. So the folder stays, with Kalnix.exe, while an entry is left.
 Function un.RemoveStartAtLogon
+  StrCpy $StartAtLogonLeft 0
   Call un.DeleteTask
-  ${Log} "Task Kalnix deleted: task tool exit code $0."
+  ${Log} "Task tool asked to delete the task Kalnix: exit code $0."
+  ${CallCa} TaskIsAbsent
+  ${If} $0 <> 1
+    StrCpy $StartAtLogonLeft 1
+    ${Log} "The task Kalnix could not be deleted, or the Task Scheduler could not say that it is gone."
+  ${EndIf}
   ${CallCa} DeleteRunKey
-  ${Log} "DeleteRunKey: result $0."
+  ${If} $0 <> 1
+    StrCpy $StartAtLogonLeft 1
+    ${Log} "The Run value Kalnix could not be deleted."
+  ${EndIf}
+  ${If} $StartAtLogonLeft = 1
+    ${Log} "$INSTDIR is kept, with Kalnix.exe: the log-on entry left behind starts $INSTDIR\Kalnix.exe, and without the folder any user could put a program there. Remove the entry, then run the uninstaller again."
+    Call un.Warn
+  ${Else}
+    ${Log} "Start at log-on removed: no task Kalnix, no Run value."
+  ${EndIf}
 FunctionEnd
 
 Function un.RemoveFiles
+  ${If} $StartAtLogonLeft = 1
+    Return
+  ${EndIf}
   Delete "$INSTDIR\Kalnix.exe"
   Delete "$INSTDIR\Kalnix.log"
   Delete "$INSTDIR\KalnixTask.xml"
@@ -73,7 +96,8 @@ Function un.RemoveFiles
   ${EndIf}
 FunctionEnd
 
-; The Apps & Features entry goes last: a deployment tool takes its absence for the end.
+; The Apps & Features entry goes last: a deployment tool takes its absence for the end. It
+; stays with a kept folder, so that the uninstaller can be run again from there.
 Function un.RemoveKeys
   ${If} $LidSettingsKept = 1
     ; The user's own lid-close and hibernate settings would be lost with them: only Kalnix's
@@ -89,5 +113,7 @@ Function un.RemoveKeys
   ${Else}
     DeleteRegKey HKLM "${SETTINGS_KEY}"
   ${EndIf}
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${If} $StartAtLogonLeft <> 1
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${EndIf}
 FunctionEnd

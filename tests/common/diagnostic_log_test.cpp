@@ -80,4 +80,31 @@ TEST_F(DiagnosticLogTest, FileHeldByAnotherWriterLosesTheLineSilently) {
     EXPECT_EQ(Log(), "kept\r\n");
 }
 
+// A caller that names the log's file sends every later line there, or, with an empty name,
+// nowhere; without a name again the log is beside the executable once more.
+TEST_F(DiagnosticLogTest, TheNamedFileTakesTheLines) {
+    const std::wstring told = MakeScratchDirectory(L"told-log") + L"\\Told.log";
+    struct Case {
+        const wchar_t* path;
+        bool accepted;
+        const char* toldFile;
+        const char* beside;
+    };
+    const std::wstring tooLong(32768, L'x');
+    const Case cases[] = {
+        {told.c_str(), true, "line\r\n", ""},
+        {L"", true, "", ""},
+        {tooLong.c_str(), false, "", ""},
+        {nullptr, true, "", "line\r\n"},
+    };
+    for (const Case& c : cases) {
+        RemoveFile(told);
+        RemoveFile(LogPathBesideExecutable());
+        EXPECT_EQ(SetLogFilePath(c.path), c.accepted);
+        LogMessage(L"line");
+        EXPECT_EQ(ReadFileBytes(told), c.toldFile);
+        EXPECT_EQ(Log(), c.beside);
+    }
+}
+
 }  // namespace

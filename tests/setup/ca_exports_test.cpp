@@ -20,6 +20,7 @@ const std::pair<const char*, int> kExports[] = {
     {"SecureFolder", 4},         {"EndInstalledKalnix", 4},    {"IsLocalSystem", 0},     {"SettingExists", 4},
     {"WriteTaskHead", 4},        {"TaskIsRegistered", 0},     {"TakeOverX86Settings", 0},
     {"PowerSettingsAreSaved", 0},     {"SecureInstallFolder", 12}, {"CheckInstallFolder", 12},
+    {"SetLogPath", 4},            {"PrepareLogFolder", 4},  {"RunKalnixTask", 0},        {"TaskIsAbsent", 0},
 };
 
 std::set<std::string> ExpectedExportNames() {
@@ -64,7 +65,8 @@ TEST_P(CaBuildTest, ExportTableHoldsExactlyTheSetupProgramsNames) {
 TEST_P(CaBuildTest, ImportsSystemLibrariesOnly) {
     CaLibrary library(GetParam());
     ASSERT_TRUE(library.Loaded());
-    const std::vector<std::string> system = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"};
+    const std::vector<std::string> system = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll", "ole32.dll",
+                                             "OLEAUT32.dll"};
     std::vector<std::string> imports = ImportedModules(library.Module());
     for (const std::string& name : imports) EXPECT_TRUE(IsOneOf(name, system)) << name;
     EXPECT_FALSE(imports.empty());
@@ -139,6 +141,28 @@ TEST(CaLogGateTest, EachBuildWritesOnlyWhenItsGateIsOpen) {
         EXPECT_EQ(TestLog(), c.logs ? kLines : "") << c.build << L" " << c.state;
     }
     RemoveFile(LogPathBesideExecutable());
+}
+
+// Loaded by the setup program, the library writes beside nothing of that program's: until told
+// a path (the setup program's secured log folder), it writes no log at all.
+TEST(CaLogGateTest, TheLibraryLogsOnlyWhereTheSetupProgramTellsIt) {
+    const std::wstring told = MakeScratchDirectory(L"ca-told") + L"\\Kalnix.log";
+    OpenLogGateFor(L"diagnostic");
+    HMODULE library = LoadLibraryW(CaLibraryPath(L"diagnostic").c_str());
+    ASSERT_NE(library, nullptr);
+    using DeleteRunKeyExport = DWORD(WINAPI*)();
+    using SetLogPathExport = DWORD(WINAPI*)(const wchar_t*);
+    auto deleteRunKey = reinterpret_cast<DeleteRunKeyExport>(
+        reinterpret_cast<void*>(GetProcAddress(library, ExportName("DeleteRunKey", 0).c_str())));
+    auto setLogPath = reinterpret_cast<SetLogPathExport>(
+        reinterpret_cast<void*>(GetProcAddress(library, ExportName("SetLogPath", 4).c_str())));
+    ASSERT_TRUE(deleteRunKey && setLogPath);
+    EXPECT_EQ(deleteRunKey() & 0xFF, 1u);
+    EXPECT_EQ(setLogPath(told.c_str()) & 0xFF, 1u);
+    EXPECT_EQ(deleteRunKey() & 0xFF, 1u);
+    FreeLibrary(library);
+    EXPECT_FALSE(FileExists(LogPathBesideExecutable()));
+    EXPECT_EQ(ReadFileBytes(told), "CA: Entering DeleteRunKey\r\n");
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ std::wstring CaLibraryPath(const wchar_t* build) {
     return std::wstring(KALNIX_BIN_DIR_W) + L"\\" + build + L"\\KalnixCA.dll";
 }
 
-CaLibrary::CaLibrary(const wchar_t* build) : module_(LoadLibraryW(CaLibraryPath(build).c_str())) {}
+CaLibrary::CaLibrary(const wchar_t* build) : module_(LoadLibraryW(CaLibraryPath(build).c_str())) {
+    SetLogPath(LogPathBesideExecutable().c_str());
+}
 
 CaLibrary::~CaLibrary() {
     if (module_) FreeLibrary(module_);
@@ -83,6 +85,14 @@ int CaLibrary::WriteTaskHead(const wchar_t* taskFilePath) const {
     KALNIX_CALL(OneArgExport, ExportName("WriteTaskHead", 4).c_str(), taskFilePath);
 }
 int CaLibrary::TaskIsRegistered() const { KALNIX_CALL(NoArgExport, ExportName("TaskIsRegistered", 0).c_str()); }
+int CaLibrary::SetLogPath(const wchar_t* path) const {
+    KALNIX_CALL(OneArgExport, ExportName("SetLogPath", 4).c_str(), path);
+}
+int CaLibrary::PrepareLogFolder(const wchar_t* folder) const {
+    KALNIX_CALL(OneArgExport, ExportName("PrepareLogFolder", 4).c_str(), folder);
+}
+int CaLibrary::RunKalnixTask() const { KALNIX_CALL(NoArgExport, ExportName("RunKalnixTask", 0).c_str()); }
+int CaLibrary::TaskIsAbsent() const { KALNIX_CALL(NoArgExport, ExportName("TaskIsAbsent", 0).c_str()); }
 
 void OpenLogGateFor(const wchar_t* build) {
     ResetSettingsKey();

@@ -8,7 +8,8 @@
 
 // KalnixCA.dll as the setup program sees it: loaded by full path, every export resolved
 // by the name the setup program uses (ExportName) and called through its real signature. The result is
-// taken as the whole register a setup program receives; only its low byte is defined.
+// taken as the whole register a setup program receives; only its low byte is defined. Like the
+// setup program, it tells the library where to log first: Kalnix.log beside this test program.
 class CaLibrary {
 public:
     // `build` is L"standard" or L"diagnostic".
@@ -40,6 +41,10 @@ public:
     int PowerSettingsAreSaved() const;
     int WriteTaskHead(const wchar_t* taskFilePath) const;
     int TaskIsRegistered() const;
+    int SetLogPath(const wchar_t* path) const;
+    int PrepareLogFolder(const wchar_t* folder) const;
+    int RunKalnixTask() const;
+    int TaskIsAbsent() const;
 
 private:
     int FolderCall(const char* name, const wchar_t* folder, std::wstring* reason) const;

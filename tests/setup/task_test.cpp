@@ -12,7 +12,10 @@
 
 namespace {
 
-const char kTail8[] = "</Command></Exec></Actions></Task>";
+// After the command: the arguments the setup program fills when it runs the task, and the
+// closing tags.
+const char kTail8[] = "</Command><Arguments>$(Arg0)</Arguments></Exec></Actions></Task>";
+const wchar_t kTail16[] = L"</Command><Arguments>$(Arg0)</Arguments></Exec></Actions></Task>";
 
 // A task head as a setup program writes it: everything up to the Exec start tag.
 const wchar_t kHead[] =
@@ -100,8 +103,7 @@ TEST_F(TaskTest, Utf16HeadBecomesTaskRegisteredAsKalnix) {
     const std::wstring command = L"\"C:\\Program Files\\Kalnix\\Kalnix.exe\" -fresh";
     EXPECT_EQ(InstallOnUtf16Head(command), 1);
     EXPECT_EQ(ReadFileBytes(taskFile_),
-              kUtf16Mark + Utf16Bytes(kHead) + Utf16Bytes(L"<Command>" + command + L"</Command>") +
-                  Utf16Bytes(L"</Exec></Actions></Task>"));
+              kUtf16Mark + Utf16Bytes(kHead) + Utf16Bytes(L"<Command>" + command + kTail16));
     EXPECT_EQ(TestLog(), "CA: Entering InstallKalnixTask\r\n");
     // Wine's store keeps the registration data but not the action's text.
     EXPECT_TRUE(Contains(RegisteredTask(), "<Description>Kalnix at log-on</Description>"));
@@ -111,7 +113,7 @@ TEST_F(TaskTest, MarkupCharactersInCommandAreEscapedIntoWellFormedTask) {
     const std::wstring command = L"C:\\R&D\\Kalnix.exe -x <1>";
     EXPECT_EQ(InstallOnUtf16Head(command), 1);
     EXPECT_TRUE(Contains(ReadFileBytes(taskFile_),
-                         Utf16Bytes(L"<Command>C:\\R&amp;D\\Kalnix.exe -x &lt;1&gt;</Command></Exec>")));
+                         Utf16Bytes(L"<Command>C:\\R&amp;D\\Kalnix.exe -x &lt;1&gt;</Command><Arguments>")));
     // The task tool accepts only a well-formed definition.
     EXPECT_TRUE(FileExists(RegisteredTaskPath()));
 }
@@ -120,7 +122,7 @@ TEST_F(TaskTest, CommandOfFiveHundredCharactersFitsAndLongerIsRefused) {
     std::wstring longest = L"C:\\" + std::wstring(486, L'k') + L"\\Kalnix.exe";
     ASSERT_EQ(longest.size(), 500u);
     EXPECT_EQ(InstallOnUtf16Head(longest), 1);
-    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + longest + L"</Command></Exec>")));
+    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + longest + L"</Command><Arguments>")));
     EXPECT_TRUE(FileExists(RegisteredTaskPath()));
 
     // One character more: nothing is written and the tool is not started.
@@ -137,7 +139,7 @@ TEST_F(TaskTest, CommandOfFiveHundredCharactersFitsAndLongerIsRefused) {
     EXPECT_EQ(InstallOnUtf16Head(ampersands), 1);
     std::wstring escaped;
     for (int i = 0; i < 500; ++i) escaped += L"&amp;";
-    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + escaped + L"</Command></Exec>")));
+    EXPECT_TRUE(Contains(ReadFileBytes(taskFile_), Utf16Bytes(L"<Command>" + escaped + L"</Command><Arguments>")));
 }
 
 // The library writes the whole definition: its head, completed by the command, is a task the
@@ -197,7 +199,7 @@ TEST_F(TaskTest, AppendedTextFollowsTheFilesByteOrderMark) {
         {"UTF-8 mark gets UTF-8", true, "\xEF\xBB\xBF<Task><Actions><Exec>", L"caf\u00e9 \u20ac",
          std::string("<Command>caf\xC3\xA9 \xE2\x82\xAC") + kTail8},
         {"UTF-16LE mark gets UTF-16LE", true, kUtf16Mark + Utf16Bytes(L"<Task><Actions><Exec>"), L"caf\u00e9 \u20ac",
-         Utf16Bytes(L"<Command>caf\u00e9 \u20ac</Command></Exec></Actions></Task>")},
+         Utf16Bytes(L"<Command>caf\u00e9 \u20ac" + std::wstring(kTail16))},
         {"lone mark byte is unmarked", true, "\xFF", L"x", std::string("<Command>x") + kTail8},
     };
     for (const Case& c : cases) {

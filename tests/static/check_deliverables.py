@@ -23,7 +23,8 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("SecureInstallFolder", 12), ("CheckInstallFolder", 12),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
-                              ("TakeOverX86Settings", 0)]
+                              ("TakeOverX86Settings", 0), ("SetLogPath", 4), ("PrepareLogFolder", 4),
+                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0)]
 # An elevated Kalnix imports only KnownDLLs: Windows maps those from System32 whatever lies
 # beside the program, while any other imported library would be looked for in the program's
 # folder first. These are the values of HKLM\SYSTEM\CurrentControlSet\Control\Session

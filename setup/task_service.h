@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+
+#include <taskschd.h>
+
+// The Task Scheduler's own interface, for what its command-line tool cannot do: run the task
+// "Kalnix" in one session, and tell a missing task from one that cannot be looked at. Wine's
+// task service stores tasks but runs none (RunEx answers E_NOTIMPL), so tests swap the run to
+// see what Windows is asked.
+struct TaskServiceCalls {
+    HRESULT (*runEx)(IRegisteredTask* task, VARIANT arguments, LONG flags, LONG session, BSTR user,
+                     IRunningTask** running);
+};
+extern TaskServiceCalls g_taskService;
+
+// TASK_RUN_USE_SESSION_ID, which mingw-w64's header lacks: the task runs in the given session,
+// as the user logged on to it.
+constexpr LONG kTaskRunInSession = 0x4;
