@@ -686,7 +686,7 @@ TEST_F(SilentInstall, LeavesAnEarlier32BitFolderAUserCouldHaveChangedWithExitCod
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0)) << "its settings are still taken over";
     EXPECT_EQ(L"<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Kalnix"));
     EXPECT_FALSE(KeyExistsIn32BitView(kUninstallKey));
-    ExpectKalnixRunningFromInstallDir();
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe")) << "installed all the same";
 }
 #endif
 
