@@ -5,11 +5,11 @@
 
 #include "app/app_state.h"
 #include "app/tray_window.h"
+#include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
 #include "common/owner_check.h"
 #include "common/platform.h"
 #include "common/scoped_handle.h"
-#include "common/settings_store.h"
 #include "image/logo_bitmap.h"
 #include "protect/lid_monitor.h"
 #include "protect/power_notifications.h"
@@ -85,11 +85,12 @@ bool TakeSingleInstance() {
     return CreateSingleInstanceMarker();
 }
 
+// Read once: a policy set or removed later takes effect at the next start.
 void ReadProtectionSettings() {
     DWORD mode = 0;
     DWORD delay = 0;
-    ReadSettingDword(L"Action", &mode, g_settingsKey);
-    ReadSettingDword(L"AlarmTime", &delay, g_settingsKey);
+    ReadAppliedSettingDword(L"Action", &mode, LocalRead::ProcessKey);
+    ReadAppliedSettingDword(L"AlarmTime", &delay, LocalRead::ProcessKey);
     // Stored as unsigned 32-bit values; kept as the same bits in signed form.
     SetProtectionSettings(static_cast<int>(mode), static_cast<int>(delay));
 }

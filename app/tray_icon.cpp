@@ -5,9 +5,8 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "common/applied_setting.h"
 #include "common/platform.h"
-#include "common/scoped_handle.h"
-#include "common/settings_store.h"
 #include "protect/sleep_capabilities.h"
 #include "res/resource.h"
 
@@ -29,12 +28,11 @@ void CopyText(wchar_t (&destination)[N], const wchar_t* source) {
     destination[N - 1] = L'\0';
 }
 
-// A fresh handle at every use, read with the logging read: its failures belong in the log.
+// Read at every use, the local value through a fresh handle with the logging read: its
+// failures belong in the log.
 bool TrayIconHidden() {
-    ScopedKey key;
-    OpenSettingsKey(key.put());
     DWORD hide = 0;
-    ReadSettingDword(L"HideTrayIcon", &hide, key.get());
+    ReadAppliedSettingDword(L"HideTrayIcon", &hide, LocalRead::FreshKey);
     return hide == 1;
 }
 

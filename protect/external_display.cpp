@@ -1,8 +1,8 @@
 #include "protect/external_display.h"
 
+#include "common/applied_setting.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
-#include "common/settings_store.h"
 
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
     return technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL ||
@@ -35,7 +35,8 @@ bool LidCloseDoesNothingNow() {
 bool ExternalDisplayKeepsAlarmQuiet() {
     // Read quietly: an absent value is the usual case, not a failure worth a log line.
     DWORD alarmAnyway = 0;
-    if (ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &alarmAnyway) && alarmAnyway == 1) return false;
+    if (ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1)
+        return false;
     return ReadDisplays() == Displays::External && LidCloseDoesNothingNow();
 }
 

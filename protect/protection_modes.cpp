@@ -1,12 +1,12 @@
 #include "protect/protection_modes.h"
 
+#include "common/applied_setting.h"
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/power_guard.h"
-#include "common/settings_store.h"
 #include "protect/closed_lid_watch.h"
 #include "protect/driver_contract.h"
 #include "protect/external_display.h"
@@ -40,7 +40,7 @@ void OnLidOpen(HWND window) {
 // never, and stays.
 void GuardHibernateTimeout() {
     DWORD minutes = 0;
-    ReadSettingDwordQuietly(L"HibernateAfter", &minutes);
+    ReadAppliedSettingDword(L"HibernateAfter", &minutes, LocalRead::Quiet);
     SleepCapabilities machine = FreshSleepCapabilities();
     if (!machine.hibernation || minutes == 0) {
         RestoreHibernateTimeout();
@@ -160,7 +160,8 @@ void OnResume(HWND window, ResumeKind kind) {
     // Windows applies the lid-close action only when the lid moves: a docked laptop woken
     // from its keyboard stays awake, and its user is at it.
     DWORD alarmAnyway = 0;
-    bool mustNeverRunClosed = ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &alarmAnyway) && alarmAnyway == 1;
+    bool mustNeverRunClosed =
+        ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1;
     if (kind == ResumeKind::WithUser && !mustNeverRunClosed && ReadDisplays() != Displays::LaptopOnly)
         return HoldForUser(window);
     WatchClosedLid(window, UnattendedWakeDelayMs());

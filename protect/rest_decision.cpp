@@ -1,10 +1,10 @@
 #include "protect/rest_decision.h"
 
+#include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
-#include "common/settings_store.h"
 #include "protect/presence.h"
 #include "protect/protection_settings.h"
 
@@ -65,9 +65,10 @@ RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent,
     s.userPresentResume = userPresentResume;
     s.msSinceInput = kNoInputSeen;
     DWORD value = 0;
-    if (ReadSettingDwordQuietly(L"RestAfter", &value)) s.restAfterSeconds = value;
+    if (ReadAppliedSettingDword(L"RestAfter", &value, LocalRead::Quiet)) s.restAfterSeconds = value;
     value = 0;
-    s.alarmWithExternalDisplay = ReadSettingDwordQuietly(L"AlarmWithExternalDisplay", &value) && value == 1;
+    s.alarmWithExternalDisplay =
+        ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &value, LocalRead::Quiet) && value == 1;
     if (s.restAfterSeconds == 0) return s;  // nothing else matters: spare the queries
     DWORD action = kLidCloseSleep;
     const wchar_t* failedCall = nullptr;

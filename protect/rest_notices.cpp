@@ -1,10 +1,10 @@
 #include "protect/rest_notices.h"
 
+#include "common/applied_setting.h"
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/platform.h"
-#include "common/settings_store.h"
 #include "protect/protection_host.h"
 #include "protect/sleep_clock.h"
 
@@ -42,7 +42,7 @@ void DrainNotice(wchar_t* text, int chars) {
     g_suspendNoted = false;
     int percent = BatteryPercent();
     DWORD alert = 0;
-    if (percent < 0 || !ReadSettingDwordQuietly(L"StandbyDrainAlert", &alert)) return;
+    if (percent < 0 || !ReadAppliedSettingDword(L"StandbyDrainAlert", &alert, LocalRead::Quiet)) return;
     StandbyDrainText(g_suspendPercent, percent, MsSince(g_suspendedAt), alert, text, chars);
 }
 

@@ -179,6 +179,68 @@ TEST(EntryMarkerOwnerTest, OnlyAMarkerOfAdministratorsOrSystemEndsTheStart) {
     if (own) CloseHandle(own);
 }
 
+// Action and AlarmTime are read at start, Group Policy's first and quietly; a policy's value
+// out of range is used as read, as a local one is. Each start needs no marker of its own, so
+// the found marker is a plain user's (ignored) and the starts run in a child copy.
+constexpr const wchar_t* kPolicyChild = L"KALNIX_POLICY_CHILD";
+
+TEST(EntryPolicyTest, PoliciesWinAtStartAndOutOfRangeOnesAreUsedAsRead) {
+    if (!IsChildRun(kPolicyChild)) {
+        EXPECT_EQ(RunChildCopy(kPolicyChild, L"EntryPolicyTest.*", 30000), 0u);
+        return;
+    }
+    constexpr DWORD kAbsent = 0xFFFFFFFF;
+    const struct {
+        DWORD localAction, localDelay, policyAction, policyDelay;
+        int mode, delay;
+        bool readFailuresLogged;
+    } rows[] = {
+        {2, 15, kAbsent, kAbsent, 2, 15, false},
+        {2, 15, 1, 30, 1, 30, false},
+        {2, 15, 3, 100, 3, 100, false},  // neither mode, and a delay the dialog would refuse
+        {kAbsent, kAbsent, 1, 20, 1, 20, false},
+        {kAbsent, kAbsent, kAbsent, kAbsent, 0, 0, true},
+    };
+    const std::string ignored =
+        "Single-instance marker Global\\Kalnix is not owned by Administrators or SYSTEM: ignored\r\n\r\n";
+    const std::string readFailures = "RQVE Failed: 2\r\n\r\nRQVE Failed: 2\r\n\r\n";
+    PolicyCleanup policies;
+    ShellRecorder shell;
+    PlatformScope platform;
+    g_platform.openEvent = FindMarkerOfNamedOwner;
+    g_platform.getSecurityInfo = ReadNamedOwner;
+    g_markerOwner = L"S-1-5-32-545";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.policyAction << " " << row.policyDelay);
+        ResetSettingsKey();
+        DeletePolicyKey();
+        SetSettingDword(L"EnableLogging", 1);
+        SetSettingDword(L"HideTrayIcon", 0);  // read at every icon update
+        if (row.localAction != kAbsent) SetSettingDword(L"Action", row.localAction);
+        if (row.localDelay != kAbsent) SetSettingDword(L"AlarmTime", row.localDelay);
+        if (row.policyAction != kAbsent) SetPolicyDword(L"Action", row.policyAction);
+        if (row.policyDelay != kAbsent) SetPolicyDword(L"AlarmTime", row.policyDelay);
+        OpenProcessSettingsKey();
+        RemoveFile(LogPathBesideExecutable());
+        SetProtectionSettings(7, 7);
+        UINT_PTR guard = SetTimer(nullptr, 0, 200, SendDestroy);
+        EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), ""), 0);
+        KillTimer(nullptr, guard);
+        EXPECT_EQ(ProtectionMode(), row.mode);
+        EXPECT_EQ(AlarmDelaySeconds(), row.delay);
+        std::string log = ReadFileBytes(LogPathBesideExecutable());
+        EXPECT_EQ(log.rfind(ignored, 0), 0u);
+        EXPECT_EQ(log.find("RQVE") == std::string::npos, !row.readFailuresLogged) << log;
+        EXPECT_EQ(log.rfind(ignored + readFailures, 0) == 0, row.readFailuresLogged) << log;
+        EXPECT_EQ(GetPolicyDword(L"Action", kAbsent), row.policyAction) << "never written";
+        if (g_trayWindow) DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        DropMessages();
+        CloseProcessSettingsKey();
+    }
+    RemoveFile(LogPathBesideExecutable());
+}
+
 class EntryTest : public ::testing::Test {
 protected:
     void SetUp() override {

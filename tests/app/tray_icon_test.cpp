@@ -155,6 +155,26 @@ TEST_F(TrayIconTest, HiddenIconSendsNothingAndKeepsBalloonAndLastState) {
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
 }
 
+// Group Policy's HideTrayIcon wins over the local value at every update, read quietly: with
+// a policy, a missing local value is no failure to log.
+TEST_F(TrayIconTest, APolicyDecidesWhetherTheIconShows) {
+    PolicyCleanup policies;
+    SetSettingDword(L"EnableLogging", 1);
+    RemoveFile(LogPathBesideExecutable());
+    SetPolicyDword(L"HideTrayIcon", 1);
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr));
+    EXPECT_TRUE(shell_.Calls().empty()) << "hidden by policy, shown locally";
+    SetPolicyDword(L"HideTrayIcon", 0);
+    SetSettingDword(L"HideTrayIcon", 1);
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr));
+    Added();
+    DeleteSettingValue(L"HideTrayIcon");
+    EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr));
+    Added();
+    EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "");
+    EXPECT_EQ(GetPolicyDword(L"HideTrayIcon", 7), 0u);
+}
+
 TEST_F(TrayIconTest, LongTextsAreCutToTheirFields) {
     const struct { size_t length; size_t shown; } rows[] = {{126, 126}, {127, 127}, {128, 127}, {2000, 127}};
     for (const auto& row : rows) {

@@ -338,19 +338,32 @@ TEST_F(PowerReportTest, AnExternalDisplayKeepsNoAlarmQuietUnlessTheLidCloseActio
     EXPECT_GE(TonesAfter(closed), 1u);
 }
 
+// Group Policy's value, where there is one, wins over the local one.
 TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
+    constexpr DWORD kAbsent = 0xFFFFFFFF;
+    const struct { DWORD local, policy; bool rings; } rows[] = {{1, kAbsent, true}, {0, 1, true}, {1, 0, false}};
+    PolicyCleanup policies;
     LidCloseDoesNothing();
-    SetSettingDword(L"AlarmWithExternalDisplay", 1);
-    displays_.Set({kMonitor});
-    StartWithoutDriver(2, 1);
-    LidReport(1);
-    DWORD closed = LidReport(0);
-    PumpMessagesFor(1300);
-    EXPECT_GE(TonesAfter(closed), 1u) << "the setting asks for the alarm with a display attached";
-    size_t before = g_tones.size();
-    ChangeDisplays({kPanel, kMonitor});
-    PumpMessagesFor(700);
-    EXPECT_GT(g_tones.size(), before) << "a display change does not silence it either";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "local " << row.local << ", policy " << row.policy);
+        DeletePolicyKey();
+        SetSettingDword(L"AlarmWithExternalDisplay", row.local);
+        if (row.policy != kAbsent) SetPolicyDword(L"AlarmWithExternalDisplay", row.policy);
+        g_tones.clear();
+        displays_.Set({kMonitor});
+        StartWithoutDriver(2, 1);
+        LidReport(1);
+        DWORD closed = LidReport(0);
+        PumpMessagesFor(1300);
+        EXPECT_EQ(TonesAfter(closed) >= 1, row.rings) << "the setting asks for the alarm with a display attached";
+        size_t before = g_tones.size();
+        ChangeDisplays({kPanel, kMonitor});
+        PumpMessagesFor(700);
+        EXPECT_EQ(g_tones.size() > before, row.rings) << "a display change does not silence it either";
+        DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        PumpMessages();
+    }
 }
 
 TEST_F(PowerReportTest, DisplayChangesArmNothingWithTheLidOpenOrOutsideTheAlarmMode) {

@@ -5,7 +5,23 @@
 
 namespace {
 constexpr const wchar_t* kKeyPath = L"Software\\Kalnix";
+constexpr const wchar_t* kPolicyKeyPath = L"Software\\Policies\\Kalnix";
+
+void SetRaw(const wchar_t* path, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (!key) return;
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
 }
+
+DWORD GetDword(const wchar_t* path, const wchar_t* name, DWORD fallback) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, path, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return fallback;
+    return value;
+}
+}  // namespace
 
 void DeleteSettingsKey() {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kKeyPath);
@@ -19,11 +35,7 @@ void ResetSettingsKey() {
 }
 
 void SetSettingRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (!key) return;
-    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
+    SetRaw(kKeyPath, name, type, data, size);
 }
 
 void SetSettingDword(const wchar_t* name, DWORD value) {
@@ -38,10 +50,23 @@ void DeleteSettingValue(const wchar_t* name) {
 }
 
 DWORD GetSettingDword(const wchar_t* name, DWORD fallback) {
-    DWORD value = 0, size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kKeyPath, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-        return fallback;
-    return value;
+    return GetDword(kKeyPath, name, fallback);
+}
+
+void SetPolicyDword(const wchar_t* name, DWORD value) {
+    SetPolicyRaw(name, REG_DWORD, &value, sizeof(value));
+}
+
+void SetPolicyRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    SetRaw(kPolicyKeyPath, name, type, data, size);
+}
+
+DWORD GetPolicyDword(const wchar_t* name, DWORD fallback) {
+    return GetDword(kPolicyKeyPath, name, fallback);
+}
+
+void DeletePolicyKey() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKeyPath);
 }
 
 bool SettingExists(const wchar_t* name) {

@@ -15,6 +15,20 @@ void DeleteSettingValue(const wchar_t* name);
 DWORD GetSettingDword(const wchar_t* name, DWORD fallback);
 bool SettingExists(const wchar_t* name);
 
+// Group Policy's key of the test prefix (Software\Policies\Kalnix), as a GPO writes it.
+void SetPolicyDword(const wchar_t* name, DWORD value);
+void SetPolicyRaw(const wchar_t* name, DWORD type, const void* data, DWORD size);
+// The policy's DWORD, or `fallback` when the value is missing.
+DWORD GetPolicyDword(const wchar_t* name, DWORD fallback);
+void DeletePolicyKey();
+// Deletes the policy key when the scope ends, so that no policy outlives a failed test.
+struct PolicyCleanup {
+    PolicyCleanup() = default;
+    PolicyCleanup(const PolicyCleanup&) = delete;
+    PolicyCleanup& operator=(const PolicyCleanup&) = delete;
+    ~PolicyCleanup() { DeletePolicyKey(); }
+};
+
 // Whole file as bytes; empty when missing.
 std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
