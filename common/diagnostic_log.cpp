@@ -10,6 +10,7 @@
 
 #include "common/bounded_format.h"
 #include "common/scoped_handle.h"
+#include "common/setting_policy.h"
 #include "common/settings_key.h"
 
 // The base of the module this code is linked into, placed by the linker.
@@ -17,7 +18,12 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-bool LogGateOpen() {
+// True in the executable itself, false in a library another program loaded.
+bool InProgramsOwnModule() {
+    return reinterpret_cast<HMODULE>(&__ImageBase) == GetModuleHandleW(nullptr);
+}
+
+DWORD LocalLogGate() {
     DWORD gate = 0;
     ScopedKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {
@@ -30,6 +36,15 @@ bool LogGateOpen() {
             gate = value;
         }
     }
+    return gate;
+}
+
+// Kalnix.exe goes by Group Policy's EnableLogging where there is one. The installer library
+// goes by the local value only: policies govern what the running Kalnix does, not how the
+// setup program's helper reports.
+bool LogGateOpen() {
+    DWORD gate = 0;
+    if (!InProgramsOwnModule() || !ReadPolicyDword(L"EnableLogging", &gate)) gate = LocalLogGate();
 #if defined(KALNIX_LOG_GATE_DIAGNOSTIC)
     return gate != 1;
 #else
@@ -42,11 +57,6 @@ constexpr DWORD kLogPathChars = 32768;
 // The file a caller named, once one did; empty when told to log nowhere.
 bool g_logPathTold = false;
 wchar_t g_toldLogPath[kLogPathChars];
-
-// True in the executable itself, false in a library another program loaded.
-bool InProgramsOwnModule() {
-    return reinterpret_cast<HMODULE>(&__ImageBase) == GetModuleHandleW(nullptr);
-}
 
 // Builds "<directory of the executable>\Kalnix.log". False when the path does not fit.
 bool PathBesideExecutable(wchar_t* path, DWORD capacity) {

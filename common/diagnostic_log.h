@@ -2,7 +2,8 @@
 
 // Appends one line to the diagnostic log when the EnableLogging gate allows. The executable
 // and the standard installer library log only when EnableLogging is 1; the diagnostic
-// installer library logs unless it is 1.
+// installer library logs unless it is 1. The executable takes the gate from Group Policy
+// (Software\Policies\Kalnix) when a policy sets it; the installer library never does.
 //
 // The log is "Kalnix.log" beside the program's own executable until a caller names another
 // file with SetLogFilePath. Code in a library loaded by another program logs only where it is

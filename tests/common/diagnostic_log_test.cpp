@@ -49,6 +49,27 @@ TEST_F(DiagnosticLogTest, StandardGateLogsOnlyForOne) {
     EXPECT_EQ(Log(), "heard\r\n");
 }
 
+// In the program itself (as in Kalnix.exe) a policy's EnableLogging wins over the local one,
+// at every message; the installer library's gate is seen in its own tests.
+TEST_F(DiagnosticLogTest, APolicyDecidesTheProgramsGateOverTheLocalValue) {
+    PolicyCleanup policies;
+    constexpr DWORD kAbsent = 0xFFFFFFFF;
+    struct Case { DWORD policy, local; bool logs; };
+    const Case cases[] = {
+        {1, kAbsent, true}, {1, 0, true}, {0, 1, false}, {2, 1, false},
+        {kAbsent, 1, true},  // the policy removed: the local value again
+    };
+    for (const Case& c : cases) {
+        DeletePolicyKey();
+        DeleteSettingValue(L"EnableLogging");
+        if (c.policy != kAbsent) SetPolicyDword(L"EnableLogging", c.policy);
+        if (c.local != kAbsent) SetSettingDword(L"EnableLogging", c.local);
+        RemoveFile(LogPathBesideExecutable());
+        LogMessage(L"line");
+        EXPECT_EQ(Log(), c.logs ? "line\r\n" : "") << "policy " << c.policy << ", local " << c.local;
+    }
+}
+
 TEST_F(DiagnosticLogTest, CharacterWithoutEightBitFormDoesNotLoseTheLine) {
     LogMessage(L"caf\u00e9 \u20ac end");
     LogMessage(L"next");

@@ -116,23 +116,31 @@ TEST_P(CaBuildTest, LoadingAndUnloadingDoNothing) {
 INSTANTIATE_TEST_SUITE_P(Builds, CaBuildTest, ::testing::ValuesIn(kCaBuilds), CaBuildName);
 
 // The two builds differ only in the gate: the standard build writes when EnableLogging
-// is 1, the diagnostic build unless it is 1 (so also when the value is absent).
+// is 1, the diagnostic build unless it is 1 (so also when the value is absent). Neither reads
+// Group Policy's EnableLogging: that is Kalnix.exe's alone.
 TEST(CaLogGateTest, EachBuildWritesOnlyWhenItsGateIsOpen) {
     const std::string kLines = "CA: Entering SetRunKey\r\nCA: Entering DeleteRunKey\r\n";
+    constexpr DWORD kAbsent = 0xFFFFFFFF;
     struct Case {
         const wchar_t* build;
         const wchar_t* state;
-        DWORD enableLogging;  // 0xFFFFFFFF: value absent
+        DWORD enableLogging;
+        DWORD policy;
         bool logs;
     };
     const Case cases[] = {
-        {L"standard", L"absent", 0xFFFFFFFF, false},  {L"diagnostic", L"absent", 0xFFFFFFFF, true},
-        {L"standard", L"one", 1, true},               {L"diagnostic", L"one", 1, false},
-        {L"standard", L"two", 2, false},              {L"diagnostic", L"two", 2, true},
+        {L"standard", L"absent", kAbsent, kAbsent, false},  {L"diagnostic", L"absent", kAbsent, kAbsent, true},
+        {L"standard", L"one", 1, kAbsent, true},            {L"diagnostic", L"one", 1, kAbsent, false},
+        {L"standard", L"two", 2, kAbsent, false},           {L"diagnostic", L"two", 2, kAbsent, true},
+        {L"standard", L"policy one", kAbsent, 1, false},    {L"diagnostic", L"policy one", kAbsent, 1, true},
+        {L"standard", L"policy zero", 1, 0, true},
     };
+    PolicyCleanup policies;
     for (const Case& c : cases) {
         ResetSettingsKey();
-        if (c.enableLogging != 0xFFFFFFFF) SetSettingDword(L"EnableLogging", c.enableLogging);
+        DeletePolicyKey();
+        if (c.enableLogging != kAbsent) SetSettingDword(L"EnableLogging", c.enableLogging);
+        if (c.policy != kAbsent) SetPolicyDword(L"EnableLogging", c.policy);
         RemoveFile(LogPathBesideExecutable());
         CaLibrary library(c.build);
         ASSERT_TRUE(library.Loaded());
