@@ -4,6 +4,8 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/managed_note.h"
+#include "common/setting_policy.h"
 #include "common/settings_store.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
@@ -13,11 +15,38 @@ namespace {
 constexpr int kDelayTextChars = 40;
 constexpr int kDelayDigits = 2;
 
-void EnableDelayEdit(HWND dialog, bool enable) {
-    EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS), enable);
+// The settings Group Policy set when the dialog opened, kept with the dialog (DWLP_USER) so
+// that its controls and its OK agree.
+constexpr LONG_PTR kActionManaged = 1;
+constexpr LONG_PTR kAlarmTimeManaged = 2;
+
+// The note's place, in dialog units: the row the template leaves free above the buttons.
+constexpr int kNoteLeft = 20, kNoteTop = 54, kNoteWidth = 267, kNoteHeight = 8;
+
+bool IsManaged(HWND dialog, LONG_PTR setting) {
+    return (GetWindowLongPtrW(dialog, DWLP_USER) & setting) != 0;
 }
 
+// A delay set by policy stays locked whichever mode is chosen.
+void EnableDelayEdit(HWND dialog, bool enable) {
+    EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS), enable && !IsManaged(dialog, kAlarmTimeManaged));
+}
+
+void LockManagedSettings(HWND dialog) {
+    LONG_PTR managed = (SettingIsManaged(L"Action") ? kActionManaged : 0) |
+                       (SettingIsManaged(L"AlarmTime") ? kAlarmTimeManaged : 0);
+    SetWindowLongPtrW(dialog, DWLP_USER, managed);
+    if (managed & kActionManaged) {
+        EnableWindow(GetDlgItem(dialog, IDC_AUTO_PROTECT), FALSE);
+        EnableWindow(GetDlgItem(dialog, IDC_LID_ALARM), FALSE);
+    }
+    if (managed & kAlarmTimeManaged) EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS), FALSE);
+    if (managed) ShowManagedSettingsNote(dialog, kNoteLeft, kNoteTop, kNoteWidth, kNoteHeight);
+}
+
+// The controls show the mode and delay in force, also where a policy sets them.
 void OnSettingsInit(HWND dialog) {
+    LockManagedSettings(dialog);
     int mode = ProtectionMode();
     if (mode == kModeAutoProtection) {
         EnableDelayEdit(dialog, false);
@@ -30,6 +59,21 @@ void OnSettingsInit(HWND dialog) {
     swprintf(text, sizeof(text) / sizeof(text[0]), L"%d", AlarmDelaySeconds());
     SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text);
     SendDlgItemMessageW(dialog, IDC_ALARM_SECONDS, EM_LIMITTEXT, kDelayDigits, 0);
+}
+
+// The typed delay when it is in range; otherwise the range message, and the dialog stays.
+bool TakeTypedDelay(HWND dialog, long* delay) {
+    wchar_t text[kDelayTextChars] = {};
+    GetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text, kDelayTextChars);
+    *delay = std::wcstol(text, nullptr, 10);
+    if (*delay >= kMinAlarmDelay && *delay <= kMaxAlarmDelay) return true;
+    MessageBoxW(dialog, L"Possible values are between 5 and 60 seconds", L"Kalnix", MB_OK);
+    return false;
+}
+
+void StoreDelay(int mode, long delay) {
+    WriteSettingDword(L"AlarmTime", static_cast<DWORD>(delay));
+    SetProtectionSettings(mode, static_cast<int>(delay));
 }
 
 void ChooseAutoProtection(HWND dialog) {
@@ -46,20 +90,29 @@ void ChooseLidAlarm(HWND dialog) {
     WriteSettingDword(L"Action", kModeLidAlarm);
     SetProtectionSettings(kModeLidAlarm, AlarmDelaySeconds());
 
-    wchar_t text[kDelayTextChars] = {};
-    GetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text, kDelayTextChars);
-    long delay = std::wcstol(text, nullptr, 10);
-    if (delay < kMinAlarmDelay || delay > kMaxAlarmDelay) {
-        MessageBoxW(dialog, L"Possible values are between 5 and 60 seconds", L"Kalnix", MB_OK);
-        return;
+    long delay = 0;
+    if (!IsManaged(dialog, kAlarmTimeManaged)) {
+        if (!TakeTypedDelay(dialog, &delay)) return;
+        StoreDelay(kModeLidAlarm, delay);
     }
-    WriteSettingDword(L"AlarmTime", static_cast<DWORD>(delay));
-    SetProtectionSettings(kModeLidAlarm, static_cast<int>(delay));
+    EndDialog(dialog, 0);
+}
+
+// A mode set by policy is the organization's: OK neither stores nor applies one, and takes
+// the delay only where the user could change it (the edit is enabled).
+void ConfirmDelayOnly(HWND dialog) {
+    long delay = 0;
+    if (IsWindowEnabled(GetDlgItem(dialog, IDC_ALARM_SECONDS))) {
+        if (!TakeTypedDelay(dialog, &delay)) return;
+        StoreDelay(ProtectionMode(), delay);
+    }
     EndDialog(dialog, 0);
 }
 
 void OnSettingsOk(HWND dialog) {
-    if (SendDlgItemMessageW(dialog, IDC_AUTO_PROTECT, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+    if (IsManaged(dialog, kActionManaged)) {
+        ConfirmDelayOnly(dialog);
+    } else if (SendDlgItemMessageW(dialog, IDC_AUTO_PROTECT, BM_GETCHECK, 0, 0) == BST_CHECKED) {
         ChooseAutoProtection(dialog);
     } else {
         ChooseLidAlarm(dialog);  // 1014 checked, or neither

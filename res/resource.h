@@ -18,3 +18,5 @@
 #define IDC_AUTO_PROTECT      1013
 #define IDC_LID_ALARM         1014
 #define IDC_ALARM_SECONDS     1016
+// Added at run time to a dialog with settings set by Group Policy (not in any template)
+#define IDC_MANAGED_NOTE      400

@@ -193,6 +193,74 @@ TEST_F(SettingsDialogTest, RadioButtonsSwitchTheEditWhichTakesTwoTypedDigits) {
     });
 }
 
+// A setting set by Group Policy is shown as in force and locked, with one line saying so in
+// the row the template leaves free; OK stores only what is not managed, and never a policy.
+TEST_F(SettingsDialogTest, ManagedSettingsAreLockedAndOkStoresOnlyTheOthers) {
+    constexpr DWORD kAbsent = 0xFFFFFFFF;
+    struct Case {
+        const char* shows;
+        DWORD policyAction, policyDelay;
+        int mode, delay;
+        bool radiosEnabled, editEnabled;
+        const wchar_t* typed;
+        DWORD storedAction, storedDelay;
+        int endDelay;
+    };
+    const Case cases[] = {
+        {"mode set by policy", 1, kAbsent, 1, 30, false, false, L"20", kAbsent, kAbsent, 30},
+        {"mode set by policy, the delay free", 2, kAbsent, 2, 30, false, true, L"20", kAbsent, 20, 20},
+        {"delay set by policy", kAbsent, 45, 2, 45, true, false, L"20", 2, kAbsent, 45},
+        {"both set by policy", 2, 45, 2, 45, false, false, L"20", kAbsent, kAbsent, 45},
+        {"the policies removed", kAbsent, kAbsent, 2, 30, true, true, L"20", 2, 20, 20},
+    };
+    PolicyCleanup policies;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shows);
+        DeleteSettingValue(L"Action");
+        DeleteSettingValue(L"AlarmTime");
+        DeletePolicyKey();
+        if (c.policyAction != kAbsent) SetPolicyDword(L"Action", c.policyAction);
+        if (c.policyDelay != kAbsent) SetPolicyDword(L"AlarmTime", c.policyDelay);
+        SetProtectionSettings(c.mode, c.delay);
+        const bool managed = c.policyAction != kAbsent || c.policyDelay != kAbsent;
+        Run([&](HWND dialog) {
+            EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, IDC_AUTO_PROTECT)) != FALSE, c.radiosEnabled);
+            EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, IDC_LID_ALARM)) != FALSE, c.radiosEnabled);
+            EXPECT_EQ(EditEnabled(dialog), c.editEnabled);
+            EXPECT_EQ(Checked(dialog, IDC_LID_ALARM), c.mode == 2) << "the mode in force";
+            EXPECT_EQ(EditText(dialog), std::to_wstring(c.delay));
+            HWND note = GetDlgItem(dialog, IDC_MANAGED_NOTE);
+            EXPECT_EQ(note != nullptr, managed);
+            EXPECT_EQ(VisibleChildTexts(dialog, L"Static"),
+                      managed ? L"seconds|Some settings are managed by your organization." : L"seconds");
+            if (note) {
+                // Inside the dialog, clear of every control of the template.
+                RECT noteRect, client, other, overlap;
+                GetWindowRect(note, &noteRect);
+                GetClientRect(dialog, &client);
+                MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+                EXPECT_TRUE(IntersectRect(&overlap, &noteRect, &client) && EqualRect(&overlap, &noteRect));
+                for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                    if (child == note) continue;
+                    GetWindowRect(child, &other);
+                    EXPECT_FALSE(IntersectRect(&overlap, &noteRect, &other)) << GetDlgCtrlID(child);
+                }
+            }
+            if (c.mode == 2) Click(dialog, IDC_LID_ALARM);
+            EXPECT_EQ(EditEnabled(dialog), c.editEnabled) << "a mode's click unlocks no delay set by policy";
+            SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, c.typed);
+            PostClick(dialog, IDOK);
+            EXPECT_TRUE(WaitUntilGone(dialog));
+        });
+        EXPECT_EQ(GetSettingDword(L"Action", kAbsent), c.storedAction);
+        EXPECT_EQ(GetSettingDword(L"AlarmTime", kAbsent), c.storedDelay);
+        EXPECT_EQ(ProtectionMode(), c.mode);
+        EXPECT_EQ(AlarmDelaySeconds(), c.endDelay);
+        EXPECT_EQ(GetPolicyDword(L"Action", kAbsent), c.policyAction);
+        EXPECT_EQ(GetPolicyDword(L"AlarmTime", kAbsent), c.policyDelay);
+    }
+}
+
 TEST_F(SettingsDialogTest, EscapeAndTheCloseBoxActAsCancel) {
     for (bool escape : {true, false}) {
         SCOPED_TRACE(escape ? "Escape" : "close box");
