@@ -12,7 +12,7 @@ packages=(
   xvfb xauth x11-utils xdotool
   nsis
   googletest
-  imagemagick python3
+  imagemagick python3 libxml2-utils
   zlib1g-dev libpng-dev libspng-dev libstb-dev valgrind
   clang libclang-rt-dev
 )
