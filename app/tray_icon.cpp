@@ -5,6 +5,8 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/tray_icon_image.h"
+#include "app/window_dpi.h"
 #include "common/applied_setting.h"
 #include "common/platform.h"
 #include "protect/sleep_capabilities.h"
@@ -20,6 +22,9 @@ constexpr UINT kBalloonTimeoutMs = 10000;
 
 int g_lastTrayState = kTrayStateEnabled;
 wchar_t g_trayNote[64] = {};
+// The picture last handed to the shell, which keeps a copy of its own: held until the next
+// one replaces it.
+HICON g_trayIcon = nullptr;
 
 // Copies as much of source as fits, always terminated.
 template <size_t N>
@@ -64,6 +69,15 @@ void SetBalloon(NOTIFYICONDATAW& record, const wchar_t* text) {
     CopyText(record.szInfoTitle, L"Kalnix");
 }
 
+// The state's art for the taskbar as it looks now, at the size the notification area shows
+// for the window's DPI.
+HICON TakeTrayIcon(HWND window, int state) {
+    HICON icon = LoadSmallIcon(TrayIconResource(state == kTrayStateEnabled, CurrentTaskbarLook()), DpiOf(window));
+    if (g_trayIcon) DestroyIcon(g_trayIcon);
+    g_trayIcon = icon;
+    return icon;
+}
+
 void TakePendingBalloon(NOTIFYICONDATAW& record) {
     if (g_pendingBalloonText[0] == L'\0') return;
     SetBalloon(record, g_pendingBalloonText);
@@ -94,8 +108,7 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
 
     if (state == kTrayStateLast) state = g_lastTrayState;
     if (state == kTrayStateEnabled || state == kTrayStateDisabled) {
-        UINT icon = state == kTrayStateEnabled ? IDI_TRAY_ENABLED : IDI_TRAY_DISABLED;
-        record.hIcon = LoadIconW(g_instance, MAKEINTRESOURCEW(icon));
+        record.hIcon = TakeTrayIcon(window, state);
         StateTip(record, StateText(state));
         g_lastTrayState = state;
     }
@@ -123,7 +136,16 @@ void SetTrayNote(const wchar_t* note) {
     g_platform.notifyIcon(NIM_MODIFY, &record);
 }
 
+void ReloadTrayIcon() {
+    if (TrayIconHidden()) return;
+    NOTIFYICONDATAW record = ExistingIconRecord(NIF_ICON);
+    record.hIcon = TakeTrayIcon(g_trayWindow, g_lastTrayState);
+    g_platform.notifyIcon(NIM_MODIFY, &record);
+}
+
 void DeleteTrayIcon() {
     NOTIFYICONDATAW record = ExistingIconRecord(0);
     g_platform.notifyIcon(NIM_DELETE, &record);
+    if (g_trayIcon) DestroyIcon(g_trayIcon);
+    g_trayIcon = nullptr;
 }

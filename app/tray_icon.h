@@ -7,7 +7,8 @@ constexpr int kTrayStateDisabled = 1;
 constexpr int kTrayStateLast = 2;
 
 // Shows the notification-area icon in the given state (2 = the last state shown), with an
-// optional tooltip replacing the state's own. True when suppressed by HideTrayIcon or the
+// optional tooltip replacing the state's own; its picture suits the taskbar's look (light,
+// dark, high contrast) at the size the notification area shows for the window's DPI. True when suppressed by HideTrayIcon or the
 // shell accepted the add.
 bool UpdateTrayIcon(HWND window, int state, const wchar_t* text);
 // Shows a balloon titled "Kalnix" on the shown icon (nothing while HideTrayIcon is 1).
@@ -15,5 +16,8 @@ void ShowTrayBalloon(const wchar_t* text);
 // Keeps `note` (null: none) as the tooltip's second line under the state's text, on the
 // shown icon at once and on every later update.
 void SetTrayNote(const wchar_t* note);
+// Shows the last state's picture again, loaded anew for the taskbar's look and the tray
+// window's DPI (after either changed), on the shown icon (nothing while HideTrayIcon is 1).
+void ReloadTrayIcon();
 // Removes the tray window's icon.
 void DeleteTrayIcon();

@@ -1,5 +1,7 @@
 #include "app/tray_window.h"
 
+#include <cwchar>
+
 #include "app/app_state.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
@@ -123,8 +125,21 @@ void OnTrayPowerBroadcast(HWND hwnd, WPARAM event, LPARAM data) {
     if (!g_trayEnding) OnPowerBroadcast(hwnd, event, data);
 }
 
+// A change of the display's scale comes as a new DPI for the window, or as a display change.
 void OnTrayDisplayChange(HWND hwnd) {
-    if (!g_trayEnding) OnDisplayChange(hwnd);
+    if (g_trayEnding) return;
+    OnDisplayChange(hwnd);
+    ReloadTrayIcon();
+}
+
+void OnTrayDpiChanged() {
+    if (!g_trayEnding) ReloadTrayIcon();
+}
+
+// The taskbar turned light or dark ("ImmersiveColorSet"), or high contrast went on or off.
+void OnTraySettingChange(UINT action, const wchar_t* area) {
+    const bool colours = area && wcscmp(area, L"ImmersiveColorSet") == 0;
+    if (!g_trayEnding && (colours || action == SPI_SETHIGHCONTRAST)) ReloadTrayIcon();
 }
 
 }  // namespace
@@ -147,8 +162,12 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.
     case WM_POWERBROADCAST:   OnTrayPowerBroadcast(hwnd, wParam, lParam); return TRUE;
     case WM_DISPLAYCHANGE:    OnTrayDisplayChange(hwnd); return 0;
+    case WM_DPICHANGED:       OnTrayDpiChanged(); return 0;
+    case WM_SETTINGCHANGE:    OnTraySettingChange(static_cast<UINT>(wParam), reinterpret_cast<const wchar_t*>(lParam));
+                              return 0;
     }
-    // Compared only after the fixed messages: before WM_CREATE the identifier is still 0.
+    // Compared only after the fixed messages: before WM_CREATE the identifier is still 0. The
+    // icon is added again with its picture loaded anew: the restarted taskbar may differ.
     if (g_taskbarCreatedMessage != 0 && msg == g_taskbarCreatedMessage) {
         if (!g_trayEnding) UpdateTrayIcon(g_trayWindow, kTrayStateLast, nullptr);
         return 0;

@@ -4,79 +4,9 @@
 #include <shldisp.h>
 #include <shlobj.h>
 
-#include "common/system_library.h"
+#include "common/com_library.h"
 
 namespace {
-
-// COM's libraries are loaded from System32 the first time something is opened, not at start,
-// and kept: the proxies of the shell's objects live in them.
-struct ComFunctions {
-    decltype(&::CoInitializeEx) initialize;
-    decltype(&::CoUninitialize) uninitialize;
-    decltype(&::CoCreateInstance) createInstance;
-    decltype(&::SysAllocString) allocateString;
-    decltype(&::SysFreeString) freeString;
-};
-
-template <class Function>
-bool Resolve(HMODULE library, Function* function, const char* name) {
-    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-    return *function != nullptr;
-}
-
-ComFunctions ResolveCom() {
-    ComFunctions com = {};
-    HMODULE ole = LoadSystemLibrary(L"ole32.dll");
-    HMODULE automation = LoadSystemLibrary(L"oleaut32.dll");
-    bool complete = ole && automation && Resolve(ole, &com.initialize, "CoInitializeEx") &&
-                    Resolve(ole, &com.uninitialize, "CoUninitialize") &&
-                    Resolve(ole, &com.createInstance, "CoCreateInstance") &&
-                    Resolve(automation, &com.allocateString, "SysAllocString") &&
-                    Resolve(automation, &com.freeString, "SysFreeString");
-    if (!complete) com = {};
-    return com;
-}
-
-const ComFunctions& Com() {
-    static const ComFunctions com = ResolveCom();
-    return com;
-}
-
-// One reference to a COM object, released when the scope ends.
-template <class Interface>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() {
-        if (object_) object_->Release();
-    }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    Interface* operator->() const { return object_; }
-    Interface** put() { return &object_; }
-    void** putVoid() { return reinterpret_cast<void**>(&object_); }
-
-private:
-    Interface* object_ = nullptr;
-};
-
-// COM on this thread for the scope; declared before the objects, so it ends after them.
-class ComScope {
-public:
-    explicit ComScope(const ComFunctions& com)
-        : com_(com), result_(com.initialize(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(result_)) com_.uninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-    // RPC_E_CHANGED_MODE: the thread is in the multithreaded apartment already, which serves too.
-    bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
-
-private:
-    const ComFunctions& com_;
-    HRESULT result_;
-};
 
 class ScopedString {
 public:

@@ -1,5 +1,8 @@
 #include "common/platform.h"
 
+#include <oleacc.h>
+
+#include "common/com_library.h"
 #include "common/desktop_shell.h"
 #include "common/loaded_function.h"
 #include "common/power_library.h"
@@ -73,6 +76,14 @@ ULONGLONG WINAPI AwakeTickCount64() {
     return TickCount64();
 }
 
+// oleacc's property services, through COM from System32 (common/accessible_role.h uses them).
+HRESULT WINAPI CreateAccPropServices(IAccPropServices** services) {
+    const ComFunctions& com = Com();
+    if (!com.createInstance) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    return com.createInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                              reinterpret_cast<void**>(services));
+}
+
 }  // namespace
 
 Platform g_platform = {
@@ -104,4 +115,5 @@ Platform g_platform = {
     AwakeTickCount64,
     &::WTSGetActiveConsoleSessionId,
     &::GetRawInputData,
+    CreateAccPropServices,
 };

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <aclapi.h>
 
+struct IAccPropServices;
+
 // The few system calls whose effect Wine cannot show, in one table for every layer (no speaker, no way to inspect the
 // notification area's records, an administrator test that always passes there, no way to
 // let a second start create the single-instance marker between our look and our create,
@@ -64,6 +66,9 @@ struct Platform {
     // programs inject (Windows delivers it with no device).
     decltype(&::WTSGetActiveConsoleSessionId) activeConsoleSessionId;
     decltype(&::GetRawInputData) getRawInputData;
+    // oleacc's property services, which tell screen readers what a control is: Wine's answers
+    // every annotation with E_NOTIMPL, so tests see them here.
+    HRESULT(WINAPI* createAccPropServices)(IAccPropServices** services);
 };
 
 extern Platform g_platform;

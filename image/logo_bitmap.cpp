@@ -1,6 +1,7 @@
 #include "image/logo_bitmap.h"
 
 #include "image/logo_pixels.h"
+#include "image/logo_scale.h"
 #include "image/pixel_path.h"
 
 namespace {
@@ -30,19 +31,47 @@ PngImage* LoadLogoPng(int resourceId) {
     return DecodePng(&reader, ReadMemory, &kPageAllocator);
 }
 
-HBITMAP CreateLogoBitmap(const PngImage* image) {
-    if (image->channels != 3 && image->channels != 4) return nullptr;
+namespace {
+
+// A 32-bit DIB section with bottom-up rows (positive height), its pixels in *bits.
+HBITMAP CreateBottomUpSection(LONG width, LONG height, void** bits) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(image->width);
-    info.bmiHeader.biHeight = static_cast<LONG>(image->height);  // positive: bottom-up rows
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
+}  // namespace
+
+HBITMAP CreateLogoBitmap(const PngImage* image) {
+    if (image->channels != 3 && image->channels != 4) return nullptr;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateBottomUpSection(static_cast<LONG>(image->width), static_cast<LONG>(image->height), &bits);
     if (!bitmap) return nullptr;
     // Converted straight into the section's own memory.
     ConvertToDibPixels(image, static_cast<uint8_t*>(bits), BestPixelPath());
+    return bitmap;
+}
+
+HBITMAP CreateScaledLogoBitmap(const BITMAP& logo, int width, int height) {
+    // Only the logo's own kind of section: bottom-up, 32 bits, rows without padding.
+    if (!logo.bmBits || logo.bmBitsPixel != 32 || logo.bmWidth <= 0 || logo.bmHeight <= 0 ||
+        logo.bmWidthBytes != logo.bmWidth * 4 || width <= 0 || height <= 0) {
+        return nullptr;
+    }
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateBottomUpSection(width, height, &bits);
+    if (!bitmap) return nullptr;
+    // Both bottom-up: the rows keep their order.
+    if (!ScalePremultiplied(static_cast<const uint8_t*>(logo.bmBits), static_cast<uint32_t>(logo.bmWidth),
+                            static_cast<uint32_t>(logo.bmHeight), static_cast<uint8_t*>(bits),
+                            static_cast<uint32_t>(width), static_cast<uint32_t>(height))) {
+        DeleteObject(bitmap);
+        return nullptr;
+    }
     return bitmap;
 }

@@ -1,9 +1,15 @@
 #pragma once
 
 // Resource identifiers of Kalnix.exe.
-#define IDI_KALNIX            108   // window class icon: 48, 32, 16 px at 8 and 24 bpp
-#define IDI_TRAY_ENABLED      109   // 16 px at 4, 8, 24, 32 bpp
+// Icons (scripts/make-art.py): 16, 20, 24, 32, 40, 48 and 64 px at 32 bpp, the sizes the
+// notification area asks for from 100 to 400 % display scale; the application's also 256 px.
+#define IDI_KALNIX            108   // application and window class icon
+#define IDI_TRAY_ENABLED      109   // tray icons for a dark taskbar, Windows' default
 #define IDI_TRAY_DISABLED     111
+#define IDI_TRAY_ENABLED_LIGHT     201   // for a light taskbar
+#define IDI_TRAY_DISABLED_LIGHT    202
+#define IDI_TRAY_ENABLED_CONTRAST  203   // for high contrast: black and white only
+#define IDI_TRAY_DISABLED_CONTRAST 204
 #define IDD_STATUS            106
 #define IDR_LOGO              110   // type "Logo"
 #define IDD_SETTINGS          112

@@ -1,7 +1,15 @@
 #!/usr/bin/env python3
-"""Draws Kalnix's artwork: res/logo.png and the icons res/kalnix.ico, res/tray_enabled.ico,
-res/tray_disabled.ico. Pure Python 3 with zlib; every shape is a signed distance field
-rasterised here with analytic anti-aliasing, so the output is the same on every machine.
+"""Draws Kalnix's artwork: res/logo.png, the application icon res/kalnix.ico and the tray icons
+res/tray_{enabled,disabled}{,_light,_contrast}.ico. Pure Python 3 with zlib; every shape is a
+signed distance field rasterised here with analytic anti-aliasing, so the output is the same on
+every machine.
+
+Every icon carries one 32-bit image for each size the notification area asks for at 100 to
+400 % display scale (16, 20, 24, 32, 40, 48 and 64 pixels), drawn at that size rather than
+scaled; the application icon also carries a 256-pixel PNG image for Explorer's large views.
+The tray icons hold PNG images only.
+The tray icons come in three looks: for a dark taskbar (Windows' default; the plain files), for
+a light one (_light) and for high contrast (_contrast, black and white only).
 
 Usage: scripts/make-art.py [output-dir]   (default: res/ beside this script's parent)
 """
@@ -315,13 +323,15 @@ def icc_profile():
     return header + struct.pack(">I", len(tags)) + table + body
 
 
-def write_logo(path, cv):
-    rows = cv.bytes_rgba()
+def filtered_idat(rows):
     filtered = choose_filters(rows, 4)
-    kinds = [k for k, _ in filtered]
-    assert kinds[0] == 1 and {1, 2, 4} <= set(kinds), kinds
     raw = b"".join(bytes([k]) + f for k, f in filtered)
-    idat = zlib.compress(raw, 9)
+    return zlib.compress(raw, 9), [k for k, _ in filtered]
+
+
+def write_logo(path, cv):
+    idat, kinds = filtered_idat(cv.bytes_rgba())
+    assert kinds[0] == 1 and {1, 2, 4} <= set(kinds), kinds
     assert len(idat) <= 131072, len(idat)
     png = b"\x89PNG\r\n\x1a\n"
     png += chunk(b"IHDR", struct.pack(">IIBBBBB", cv.w, cv.h, 8, 6, 0, 0, 0))
@@ -337,85 +347,93 @@ def write_logo(path, cv):
 
 # ---------------------------------------------------------------------------- icons
 
-def nearest(palette, c):
-    return min(range(len(palette)), key=lambda i: sum((p - q) ** 2 for p, q in zip(palette[i], c)))
-
-
-def adaptive_palette(pixels, size):
-    """Popularity over colours reduced to 5 bits a channel: plenty for a small icon."""
-    counts = {}
-    for r, g, b, a in pixels:
-        if a >= 128:
-            key = (r >> 3, g >> 3, b >> 3)
-            counts[key] = counts.get(key, 0) + 1
-    top = sorted(counts, key=lambda k: -counts[k])[:size]
-    pal = [(r * 8 + 4, g * 8 + 4, b * 8 + 4) for r, g, b in top]
-    return pal + [(0, 0, 0)] * (size - len(pal))
-
-
-def icon_image(size, bpp, pixels):
-    """One ICO image: BITMAPINFOHEADER, palette, XOR bitmap and AND mask, rows bottom-up."""
-    row_bytes = ((size * bpp + 31) // 32) * 4
+def icon_image(size, pixels):
+    """One 32-bit ICO image: BITMAPINFOHEADER, BGRA rows bottom-up and the AND mask (set where
+    the image is fully transparent, for the few callers that still look at it)."""
     mask_bytes = ((size + 31) // 32) * 4
-    palette = []
-    if bpp in (4, 8):
-        palette = adaptive_palette(pixels, 1 << bpp)
-    cache = {}
     xor = bytearray()
     mask = bytearray()
     for y in reversed(range(size)):
-        line = bytearray()
         bits = bytearray(mask_bytes)
-        idx = []
         for x in range(size):
             r, g, b, a = pixels[y * size + x]
-            if bpp < 32 and a < 128:
+            xor += bytes((b, g, r, a))
+            if a == 0:
                 bits[x // 8] |= 0x80 >> (x % 8)
-                r = g = b = 0
-            if bpp == 32:
-                line += bytes((b, g, r, a))
-                if a == 0:
-                    bits[x // 8] |= 0x80 >> (x % 8)
-            elif bpp == 24:
-                line += bytes((b, g, r))
-            else:
-                key = (r, g, b)
-                if key not in cache:
-                    cache[key] = nearest(palette, key)
-                idx.append(cache[key])
-        if bpp == 8:
-            line += bytes(idx)
-        elif bpp == 4:
-            for i in range(0, size, 2):
-                line.append(idx[i] << 4 | (idx[i + 1] if i + 1 < size else 0))
-        line += bytes(row_bytes - len(line))
-        xor += line
         mask += bits
-    colours = len(palette)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bpp, 0, len(xor) + len(mask), 0, 0,
-                         colours, 0)
-    pal = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
-    return header + pal + bytes(xor) + bytes(mask), colours
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+    return header + bytes(xor) + bytes(mask)
 
 
-def write_icon(path, images):
-    """images: list of (size, bpp, rgba pixels)."""
+def png_image(size, pixels):
+    """A PNG file of a square RGBA image, as an icon directory holds its 256-pixel image."""
+    rows = [b"".join(bytes(px) for px in pixels[y * size:(y + 1) * size]) for y in range(size)]
+    idat, _ = filtered_idat(rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", idat) + chunk(b"IEND", b""))
+
+
+def write_icon(path, images, png=False):
+    """images: list of (size, rgba pixels), all 32-bit; a 256-pixel image, or with `png` every
+    image, is stored as PNG (a quarter of the bytes, which Windows reads since Vista)."""
     entries, blobs = b"", b""
     offset = 6 + 16 * len(images)
-    for size, bpp, pixels in images:
-        blob, colours = icon_image(size, bpp, pixels)
-        entries += struct.pack("<BBBBHHII", size % 256, size % 256, colours if colours < 256 else 0, 0, 1, bpp,
-                               len(blob), offset + len(blobs))
+    for size, pixels in images:
+        blob = png_image(size, pixels) if png or size == 256 else icon_image(size, pixels)
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(blob), offset + len(blobs))
         blobs += blob
     with open(path, "wb") as f:
         f.write(struct.pack("<HHH", 0, 1, len(images)) + entries + blobs)
-    print(f"{path}: " + ", ".join(f"{s}px/{b}bpp" for s, b, _ in images))
+    print(f"{path}: " + ", ".join(f"{s}px" for s, _ in images) + ", 32 bpp")
 
 
-def emblem_pixels(size, **style):
+# What the notification area asks for at 100, 125, 150, 200, 250, 300 and 400 % display scale
+# (SM_CXSMICON); the application icon's window and Explorer sizes are among them.
+ICON_SIZES = (16, 20, 24, 32, 40, 48, 64)
+# A light rim keeps the night-blue disc apart from a dark taskbar.
+RIM = hexc("#E4EBF5")
+
+
+def rim_width(r):
+    return max(1.0, 0.1 * r)
+
+
+def draw_plain_emblem(cv, cx, cy, r, slash=False):
+    """High contrast: black and white only, no gradient, no shadow. A black disc ringed in
+    white stands out on a black taskbar by its ring and on a white one by its disc."""
+    box = (cx - r - 2, cy - r - 2, cx + r + 2, cy + r + 2)
+    white, black = (1.0, 1.0, 1.0), (0.0, 0.0, 0.0)
+    ring = rim_width(r) * 1.2
+    cv.paint(box, lambda x, y: crisp(sd_circle(x, y, cx, cy, r)), lambda x, y: white)
+    cv.paint(box, lambda x, y: crisp(sd_circle(x, y, cx, cy, r - ring)), lambda x, y: black)
+    s = (r - ring) / 78.0
+    mx, my, mr = cx + 16 * s, cy - 26 * s, 27 * s
+    cv.paint(box, lambda x, y: crisp(sd_circle(x, y, mx, my, mr))
+             * (1 - crisp(sd_circle(x, y, mx + 13 * s, my - 9 * s, mr * 0.84))), lambda x, y: white)
+    ly = cy + 30 * s
+    cv.paint(box, lambda x, y: crisp(sd_round_rect(x, y, cx, ly + 10 * s, 96 * s, 9 * s, 3.5 * s)),
+             lambda x, y: white)
+    cv.paint(box, lambda x, y: crisp(sd_round_rect(x, y, cx, ly, 84 * s, 11 * s, 4 * s)), lambda x, y: white)
+    if slash:
+        half = max(1.1, 7 * s)
+        ax, ay, bx, by = cx - 0.62 * r, cy - 0.62 * r, cx + 0.62 * r, cy + 0.62 * r
+        cv.paint(box, lambda x, y: crisp(sd_segment(x, y, ax, ay, bx, by, half + 1.0)), lambda x, y: black)
+        cv.paint(box, lambda x, y: crisp(sd_segment(x, y, ax, ay, bx, by, half)), lambda x, y: white)
+
+
+def emblem_pixels(size, look="light", **style):
+    """The emblem at one size for one look: "light" (the art as it is), "dark" (ringed in a
+    light rim) or "contrast" (black and white)."""
     cv = Canvas(size, size)
     r = size / 2 - (0.5 if size <= 16 else 1.0)
-    draw_emblem(cv, size / 2, size / 2, r, detail=size >= 32, shadow=False, **style)
+    c = size / 2
+    if look == "contrast":
+        draw_plain_emblem(cv, c, c, r, slash=style.get("slash", False))
+    else:
+        if look == "dark":
+            cv.paint((0, 0, size, size), lambda x, y: crisp(sd_circle(x, y, c, c, r)), lambda x, y: RIM)
+            r -= rim_width(r)
+        draw_emblem(cv, c, c, r, detail=size >= 32, shadow=False, **style)
     return [tuple(px) for row in cv.bytes_rgba() for px in zip(*[iter(row)] * 4)]
 
 # ---------------------------------------------------------------------------- main
@@ -429,14 +447,15 @@ def main():
     print(f"word ends at x = {right:.1f}")
     write_logo(os.path.join(out, "logo.png"), cv)
 
-    app = []
-    for size in (48, 32, 16):
-        px = emblem_pixels(size)
-        app += [(size, 8, px), (size, 24, px)]
+    app = [(size, emblem_pixels(size)) for size in ICON_SIZES + (256,)]
     write_icon(os.path.join(out, "kalnix.ico"), app)
-    for name, style in (("tray_enabled.ico", {}), ("tray_disabled.ico", {"colours": False, "slash": True})):
-        px = emblem_pixels(16, **style)
-        write_icon(os.path.join(out, name), [(16, bpp, px) for bpp in (4, 8, 24, 32)])
+    disabled = {"colours": False, "slash": True}
+    for suffix, look in (("", "dark"), ("_light", "light"), ("_contrast", "contrast")):
+        for state, style in (("enabled", {}), ("disabled", disabled)):
+            images = [(size, emblem_pixels(size, look, **style)) for size in ICON_SIZES]
+            # Only Kalnix.exe reads these: PNG keeps its resources (which Wine copies into every
+            # running instance's memory) small. The application icon stays as most tools read it.
+            write_icon(os.path.join(out, f"tray_{state}{suffix}.ico"), images, png=True)
 
 
 if __name__ == "__main__":

@@ -1,31 +1,61 @@
 #!/usr/bin/env bash
-# Takes screenshots of the status and settings dialogs of the built x64 Kalnix.exe under
-# Xvfb, opened through the real path (tray double-click, then the "Configure Kalnix" link).
-# Xvfb has no window manager, so the dialogs show without frames. Output: build/screenshots/*.png
+# Pictures of Kalnix for the README, at 100 % and 150 % display scale (Wine's LogPixels 96 and
+# 144). The built x64 Kalnix.exe runs inside a Wine desktop on a private Xvfb, so its icon sits
+# in the desktop's notification area and its dialogs have frames; each window is opened the
+# way a user opens it. Output: docs/NAME-100.png and docs/NAME-150.png (committed).
 # Usage: scripts/screenshots.sh   (after a build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine-env.sh
-out=$PWD/build/screenshots
-mkdir -p "$out"
+docs=$PWD/docs
+work=$PWD/build/screenshots
+desktop=KalnixScreenshots
+mkdir -p "$docs" "$work"
 kalnix_wine_env x64 "$PWD/build/x64/wineprefix-screenshots"
-
-x86_64-w64-mingw32-gcc -O2 -o "$out/open-dialogs.exe" scripts/screenshots/open-dialogs.c
+x86_64-w64-mingw32-gcc -O2 -o "$work/open-dialogs.exe" scripts/screenshots/open-dialogs.c
+cp build/x64/bin/Kalnix.exe "$work/"
 
 unset DISPLAY
 kalnix_start_xvfb
 trap 'kalnix_server_stop; kill "$KALNIX_XVFB_PID" 2>/dev/null || true' EXIT
 kalnix_prefix_ready
-kalnix_server_start
-kalnix_seed_settings Action=2 AlarmTime=15
 
-cp build/x64/bin/Kalnix.exe "$out/"
-kalnix_wine "$out/Kalnix.exe" </dev/null >/dev/null 2>&1 &
-for _ in $(seq 50); do kalnix_wine "$out/open-dialogs.exe" status >/dev/null 2>&1 && break; sleep 0.2; done
-sleep 3
-import -display "$DISPLAY" -window root "$out/status.png"
-kalnix_wine "$out/open-dialogs.exe" settings
-sleep 2
-import -display "$DISPLAY" -window root "$out/settings.png"
-kalnix_wine taskkill /IM Kalnix.exe >/dev/null 2>&1 || true
-echo "screenshots: $out/status.png $out/settings.png"
+# A program started in the Wine desktop (where Kalnix's windows are), in the background: the
+# first one creates the desktop and keeps it.
+in_desktop() {
+  kalnix_wine explorer "/desktop=$desktop,1024x768" "$(kalnix_wine winepath -w "$1")" "${@:2}" \
+    </dev/null >/dev/null 2>&1 &
+}
+
+# Opens a window with open-dialogs.exe STEP and saves it as docs/NAME-SCALE.png, cut from the
+# Wine desktop's X window at the rectangle the helper reports.
+capture() {
+  local name=$1 step=$2 geometry=$work/geometry
+  rm -f "$geometry"
+  in_desktop "$work/open-dialogs.exe" "$step" "$(kalnix_wine winepath -w "$geometry")"
+  for _ in $(seq 100); do [ -s "$geometry" ] && break; sleep 0.2; done
+  [ -s "$geometry" ] || { echo "screenshots: no window for \"$step\"" >&2; return 1; }
+  sleep 2  # painted, logo included
+  import -display "$DISPLAY" -window "$(xdotool search --name "$desktop" | head -n 1)" \
+    -crop "$(tr -d '\r' <"$geometry")" +repage "$docs/$name-$scale.png"
+  echo "screenshots: docs/$name-$scale.png"
+}
+
+# The tray menu and More settings (opened from the menu) go here, one capture each, in the
+# order the README shows them, e.g.: capture tray-menu menu; capture more-settings more
+capture_menu_windows() { :; }
+
+for dpi in 96 144; do
+  scale=$((dpi * 100 / 96))
+  kalnix_server_stop
+  kalnix_server_start
+  kalnix_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+  kalnix_server_stop  # Wine reads the DPI when its server starts
+  kalnix_server_start
+  kalnix_seed_settings Action=2 AlarmTime=15
+  in_desktop "$work/Kalnix.exe"
+  for _ in $(seq 50); do xdotool search --name "$desktop" >/dev/null 2>&1 && break; sleep 0.2; done
+  capture status status
+  capture settings settings
+  capture_menu_windows
+done

@@ -1,24 +1,45 @@
-// Opens Kalnix's dialogs the way a user does, for screenshots: "status" double-clicks the
-// tray icon, "settings" clicks the status dialog's "Configure Kalnix" link.
+// Opens Kalnix's windows the way a user does, for screenshots, and writes the screen rectangle
+// of the window that opened to OUTFILE as ImageMagick geometry (WxH+X+Y). Run inside the Wine
+// desktop Kalnix runs in: FindWindow sees no other desktop.
+//   open-dialogs.exe status OUTFILE     double-clicks the tray icon: the status dialog
+//   open-dialogs.exe settings OUTFILE   clicks the status dialog's "Configure Kalnix" link
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
+// The visible dialog (#32770) with this caption, waiting up to 10 s.
+static HWND WaitForDialog(const wchar_t* caption) {
+    for (int i = 0; i < 100; ++i) {
+        HWND dialog = FindWindowW(L"#32770", caption);
+        if (dialog && IsWindowVisible(dialog)) return dialog;
+        Sleep(100);
+    }
+    return NULL;
+}
+
+static int WriteGeometry(HWND window, const char* path) {
+    RECT r;
+    FILE* out;
+    if (!window || !GetWindowRect(window, &r)) return 1;
+    out = fopen(path, "w");
+    if (!out) return 1;
+    fprintf(out, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    fclose(out);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     HWND tray = FindWindowW(L"KalnixWndClass", L"KalnixWnd");
-    if (!tray) { printf("Kalnix is not running\n"); return 1; }
-    if (argc > 1 && strcmp(argv[1], "settings") == 0) {
-        HWND status = NULL;
-        for (int i = 0; i < 100 && !status; ++i) {
-            status = FindWindowW(L"#32770", L"Kalnix");
-            if (!status) Sleep(100);
-        }
-        if (!status) { printf("no status dialog\n"); return 1; }
-        HWND link = GetDlgItem(status, 1017);
+    if (argc != 3 || !tray) return 1;
+    if (strcmp(argv[1], "status") == 0) {
+        PostMessageW(tray, WM_USER + 1, 0, WM_LBUTTONDBLCLK);
+        return WriteGeometry(WaitForDialog(L"Kalnix"), argv[2]);
+    }
+    if (strcmp(argv[1], "settings") == 0) {
+        HWND link = GetDlgItem(WaitForDialog(L"Kalnix"), 1017);
         PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
         PostMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-        return 0;
+        return WriteGeometry(WaitForDialog(L"Settings"), argv[2]);
     }
-    PostMessageW(tray, WM_USER + 1, 0, WM_LBUTTONDBLCLK);
-    return 0;
+    return 1;
 }

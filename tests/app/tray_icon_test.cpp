@@ -6,8 +6,11 @@
 
 #include "app/app_state.h"
 #include "app/tray_icon.h"
+#include "app/tray_icon_image.h"
+#include "app/window_dpi.h"
 #include "res/resource.h"
 #include "support/arch_facts.h"
+#include "support/icon_pixels.h"
 #include "support/platform_fakes.h"
 #include "support/test_support.h"
 
@@ -18,10 +21,9 @@ const HWND kWindow = reinterpret_cast<HWND>(0x1230);
 
 constexpr const wchar_t* kNotAdministratorTip = L"Kalnix is disabled\nLogged on user is not an administrator";
 
-HICON TrayIcon(UINT id) { return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id)); }
-
-// The record the shell must see for a shown state; every member not set here is zero.
-NOTIFYICONDATAW ExpectedRecord(HWND window, UINT iconId, const wchar_t* tip) {
+// The record the shell must see for a shown state, its icon aside (a picture loaded for each
+// update, which ExpectSameRecord compares by its pixels); every member not set here is zero.
+NOTIFYICONDATAW ExpectedRecord(HWND window, const wchar_t* tip) {
     NOTIFYICONDATAW record = {};
     record.cbSize = kArch.notifyRecordSize;
     record.hWnd = window;
@@ -29,18 +31,21 @@ NOTIFYICONDATAW ExpectedRecord(HWND window, UINT iconId, const wchar_t* tip) {
     record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = WM_USER + 1;
     record.uVersion = NOTIFYICON_VERSION_4;
-    record.hIcon = iconId ? TrayIcon(iconId) : nullptr;
     wcsncpy(record.szTip, tip, 127);
     return record;
 }
 
-void ExpectSameRecord(const NOTIFYICONDATAW& actual, const NOTIFYICONDATAW& expected) {
+// `icon`: the resource whose picture the record must carry (0: no icon at all).
+void ExpectSameRecord(const NOTIFYICONDATAW& sent, const NOTIFYICONDATAW& expected, UINT icon) {
+    if (icon) EXPECT_TRUE(IconShows(sent.hIcon, icon)) << "not the picture of icon " << icon;
+    else EXPECT_EQ(sent.hIcon, nullptr);
+    NOTIFYICONDATAW actual = sent;
+    actual.hIcon = nullptr;
     EXPECT_EQ(actual.cbSize, expected.cbSize);
     EXPECT_EQ(actual.hWnd, expected.hWnd);
     EXPECT_EQ(actual.uID, expected.uID);
     EXPECT_EQ(actual.uFlags, expected.uFlags);
     EXPECT_EQ(actual.uCallbackMessage, expected.uCallbackMessage);
-    EXPECT_EQ(actual.hIcon, expected.hIcon);
     EXPECT_EQ(std::wstring(actual.szTip), std::wstring(expected.szTip));
     EXPECT_EQ(actual.uVersion, expected.uVersion);
     EXPECT_EQ(std::wstring(actual.szInfo), std::wstring(expected.szInfo));
@@ -84,32 +89,31 @@ TEST_F(TrayIconTest, EachStateSendsItsIconAndTooltip) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.state);
-        ASSERT_NE(TrayIcon(row.icon), nullptr);
         EXPECT_TRUE(UpdateTrayIcon(kWindow, row.state, nullptr));
-        ExpectSameRecord(Added(), ExpectedRecord(kWindow, row.icon, row.tip));
+        ExpectSameRecord(Added(), ExpectedRecord(kWindow, row.tip), row.icon);
     }
 }
 
 TEST_F(TrayIconTest, StateTwoRepeatsTheLastShownStateWithItsPlainTooltip) {
     UpdateTrayIcon(kWindow, 1, kNotAdministratorTip);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_DISABLED, kNotAdministratorTip));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, kNotAdministratorTip), IDI_TRAY_DISABLED);
     UpdateTrayIcon(kWindow, 2, nullptr);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_DISABLED, L"Kalnix is disabled"));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"Kalnix is disabled"), IDI_TRAY_DISABLED);
     UpdateTrayIcon(kWindow, 0, nullptr);
     Added();
     UpdateTrayIcon(kWindow, 2, nullptr);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"Kalnix is enabled"), IDI_TRAY_ENABLED);
 }
 
 TEST_F(TrayIconTest, UnknownStateSendsNoIconNorTooltipAndKeepsTheLastState) {
     UpdateTrayIcon(kWindow, 1, nullptr);
     Added();
     UpdateTrayIcon(kWindow, 5, nullptr);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, 0, L""));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L""), 0);
     UpdateTrayIcon(kWindow, 7, L"caller text");
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, 0, L"caller text"));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"caller text"), 0);
     UpdateTrayIcon(kWindow, 2, nullptr);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_DISABLED, L"Kalnix is disabled"));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"Kalnix is disabled"), IDI_TRAY_DISABLED);
 }
 
 TEST_F(TrayIconTest, ResultIsTheShellsAnswerToTheAdd) {
@@ -123,18 +127,18 @@ TEST_F(TrayIconTest, ResultIsTheShellsAnswerToTheAdd) {
 TEST_F(TrayIconTest, PendingBalloonIsOfferedWithTheFirstUpdateOnly) {
     wcscpy(g_pendingBalloonText, kFreshStartBalloon);
     UpdateTrayIcon(kWindow, 0, nullptr);
-    NOTIFYICONDATAW expected = ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled");
+    NOTIFYICONDATAW expected = ExpectedRecord(kWindow, L"Kalnix is enabled");
     expected.uFlags |= NIF_INFO;
     expected.uTimeout = 10000;
     wcscpy(expected.szInfo,
            L"Kalnix is now running and protecting your laptop.\nDouble click on tray icon for settings.");
     wcscpy(expected.szInfoTitle, L"Kalnix");
     expected.dwInfoFlags = NIIF_INFO;
-    ExpectSameRecord(Added(), expected);
+    ExpectSameRecord(Added(), expected, IDI_TRAY_ENABLED);
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
 
     UpdateTrayIcon(kWindow, 0, nullptr);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"Kalnix is enabled"), IDI_TRAY_ENABLED);
 }
 
 TEST_F(TrayIconTest, HiddenIconSendsNothingAndKeepsBalloonAndLastState) {
@@ -150,7 +154,7 @@ TEST_F(TrayIconTest, HiddenIconSendsNothingAndKeepsBalloonAndLastState) {
     SetSettingDword(L"HideTrayIcon", 2);
     UpdateTrayIcon(kWindow, 2, nullptr);
     NOTIFYICONDATAW record = Added();
-    EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
+    EXPECT_TRUE(IconShows(record.hIcon, IDI_TRAY_DISABLED));
     EXPECT_EQ(std::wstring(record.szInfo), L"pending");
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
 }
@@ -243,7 +247,7 @@ TEST_F(TrayIconTest, BalloonModifiesTheShownIconWithTitleTextAndTimeout) {
     expected.dwInfoFlags = NIIF_INFO;
     wcscpy(expected.szInfo, L"The lid alarm rings");
     wcscpy(expected.szInfoTitle, L"Kalnix");
-    ExpectSameRecord(shell_.Calls()[0].record, expected);
+    ExpectSameRecord(shell_.Calls()[0].record, expected, 0);
 
     shell_.Clear();
     SetSettingDword(L"HideTrayIcon", 1);
@@ -263,7 +267,7 @@ TEST_F(TrayIconTest, NoteBecomesTheTooltipsSecondLineNowAndAtLaterUpdates) {
     shell_.Clear();
 
     UpdateTrayIcon(kWindow, 2, nullptr);  // a shell restart adds the icon again
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled\nCannot sense a lid"));
+    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"Kalnix is enabled\nCannot sense a lid"), IDI_TRAY_ENABLED);
     UpdateTrayIcon(kWindow, 1, L"caller's text");
     EXPECT_EQ(std::wstring(Added().szTip), L"caller's text") << "a caller's text replaces the whole tooltip";
 
@@ -273,6 +277,31 @@ TEST_F(TrayIconTest, NoteBecomesTheTooltipsSecondLineNowAndAtLaterUpdates) {
     shell_.Clear();
     UpdateTrayIcon(kWindow, 0, nullptr);
     EXPECT_EQ(std::wstring(Added().szTip), L"Kalnix is enabled");
+}
+
+// The notification area shows the small-icon size of the display's scale, each drawn at that
+// size: at the system's DPI LoadIconMetric's once the common controls are in the process (as
+// after a dialog), before that and at another DPI the resource's own image of the size.
+TEST(TrayIconPicture, EachScaleGetsTheImageOfItsSmallIconSize) {
+    g_instance = GetModuleHandleW(nullptr);
+    ASSERT_EQ(SystemDpi(), 96u) << "the test prefix runs at 100 %";
+    const struct { UINT dpi; int edge; } rows[] = {{96, 16}, {120, 20}, {144, 24}, {192, 32}, {240, 40}, {288, 48},
+                                                   {384, 64}};
+    for (bool controls : {false, true}) {
+        SCOPED_TRACE(controls ? "common controls loaded" : "no common controls");
+        HMODULE library = controls ? LoadLibraryW(L"comctl32.dll") : nullptr;
+        ASSERT_EQ(GetModuleHandleW(L"comctl32.dll") != nullptr, controls);
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.dpi);
+            for (UINT resource : {IDI_TRAY_ENABLED, IDI_TRAY_DISABLED_LIGHT, IDI_TRAY_ENABLED_CONTRAST}) {
+                HICON icon = LoadSmallIcon(resource, row.dpi);
+                EXPECT_EQ(IconEdge(icon), row.edge);
+                EXPECT_TRUE(IconShows(icon, resource));
+                if (icon) DestroyIcon(icon);
+            }
+        }
+        if (library) FreeLibrary(library);
+    }
 }
 
 // The last tray state starts as enabled; only a process that has shown no state yet can
@@ -286,7 +315,7 @@ TEST(TrayIconFirstUpdate, StateTwoBeforeAnyStateShowsEnabled) {
         ShellRecorder shell;
         UpdateTrayIcon(kWindow, 2, nullptr);
         ASSERT_EQ(shell.Calls().size(), 2u);
-        ExpectSameRecord(shell.Calls()[1].record, ExpectedRecord(kWindow, IDI_TRAY_ENABLED, L"Kalnix is enabled"));
+        ExpectSameRecord(shell.Calls()[1].record, ExpectedRecord(kWindow, L"Kalnix is enabled"), IDI_TRAY_ENABLED);
         return;
     }
     EXPECT_EQ(RunChildCopy(kFirstUpdateChild, L"TrayIconFirstUpdate.*", 60000), 0u);

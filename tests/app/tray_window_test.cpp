@@ -11,6 +11,7 @@
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
+#include "support/icon_pixels.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
 #include "support/power_standin.h"
@@ -74,8 +75,6 @@ UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPRO
     g_timerCalls.push_back({window, id, periodMs, procedure != nullptr});
     return SetTimer(window, id, periodMs, procedure);
 }
-
-HICON TrayIcon(UINT id) { return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id)); }
 
 class TrayWindowTest : public ::testing::Test {
 protected:
@@ -176,7 +175,7 @@ TEST_F(TrayWindowTest, NonAdministratorGetsDisabledIconAndNoTimer) {
     NOTIFYICONDATAW record = LastAdd();
     EXPECT_EQ(shell_.Calls().size(), 2u);
     EXPECT_EQ(record.hWnd, window) << "the window's own handle, before creation returned";
-    EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
+    EXPECT_TRUE(IconShows(record.hIcon, IDI_TRAY_DISABLED));
     EXPECT_EQ(std::wstring(record.szTip), kNotAdministratorTip);
 
     MSG tick;
@@ -187,8 +186,58 @@ TEST_F(TrayWindowTest, NonAdministratorGetsDisabledIconAndNoTimer) {
     shell_.Clear();
     EXPECT_EQ(SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0), 0);
     record = LastAdd();
-    EXPECT_EQ(record.hIcon, TrayIcon(IDI_TRAY_DISABLED));
+    EXPECT_TRUE(IconShows(record.hIcon, IDI_TRAY_DISABLED));
     EXPECT_EQ(std::wstring(record.szTip), L"Kalnix is disabled");
+}
+
+// Windows' colour mode for the taskbar, in the test prefix's user hive: -1 deletes the value.
+void SetTaskbarLight(int light) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize", 0,
+                              nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD value = static_cast<DWORD>(light);
+    if (light < 0) RegDeleteValueW(key, L"SystemUsesLightTheme");
+    else RegSetValueExW(key, L"SystemUsesLightTheme", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+}
+
+// The shown icon gets the picture for the taskbar as it looks now when its colours, the
+// window's DPI or the displays change; other setting changes leave it alone.
+TEST_F(TrayWindowTest, PictureFollowsTheTaskbarsColoursAndScale) {
+    HWND window = Create();
+    MSG tick = {};
+    ASSERT_TRUE(PeekMessageW(&tick, window, WM_TIMER, WM_TIMER, PM_REMOVE));
+    DispatchMessageW(&tick);
+    EXPECT_TRUE(IconShows(LastAdd().hIcon, IDI_TRAY_ENABLED)) << "no colour mode: Windows' dark taskbar";
+
+    const auto colours = reinterpret_cast<LPARAM>(L"ImmersiveColorSet");
+    const auto environment = reinterpret_cast<LPARAM>(L"Environment");
+    const struct { const char* name; int light; UINT msg; WPARAM wParam; LPARAM lParam; UINT icon; } rows[] = {
+        {"taskbar turned light", 1, WM_SETTINGCHANGE, 0, colours, IDI_TRAY_ENABLED_LIGHT},
+        {"other settings change nothing", 0, WM_SETTINGCHANGE, 0, environment, 0},
+        {"taskbar turned dark", 0, WM_SETTINGCHANGE, 0, colours, IDI_TRAY_ENABLED},
+        {"new scale", 1, WM_DPICHANGED, MAKEWPARAM(144, 144), 0, IDI_TRAY_ENABLED_LIGHT},
+        {"displays changed", -1, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080), IDI_TRAY_ENABLED},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetTaskbarLight(row.light);
+        shell_.Clear();
+        RECT suggested = {0, 0, 100, 100};
+        SendMessageW(window, row.msg, row.wParam, row.msg == WM_DPICHANGED ? reinterpret_cast<LPARAM>(&suggested) : row.lParam);
+        if (!row.icon) {
+            EXPECT_TRUE(shell_.Calls().empty());
+            continue;
+        }
+        ASSERT_FALSE(shell_.Calls().empty());
+        const ShellCall& call = shell_.Calls().back();  // a display change may change the tooltip first
+        EXPECT_EQ(call.message, static_cast<DWORD>(NIM_MODIFY));
+        EXPECT_EQ(call.record.uFlags, static_cast<UINT>(NIF_ICON)) << "only the picture changes";
+        EXPECT_EQ(call.record.hWnd, window);
+        EXPECT_TRUE(IconShows(call.record.hIcon, row.icon));
+    }
+    SetTaskbarLight(-1);
 }
 
 TEST_F(TrayWindowTest, SystemCloseOnlyHidesAndOtherCommandsDoNothing) {

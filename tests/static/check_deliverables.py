@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks the built deliverables of one architecture without running them: the machine,
 the exact export names the setup program resolves, imports of KnownDLLs only, the website's
-https address, the resources (icons, dialogs, logo, manifest, version, the event messages)
-and the setup program. Where a machine cannot run 32-bit programs this is all that can be
+https address, the resources (icons at every size, dialogs, logo, manifest with its DPI
+awareness, version, the event messages) and the setup program. Where a machine cannot run 32-bit programs this is all that can be
 seen of the x86 build.
 
     check_deliverables.py ARCH BIN_DIR      (ARCH: x86 or x64)
@@ -43,6 +43,11 @@ KALNIX_IMPORTS = KNOWN_DLLS | {"comctl32.dll"}
 CA_IMPORTS = KNOWN_DLLS
 
 RT_ICON_GROUP, RT_DIALOG, RT_VERSION, RT_MANIFEST, RT_MESSAGETABLE = 14, 5, 16, 24, 11
+# The notification area's icon size at 100, 125, 150, 200, 250, 300 and 400 % display scale.
+ICON_SIZES = {16, 20, 24, 32, 40, 48, 64}
+# The application icon, then the tray icons in their three looks (dark taskbar, light, high contrast).
+ICON_GROUPS = {108: ICON_SIZES | {256}, 109: ICON_SIZES, 111: ICON_SIZES, 201: ICON_SIZES, 202: ICON_SIZES,
+               203: ICON_SIZES, 204: ICON_SIZES}
 
 failures = []
 
@@ -190,14 +195,15 @@ def check_kalnix(arch, path):
     pe = PeFile(path)
     check_module(arch, pe, POWER_EXPORTS, KALNIX_IMPORTS)
     resources = pe.resources()
-    for kind, name in [(RT_ICON_GROUP, 108), (RT_ICON_GROUP, 109), (RT_ICON_GROUP, 111), (RT_DIALOG, 106),
-                       (RT_DIALOG, 112)]:
+    for kind, name in [(RT_DIALOG, 106), (RT_DIALOG, 112)]:
         check((kind, name) in resources, "%s: no resource %s/%s" % (path, kind, name))
+    check_icons(path, resources)
     check(resources.get(("LOGO", 110), b"")[:8] == b"\x89PNG\r\n\x1a\n", "%s: no PNG logo 110" % path)
     manifest = resources.get((RT_MANIFEST, 1), b"").decode("utf-8", "replace")
     check('level="requireAdministrator"' in manifest, "%s: manifest does not require administrator" % path)
     check('name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in " ".join(manifest.split()),
           "%s: manifest does not ask for common controls 6" % path)
+    check_dpi_awareness(path, manifest)
     architectures = set(part.split('"')[1] for part in manifest.split("processorArchitecture=")[1:])
     check(architectures == {MANIFEST_ARCH[arch]}, "%s: manifest architectures %s" % (path, sorted(architectures)))
     check_version(pe, resources, {"FileDescription": "Kalnix Application", "ProductName": "Kalnix Application",
@@ -205,6 +211,34 @@ def check_kalnix(arch, path):
                                   "FileVersion": "1, 0, 0, 0", "ProductVersion": "1, 0, 0, 0"})
     check_event_messages(path, resources)
     check_website(pe, resources)
+
+
+def icon_group_sizes(block):
+    """The (size, bits per pixel) of each image a GRPICONDIR lists; 0 stands for 256."""
+    _, _, count = struct.unpack_from("<HHH", block, 0)
+    entries = [struct.unpack_from("<BBBBHHIH", block, 6 + 14 * i) for i in range(count)]
+    return [(width or 256, bits) for width, height, _, _, _, bits, _, _ in entries if width == height]
+
+
+def check_icons(path, resources):
+    """Every icon carries a 32-bit image at each size the notification area asks for."""
+    for group, sizes in sorted(ICON_GROUPS.items()):
+        block = resources.get((RT_ICON_GROUP, group))
+        check(block is not None, "%s: no icon %d" % (path, group))
+        if block is None:
+            continue
+        found = {size for size, bits in icon_group_sizes(block) if bits == 32}
+        check(found >= sizes, "%s: icon %d lacks 32-bit images of %s px" % (path, group, sorted(sizes - found)))
+
+
+def check_dpi_awareness(path, manifest):
+    """Per-monitor v2 first (per-monitor for Windows 10 1607), and dpiAware true/pm for older Windows."""
+    awareness = re.search(r"<dpiAwareness[^>]*>([^<]*)</dpiAwareness>", manifest)
+    modes = [m.strip().lower() for m in awareness.group(1).split(",")] if awareness else []
+    check(modes[:2] == ["permonitorv2", "permonitor"], "%s: manifest dpiAwareness %s" % (path, modes))
+    aware = re.search(r"<dpiAware[^>]*>([^<]*)</dpiAware>", manifest)
+    check(aware is not None and aware.group(1).strip().lower() == "true/pm",
+          "%s: manifest dpiAware %s" % (path, aware.group(1) if aware else None))
 
 
 def utf16_strings(data):

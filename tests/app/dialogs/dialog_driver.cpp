@@ -120,10 +120,14 @@ std::wstring VisibleChildTexts(HWND parent, const wchar_t* className) {
     return texts;
 }
 
-void PostKey(HWND target, UINT virtualKey) {
+HWND FocusedWindow() {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
-    if (GetGUIThreadInfo(g_modalThread, &info) && info.hwndFocus) target = info.hwndFocus;
+    return GetGUIThreadInfo(g_modalThread, &info) ? info.hwndFocus : nullptr;
+}
+
+void PostKey(HWND target, UINT virtualKey) {
+    if (HWND focus = FocusedWindow()) target = focus;
     PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
     PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
 }

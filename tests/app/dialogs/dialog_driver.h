@@ -32,6 +32,8 @@ std::wstring VisibleChildTexts(HWND parent, const wchar_t* className);
 
 // A key press posted to the window with the focus, so it passes the dialog manager.
 void PostKey(HWND target, UINT virtualKey);
+// The window of the modal thread that has the keyboard focus.
+HWND FocusedWindow();
 // A click that may open a nested modal loop: posted, never waited for.
 void PostClick(HWND dialog, int id);
 // A mouse click on a static control, as the control itself sees it.

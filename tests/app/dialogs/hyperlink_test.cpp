@@ -3,13 +3,83 @@
 #include <algorithm>
 #include <vector>
 
+#include <oleacc.h>
+
 #include "app/app_state.h"
 #include "app/hyperlink.h"
+#include "common/platform.h"
 #include "res/resource.h"
+#include "support/platform_scope.h"
 
 namespace {
 
 constexpr int kPlainStaticId = 2000;
+
+// oleacc's property services as the links use them: every annotation and its clearing
+// recorded, and the references counted, which must all be released.
+struct Annotation {
+    HWND window;
+    DWORD object, child;
+    GUID property;
+    VARTYPE type;
+    LONG value;
+    bool cleared;
+};
+std::vector<Annotation> g_annotations;
+LONG g_propServicesReferences = 0;
+
+class RecordingPropServices : public IAccPropServices {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++g_propServicesReferences; }
+    ULONG STDMETHODCALLTYPE Release() override { return --g_propServicesReferences; }
+    HRESULT STDMETHODCALLTYPE SetHwndProp(HWND window, DWORD object, DWORD child, MSAAPROPID property,
+                                          VARIANT value) override {
+        g_annotations.push_back({window, object, child, property, value.vt, value.lVal, false});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ClearHwndProps(HWND window, DWORD object, DWORD child, const MSAAPROPID* properties,
+                                             int count) override {
+        for (int i = 0; i < count; ++i) g_annotations.push_back({window, object, child, properties[i], VT_EMPTY, 0, true});
+        return S_OK;
+    }
+    // Nothing else is asked of it.
+    HRESULT STDMETHODCALLTYPE SetPropValue(const BYTE*, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPropServer(const BYTE*, DWORD, const MSAAPROPID*, int, IAccPropServer*,
+                                            AnnoScope) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ClearProps(const BYTE*, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHwndPropStr(HWND, DWORD, DWORD, MSAAPROPID, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHwndPropServer(HWND, DWORD, DWORD, const MSAAPROPID*, int, IAccPropServer*,
+                                                AnnoScope) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ComposeHwndIdentityString(HWND, DWORD, DWORD, BYTE**, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DecomposeHwndIdentityString(const BYTE*, DWORD, HWND*, DWORD*, DWORD*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetHmenuProp(HMENU, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHmenuPropStr(HMENU, DWORD, MSAAPROPID, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHmenuPropServer(HMENU, DWORD, const MSAAPROPID*, int, IAccPropServer*,
+                                                 AnnoScope) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ClearHmenuProps(HMENU, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ComposeHmenuIdentityString(HMENU, DWORD, BYTE**, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DecomposeHmenuIdentityString(const BYTE*, DWORD, HMENU*, DWORD*) override {
+        return E_NOTIMPL;
+    }
+} g_propServices;
+
+HRESULT WINAPI CreateRecordingPropServices(IAccPropServices** services) {
+    g_propServices.AddRef();
+    *services = &g_propServices;
+    return S_OK;
+}
 
 // The status dialog's template with its two links, plus a static created without a font.
 INT_PTR CALLBACK LinkTestDialogProc(HWND dialog, UINT msg, WPARAM, LPARAM) {
@@ -36,6 +106,9 @@ class HyperlinkTest : public DialogTest {
 protected:
     void SetUp() override {
         DialogTest::SetUp();
+        g_annotations.clear();
+        g_propServicesReferences = 0;
+        g_platform.createAccPropServices = CreateRecordingPropServices;
         dialog_ = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_STATUS), nullptr, LinkTestDialogProc, 0);
         ASSERT_NE(dialog_, nullptr);
         links_ = {GetDlgItem(dialog_, IDC_WEBSITE_LINK), GetDlgItem(dialog_, IDC_CONFIGURE_LINK),
@@ -46,6 +119,7 @@ protected:
         ReleaseCapture();
         DialogTest::TearDown();
     }
+    PlatformScope platform_;
     HWND dialog_ = nullptr;
     std::vector<HWND> links_;
 };
@@ -62,6 +136,7 @@ TEST_F(HyperlinkTest, ParentIsSubclassedOnceAndEachLinkKeepsItsFontWithAnUnderli
         SCOPED_TRACE(GetDlgCtrlID(link));
         EXPECT_EQ(GetWindowLongPtrW(link, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(LinkControlProc));
         EXPECT_TRUE(GetWindowLongPtrW(link, GWL_STYLE) & SS_NOTIFY);
+        EXPECT_TRUE(GetWindowLongPtrW(link, GWL_STYLE) & WS_TABSTOP) << "Tab reaches it";
         EXPECT_EQ(Prop(link, kLinkFromStaticProp), reinterpret_cast<HANDLE>(1));
         // The static without a font draws with the system font; its link copies that one.
         HANDLE original = Prop(link, kLinkOriginalFontProp);
@@ -75,25 +150,65 @@ TEST_F(HyperlinkTest, ParentIsSubclassedOnceAndEachLinkKeepsItsFontWithAnUnderli
     }
 }
 
-TEST_F(HyperlinkTest, OnlyLinksAreColouredDarkBlue) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    int links = 0, others = 0;
-    for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t name[16] = {};
-        GetClassNameW(child, name, 16);
-        if (lstrcmpiW(name, L"Static") != 0) continue;
-        bool isLink = Prop(child, kLinkFromStaticProp) != nullptr;
-        SetTextColor(dc, RGB(1, 2, 3));
-        LRESULT brush = SendMessageW(dialog_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                     reinterpret_cast<LPARAM>(child));
-        EXPECT_NE(brush, 0);  // the dialog's own handling still chooses the background
-        if (isLink) EXPECT_EQ(GetTextColor(dc), kLinkTextColor);
-        else EXPECT_EQ(GetTextColor(dc), GetSysColor(COLOR_WINDOWTEXT));
-        (isLink ? links : others)++;
+// The system's link colour, read at every paint: a theme change shows at once.
+class SystemColours {
+public:
+    SystemColours() : hotLight_(GetSysColor(COLOR_HOTLIGHT)) {}
+    ~SystemColours() { SetHotLight(hotLight_); }
+    void SetHotLight(COLORREF colour) {
+        const int element = COLOR_HOTLIGHT;
+        SetSysColors(1, &element, &colour);
     }
-    DeleteDC(dc);
-    EXPECT_EQ(links, 3);
-    EXPECT_EQ(others, 4);
+private:
+    COLORREF hotLight_;
+};
+
+TEST_F(HyperlinkTest, OnlyLinksTakeTheSystemsLinkColour) {
+    SystemColours colours;
+    const COLORREF windowsBlue = RGB(0, 102, 204);  // Windows' own link colour
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const struct { COLORREF system, shown; } rows[] = {
+        {windowsBlue, windowsBlue},
+        {face, RGB(0, 0, 192)},  // unreadable on the dialog: the classic dark blue
+    };
+    for (const auto& row : rows) {
+        colours.SetHotLight(row.system);
+        HDC dc = CreateCompatibleDC(nullptr);
+        int links = 0, others = 0;
+        for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t name[16] = {};
+            GetClassNameW(child, name, 16);
+            if (lstrcmpiW(name, L"Static") != 0) continue;
+            bool isLink = Prop(child, kLinkFromStaticProp) != nullptr;
+            SetTextColor(dc, RGB(1, 2, 3));
+            LRESULT brush = SendMessageW(dialog_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                         reinterpret_cast<LPARAM>(child));
+            EXPECT_NE(brush, 0);  // the dialog's own handling still chooses the background
+            if (isLink) EXPECT_EQ(GetTextColor(dc), row.shown);
+            else EXPECT_EQ(GetTextColor(dc), GetSysColor(COLOR_WINDOWTEXT));
+            (isLink ? links : others)++;
+        }
+        DeleteDC(dc);
+        EXPECT_EQ(links, 3);
+        EXPECT_EQ(others, 4);
+    }
+}
+
+TEST(LinkColourTest, SystemColourKeptWhereReadableAndAlwaysInHighContrast) {
+    const COLORREF darkBlue = RGB(0, 0, 192);
+    const struct { const char* name; COLORREF link, background; bool highContrast; COLORREF shown; } rows[] = {
+        {"Windows' blue on Windows' dialog", RGB(0, 102, 204), RGB(240, 240, 240), false, RGB(0, 102, 204)},
+        {"Wine's light grey on light grey", RGB(224, 224, 224), RGB(245, 245, 245), false, darkBlue},
+        {"just under 3:1", RGB(150, 150, 150), RGB(255, 255, 255), false, darkBlue},
+        {"just over 3:1", RGB(145, 145, 145), RGB(255, 255, 255), false, RGB(145, 145, 145)},
+        {"light link on a dark dialog", RGB(153, 235, 255), RGB(32, 32, 32), false, RGB(153, 235, 255)},
+        {"high contrast black: its yellow", RGB(255, 255, 0), RGB(0, 0, 0), true, RGB(255, 255, 0)},
+        {"high contrast keeps even a poor pair", RGB(0, 0, 0), RGB(10, 10, 10), true, RGB(0, 0, 0)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ReadableLinkColor(row.link, row.background, row.highContrast), row.shown);
+    }
 }
 
 TEST_F(HyperlinkTest, HoverUnderlinesAndTakesTheMouseUntilThePointerLeaves) {
@@ -125,6 +240,61 @@ TEST_F(HyperlinkTest, HoverUnderlinesAndTakesTheMouseUntilThePointerLeaves) {
                   TRUE);
         EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
     }
+}
+
+// The dialog manager of a per-monitor aware dialog hands its controls a font made for the new
+// DPI when the dialog moves to a display of another scale.
+TEST_F(HyperlinkTest, FontFromOutsideBecomesThePlainFontWithANewUnderlinedCopy) {
+    HWND link = links_[0];
+    LOGFONTW larger = FontOf(CurrentFont(link));
+    larger.lfHeight = larger.lfHeight * 3 / 2;
+    HFONT fonts[2] = {CreateFontIndirectW(&larger), CreateFontIndirectW(&larger)};
+    for (int hovered = 0; hovered < 2; ++hovered) {
+        SCOPED_TRACE(hovered ? "hovered" : "plain");
+        HFONT font = fonts[hovered];
+        HANDLE oldUnderline = Prop(link, kLinkUnderlineFontProp);
+        if (hovered) SendMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+        SendMessageW(link, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        EXPECT_EQ(Prop(link, kLinkOriginalFontProp), font);
+        HANDLE underline = Prop(link, kLinkUnderlineFontProp);
+        EXPECT_EQ(GetObjectType(oldUnderline), 0u) << "the old copy is deleted";
+        EXPECT_EQ(FontOf(underline).lfHeight, larger.lfHeight);
+        EXPECT_EQ(FontOf(underline).lfUnderline, 1);
+        EXPECT_EQ(CurrentFont(link), hovered ? underline : font);
+    }
+    ReleaseCapture();
+    DestroyWindow(dialog_);
+    for (HFONT font : fonts) {
+        EXPECT_EQ(GetObjectType(font), static_cast<DWORD>(OBJ_FONT)) << "the dialog's fonts are not the link's";
+        DeleteObject(font);
+    }
+}
+
+// Screen readers hear "link": the role is annotated on each link's own accessible object and
+// taken back when it goes, and every reference to the services is released.
+TEST_F(HyperlinkTest, EachLinkIsAnnouncedAsALinkUntilItGoes) {
+    ASSERT_EQ(g_annotations.size(), links_.size());
+    for (size_t i = 0; i < links_.size(); ++i) {
+        const Annotation& a = g_annotations[i];
+        EXPECT_EQ(a.window, links_[i]);
+        EXPECT_EQ(a.object, static_cast<DWORD>(OBJID_CLIENT));
+        EXPECT_EQ(a.child, static_cast<DWORD>(CHILDID_SELF));
+        EXPECT_TRUE(IsEqualGUID(a.property, PROPID_ACC_ROLE));
+        EXPECT_EQ(a.type, VT_I4);
+        EXPECT_EQ(a.value, ROLE_SYSTEM_LINK);
+        EXPECT_FALSE(a.cleared);
+    }
+    EXPECT_EQ(g_propServicesReferences, 0);
+
+    g_annotations.clear();
+    DestroyWindow(dialog_);
+    ASSERT_EQ(g_annotations.size(), links_.size());
+    for (const Annotation& a : g_annotations) {
+        EXPECT_NE(std::find(links_.begin(), links_.end(), a.window), links_.end());
+        EXPECT_TRUE(a.cleared);
+        EXPECT_TRUE(IsEqualGUID(a.property, PROPID_ACC_ROLE));
+    }
+    EXPECT_EQ(g_propServicesReferences, 0);
 }
 
 TEST_F(HyperlinkTest, WebsiteAddressFitsItsLinkInBothFonts) {

@@ -95,6 +95,55 @@ TEST_F(StatusDialogTest, WebsiteLinkOpensTheHttpsAddressUnelevatedAndEscapeDoesN
     }
 }
 
+// The top row of a link's text as painted now: where its focus rectangle runs.
+std::vector<COLORREF> TopRowOfText(HWND link) {
+    RedrawWindow(link, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    RECT client;
+    GetClientRect(link, &client);
+    std::vector<COLORREF> row;
+    HDC dc = GetDC(link);
+    for (int x = 0; x < client.right; ++x) row.push_back(GetPixel(dc, x, 0));
+    ReleaseDC(link, dc);
+    return row;
+}
+
+// A keyboard user reaches both links with Tab, sees which one has the focus, and opens it with
+// Enter or Space as with a click; Enter on a link does not press the default button.
+TEST_F(StatusDialogTest, TabReachesEachLinkWhichEnterAndSpaceOpen) {
+    Run([&](HWND dialog) {
+        HWND website = GetDlgItem(dialog, IDC_WEBSITE_LINK);
+        HWND configure = GetDlgItem(dialog, IDC_CONFIGURE_LINK);
+        ASSERT_TRUE(WaitUntil([&] { return FocusedWindow() == GetDlgItem(dialog, IDCLOSE); }, 5000));
+        const std::vector<COLORREF> unfocused = TopRowOfText(website);
+
+        PostKey(dialog, VK_TAB);
+        ASSERT_TRUE(WaitUntil([&] { return FocusedWindow() == website; }, 5000));
+        EXPECT_NE(TopRowOfText(website), unfocused) << "no focus rectangle";
+        PostKey(dialog, VK_RETURN);
+        EXPECT_TRUE(WaitUntil([&] { return opened_.Count() == 1; }, 5000));
+        PostKey(dialog, VK_SPACE);
+        EXPECT_TRUE(WaitUntil([&] { return opened_.Count() == 2; }, 5000));
+        EXPECT_TRUE(IsWindowVisible(dialog)) << "Enter went to the link, not to Close";
+
+        PostKey(dialog, VK_TAB);
+        ASSERT_TRUE(WaitUntil([&] { return FocusedWindow() == configure; }, 5000));
+        EXPECT_EQ(TopRowOfText(website), unfocused) << "the rectangle leaves with the focus";
+        for (UINT key : {VK_SPACE, VK_RETURN}) {
+            PostKey(dialog, key);
+            HWND settings = WaitForDialog(L"Settings", dialog);
+            ASSERT_NE(settings, nullptr) << key;
+            PostClick(settings, IDCANCEL);
+            EXPECT_TRUE(WaitUntilGone(settings));
+        }
+        EXPECT_EQ(opened_.Count(), 2);
+
+        PostKey(dialog, VK_TAB);
+        EXPECT_TRUE(WaitUntil([&] { return FocusedWindow() == GetDlgItem(dialog, IDCLOSE); }, 5000));
+        PostClick(dialog, IDCLOSE);
+        EXPECT_TRUE(WaitUntilGone(dialog));
+    });
+}
+
 TEST_F(StatusDialogTest, EveryWayOfClosingLetsTheNextOpeningShow) {
     enum Way { kCloseButton, kEnterKey, kCloseBox, kDone };
     for (Way way : {kCloseButton, kEnterKey, kCloseBox, kDone}) {
