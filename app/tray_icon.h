@@ -10,10 +10,14 @@ constexpr int kTrayStateLast = 2;
 // optional tooltip replacing the state's own. True when suppressed by HideTrayIcon or the
 // shell accepted the add.
 bool UpdateTrayIcon(HWND window, int state, const wchar_t* text);
-// Shows a balloon titled "Kalnix" on the shown icon (nothing while HideTrayIcon is 1).
+// Shows a balloon titled "Kalnix" with Kalnix's own icon on the shown icon (nothing while
+// HideTrayIcon is 1). Such balloons come unasked and wait out Windows' quiet time.
 void ShowTrayBalloon(const wchar_t* text);
 // Keeps `note` (null: none) as the tooltip's second line under the state's text, on the
 // shown icon at once and on every later update.
 void SetTrayNote(const wchar_t* note);
+// Hands the keyboard focus back to the notification area, after a menu opened from the
+// keyboard was cancelled.
+void ReturnFocusToTray();
 // Removes the tray window's icon.
 void DeleteTrayIcon();
