@@ -14,6 +14,9 @@ namespace {
 constexpr int kStampChars = 20;
 constexpr int kCauseChars = 96;
 constexpr int kDrainChars = 64;
+// More time asleep than the clocks' steps: a sleep nobody reported (a standby Kalnix slept
+// through without a suspend notice).
+constexpr ULONGLONG kUnreportedSleepMs = 2000;
 // The whole record with room for its two terminators. A longer value is no record of this
 // program's and is started afresh.
 constexpr int kRecordChars = kClosureRecordLines * kClosureLineChars + 2;
@@ -21,6 +24,7 @@ constexpr int kRecordChars = kClosureRecordLines * kClosureLineChars + 2;
 struct Closure {
     bool open;
     wchar_t stamp[kStampChars];
+    ClockStamp closedAt;
     bool slept;
     unsigned sleptAfter;
     bool ringing;
@@ -62,6 +66,8 @@ void FormatOutcome(const Closure& c, wchar_t* text, int chars) {
     else if (c.slept && c.rangMs > 0) FormatBounded(text, chars, L"Slept after %u s; the alarm rang for %u s first", c.sleptAfter, rang);
     else if (c.slept) FormatBounded(text, chars, L"Slept after %u s", c.sleptAfter);
     else if (c.rangMs > 0) FormatBounded(text, chars, L"The alarm rang for %u s", rang);
+    else if (MsAsleepSince(c.closedAt) > kUnreportedSleepMs)
+        FormatBounded(text, chars, L"Slept, awake %u s in all", SecondsSinceLidClosed());
     else FormatBounded(text, chars, L"Opened after %u s, still awake", SecondsSinceLidClosed());
 }
 
@@ -120,6 +126,7 @@ void WriteFirst(const wchar_t* line) {
 void BeginClosureRecord() {
     g_closure = {};
     g_closure.open = true;
+    g_closure.closedAt = ClockNow();
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     FormatBounded(g_closure.stamp, kStampChars, L"%04u-%02u-%02u %02u:%02u", static_cast<unsigned>(now.wYear),

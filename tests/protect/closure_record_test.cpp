@@ -77,6 +77,13 @@ TEST_F(RestTest, EachClosureIsRecordedWhenTheLidOpensWithWhatCameOfIt) {
     EXPECT_EQ(Recorded(), (Lines{L"Put to rest by Kalnix (sleep) after 75 s: Lid-close action on battery is Do nothing",
                                  L"Slept after 8 s; the standby used 10% in 1 h 05 min",
                                  L"The alarm rang for 12 s and was heard", L"Opened after 5 s, still awake"}));
+
+    // A standby Kalnix slept through without a word from Windows is a sleep all the same.
+    LidReport(0);
+    rest_.Pass(3000);
+    rest_.Sleep(600000);
+    LidReport(1);
+    EXPECT_EQ(Recorded()[0], L"Slept, awake 3 s in all");
     ClearPowerStandin();
 }
 
