@@ -1,6 +1,7 @@
 #include "app/tray_icon.h"
 
 #include <shellapi.h>
+#include <versionhelpers.h>
 
 #include <cwchar>
 
@@ -14,9 +15,6 @@
 
 namespace {
 
-// The version-2 layout, up to and including the balloon flags: every shell since
-// Windows 2000 accepts it (936 bytes on x86, 952 on x64).
-constexpr DWORD kNotifyRecordSize = NOTIFYICONDATAW_V2_SIZE;
 constexpr UINT kTrayIconId = 1;
 constexpr UINT kBalloonTimeoutMs = 10000;
 
@@ -25,6 +23,25 @@ wchar_t g_trayNote[64] = {};
 // The picture last handed to the shell, which keeps a copy of its own: held until the next
 // one replaces it.
 HICON g_trayIcon = nullptr;
+
+// Since Windows Vista the shell takes the whole record, with the balloon's own icon; older
+// shells take the version-2 layout, up to and including the balloon flags.
+bool ShellTakesFullRecord() {
+    static const bool full = IsWindowsVistaOrGreater();
+    return full;
+}
+
+DWORD NotifyRecordSize() { return ShellTakesFullRecord() ? sizeof(NOTIFYICONDATAW) : NOTIFYICONDATAW_V2_SIZE; }
+
+// Under version 4 the shell shows the standard tooltip only when asked to.
+UINT TipFlags() { return ShellTakesFullRecord() ? NIF_TIP | NIF_SHOWTIP : NIF_TIP; }
+
+// Kalnix's own icon at the size a balloon's large icon takes, loaded once for the run.
+HICON BalloonIcon() {
+    static const HICON icon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_KALNIX), IMAGE_ICON,
+                                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    return icon;
+}
 
 // Copies as much of source as fits, always terminated.
 template <size_t N>
@@ -51,22 +68,32 @@ void StateTip(NOTIFYICONDATAW& record, const wchar_t* stateText) {
     record.szTip[ARRAYSIZE(record.szTip) - 1] = L'\0';
 }
 
-// A record that names the existing icon, for NIM_MODIFY.
+// A record that names the tray window's icon.
 NOTIFYICONDATAW ExistingIconRecord(UINT flags) {
     NOTIFYICONDATAW record = {};
-    record.cbSize = kNotifyRecordSize;
+    record.cbSize = NotifyRecordSize();
     record.hWnd = g_trayWindow;
     record.uID = kTrayIconId;
     record.uFlags = flags;
     return record;
 }
 
-void SetBalloon(NOTIFYICONDATAW& record, const wchar_t* text) {
+// A balloon the user's own action brought (the start after installing) shows at once; the
+// others come unasked and wait while Windows keeps a new user's first hour quiet.
+enum class BalloonCause { UserAction, Unasked };
+
+void SetBalloon(NOTIFYICONDATAW& record, const wchar_t* text, BalloonCause cause) {
     record.uFlags |= NIF_INFO;
-    record.dwInfoFlags = NIIF_INFO;
     record.uTimeout = kBalloonTimeoutMs;
     CopyText(record.szInfo, text);
     CopyText(record.szInfoTitle, L"Kalnix");
+    if (!ShellTakesFullRecord()) {
+        record.dwInfoFlags = NIIF_INFO;  // an older shell has no large balloon icon
+        return;
+    }
+    record.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
+    if (cause == BalloonCause::Unasked) record.dwInfoFlags |= NIIF_RESPECT_QUIET_TIME;
+    record.hBalloonIcon = BalloonIcon();
 }
 
 // The state's art for the taskbar as it looks now, at the size the notification area shows
@@ -80,8 +107,17 @@ HICON TakeTrayIcon(HWND window, int state) {
 
 void TakePendingBalloon(NOTIFYICONDATAW& record) {
     if (g_pendingBalloonText[0] == L'\0') return;
-    SetBalloon(record, g_pendingBalloonText);
+    SetBalloon(record, g_pendingBalloonText, BalloonCause::UserAction);
     g_pendingBalloonText[0] = L'\0';  // offered once only
+}
+
+// The shell keeps the callback version per icon, so it is set once the icon exists, in a
+// record of its own: the balloon's timeout shares the member.
+void SetIconVersion(HWND window) {
+    NOTIFYICONDATAW record = ExistingIconRecord(0);
+    record.hWnd = window;
+    record.uVersion = NOTIFYICON_VERSION_4;
+    g_platform.notifyIcon(NIM_SETVERSION, &record);
 }
 
 // A Modern Standby laptop sleeps differently (and Kalnix puts it to rest differently): where
@@ -97,13 +133,9 @@ const wchar_t* StateText(int state) {
 bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
     if (TrayIconHidden()) return true;
 
-    NOTIFYICONDATAW record = {};
-    record.cbSize = kNotifyRecordSize;
+    NOTIFYICONDATAW record = ExistingIconRecord(NIF_MESSAGE | NIF_ICON | TipFlags());
     record.hWnd = window;
-    record.uID = kTrayIconId;
-    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record.uCallbackMessage = kTrayCallbackMessage;
-    record.uVersion = NOTIFYICON_VERSION_4;
     TakePendingBalloon(record);
 
     if (state == kTrayStateLast) state = g_lastTrayState;
@@ -116,14 +148,15 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
 
     // NIM_ADD fails while the icon exists, leaving it as it is; the shown state never
     // needs to change during a run.
-    g_platform.notifyIcon(NIM_SETVERSION, &record);
-    return g_platform.notifyIcon(NIM_ADD, &record) != FALSE;
+    bool added = g_platform.notifyIcon(NIM_ADD, &record) != FALSE;
+    SetIconVersion(window);
+    return added;
 }
 
 void ShowTrayBalloon(const wchar_t* text) {
     if (!text || TrayIconHidden()) return;
     NOTIFYICONDATAW record = ExistingIconRecord(0);
-    SetBalloon(record, text);
+    SetBalloon(record, text, BalloonCause::Unasked);
     g_platform.notifyIcon(NIM_MODIFY, &record);
 }
 
@@ -131,7 +164,7 @@ void SetTrayNote(const wchar_t* note) {
     CopyText(g_trayNote, note ? note : L"");
     if (TrayIconHidden()) return;
     // Only the tooltip changes; the icon, if not shown yet, gets the note when it is added.
-    NOTIFYICONDATAW record = ExistingIconRecord(NIF_TIP);
+    NOTIFYICONDATAW record = ExistingIconRecord(TipFlags());
     StateTip(record, StateText(g_lastTrayState));
     g_platform.notifyIcon(NIM_MODIFY, &record);
 }
@@ -141,6 +174,11 @@ void ReloadTrayIcon() {
     NOTIFYICONDATAW record = ExistingIconRecord(NIF_ICON);
     record.hIcon = TakeTrayIcon(g_trayWindow, g_lastTrayState);
     g_platform.notifyIcon(NIM_MODIFY, &record);
+}
+
+void ReturnFocusToTray() {
+    NOTIFYICONDATAW record = ExistingIconRecord(0);
+    g_platform.notifyIcon(NIM_SETFOCUS, &record);
 }
 
 void DeleteTrayIcon() {

@@ -11,7 +11,8 @@ constexpr int kTrayStateLast = 2;
 // dark, high contrast) at the size the notification area shows for the window's DPI. True when suppressed by HideTrayIcon or the
 // shell accepted the add.
 bool UpdateTrayIcon(HWND window, int state, const wchar_t* text);
-// Shows a balloon titled "Kalnix" on the shown icon (nothing while HideTrayIcon is 1).
+// Shows a balloon titled "Kalnix" with Kalnix's own icon on the shown icon (nothing while
+// HideTrayIcon is 1). Such balloons come unasked and wait out Windows' quiet time.
 void ShowTrayBalloon(const wchar_t* text);
 // Keeps `note` (null: none) as the tooltip's second line under the state's text, on the
 // shown icon at once and on every later update.
@@ -19,5 +20,8 @@ void SetTrayNote(const wchar_t* note);
 // Shows the last state's picture again, loaded anew for the taskbar's look and the tray
 // window's DPI (after either changed), on the shown icon (nothing while HideTrayIcon is 1).
 void ReloadTrayIcon();
+// Hands the keyboard focus back to the notification area, after a menu opened from the
+// keyboard was cancelled.
+void ReturnFocusToTray();
 // Removes the tray window's icon.
 void DeleteTrayIcon();

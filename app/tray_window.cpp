@@ -1,10 +1,11 @@
 #include "app/tray_window.h"
 
+#include <shellapi.h>
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "app/status_dialog.h"
 #include "app/tray_icon.h"
+#include "app/tray_menu.h"
 #include "common/event_log.h"
 #include "common/platform.h"
 #include "common/sound_output.h"
@@ -103,12 +104,27 @@ void OnTrayTimer(WPARAM timer) {
     else if (timer == kRestConfirmTimer) OnRestConfirmTick(g_trayWindow);
 }
 
-void OnTrayCallback(LPARAM lParam) {
+// Version 4 carries the anchor point of the icon (or of the keyboard's focus on it) in wParam.
+POINT AnchorPoint(WPARAM wParam) {
+    return {static_cast<short>(LOWORD(wParam)), static_cast<short>(HIWORD(wParam))};
+}
+
+void OnTrayCallback(HWND hwnd, UINT event, POINT anchor) {
     if (g_trayEnding) return;
-    // Version 4 puts the icon id in the high word; the event is in the low word either way.
-    if (LOWORD(lParam) == WM_LBUTTONDBLCLK && IsUserAdministrator()) {
-        DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_STATUS), g_trayWindow, StatusDialogProc, 0);
+    switch (event) {
+    case WM_LBUTTONDBLCLK:
+        if (IsUserAdministrator()) OnTrayCommand(hwnd, IDM_STATUS, true);
+        break;
+    // A right-click, or Shift+F10 on the icon.
+    case WM_CONTEXTMENU: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), false); break;
+    // Enter or Space on the icon. A left click sends NIN_SELECT, which stays the first half
+    // of a double-click.
+    case NIN_KEYSELECT: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), true); break;
     }
+}
+
+void OnTrayMenuCommand(HWND hwnd, UINT command) {
+    if (!g_trayEnding) OnTrayCommand(hwnd, command, IsUserAdministrator());
 }
 
 void OnLidState(LidState state, LPARAM kind) {
@@ -154,7 +170,9 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_PAINT:            OnTrayPaint(hwnd); return 0;
     case WM_SYSCOMMAND:       return OnTraySysCommand(hwnd, wParam);
     case WM_TIMER:            OnTrayTimer(wParam); return 0;
-    case kTrayCallbackMessage: OnTrayCallback(lParam); return 0;
+    // Version 4 puts the icon id in lParam's high word; the event is in the low word either way.
+    case kTrayCallbackMessage: OnTrayCallback(hwnd, LOWORD(lParam), AnchorPoint(wParam)); return 0;
+    case WM_COMMAND:          OnTrayMenuCommand(hwnd, LOWORD(wParam)); return 0;
     case kLidStateMessage:    OnLidState(LidStateFromValue(wParam), lParam); return 0;
     // The system cleans up after the default handling.
     case WM_INPUT:            OnTrayInput(hwnd, reinterpret_cast<HRAWINPUT>(lParam)); break;

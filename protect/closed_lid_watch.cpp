@@ -5,6 +5,7 @@
 #include "common/platform.h"
 #include "common/scheme_setting_guard.h"
 #include "common/hibernate_timeout.h"
+#include "protect/closure_record.h"
 #include "protect/lid_state.h"
 #include "protect/presence.h"
 #include "protect/protection_host.h"
@@ -51,6 +52,12 @@ TimerDue g_confirmDue = {};
 
 bool InLidAlarmMode() { return ProtectionMode() == kModeLidAlarm; }
 
+// The record of the closure adds up how long the alarm sounded.
+void SetRinging(bool ringing) {
+    if (ringing != g_alarmRinging) NoteAlarmRinging(ringing);
+    g_alarmRinging = ringing;
+}
+
 void ArmRestTimer(HWND window, RestPhase phase, UINT delayMs) {
     SetTimer(window, kRestTimer, delayMs, nullptr);
     g_restPhase = phase;
@@ -82,12 +89,13 @@ void RingOn(HWND window, bool ringing) {
     g_restGivenUp = true;
     if (!ringing) return;
     KeepRinging(window);
-    g_alarmRinging = true;
+    SetRinging(true);
 }
 
 // A timer that finds the laptop slept since it was armed: a sleep and a wake.
 void OnLateTimer(HWND window) {
     LogMessage(L"A timer ran late: the laptop slept");
+    NoteClosureSleep();
     StopLidAlarm(window);
     WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
 }
@@ -147,10 +155,13 @@ void StartClosure(HWND window) {
     g_restGivenUp = false;
     g_sessionLogged = false;
     StopRestConfirmation(window);
+    BeginClosureRecord();
     WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
 }
 
 void EndClosure(HWND window, const wchar_t* why) {
+    // A ringing alarm that ends with the lid opening was heard.
+    if (g_alarmArmed && g_alarmRinging) NoteAlarmHeard();
     EndAlarm(window, why);
     StopRestConfirmation(window);
     StopInputWatch();
@@ -207,14 +218,14 @@ void ArmLidAlarm(HWND window, UINT delayMs) {
     StopRestTimer(window);
     SetTimer(window, kAlarmTimer, delayMs, nullptr);
     g_alarmArmed = true;
-    g_alarmRinging = false;
+    SetRinging(false);
     g_alarmDue = ArmedNow(delayMs);
 }
 
 void StopLidAlarm(HWND window) {
     KillTimer(window, kAlarmTimer);
     g_alarmArmed = false;
-    g_alarmRinging = false;
+    SetRinging(false);
     StopRestTimer(window);  // a rest follows only a ringing alarm
 }
 
@@ -234,7 +245,7 @@ void OnAlarmTick(HWND window) {
     if (g_alarmRinging) return;
     // At the first tone, find out why the machine stayed awake (off this thread, so that no
     // tone waits for it), and whether anyone can hear it.
-    g_alarmRinging = true;
+    SetRinging(true);
     StartWakeReport(window);
     g_alarmSilent = AlarmIsSilent();
     UINT restMs = g_restGivenUp ? 0 : RestDelayNow(g_alarmSilent);
@@ -287,6 +298,7 @@ void OnRestConfirmTick(HWND window) {
 void OnInput(HWND window, HRAWINPUT input) {
     if (!NotePersonInput(input) || !g_alarmArmed || !g_alarmRinging) return;
     LogMessage(L"Someone is at the laptop: the alarm stops and waits again");
+    NoteAlarmHeard();
     EndAlarm(window, L"someone used the keyboard or mouse");
     WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
 }
@@ -307,4 +319,5 @@ void ResetClosedLidWatch() {
     g_heldForUser = g_restGivenUp = g_sessionLogged = g_ringingBeforeRest = false;
     ForgetDisplayOff();
     StopInputWatch();
+    ForgetClosureRecord();
 }

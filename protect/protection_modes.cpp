@@ -8,6 +8,7 @@
 #include "common/lid_close_action.h"
 #include "common/power_guard.h"
 #include "protect/closed_lid_watch.h"
+#include "protect/closure_record.h"
 #include "protect/driver_contract.h"
 #include "protect/external_display.h"
 #include "protect/lid_monitor.h"
@@ -29,9 +30,12 @@ bool g_startReported = false;
 bool g_protectionApplied = false;
 bool g_adaptiveHibernateLogged = false;
 
+// The closure's line is written last: the standby's drain is known only once the notices
+// have looked at the battery.
 void OnLidOpen(HWND window) {
     EndClosure(window, L"the lid opened");
     ShowRestNotices();
+    EndClosureRecord();
 }
 
 // A standby that never reaches its low-power state ends in hibernation after HibernateAfter
@@ -148,6 +152,7 @@ void OnLidClosePolicyChange() {
 void OnSuspend(HWND window) {
     // A display-off rest is followed by the standby it asked for.
     ConfirmPendingRest(window);
+    NoteClosureSleep();
     EndAlarm(window, L"the laptop went to sleep");
     NoteSuspend();
 }

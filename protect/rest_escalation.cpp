@@ -5,6 +5,7 @@
 #include "common/event_report.h"
 #include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "protect/closure_record.h"
 #include "protect/lid_state.h"
 #include "protect/rest_notices.h"
 #include "protect/sleep_clock.h"
@@ -75,7 +76,10 @@ bool Suspend(RestKind kind, const wchar_t* seconds, const wchar_t* cause) {
     ClockStamp before = ClockNow();
     BOOLEAN called = g_platform.setSuspendState(hibernate, FALSE, FALSE);
     DWORD error = GetLastError();
-    if (called && MsAsleepSince(before) >= kLeastSleepMs) return true;
+    if (called && MsAsleepSince(before) >= kLeastSleepMs) {
+        NoteClosureRest(kind, cause);
+        return true;
+    }
     // Still running: no standby, and whatever an earlier standby noted stands as it was.
     WithdrawLastRest();
     if (suspendNoted) ForgetSuspend();
@@ -131,6 +135,7 @@ void ConfirmDisplayOff() {
     if (!g_displayOffPending) return;
     g_displayOffPending = false;
     NoteRest(RestKind::DisplayOff, g_pendingCause);
+    NoteClosureRest(RestKind::DisplayOff, g_pendingCause);
     ReportRest(RestKind::DisplayOff, g_pendingSeconds, g_pendingCause);
 }
 

@@ -5,6 +5,7 @@
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/platform.h"
+#include "protect/closure_record.h"
 #include "protect/protection_host.h"
 #include "protect/sleep_clock.h"
 
@@ -41,9 +42,13 @@ void DrainNotice(wchar_t* text, int chars) {
     if (!g_suspendNoted || !g_resumedSinceSuspend) return;
     g_suspendNoted = false;
     int percent = BatteryPercent();
+    if (percent < 0) return;
+    ULONGLONG standbyMs = MsSince(g_suspendedAt);
+    // The closure's record keeps every standby long enough to judge, alerted or not.
+    if (standbyMs >= kShortestJudgedStandbyMs) NoteStandbyDrain(g_suspendPercent - percent, standbyMs);
     DWORD alert = 0;
-    if (percent < 0 || !ReadAppliedSettingDword(L"StandbyDrainAlert", &alert, LocalRead::Quiet)) return;
-    StandbyDrainText(g_suspendPercent, percent, MsSince(g_suspendedAt), alert, text, chars);
+    if (!ReadAppliedSettingDword(L"StandbyDrainAlert", &alert, LocalRead::Quiet)) return;
+    StandbyDrainText(g_suspendPercent, percent, standbyMs, alert, text, chars);
 }
 
 }  // namespace

@@ -26,3 +26,23 @@
 #define IDC_ALARM_SECONDS     1016
 // Added at run time to a dialog with settings set by Group Policy (not in any template)
 #define IDC_MANAGED_NOTE      400
+
+// Tray menu: built in code where it is shown; its commands come back as WM_COMMAND.
+#define IDM_STATUS            301
+#define IDM_SETTINGS          302
+#define IDM_MORE_SETTINGS     303
+#define IDM_OPEN_LOG          304
+#define IDM_EXIT              305
+#define IDM_DISABLED_STATE    306   // grayed: what applies to a user who is not an administrator
+
+// More settings dialog
+#define IDD_MORE_SETTINGS     300
+#define IDC_REST_AFTER_ON     310
+#define IDC_REST_AFTER        311
+#define IDC_HIBERNATE_AFTER_ON 312
+#define IDC_HIBERNATE_AFTER   313
+#define IDC_DRAIN_ALERT_ON    314
+#define IDC_DRAIN_ALERT       315
+#define IDC_ALARM_WITH_EXTERNAL 316
+#define IDC_ENABLE_LOGGING    317
+#define IDC_CLOSURES          319

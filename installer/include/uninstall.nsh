@@ -101,7 +101,8 @@ FunctionEnd
 Function un.RemoveKeys
   ${If} $LidSettingsKept = 1
     ; The user's own lid-close and hibernate settings would be lost with them: only Kalnix's
-    ; choices go, and a later installation puts the saved ones back.
+    ; choices and its record of the lid closures go, and a later installation puts the saved
+    ; ones back.
     DeleteRegValue HKLM "${SETTINGS_KEY}" "Action"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmTime"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "EnableLogging"
@@ -110,6 +111,7 @@ Function un.RemoveKeys
     DeleteRegValue HKLM "${SETTINGS_KEY}" "RestAfter"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "HibernateAfter"
     DeleteRegValue HKLM "${SETTINGS_KEY}" "StandbyDrainAlert"
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "LidClosures"
   ${Else}
     DeleteRegKey HKLM "${SETTINGS_KEY}"
   ${EndIf}

@@ -270,8 +270,8 @@ TEST_F(EntryTest, FirstRunReadsSettingsShowsBalloonAndQuitsWithZeroThenMarkerSto
     EXPECT_EQ(AlarmDelaySeconds(), 100);
     EXPECT_NE(g_logoRecord, nullptr);
     ASSERT_GE(shell_.Calls().size(), 3u);
-    EXPECT_EQ(shell_.Calls()[1].message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(std::wstring(shell_.Calls()[1].record.szInfo), kFreshStartBalloon);
+    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(std::wstring(shell_.Calls()[0].record.szInfo), kFreshStartBalloon);
     EXPECT_EQ(shell_.Calls().back().message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
 

@@ -23,16 +23,55 @@ constexpr const wchar_t* kNotAdministratorTip = L"Kalnix is disabled\nLogged on 
 
 // The record the shell must see for a shown state, its icon aside (a picture loaded for each
 // update, which ExpectSameRecord compares by its pixels); every member not set here is zero.
+// Under version 4 the standard tooltip shows only when asked for.
 NOTIFYICONDATAW ExpectedRecord(HWND window, const wchar_t* tip) {
     NOTIFYICONDATAW record = {};
-    record.cbSize = kArch.notifyRecordSize;
+    record.cbSize = kArch.notifyRecordFullSize;
     record.hWnd = window;
     record.uID = 1;
-    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
     record.uCallbackMessage = WM_USER + 1;
-    record.uVersion = NOTIFYICON_VERSION_4;
     wcsncpy(record.szTip, tip, 127);
     return record;
+}
+
+// The shell keeps the callback version per icon: set, on its own, once the icon exists.
+NOTIFYICONDATAW VersionRecord(HWND window) {
+    NOTIFYICONDATAW record = {};
+    record.cbSize = kArch.notifyRecordFullSize;
+    record.hWnd = window;
+    record.uID = 1;
+    record.uVersion = NOTIFYICON_VERSION_4;
+    return record;
+}
+
+// The pixels of an icon's colour image, with its size.
+std::string IconImage(HICON icon) {
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info)) return {};
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+    std::string bytes(static_cast<size_t>(bitmap.bmWidthBytes) * bitmap.bmHeight, '\0');
+    GetBitmapBits(info.hbmColor, static_cast<LONG>(bytes.size()), &bytes[0]);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return std::to_string(bitmap.bmWidth) + "x" + std::to_string(bitmap.bmHeight) + ":" + bytes;
+}
+
+// Kalnix's own application icon, at the size of a balloon's large icon.
+std::string LargeKalnixIcon() {
+    HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KALNIX), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    std::string image = IconImage(icon);
+    DestroyIcon(icon);
+    return image;
+}
+
+// A balloon carries Kalnix's own large icon; the expected record then takes its handle.
+void ExpectKalnixBalloonIcon(const NOTIFYICONDATAW& actual, NOTIFYICONDATAW& expected) {
+    EXPECT_NE(actual.hBalloonIcon, nullptr);
+    EXPECT_EQ(IconImage(actual.hBalloonIcon), LargeKalnixIcon()) << "not Kalnix's icon at the large size";
+    expected.hBalloonIcon = actual.hBalloonIcon;
 }
 
 // `icon`: the resource whose picture the record must carry (0: no icon at all).
@@ -67,15 +106,16 @@ protected:
         g_trayWindow = nullptr;
         RemoveFile(LogPathBesideExecutable());
     }
-    // The update's two requests, version first, carrying the same record; returns it.
+    // The update's two requests, the add and then the icon's version; returns the add's record.
     NOTIFYICONDATAW Added() {
         const auto& calls = shell_.Calls();
         EXPECT_EQ(calls.size(), 2u);
         if (calls.size() != 2) return {};
-        EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_SETVERSION));
-        EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_ADD));
-        EXPECT_EQ(std::memcmp(&calls[0].record, &calls[1].record, sizeof(NOTIFYICONDATAW)), 0);
-        NOTIFYICONDATAW record = calls[1].record;
+        EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_ADD));
+        EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_SETVERSION));
+        NOTIFYICONDATAW version = VersionRecord(calls[0].record.hWnd);
+        EXPECT_EQ(std::memcmp(&calls[1].record, &version, sizeof(NOTIFYICONDATAW)), 0) << "version 4, and nothing else";
+        NOTIFYICONDATAW record = calls[0].record;
         shell_.Clear();
         return record;
     }
@@ -133,8 +173,11 @@ TEST_F(TrayIconTest, PendingBalloonIsOfferedWithTheFirstUpdateOnly) {
     wcscpy(expected.szInfo,
            L"Kalnix is now running and protecting your laptop.\nDouble click on tray icon for settings.");
     wcscpy(expected.szInfoTitle, L"Kalnix");
-    expected.dwInfoFlags = NIIF_INFO;
-    ExpectSameRecord(Added(), expected, IDI_TRAY_ENABLED);
+    // It follows the user's own installation: shown at once, also in Windows' quiet time.
+    expected.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
+    NOTIFYICONDATAW added = Added();
+    ExpectKalnixBalloonIcon(added, expected);
+    ExpectSameRecord(added, expected, IDI_TRAY_ENABLED);
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
 
     UpdateTrayIcon(kWindow, 0, nullptr);
@@ -226,27 +269,30 @@ TEST_F(TrayIconTest, DeleteSendsOnlySizeWindowAndIdEvenIfNeverShown) {
     ASSERT_EQ(shell_.Calls().size(), 1u);
     EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_DELETE));
     NOTIFYICONDATAW expected = {};
-    expected.cbSize = kArch.notifyRecordSize;
+    expected.cbSize = kArch.notifyRecordFullSize;
     expected.hWnd = kWindow;
     expected.uID = 1;
     EXPECT_EQ(std::memcmp(&shell_.Calls()[0].record, &expected, sizeof(expected)), 0);
 }
 
-// The balloon and the note change the shown icon: NIM_MODIFY with only its own members.
-TEST_F(TrayIconTest, BalloonModifiesTheShownIconWithTitleTextAndTimeout) {
+// The balloon and the note change the shown icon: NIM_MODIFY with only its own members. Kalnix's
+// own balloons come unasked (a rest, a standby's drain, why the laptop stayed awake): they wait
+// while Windows keeps a user's first hour quiet.
+TEST_F(TrayIconTest, BalloonModifiesTheShownIconWithTitleTextTimeoutAndKalnixsIcon) {
     g_trayWindow = kWindow;
     ShowTrayBalloon(L"The lid alarm rings");
     ASSERT_EQ(shell_.Calls().size(), 1u);
     EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
     NOTIFYICONDATAW expected = {};
-    expected.cbSize = kArch.notifyRecordSize;
+    expected.cbSize = kArch.notifyRecordFullSize;
     expected.hWnd = kWindow;
     expected.uID = 1;
     expected.uFlags = NIF_INFO;
     expected.uTimeout = 10000;
-    expected.dwInfoFlags = NIIF_INFO;
+    expected.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON | NIIF_RESPECT_QUIET_TIME;
     wcscpy(expected.szInfo, L"The lid alarm rings");
     wcscpy(expected.szInfoTitle, L"Kalnix");
+    ExpectKalnixBalloonIcon(shell_.Calls()[0].record, expected);
     ExpectSameRecord(shell_.Calls()[0].record, expected, 0);
 
     shell_.Clear();
@@ -262,7 +308,7 @@ TEST_F(TrayIconTest, NoteBecomesTheTooltipsSecondLineNowAndAtLaterUpdates) {
     SetTrayNote(L"Cannot sense a lid");
     ASSERT_EQ(shell_.Calls().size(), 1u);
     EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
-    EXPECT_EQ(shell_.Calls()[0].record.uFlags, static_cast<UINT>(NIF_TIP));
+    EXPECT_EQ(shell_.Calls()[0].record.uFlags, static_cast<UINT>(NIF_TIP | NIF_SHOWTIP));
     EXPECT_EQ(std::wstring(shell_.Calls()[0].record.szTip), L"Kalnix is enabled\nCannot sense a lid");
     shell_.Clear();
 
@@ -315,10 +361,55 @@ TEST(TrayIconFirstUpdate, StateTwoBeforeAnyStateShowsEnabled) {
         ShellRecorder shell;
         UpdateTrayIcon(kWindow, 2, nullptr);
         ASSERT_EQ(shell.Calls().size(), 2u);
-        ExpectSameRecord(shell.Calls()[1].record, ExpectedRecord(kWindow, L"Kalnix is enabled"), IDI_TRAY_ENABLED);
+        EXPECT_EQ(shell.Calls()[0].message, static_cast<DWORD>(NIM_ADD));
+        ExpectSameRecord(shell.Calls()[0].record, ExpectedRecord(kWindow, L"Kalnix is enabled"), IDI_TRAY_ENABLED);
         return;
     }
     EXPECT_EQ(RunChildCopy(kFirstUpdateChild, L"TrayIconFirstUpdate.*", 60000), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Shells before Windows Vista take the version-2 record, without the balloon's own icon, and
+// know neither the large icon nor quiet time: their balloons keep the information icon. Wine
+// reports an older Windows to a program named under its AppDefaults, read at the start, so
+// the check runs in a child copy.
+constexpr const wchar_t* kOlderShellChild = L"KALNIX_OLDER_SHELL_CHILD";
+
+std::wstring AppDefaultsKey() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const wchar_t* name = wcsrchr(path, L'\\');
+    return std::wstring(L"Software\\Wine\\AppDefaults\\") + (name ? name + 1 : path);
+}
+
+TEST(TrayIconOlderShell, GetsTheVersionTwoRecordAndTheInformationIcon) {
+    if (IsChildRun(kOlderShellChild)) {
+        ResetSettingsKey();
+        g_instance = GetModuleHandleW(nullptr);
+        g_trayWindow = kWindow;
+        ShellRecorder shell;
+        wcscpy(g_pendingBalloonText, kFreshStartBalloon);
+        UpdateTrayIcon(kWindow, 0, nullptr);
+        ShowTrayBalloon(L"The lid alarm rings");
+        const auto& calls = shell.Calls();
+        ASSERT_EQ(calls.size(), 3u);
+        for (const ShellCall& call : calls) EXPECT_EQ(call.record.cbSize, kArch.notifyRecordSize);
+        EXPECT_EQ(calls[0].record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO));
+        EXPECT_EQ(calls[0].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+        EXPECT_EQ(calls[2].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+        return;
+    }
+    const std::wstring key = AppDefaultsKey();
+    const wchar_t* version = sizeof(void*) == 8 ? L"winxp64" : L"winxp";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version,
+                              static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    DWORD result = RunChildCopy(kOlderShellChild, L"TrayIconOlderShell.*", 60000);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version");
+    EXPECT_EQ(result, 0u);
 }
 
 }  // namespace

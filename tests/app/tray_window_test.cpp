@@ -11,6 +11,7 @@
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
+#include "support/dialog_catcher.h"
 #include "support/icon_pixels.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
@@ -20,42 +21,6 @@
 namespace {
 
 constexpr const wchar_t* kNotAdministratorTip = L"Kalnix is disabled\nLogged on user is not an administrator";
-
-// Catches every dialog box this thread tries to create and refuses it, so the status
-// dialog, whatever it does, never runs; counts the attempts and remembers the owner.
-class DialogCatcher {
-public:
-    DialogCatcher() {
-        count_ = 0;
-        owner_ = nullptr;
-        hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
-    }
-    ~DialogCatcher() { UnhookWindowsHookEx(hook_); }
-    DialogCatcher(const DialogCatcher&) = delete;
-    DialogCatcher& operator=(const DialogCatcher&) = delete;
-    int Count() const { return count_; }
-    HWND Owner() const { return owner_; }
-
-private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-        if (code == HCBT_CREATEWND) {
-            wchar_t className[16] = {};
-            GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16);
-            if (wcscmp(className, L"#32770") == 0) {
-                ++count_;
-                owner_ = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs->hwndParent;
-                return 1;  // refuse the creation
-            }
-        }
-        return CallNextHookEx(hook_, code, wParam, lParam);
-    }
-    static HHOOK hook_;
-    static int count_;
-    static HWND owner_;
-};
-HHOOK DialogCatcher::hook_ = nullptr;
-int DialogCatcher::count_ = 0;
-HWND DialogCatcher::owner_ = nullptr;
 
 BOOL WINAPI MemberOnlyOfAdministrators(HANDLE token, PSID sid, PBOOL member) {
     *member = token == nullptr && IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
@@ -93,14 +58,14 @@ protected:
         CreateTrayWindow();
         return g_trayWindow;
     }
-    // The last update's add request.
+    // The last update's add request, which its version request follows.
     NOTIFYICONDATAW LastAdd() {
         const auto& calls = shell_.Calls();
         EXPECT_GE(calls.size(), 2u);
         if (calls.size() < 2) return {};
-        EXPECT_EQ(calls[calls.size() - 2].message, static_cast<DWORD>(NIM_SETVERSION));
-        EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_ADD));
-        return calls.back().record;
+        EXPECT_EQ(calls[calls.size() - 2].message, static_cast<DWORD>(NIM_ADD));
+        EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_SETVERSION));
+        return calls[calls.size() - 2].record;
     }
     // What a run in automatic protection leaves: the user's flags saved, the forced ones in force.
     static void ForcedFlagsWithTheUsersSaved() {

@@ -487,6 +487,9 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
     FailPowerCall(L"WriteGlobalPwrPolicy", ERROR_ACCESS_DENIED);
     // The user's "Hibernate after" saved beside the lid-close settings.
     SetSettingDword(L"HibernateTimeout", 20);
+    // What Kalnix did at the lid closures, its own record.
+    const wchar_t kRecord[] = L"2025-03-04 10:15  Slept after 8 s\0";
+    SetSettingRaw(L"LidClosures", REG_MULTI_SZ, kRecord, sizeof(kRecord));
 
     // Run in place, as deployment tools do, to read the real exit code.
     EXPECT_EQ(5u, RunAndWait(L"\"" + InstallDir() + L"\\Uninstall.exe\" /S _?=" + InstallDir(), 60000));
@@ -495,7 +498,7 @@ TEST_F(SilentUninstall, KeepsTheSavedLidCloseSettingsWhenTheyCannotBePutBack) {
     EXPECT_EQ(kUserFlags.ac, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings1"));
     EXPECT_EQ(kUserFlags.dc, ReadDword(HKEY_LOCAL_MACHINE, L"Software\\Kalnix", L"PowerSettings2"));
     EXPECT_EQ(20u, GetSettingDword(L"HibernateTimeout", 0));
-    for (const wchar_t* own : {L"Action", L"RestAfter", L"HibernateAfter", L"StandbyDrainAlert"}) {
+    for (const wchar_t* own : {L"Action", L"RestAfter", L"HibernateAfter", L"StandbyDrainAlert", L"LidClosures"}) {
         EXPECT_FALSE(SettingExists(own)) << own << ", Kalnix's own choice, is removed";
     }
     EXPECT_FALSE(KeyExists(kUninstallKey));

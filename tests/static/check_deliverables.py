@@ -195,7 +195,8 @@ def check_kalnix(arch, path):
     pe = PeFile(path)
     check_module(arch, pe, POWER_EXPORTS, KALNIX_IMPORTS)
     resources = pe.resources()
-    for kind, name in [(RT_DIALOG, 106), (RT_DIALOG, 112)]:
+    for kind, name in [(RT_ICON_GROUP, 108), (RT_ICON_GROUP, 109), (RT_ICON_GROUP, 111), (RT_DIALOG, 106),
+                       (RT_DIALOG, 112), (RT_DIALOG, 300)]:
         check((kind, name) in resources, "%s: no resource %s/%s" % (path, kind, name))
     check_icons(path, resources)
     check(resources.get(("LOGO", 110), b"")[:8] == b"\x89PNG\r\n\x1a\n", "%s: no PNG logo 110" % path)

@@ -9,12 +9,13 @@ struct ArchFacts {
     const wchar_t* name;       // "x86" or "x64", as in the build tree and setup program names
     WORD machine;              // the PE header's machine field
     bool decoratedExports;     // stdcall exports as _Name@bytes (x86) or plain names (x64)
-    DWORD notifyRecordSize;    // NOTIFYICONDATAW up to and including the balloon flags
+    DWORD notifyRecordSize;    // NOTIFYICONDATAW up to and including the balloon flags (before Vista)
+    DWORD notifyRecordFullSize;  // the whole NOTIFYICONDATAW, with the balloon's icon (Vista and later)
 };
 
 inline constexpr ArchFacts kArchFacts[] = {
-    {L"x86", IMAGE_FILE_MACHINE_I386, true, 936},
-    {L"x64", IMAGE_FILE_MACHINE_AMD64, false, 952},
+    {L"x86", IMAGE_FILE_MACHINE_I386, true, 936, 956},
+    {L"x64", IMAGE_FILE_MACHINE_AMD64, false, 952, 976},
 };
 inline constexpr const ArchFacts& kArch = kArchFacts[sizeof(void*) == 8 ? 1 : 0];
 

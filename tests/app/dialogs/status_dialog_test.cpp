@@ -215,8 +215,9 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
         DriveModal([&] { SendMessageW(g_trayWindow, kTrayCallbackMessage, 0, doubleClick); }, [&] {
             HWND dialog = WaitForDialog(L"Kalnix", g_trayWindow);
             ASSERT_NE(dialog, nullptr);
-            PostMessageW(g_trayWindow, kTrayCallbackMessage, 0, doubleClick);
-            ASSERT_TRUE(WaitUntil([] { return g_dialogLog.created == 2 && !IsWindow(g_dialogLog.windows[1]); }, 5000));
+            // Handled once the call returns: the shown dialog is brought forward, no second one made.
+            SendMessageW(g_trayWindow, kTrayCallbackMessage, 0, doubleClick);
+            EXPECT_EQ(g_dialogLog.created, 1);
             PostLinkClick(dialog, IDC_WEBSITE_LINK);
             EXPECT_TRUE(WaitUntil([&] { return opened_.Count() == opening + 1; }, 5000));
             EXPECT_TRUE(IsWindowVisible(dialog));

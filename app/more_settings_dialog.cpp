@@ -1,0 +1,188 @@
+#include "app/more_settings_dialog.h"
+
+#include <cwchar>
+
+#include "common/applied_setting.h"
+#include "common/bounded_format.h"
+#include "common/setting_policy.h"
+#include "common/settings_store.h"
+#include "protect/closure_record.h"
+#include "protect/protection_modes.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr int kNumberDigits = 4;
+constexpr int kNumberTextChars = 40;
+
+// A number that is off (0) or within its range, with the box that switches it.
+struct NumberSetting {
+    const wchar_t* name;
+    int switchId;
+    int editId;
+    DWORD least, most;
+    DWORD firstValue;  // what the setup program writes: offered when the box is checked
+    const wchar_t* rangeMessage;
+};
+
+constexpr NumberSetting kNumbers[] = {
+    {L"RestAfter", IDC_REST_AFTER_ON, IDC_REST_AFTER, 30, 3600, 60,
+     L"Possible values for putting the laptop to rest are between 30 and 3600 seconds"},
+    {L"HibernateAfter", IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER, 5, 1440, 60,
+     L"Possible values for hibernating after a standby are between 5 and 1440 minutes"},
+    {L"StandbyDrainAlert", IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT, 1, 100, 5,
+     L"Possible values for the standby drain alert are between 1 and 100 percent an hour"},
+};
+constexpr int kNumberCount = ARRAYSIZE(kNumbers);
+
+// On when the value is 1.
+struct SwitchSetting {
+    const wchar_t* name;
+    int id;
+};
+
+constexpr SwitchSetting kSwitches[] = {
+    {L"AlarmWithExternalDisplay", IDC_ALARM_WITH_EXTERNAL},
+    {L"EnableLogging", IDC_ENABLE_LOGGING},
+};
+constexpr int kSwitchCount = ARRAYSIZE(kSwitches);
+
+// What the dialog showed at opening: OK writes only what differs. One dialog at a time (the
+// tray menu brings an open one to the front).
+DWORD g_shownNumbers[kNumberCount] = {};
+bool g_shownSwitches[kSwitchCount] = {};
+
+bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+DWORD ShownValue(const wchar_t* name) {
+    DWORD value = 0;
+    ReadAppliedSettingDword(name, &value, LocalRead::Quiet);
+    return value;
+}
+
+// Returns whether a policy locks it.
+bool ShowNumber(HWND dialog, const NumberSetting& setting, DWORD value) {
+    bool managed = SettingIsManaged(setting.name);
+    CheckDlgButton(dialog, setting.switchId, value != 0 ? BST_CHECKED : BST_UNCHECKED);
+    // Shown as stored, also outside the range: only typing is limited.
+    if (value != 0) SetDlgItemInt(dialog, setting.editId, value, FALSE);
+    SendDlgItemMessageW(dialog, setting.editId, EM_LIMITTEXT, kNumberDigits, 0);
+    EnableWindow(GetDlgItem(dialog, setting.switchId), !managed);
+    EnableWindow(GetDlgItem(dialog, setting.editId), !managed && value != 0);
+    return managed;
+}
+
+bool ShowSwitch(HWND dialog, const SwitchSetting& setting, bool on) {
+    bool managed = SettingIsManaged(setting.name);
+    CheckDlgButton(dialog, setting.id, on ? BST_CHECKED : BST_UNCHECKED);
+    EnableWindow(GetDlgItem(dialog, setting.id), !managed);
+    return managed;
+}
+
+void ShowClosures(HWND dialog) {
+    ClosureLines record;
+    ReadClosureRecord(&record);
+    constexpr int kTextChars = kClosureRecordLines * (kClosureLineChars + 2);
+    wchar_t text[kTextChars] = L"No lid closure seen yet.";
+    int used = 0;
+    for (int i = 0; i < record.count; ++i) {
+        FormatBounded(text + used, kTextChars - used, L"%ls%ls", i ? L"\r\n" : L"", record.lines[i]);
+        used += static_cast<int>(wcslen(text + used));
+    }
+    SetDlgItemTextW(dialog, IDC_CLOSURES, text);
+}
+
+void OnMoreSettingsInit(HWND dialog) {
+    bool anyManaged = false;
+    for (int i = 0; i < kNumberCount; ++i) {
+        g_shownNumbers[i] = ShownValue(kNumbers[i].name);
+        anyManaged |= ShowNumber(dialog, kNumbers[i], g_shownNumbers[i]);
+    }
+    for (int i = 0; i < kSwitchCount; ++i) {
+        g_shownSwitches[i] = ShownValue(kSwitches[i].name) == 1;
+        anyManaged |= ShowSwitch(dialog, kSwitches[i], g_shownSwitches[i]);
+    }
+    ShowWindow(GetDlgItem(dialog, IDC_MANAGED_NOTE), anyManaged ? SW_SHOW : SW_HIDE);
+    ShowClosures(dialog);
+}
+
+void OnNumberSwitched(HWND dialog, const NumberSetting& setting) {
+    bool on = Checked(dialog, setting.switchId);
+    HWND edit = GetDlgItem(dialog, setting.editId);
+    EnableWindow(edit, on);
+    if (on && GetWindowTextLengthW(edit) == 0) SetDlgItemInt(dialog, setting.editId, setting.firstValue, FALSE);
+}
+
+// The value the user confirms: 0 when switched off, the shown value when its text was not
+// edited (kept as stored, even outside the range), else the edited number, which must lie in
+// the range. False when it does not.
+bool ConfirmedNumber(HWND dialog, const NumberSetting& setting, DWORD shown, DWORD* value) {
+    if (!Checked(dialog, setting.switchId)) {
+        *value = 0;
+        return true;
+    }
+    bool edited = SendDlgItemMessageW(dialog, setting.editId, EM_GETMODIFY, 0, 0) != FALSE;
+    if (shown != 0 && !edited) {
+        *value = shown;
+        return true;
+    }
+    wchar_t text[kNumberTextChars] = {};
+    GetDlgItemTextW(dialog, setting.editId, text, kNumberTextChars);
+    long number = std::wcstol(text, nullptr, 10);
+    if (number < static_cast<long>(setting.least) || number > static_cast<long>(setting.most)) return false;
+    *value = static_cast<DWORD>(number);
+    return true;
+}
+
+void RefuseNumber(HWND dialog, const NumberSetting& setting) {
+    MessageBoxW(dialog, setting.rangeMessage, L"Kalnix", MB_OK);
+    HWND edit = GetDlgItem(dialog, setting.editId);
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+}
+
+// Every edited number is checked before anything is written: a refused one leaves the
+// dialog open and the settings as they were.
+void OnMoreSettingsOk(HWND dialog) {
+    DWORD numbers[kNumberCount];
+    for (int i = 0; i < kNumberCount; ++i) {
+        if (!ConfirmedNumber(dialog, kNumbers[i], g_shownNumbers[i], &numbers[i])) return RefuseNumber(dialog, kNumbers[i]);
+    }
+    bool hibernateChanged = false;
+    for (int i = 0; i < kNumberCount; ++i) {
+        if (numbers[i] == g_shownNumbers[i] || SettingIsManaged(kNumbers[i].name)) continue;
+        WriteSettingDword(kNumbers[i].name, numbers[i]);
+        hibernateChanged |= kNumbers[i].switchId == IDC_HIBERNATE_AFTER_ON;
+    }
+    for (int i = 0; i < kSwitchCount; ++i) {
+        bool on = Checked(dialog, kSwitches[i].id);
+        if (on != g_shownSwitches[i] && !SettingIsManaged(kSwitches[i].name)) WriteSettingDword(kSwitches[i].name, on ? 1 : 0);
+    }
+    // Automatic protection guards the hibernate-after timeout: the new value counts now, not
+    // at the next hourly check.
+    if (hibernateChanged && ProtectionMode() == kModeAutoProtection) ApplyAutoProtection();
+    EndDialog(dialog, 0);
+}
+
+void OnMoreSettingsCommand(HWND dialog, WORD id, WORD code) {
+    if (code != BN_CLICKED) return;
+    for (const NumberSetting& setting : kNumbers) {
+        if (id == setting.switchId) return OnNumberSwitched(dialog, setting);
+    }
+    if (id == IDOK) OnMoreSettingsOk(dialog);
+    else if (id == IDCANCEL) EndDialog(dialog, 0);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        OnMoreSettingsInit(dialog);
+        return TRUE;  // focus to the first tab stop
+    case WM_COMMAND:
+        OnMoreSettingsCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}

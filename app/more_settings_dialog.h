@@ -1,0 +1,12 @@
+#pragma once
+
+#include <windows.h>
+
+// The More settings dialog (template IDD_MORE_SETTINGS), opened from the tray menu: the rest
+// after an unheard alarm (RestAfter), hibernation after a standby on battery (HibernateAfter),
+// the standby drain alert (StandbyDrainAlert), the alarm with an external display in use
+// (AlarmWithExternalDisplay) and the diagnostic log (EnableLogging), each shown as Kalnix
+// applies it; and what Kalnix did at the last lid closures. OK writes only the settings the
+// user changed, after checking every number the user edited; Cancel writes nothing. A setting
+// Group Policy sets is shown locked.
+INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

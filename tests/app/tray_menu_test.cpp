@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/tray_menu.h"
+#include "app/tray_window.h"
+#include "protect/protection_modes.h"
+#include "res/resource.h"
+#include "support/dialog_catcher.h"
+#include "support/message_pump.h"
+#include "support/platform_fakes.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The items as a user sees them: "*" marks the default (bold) item, brackets a grayed one,
+// "-" a separator.
+std::wstring Shown(HMENU menu) {
+    std::wstring shown;
+    UINT defaultId = GetMenuDefaultItem(menu, FALSE, 0);
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[128] = {};
+        MENUITEMINFOW item = {};
+        item.cbSize = sizeof(item);
+        item.fMask = MIIM_ID | MIIM_STRING | MIIM_STATE | MIIM_FTYPE;
+        item.dwTypeData = text;
+        item.cch = ARRAYSIZE(text);
+        GetMenuItemInfoW(menu, i, TRUE, &item);
+        if (!shown.empty()) shown += L" | ";
+        if (item.fType & MFT_SEPARATOR) shown += L"-";
+        else if (item.fState & MFS_GRAYED) shown += L"[" + std::wstring(text) + L"]";
+        else shown += (item.wID == defaultId ? L"*" : L"") + std::wstring(text);
+    }
+    return shown;
+}
+
+TEST(TrayMenuItems, FollowWhatTheUserMayDoAndWhetherTheLogCanBeOpened) {
+    const struct { bool administrator, log; const wchar_t* shown; } rows[] = {
+        {true, true, L"*Status | Settings\u2026 | More settings\u2026 | Open log | - | Exit Kalnix"},
+        {true, false, L"*Status | Settings\u2026 | More settings\u2026 | - | Exit Kalnix"},
+        {false, true, L"[Kalnix is disabled: logged on user is not an administrator] | Open log"},
+        {false, false, L"[Kalnix is disabled: logged on user is not an administrator]"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.administrator << row.log);
+        HMENU menu = BuildTrayMenu(row.administrator, row.log);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(Shown(menu), row.shown);
+        DestroyMenu(menu);
+    }
+}
+
+// Refuses every popup menu this thread tries to create, so that the menu's own loop never
+// runs, and remembers where it was to show.
+class MenuCatcher {
+public:
+    MenuCatcher() {
+        count_ = 0;
+        hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~MenuCatcher() { UnhookWindowsHookEx(hook_); }
+    MenuCatcher(const MenuCatcher&) = delete;
+    MenuCatcher& operator=(const MenuCatcher&) = delete;
+    int Count() const { return count_; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HCBT_CREATEWND) {
+            wchar_t className[16] = {};
+            GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16);
+            if (wcscmp(className, L"#32768") == 0) {
+                ++count_;
+                return 1;
+            }
+        }
+        return CallNextHookEx(hook_, code, wParam, lParam);
+    }
+    static inline HHOOK hook_ = nullptr;
+    static inline int count_ = 0;
+};
+
+BOOL WINAPI MemberOnlyOfAdministrators(HANDLE token, PSID sid, PBOOL member) {
+    *member = token == nullptr && IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+    return TRUE;
+}
+
+std::wstring g_opened;
+HRESULT WINAPI RecordOpen(const wchar_t* target) {
+    g_opened = target;
+    return S_OK;
+}
+
+class TrayMenuTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsKey();
+        g_instance = GetModuleHandleW(nullptr);
+        SetProtectionSettings(0, AlarmDelaySeconds());
+        CreateTrayWindow();
+        ASSERT_NE(g_trayWindow, nullptr);
+        DropMessages();  // the first tick
+    }
+    void TearDown() override {
+        if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
+        g_trayWindow = nullptr;
+        DropMessages();
+    }
+    void Command(UINT id) { SendMessageW(g_trayWindow, WM_COMMAND, id, 0); }
+    PlatformScope platform_;
+    ShellRecorder shell_;
+};
+
+// Version 4 puts the event in lParam's low word and the icon's anchor in wParam.
+TEST_F(TrayMenuTest, ShowsOnARightClickOrTheKeyboardAndNotOnALeftClick) {
+    const struct { WORD event; bool administrator; int menus; const char* name; } rows[] = {
+        {WM_CONTEXTMENU, true, 1, "right-click"},
+        {NIN_KEYSELECT, true, 1, "Enter or Space on the icon"},
+        {WM_CONTEXTMENU, false, 1, "right-click by a standard user"},
+        {NIN_SELECT, true, 0, "left click"},
+        {WM_RBUTTONUP, true, 0, "the button's own message"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MembershipOverride check(row.administrator ? MemberOnlyOfAdministrators : NotAMember);
+        MenuCatcher menus;
+        SendMessageW(g_trayWindow, WM_USER + 1, MAKEWPARAM(200, 150), MAKELPARAM(row.event, 1));
+        EXPECT_EQ(menus.Count(), row.menus);
+        PumpMessages();  // the WM_NULL after the menu
+    }
+}
+
+// A standard user's menu offers none of them; asked for all the same, they open nothing.
+TEST_F(TrayMenuTest, StatusSettingsAndMoreSettingsOpenTheirDialogsOverTheTrayWindow) {
+    const struct { UINT id; bool administrator; const wchar_t* caption; } rows[] = {
+        {IDM_STATUS, true, L"Kalnix"},
+        {IDM_SETTINGS, true, L"Settings"},
+        {IDM_MORE_SETTINGS, true, L"More settings"},
+        {IDM_SETTINGS, false, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.id << row.administrator);
+        MembershipOverride check(row.administrator ? MemberOnlyOfAdministrators : NotAMember);
+        DialogCatcher dialogs;
+        Command(row.id);
+        EXPECT_EQ(dialogs.Count(), row.caption ? 1 : 0);
+        if (!row.caption) continue;
+        EXPECT_EQ(dialogs.Caption(), row.caption);
+        EXPECT_EQ(dialogs.Owner(), g_trayWindow);
+    }
+}
+
+// The log opens for the user at the desktop, never in an elevated editor.
+TEST_F(TrayMenuTest, OpenLogHandsTheLogBesideKalnixToTheDesktop) {
+    g_platform.openThroughDesktopShell = RecordOpen;
+    g_opened.clear();
+    SetSettingDword(L"EnableLogging", 1);
+    const std::wstring log = LogPathBesideExecutable();
+    RemoveFile(log);
+    Command(IDM_OPEN_LOG);
+    EXPECT_TRUE(g_opened.empty()) << "no log, nothing to open";
+    HANDLE file = CreateFileW(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    Command(IDM_OPEN_LOG);
+    EXPECT_EQ(g_opened, log);
+    RemoveFile(log);
+}
+
+}  // namespace
