@@ -3,12 +3,12 @@
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "app/effective_setting.h"
 #include "app/more_settings_dialog.h"
 #include "app/open_for_user.h"
 #include "app/settings_dialog.h"
 #include "app/status_dialog.h"
 #include "app/tray_icon.h"
+#include "common/applied_setting.h"
 #include "common/scoped_handle.h"
 #include "res/resource.h"
 
@@ -38,7 +38,7 @@ bool LogPath(wchar_t* path, DWORD capacity) {
 
 bool LoggingOn() {
     DWORD logging = 0;
-    return ReadEffectiveSetting(L"EnableLogging", &logging) && logging == 1;
+    return ReadAppliedSettingDword(L"EnableLogging", &logging, LocalRead::Quiet) && logging == 1;
 }
 
 bool LogAvailable() {
