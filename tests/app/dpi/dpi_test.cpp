@@ -56,7 +56,8 @@ TEST_F(DpiTest, TrayIconHandedToTheShellHasTheSmallIconSize) {
         shell.Clear();
         UpdateTrayIcon(window, row.state, nullptr);
         ASSERT_EQ(shell.Calls().size(), 2u);
-        HICON icon = shell.Calls()[1].record.hIcon;
+        ASSERT_EQ(shell.Calls()[0].message, static_cast<DWORD>(NIM_ADD));
+        HICON icon = shell.Calls()[0].record.hIcon;
         EXPECT_EQ(IconEdge(icon), scale_.smallIcon);
         EXPECT_TRUE(IconShows(icon, row.icon)) << "drawn at that size, not scaled from another";
         shell.Clear();
