@@ -11,6 +11,7 @@ packages=(
   wine wine64
   xvfb xauth x11-utils xdotool
   nsis
+  wixl msitools
   googletest
   imagemagick python3
   zlib1g-dev libpng-dev libspng-dev libstb-dev valgrind
