@@ -24,7 +24,12 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0), ("SetLogPath", 4), ("PrepareLogFolder", 4),
-                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0)]
+                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0), ("MsiPackageInstalled", 12)]
+# The Windows Installer packages' custom actions, each taking the installer's handle.
+CA_EXPORTS += [(name, 4) for name in (
+    "PlanKalnixPackage", "SecureKalnixFolder", "UndoKalnixFolder", "WriteKalnixSettings", "UndoKalnixSettings",
+    "RegisterKalnixStart", "UndoKalnixStart", "RegisterKalnixEvents", "UndoKalnixEvents", "CompleteKalnixTakeOver",
+    "StartKalnixForUser", "StopKalnix", "RemoveKalnixStart", "RestoreKalnixStart", "RemoveKalnixSettings")]
 # An elevated Kalnix imports only KnownDLLs: Windows maps those from System32 whatever lies
 # beside the program, while any other imported library would be looked for in the program's
 # folder first. These are the values of HKLM\SYSTEM\CurrentControlSet\Control\Session
