@@ -12,6 +12,7 @@
 ;   OUTFILE            where to write the setup program            (default KalnixSetup-<arch>.exe)
 ;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys) of that architecture
 ;                      (optional: not ours, so an input)
+;   MSI_UPGRADE_CODE   the upgrade code of KalnixSetup-<arch>.msi, {GUID}     (required)
 
 !ifndef KALNIX_ARCH
   !error "define KALNIX_ARCH, x86 or x64"
@@ -32,6 +33,9 @@ ManifestDPIAware true
 !endif
 !ifndef KALNIX_CA
   !error "define KALNIX_CA, the path of the standard KalnixCA.dll"
+!endif
+!ifndef MSI_UPGRADE_CODE
+  !error "define MSI_UPGRADE_CODE, the upgrade code of this architecture's Windows Installer package"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "KalnixSetup-${KALNIX_ARCH}.exe"
@@ -92,6 +96,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 !include "include/uninstall.nsh"
 !include "include/upgrade.nsh"
 !include "include/event_source.nsh"
+!include "include/msi_package.nsh"
 
 Function .onInit
   !insertmacro RefuseWrongArchitecture
@@ -108,9 +113,10 @@ Section "Kalnix" SecKalnix
   Call NormalizeInstDir
   !insertmacro ExtractCa
 
-  ; 1. The log, in its own secured folder; then the install folder, safe before anything
-  ;    goes into it.
+  ; 1. The log, in its own secured folder; an installation from the Windows Installer package
+  ;    is left to it; then the install folder, safe before anything goes into it.
   Call OpenSetupLog
+  Call RefuseOverMsiPackage
   Call PrepareInstallFolder
   ${Log} "$FolderNote"
   ; 2. A running Kalnix holds its file and the lid-close flags it forced.
