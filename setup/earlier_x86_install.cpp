@@ -34,7 +34,8 @@ bool TakeOverValue(HKEY from, HKEY to, DWORD index) {
 
 bool CopyX86Settings() {
     ScopedKey earlier;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put());
+    LONG status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put());
     if (status == ERROR_FILE_NOT_FOUND) return true;
     if (status != ERROR_SUCCESS) {
         LogFormatted(L"CA: RegOpenKeyEx failed: %d", static_cast<int>(status));
@@ -64,9 +65,12 @@ bool DeleteX86Settings() {
 
 bool __stdcall TakeOverX86Settings() {
     LogMessage(L"CA: Entering TakeOverX86Settings");
+    // Nothing to take over, and nothing to delete.
     ScopedKey earlier;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put());
-    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put()) ==
+        ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
     earlier.Reset();
     return CopyX86Settings() && DeleteX86Settings();
 }

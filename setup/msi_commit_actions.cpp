@@ -48,11 +48,13 @@ UINT __stdcall StartKalnixForUser(MSIHANDLE install) {
     if (FlagOf(data, kSystem)) {
         log.Line(L"Running as SYSTEM: Kalnix starts at the next log-on.");
     } else if (!TaskIsRegistered()) {
-        log.Line(L"Kalnix not started: only the task Kalnix can start it as the user at this desktop, and there is none.");
+        log.Line(L"Kalnix not started: only the task Kalnix can start it as the user at this desktop, and there is "
+                 L"none.");
     } else if (RunKalnixTaskInSession(wcstoul(FieldOf(data, kSession).c_str(), nullptr, 10))) {
         log.Line(L"Task Kalnix run for the user at this desktop (Kalnix.exe -fresh).");
     } else {
-        log.Line(L"Kalnix not started: the Task Scheduler did not run the task Kalnix now; Kalnix starts at the next log-on.");
+        log.Line(L"Kalnix not started: the Task Scheduler did not run the task Kalnix now; Kalnix starts at the "
+                 L"next log-on.");
     }
     log.Line(L"Installation complete.");
     return ERROR_SUCCESS;

@@ -48,6 +48,10 @@ UINT FailInstall(StepLog& log, const std::wstring& line, const wchar_t* outcome 
     return ERROR_INSTALL_FAILURE;
 }
 
+std::wstring Refused(const std::wstring& folder, const wchar_t* reason) {
+    return L"Install folder " + folder + L" refused: " + reason + L".";
+}
+
 // Checks the install folder (Program Files keeps users out by its own permissions) or secures
 // it (anywhere else), as the setup program does; "" when it is accepted, else the refusal.
 std::wstring PrepareInstallFolder(const std::wstring& data, StepLog& log) {
@@ -56,11 +60,12 @@ std::wstring PrepareInstallFolder(const std::wstring& data, StepLog& log) {
     switch (ClassifyInstallFolder(folder, FieldOf(data, kProgramFiles), FieldOf(data, kOtherProgramFiles),
                                   FieldOf(data, kWindows))) {
     case InstallFolderKind::InProgramFiles:
-        if (!CheckInstallFolder(folder.c_str(), reason, 512)) return L"Install folder " + folder + L" refused: " + reason + L".";
+        if (!CheckInstallFolder(folder.c_str(), reason, 512)) return Refused(folder, reason);
         log.Line(L"Install folder in Program Files: its inherited permissions are kept.");
         return L"";
     case InstallFolderKind::NotOnADrive:
-        return L"Install folder " + folder + L" is not on a drive of this computer: setup does not set its permissions.";
+        return L"Install folder " + folder +
+               L" is not on a drive of this computer: setup does not set its permissions.";
     case InstallFolderKind::SystemFolder:
         return L"Install folder " + folder + L" is a system folder: setup does not change its permissions.";
     case InstallFolderKind::InWindowsFolder:
@@ -71,9 +76,10 @@ std::wstring PrepareInstallFolder(const std::wstring& data, StepLog& log) {
     const wchar_t* age = GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES ? L"new" : L"existing";
     // The library creates what is missing administrators-only, and takes an existing folder only
     // when it is already closed to users and holds nothing but Kalnix's own files.
-    if (!SecureInstallFolder(folder.c_str(), reason, 512)) return L"Install folder " + folder + L" refused: " + reason + L".";
+    if (!SecureInstallFolder(folder.c_str(), reason, 512)) return Refused(folder, reason);
     log.Line(std::wstring(L"Install folder outside Program Files (") + age +
-             L"): permissions set: inheritance removed; Administrators and SYSTEM full control; Users read and execute.");
+             L"): permissions set: inheritance removed; Administrators and SYSTEM full control; Users read and "
+             L"execute.");
     return L"";
 }
 
@@ -84,9 +90,8 @@ bool SetFirstValue(HKEY key, const wchar_t* name, DWORD value, bool force, StepL
         log.Line(std::wstring(L"Settings: ") + name + L" kept as it was.");
         return true;
     }
-    if (RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) != ERROR_SUCCESS) {
-        return false;
-    }
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+    if (RegSetValueExW(key, name, 0, REG_DWORD, bytes, sizeof(value)) != ERROR_SUCCESS) return false;
     log.Line(std::wstring(L"Settings: ") + name + L" = " + std::to_wstring(value) + L".");
     return true;
 }
@@ -197,7 +202,8 @@ UINT __stdcall RegisterKalnixEvents(MSIHANDLE install) {
     if (RegisterKalnixEventSource(FieldOf(data, kFolder) + L"\\Kalnix.exe")) {
         log.Line(L"Event source Kalnix registered.");
     } else {
-        log.Line(std::wstring(L"Event source Kalnix not registered: could not write HKLM\\") + kEventSourceKeyPath + L".");
+        log.Line(std::wstring(L"Event source Kalnix not registered: could not write HKLM\\") + kEventSourceKeyPath +
+                 L".");
     }
     return ERROR_SUCCESS;
 }

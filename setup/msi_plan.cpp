@@ -91,7 +91,8 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
          AppendField(&secure, kWindows, FolderOf(install, L"WindowsFolder"));
     ok = ok && HandOver(install, L"SecureKalnixFolder", secure);
     std::wstring undoFolder = common;
-    ok = ok && AppendField(&undoFolder, kFolderExisted, Flag(GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES));
+    bool folderExisted = GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
+    ok = ok && AppendField(&undoFolder, kFolderExisted, Flag(folderExisted));
     ok = ok && HandOver(install, L"UndoKalnixFolder", undoFolder);
 
     std::vector<SettingValue> values;
@@ -99,8 +100,10 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
     std::wstring settings = common;
     ok = ok && AppendField(&settings, kMode, options.mode) && AppendField(&settings, kAlarmTime, options.alarmTime) &&
          AppendField(&settings, kSettingsKey, Flag(keyExisted)) &&
-         AppendField(&settings, kSettings, EncodeSettings(values)) && AppendField(&settings, kX86Found, Flag(x86.found));
-    ok = ok && HandOver(install, L"WriteKalnixSettings", settings) && HandOver(install, L"UndoKalnixSettings", settings);
+         AppendField(&settings, kSettings, EncodeSettings(values)) &&
+         AppendField(&settings, kX86Found, Flag(x86.found));
+    ok = ok && HandOver(install, L"WriteKalnixSettings", settings) &&
+         HandOver(install, L"UndoKalnixSettings", settings);
 
     ok = ok && HandOver(install, L"RegisterKalnixStart", common);
     std::wstring undoStart = common;

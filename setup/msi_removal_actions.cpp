@@ -100,7 +100,8 @@ UINT __stdcall RemoveKalnixSettings(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
     bool kept = RestoreLidCloseFlags(log);
-    log.Line(RemoveKalnixEventSource() ? L"Event source Kalnix removed." : L"Event source Kalnix could not be removed.");
+    log.Line(RemoveKalnixEventSource() ? L"Event source Kalnix removed."
+                                       : L"Event source Kalnix could not be removed.");
     RemoveSettingsKey(kept);
     log.Line(L"Uninstallation complete.");
     return ERROR_SUCCESS;
