@@ -136,14 +136,18 @@ void ExpectStepsInOrder(const std::wstring& log, std::initializer_list<const cha
     }
 }
 
-void ExpectNothingInstalled() {
+void ExpectNothingInstalledButTheSettingsKey() {
     EXPECT_FALSE(FileExists(InstallDir()));
-    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
     EXPECT_FALSE(KeyExists(kEventSourceKey));
     EXPECT_TRUE(KalnixEntries().empty());
     EXPECT_EQ(L"<missing>", ReadString(kRunKey, L"Kalnix"));
     EXPECT_FALSE(TaskRegistered());
     EXPECT_TRUE(KalnixProcessIds().empty());
+}
+
+void ExpectNothingInstalled() {
+    ExpectNothingInstalledButTheSettingsKey();
+    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
 }
 
 class MsiPackage : public ::testing::Test {
@@ -194,12 +198,21 @@ TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingB
                                         "Uninstallation complete.\r\n"});
 }
 
-TEST_F(MsiPackage, WritesItsPropertiesAndRefusesABadAlarmTimeBeforeAnyChange) {
+// A refused value or folder fails the installation (1603) with the settings key as it was: here
+// holding only a value Group Policy wrote.
+TEST_F(MsiPackage, WritesItsPropertiesAndRefusesABadValueOrFolderBeforeAnyChange) {
+    SetSettingDword(L"AlarmTime", 33);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage, L"MODE=2 ALARMTIME=61"));
     EXPECT_TRUE(LogHas(MsiLog(), "ALARMTIME=61 is refused: it must be a number of seconds from 5 to 60. Nothing was "
                                  "changed."));
-    ExpectNothingInstalled();
     EXPECT_FALSE(FileExists(SetupLog()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage, L"INSTALLFOLDER=C:\\windows\\Kalnix"));
+    EXPECT_TRUE(LogHas(SetupLog(), "Install folder C:\\windows\\Kalnix is in the Windows folder: setup does not "
+                                   "change its permissions.\r\nInstallation failed: nothing was installed.\r\n"));
+    ExpectNothingInstalledButTheSettingsKey();
+    EXPECT_FALSE(FileExists(FolderOf(L"SystemRoot", L"\\Kalnix")));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_FALSE(SettingExists(L"Action"));
 
     ASSERT_EQ(0u, Install(kPackage, L"MODE=2 ALARMTIME=060"));
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
