@@ -11,6 +11,8 @@ packages=(
   wine wine64
   xvfb xauth x11-utils xdotool
   nsis
+  osslsigncode openssl
+  python3-jsonschema python3-yaml
   googletest
   imagemagick python3
   zlib1g-dev libpng-dev libspng-dev libstb-dev valgrind
