@@ -9,7 +9,7 @@ endif()
 set(signed "${KALNIX_SIGN_FILE}.signed")
 file(REMOVE "${signed}")
 execute_process(
-  COMMAND ${KALNIX_OSSLSIGNCODE} sign ${KALNIX_SIGN_ARGUMENTS} -h sha256 -n Kalnix -i ${KALNIX_SIGN_WEBSITE}
+  COMMAND ${KALNIX_OSSLSIGNCODE} sign ${KALNIX_SIGN_ARGUMENTS} -h sha256 -n Kalnix
           -in ${KALNIX_SIGN_FILE} -out ${signed}
   RESULT_VARIABLE result
   OUTPUT_VARIABLE output

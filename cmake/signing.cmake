@@ -14,8 +14,6 @@
 # Signed are Kalnix.exe and both KalnixCA.dll builds right after they are linked, the
 # uninstaller and the setup program as makensis writes them, and the MSI packages last.
 
-include(${CMAKE_CURRENT_LIST_DIR}/website.cmake)
-
 # kalnix_signing_arguments(ARGS_VAR ERROR_VAR): osslsigncode's key and time-stamp arguments for
 # the KALNIX_SIGN_* variables, empty when none is set (unsigned), or in ERROR_VAR why the
 # combination is refused.
@@ -137,17 +135,11 @@ macro(kalnix_configure_signing)
     string(SUBSTRING ${kalnix_sign_fingerprint} 0 16 kalnix_sign_fingerprint)
     set(KALNIX_SIGN_SCRIPT ${CMAKE_BINARY_DIR}/signing/sign-${kalnix_sign_fingerprint}.cmake)
     list(REMOVE_ITEM kalnix_old_sign_scripts ${KALNIX_SIGN_SCRIPT})
-    # The signature links to the product website, as the status dialog does.
-    kalnix_website_host("${KALNIX_WEBSITE_HOST}" kalnix_sign_host kalnix_sign_host_error)
-    if(kalnix_sign_host_error)
-      set(kalnix_sign_host "www.kalnix.test")
-    endif()
     # Rewritten only when it changes: the targets that sign depend on it.
     file(CONFIGURE OUTPUT ${KALNIX_SIGN_SCRIPT} @ONLY CONTENT
       "# Written by the configure step: signs KALNIX_SIGN_FILE in place.
 set(KALNIX_OSSLSIGNCODE [==[${KALNIX_OSSLSIGNCODE}]==])
 set(KALNIX_SIGN_ARGUMENTS [==[${kalnix_sign_arguments}]==])
-set(KALNIX_SIGN_WEBSITE [==[https://${kalnix_sign_host}/]==])
 include([==[${CMAKE_SOURCE_DIR}/cmake/sign-file.cmake]==])
 ")
     message(STATUS "Signing with ${kalnix_sign_arguments}")
@@ -163,7 +155,7 @@ function(kalnix_sign_after_build target)
   if(KALNIX_SIGNING)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -DKALNIX_SIGN_FILE=$<TARGET_FILE:${target}> -P ${KALNIX_SIGN_SCRIPT}
-      COMMENT "Signing $<TARGET_FILE_NAME:${target}>"
+      COMMENT "Signing ${target}"
       VERBATIM)
   endif()
 endfunction()
