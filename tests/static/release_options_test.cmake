@@ -30,12 +30,10 @@ foreach(row
     "KEY=F|REFUSED"
     "CERT=F|REFUSED"
     "PASSWORD_FILE=F|REFUSED"
-    "TIMESTAMP_URL=http://ts.example.com|REFUSED"
     "PKCS12=F CERT=F|REFUSED"
     "PKCS12=F CERT=F KEY=F|REFUSED"
     "PKCS11_MODULE=F PKCS11_KEY=pkcs11:object=sign|REFUSED"
     "PKCS11_MODULE=F PKCS11_KEY=pkcs11:object=sign CERT=F PKCS11_CERT=pkcs11:object=cert|REFUSED"
-    "PKCS11_MODULE=F CERT=F|REFUSED"
     "PKCS11_KEY=pkcs11:object=sign CERT=F|REFUSED"
     "PKCS12=F TIMESTAMP_URL=ts.example.com|REFUSED")
   string(REGEX MATCH "^([^|]*)\\|(.*)$" row "${row}")
@@ -69,14 +67,12 @@ endforeach()
 foreach(row
     "https://www.kalnix.test/download|https://www.kalnix.test/download"
     "HTTPS://downloads.example.com/kalnix/1.0.0.0/|https://downloads.example.com/kalnix/1.0.0.0"
-    "https://downloads.example.com|https://downloads.example.com"
     "http://downloads.example.com/kalnix|REFUSED"
     "https://downloads.example.com:8443/kalnix|REFUSED"
     "https://user@downloads.example.com/kalnix|REFUSED"
     "https://downloads.example.com/kalnix?version=1|REFUSED"
     "https://downloads.example.com/kal nix|REFUSED"
     "https://downloads.example.com//kalnix|REFUSED"
-    "https:///kalnix|REFUSED"
     "|REFUSED")
   string(REGEX MATCH "^(.*)\\|([^|]*)$" row "${row}")
   set(value "${CMAKE_MATCH_1}")
