@@ -13,6 +13,8 @@
 ;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys) of that architecture
 ;                      (optional: not ours, so an input)
 ;   MSI_UPGRADE_CODE   the upgrade code of KalnixSetup-<arch>.msi, {GUID}     (required)
+;   KALNIX_SIGN_SCRIPT the build tree's signing script, and KALNIX_CMAKE the cmake that runs it
+;                      (optional: a signed build, see cmake/signing.cmake)
 
 !ifndef KALNIX_ARCH
   !error "define KALNIX_ARCH, x86 or x64"
@@ -27,6 +29,13 @@
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ManifestDPIAware true
+; A signed build signs the uninstaller before it is packed, so that the one the setup program
+; writes carries the signature, and the setup program once it is complete: an Authenticode
+; signature covers the whole file.
+!ifdef KALNIX_SIGN_SCRIPT
+  !uninstfinalize '"${KALNIX_CMAKE}" "-DKALNIX_SIGN_FILE=%1" -P "${KALNIX_SIGN_SCRIPT}"' = 0
+  !finalize '"${KALNIX_CMAKE}" "-DKALNIX_SIGN_FILE=%1" -P "${KALNIX_SIGN_SCRIPT}"' = 0
+!endif
 
 !ifndef KALNIX_EXE
   !error "define KALNIX_EXE, the path of Kalnix.exe"

@@ -12,6 +12,8 @@ packages=(
   xvfb xauth x11-utils xdotool
   nsis
   wixl msitools
+  osslsigncode openssl
+  python3-jsonschema python3-yaml
   googletest
   imagemagick python3
   zlib1g-dev libpng-dev libspng-dev libstb-dev valgrind
