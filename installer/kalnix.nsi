@@ -12,6 +12,9 @@
 ;   OUTFILE            where to write the setup program            (default KalnixSetup-<arch>.exe)
 ;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys) of that architecture
 ;                      (optional: not ours, so an input)
+;   MSI_UPGRADE_CODE   the upgrade code of KalnixSetup-<arch>.msi, {GUID}     (required)
+;   KALNIX_SIGN_SCRIPT the build tree's signing script, and KALNIX_CMAKE the cmake that runs it
+;                      (optional: a signed build, see cmake/signing.cmake)
 
 !ifndef KALNIX_ARCH
   !error "define KALNIX_ARCH, x86 or x64"
@@ -26,12 +29,22 @@
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ManifestDPIAware true
+; A signed build signs the uninstaller before it is packed, so that the one the setup program
+; writes carries the signature, and the setup program once it is complete: an Authenticode
+; signature covers the whole file.
+!ifdef KALNIX_SIGN_SCRIPT
+  !uninstfinalize '"${KALNIX_CMAKE}" "-DKALNIX_SIGN_FILE=%1" -P "${KALNIX_SIGN_SCRIPT}"' = 0
+  !finalize '"${KALNIX_CMAKE}" "-DKALNIX_SIGN_FILE=%1" -P "${KALNIX_SIGN_SCRIPT}"' = 0
+!endif
 
 !ifndef KALNIX_EXE
   !error "define KALNIX_EXE, the path of Kalnix.exe"
 !endif
 !ifndef KALNIX_CA
   !error "define KALNIX_CA, the path of the standard KalnixCA.dll"
+!endif
+!ifndef MSI_UPGRADE_CODE
+  !error "define MSI_UPGRADE_CODE, the upgrade code of this architecture's Windows Installer package"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "KalnixSetup-${KALNIX_ARCH}.exe"
@@ -92,6 +105,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 !include "include/uninstall.nsh"
 !include "include/upgrade.nsh"
 !include "include/event_source.nsh"
+!include "include/msi_package.nsh"
 
 Function .onInit
   !insertmacro RefuseWrongArchitecture
@@ -108,9 +122,10 @@ Section "Kalnix" SecKalnix
   Call NormalizeInstDir
   !insertmacro ExtractCa
 
-  ; 1. The log, in its own secured folder; then the install folder, safe before anything
-  ;    goes into it.
+  ; 1. The log, in its own secured folder; an installation from the Windows Installer package
+  ;    is left to it; then the install folder, safe before anything goes into it.
   Call OpenSetupLog
+  Call RefuseOverMsiPackage
   Call PrepareInstallFolder
   ${Log} "$FolderNote"
   ; 2. A running Kalnix holds its file and the lid-close flags it forced.

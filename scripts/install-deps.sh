@@ -11,6 +11,9 @@ packages=(
   wine wine64
   xvfb xauth x11-utils xdotool
   nsis
+  wixl msitools
+  osslsigncode openssl
+  python3-jsonschema python3-yaml
   googletest
   imagemagick python3 libxml2-utils
   zlib1g-dev libpng-dev libspng-dev libstb-dev valgrind

@@ -3,6 +3,7 @@
 #include "common/diagnostic_log.h"
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
+#include "setup/earlier_x86_install.h"
 #include "setup/exports.h"
 
 namespace {
@@ -31,10 +32,10 @@ bool TakeOverValue(HKEY from, HKEY to, DWORD index) {
 
 }  // namespace
 
-bool __stdcall TakeOverX86Settings() {
-    LogMessage(L"CA: Entering TakeOverX86Settings");
+bool CopyX86Settings() {
     ScopedKey earlier;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put());
+    LONG status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put());
     if (status == ERROR_FILE_NOT_FOUND) return true;
     if (status != ERROR_SUCCESS) {
         LogFormatted(L"CA: RegOpenKeyEx failed: %d", static_cast<int>(status));
@@ -49,12 +50,27 @@ bool __stdcall TakeOverX86Settings() {
     }
     for (DWORD index = 0; TakeOverValue(earlier.get(), settings.get(), index); ++index) {
     }
-    earlier.Reset();
+    return true;
+}
+
+bool DeleteX86Settings() {
     // Taken over, the 32-bit key would only mislead a later 32-bit tool.
-    status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY, 0);
-    if (status != ERROR_SUCCESS) {
+    LONG status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, KEY_WOW64_32KEY, 0);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
         LogFormatted(L"CA: RegDeleteKeyEx failed: %d", static_cast<int>(status));
         return false;
     }
     return true;
+}
+
+bool __stdcall TakeOverX86Settings() {
+    LogMessage(L"CA: Entering TakeOverX86Settings");
+    // Nothing to take over, and nothing to delete.
+    ScopedKey earlier;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, earlier.put()) ==
+        ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    earlier.Reset();
+    return CopyX86Settings() && DeleteX86Settings();
 }

@@ -86,6 +86,10 @@ bool __stdcall RunKalnixTask() {
         LogFormatted(L"CA: ProcessIdToSessionId failed: %d", static_cast<int>(GetLastError()));
         return false;
     }
+    return RunKalnixTaskInSession(session);
+}
+
+bool RunKalnixTaskInSession(DWORD session) {
     ComScope com;
     if (!com.Usable()) {
         Failed(L"CoInitializeEx", com.Result());

@@ -17,3 +17,7 @@ extern TaskServiceCalls g_taskService;
 // TASK_RUN_USE_SESSION_ID, which mingw-w64's header lacks: the task runs in the given session,
 // as the user logged on to it.
 constexpr LONG kTaskRunInSession = 0x4;
+
+// RunKalnixTask for the user logged on to `session`: the Windows Installer runs the package's
+// actions in a service's session, so the package names the session msiexec was started from.
+bool RunKalnixTaskInSession(DWORD session);

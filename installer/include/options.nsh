@@ -15,6 +15,8 @@
 ;   7  the install folder was refused (a folder on its path that users could change, a
 ;      junction, a profile, a system folder, or its permissions could not be set); nothing was
 ;      installed. The folder and the reason are in KalnixSetup.log, in the log folder as always.
+;   8  Kalnix is installed from its Windows Installer package (KalnixSetup-<arch>.msi): the setup
+;      program does not install over it; nothing was installed. KalnixSetup.log names the package.
 !define EXIT_OK 0
 !define EXIT_BAD_OPTION 2
 !define EXIT_NOT_ADMIN 3
@@ -22,6 +24,7 @@
 !define EXIT_WARNINGS 5
 !define EXIT_WRONG_ARCH 6
 !define EXIT_UNSAFE_FOLDER 7
+!define EXIT_MSI_INSTALLED 8
 
 Var OptMode        ; "" when /MODE= was not given
 Var OptAlarmTime   ; "" when /ALARMTIME= was not given

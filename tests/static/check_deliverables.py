@@ -24,7 +24,12 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0), ("SetLogPath", 4), ("PrepareLogFolder", 4),
-                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0)]
+                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0), ("MsiPackageInstalled", 12)]
+# The Windows Installer packages' custom actions, each taking the installer's handle.
+CA_EXPORTS += [(name, 4) for name in (
+    "PlanKalnixPackage", "SecureKalnixFolder", "UndoKalnixFolder", "WriteKalnixSettings", "UndoKalnixSettings",
+    "RegisterKalnixStart", "UndoKalnixStart", "RegisterKalnixEvents", "UndoKalnixEvents", "CompleteKalnixTakeOver",
+    "StartKalnixForUser", "StopKalnix", "RemoveKalnixStart", "RestoreKalnixStart", "RemoveKalnixSettings")]
 # An elevated Kalnix imports only KnownDLLs: Windows maps those from System32 whatever lies
 # beside the program, while any other imported library would be looked for in the program's
 # folder first. These are the values of HKLM\SYSTEM\CurrentControlSet\Control\Session
@@ -299,7 +304,9 @@ def check_event_messages(path, resources):
                 used.update(re.findall(r"KALNIX_EVENT_\w+", source_text(folder, file)))
     for name in sorted(used - set(table)):
         check(False, "%s is reported but has no insert count in common/event_report.cpp" % name)
-    readme_ids = set(int(n) for n in re.findall(r"^\| (\d{4}) \|", source_text("README.md"), re.M))
+    # Only the event table's rows: other tables of the README hold four-digit codes too.
+    events = re.search(r"^### Events in the Windows Event Log$(.*?)^#", source_text("README.md"), re.M | re.S)
+    readme_ids = set(int(n) for n in re.findall(r"^\| (\d{4}) \|", events.group(1) if events else "", re.M))
     for name, count in sorted(table.items()):
         event_id = names.get(name)
         check(event_id is not None, "%s: not in res/kalnix_events.mc" % name)

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+// What the package's planning action hands each deferred action: "name=value" fields joined by
+// '|', a character no Windows path, number or settings text holds. A deferred action sees no
+// property but its CustomActionData, so everything it needs travels this way.
+constexpr wchar_t kFieldSeparator = L'|';
+
+// Appends the field; false (and `data` unchanged) when the value holds the separator.
+bool AppendField(std::wstring* data, const wchar_t* name, const std::wstring& value);
+
+// The value of the field `name`, or "" when there is none.
+std::wstring FieldOf(const std::wstring& data, const wchar_t* name);
+
+// The field's value as a flag: true only for "1".
+bool FlagOf(const std::wstring& data, const wchar_t* name);
+
+// The fields' names, as the planning action writes them and the actions read them.
+namespace data_field {
+constexpr wchar_t kFolder[] = L"folder";                // the install folder, no trailing backslash
+constexpr wchar_t kLogFolder[] = L"logfolder";          // %ProgramData%\Kalnix
+constexpr wchar_t kVersion[] = L"version";              // the package's ProductVersion
+constexpr wchar_t kProgramFiles[] = L"programfiles";    // the architecture's Program Files
+constexpr wchar_t kOtherProgramFiles[] = L"otherprogramfiles";
+constexpr wchar_t kWindows[] = L"windows";
+constexpr wchar_t kFolderExisted[] = L"folderexisted";  // 1 when the install folder was there
+constexpr wchar_t kSetupFound[] = L"setupfound";        // 1 when the setup program's installation is there
+constexpr wchar_t kSetupFolder[] = L"setupfolder";
+constexpr wchar_t kX86Found[] = L"x86found";            // 1 when an earlier 32-bit Kalnix is there
+constexpr wchar_t kX86Folder[] = L"x86folder";
+constexpr wchar_t kMode[] = L"mode";                    // MODE, "" when not given
+constexpr wchar_t kAlarmTime[] = L"alarmtime";          // ALARMTIME, "" when not given
+constexpr wchar_t kSettingsKey[] = L"settingskey";      // 1 when the settings key was there
+constexpr wchar_t kSettings[] = L"settings";            // its values (settings_snapshot.h)
+constexpr wchar_t kHadStart[] = L"hadstart";            // 1 when a task or Run value was there
+constexpr wchar_t kPreviousExe[] = L"previousexe";      // the Kalnix.exe it started
+constexpr wchar_t kHadEvents[] = L"hadevents";          // 1 when the event source was registered
+constexpr wchar_t kEvents[] = L"events";                // its EventMessageFile
+constexpr wchar_t kSystem[] = L"system";                // 1 when msiexec runs as SYSTEM
+constexpr wchar_t kSession[] = L"session";              // the session msiexec runs in
+}  // namespace data_field

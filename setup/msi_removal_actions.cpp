@@ -1,0 +1,108 @@
+#include <windows.h>
+
+#include <string>
+
+#include "common/diagnostic_log.h"
+#include "common/power_guard.h"
+#include "common/scoped_handle.h"
+#include "common/settings_key.h"
+#include "setup/custom_action_data.h"
+#include "setup/event_source.h"
+#include "setup/exports.h"
+#include "setup/msi_session.h"
+#include "setup/package_actions.h"
+#include "setup/running_kalnix.h"
+#include "setup/start_at_logon.h"
+#include "setup/step_log.h"
+
+using namespace data_field;
+
+namespace {
+
+const wchar_t kUninstallLog[] = L"KalnixUninstall.log";
+
+// Kalnix's own choices; the rest of the key (the saved lid-close and hibernate settings) is the
+// user's and stays when it could not be put back.
+const wchar_t* const kOwnSettings[] = {L"Action",       L"AlarmTime",  L"EnableLogging",  L"HideTrayIcon",
+                                       L"AlarmWithExternalDisplay", L"RestAfter", L"HibernateAfter",
+                                       L"StandbyDrainAlert"};
+
+std::wstring DataOf(MSIHANDLE install) { return MsiProperty(install, L"CustomActionData"); }
+
+// True when the saved lid-close settings could not be put back and are kept.
+bool RestoreLidCloseFlags(StepLog& log) {
+    if (RestorePowerSettings()) {
+        log.Line(L"RestorePowerSettings: lid-close flags put back.");
+        return false;
+    }
+    // It fails too when nothing was saved: then nothing of the user's is lost with the key.
+    if (!PowerSettingsAreSaved()) {
+        log.Line(L"RestorePowerSettings: no saved lid-close settings to put back.");
+        return false;
+    }
+    log.Line(L"RestorePowerSettings failed: the saved lid-close settings are kept in HKLM\\Software\\Kalnix.");
+    return true;
+}
+
+void RemoveSettingsKey(bool keepSaved) {
+    if (!keepSaved) {
+        LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            LogFormatted(L"CA: RegDeleteTree failed: %d", static_cast<int>(status));
+        }
+        return;
+    }
+    ScopedKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
+    for (const wchar_t* name : kOwnSettings) RegDeleteValueW(key.get(), name);
+}
+
+}  // namespace
+
+UINT __stdcall StopKalnix(MSIHANDLE install) {
+    const std::wstring data = DataOf(install);
+    StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
+    log.Line(L"Kalnix Uninstall " + FieldOf(data, kVersion) + L" (Windows Installer package), " + LocalTimeText() +
+             L", from " + FieldOf(data, kFolder));
+    log.NameWhatWasSetAside();
+    StopRunningKalnix({FieldOf(data, kFolder)}, log);
+    return ERROR_SUCCESS;
+}
+
+// A log-on entry left behind runs whatever Kalnix.exe stands at its path, elevated, at every
+// administrator's log-on: with the folder gone, any user could create it anew and put their own
+// program there. So nothing is removed while an entry is left.
+UINT __stdcall RemoveKalnixStart(MSIHANDLE install) {
+    const std::wstring data = DataOf(install);
+    StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
+    if (RemoveStartAtLogon(log)) {
+        log.Line(L"Start at log-on removed: no task Kalnix, no Run value.");
+        return ERROR_SUCCESS;
+    }
+    const std::wstring folder = FieldOf(data, kFolder);
+    log.Line(L"Nothing is removed: the log-on entry left behind starts " + folder +
+             L"\\Kalnix.exe, and without its folder any user could put a program there. Remove the entry, then "
+             L"uninstall again.");
+    log.Line(L"Uninstallation failed.");
+    return ERROR_INSTALL_FAILURE;
+}
+
+UINT __stdcall RestoreKalnixStart(MSIHANDLE install) {
+    const std::wstring data = DataOf(install);
+    if (!FlagOf(data, kHadStart)) return ERROR_SUCCESS;
+    StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
+    log.Line(L"Rolling back: start at log-on registered again.");
+    RegisterStartAtLogon(FieldOf(data, kFolder) + L"\\Kalnix.exe", log.Folder(), log);
+    return ERROR_SUCCESS;
+}
+
+UINT __stdcall RemoveKalnixSettings(MSIHANDLE install) {
+    const std::wstring data = DataOf(install);
+    StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
+    bool kept = RestoreLidCloseFlags(log);
+    log.Line(RemoveKalnixEventSource() ? L"Event source Kalnix removed."
+                                       : L"Event source Kalnix could not be removed.");
+    RemoveSettingsKey(kept);
+    log.Line(L"Uninstallation complete.");
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <windows.h>
+
+#include <msi.h>
+
+// The custom actions of the Windows Installer packages (KalnixSetup-<arch>.msi): DLL actions
+// taking the installer's handle and returning ERROR_SUCCESS or ERROR_INSTALL_FAILURE (which
+// makes msiexec end with 1603 and roll back). They do what the setup program does, with the
+// same library calls and log lines. Every action that changes the system is deferred and runs
+// without impersonation (as SYSTEM on Windows), reading only its CustomActionData, which
+// PlanKalnixPackage composes; each is undone by the rollback action scheduled before it, or is
+// a commit action, which runs only once the installation has succeeded. On x86 they are
+// exported as _Name@4, like the library's other exports.
+extern "C" {
+// Immediate, changes nothing: refuses a bad MODE or ALARMTIME (the log names the property),
+// notes what the installation finds (settings, start at log-on, event source, the setup
+// program's installation) and hands every deferred action its data.
+UINT __stdcall PlanKalnixPackage(MSIHANDLE install);
+
+// Installation, in this order:
+// The log folder made safe, the install folder checked (inside Program Files) or secured
+// (elsewhere) as the setup program's, and a running Kalnix ended. Undone: a folder it created.
+UINT __stdcall SecureKalnixFolder(MSIHANDLE install);
+UINT __stdcall UndoKalnixFolder(MSIHANDLE install);
+// The settings key: what it held kept, the 32-bit Kalnix's settings taken over, the first values
+// of missing ones, MODE and ALARMTIME written; the user's lid-close flags saved unless saved
+// before. Undone: the key exactly as it was.
+UINT __stdcall WriteKalnixSettings(MSIHANDLE install);
+UINT __stdcall UndoKalnixSettings(MSIHANDLE install);
+// Start at log-on: the task, or the Run value. Undone: as it was.
+UINT __stdcall RegisterKalnixStart(MSIHANDLE install);
+UINT __stdcall UndoKalnixStart(MSIHANDLE install);
+// The event source. Undone: as it was.
+UINT __stdcall RegisterKalnixEvents(MSIHANDLE install);
+UINT __stdcall UndoKalnixEvents(MSIHANDLE install);
+// Commit: the setup program's (or the earlier 32-bit Kalnix's) entry and files removed.
+UINT __stdcall CompleteKalnixTakeOver(MSIHANDLE install);
+// Commit: Kalnix started through the log-on task for the user of msiexec's session.
+UINT __stdcall StartKalnixForUser(MSIHANDLE install);
+
+// Removal (also when a newer package replaces this one): the running Kalnix ended.
+UINT __stdcall StopKalnix(MSIHANDLE install);
+// Removal: the task and the Run value deleted; when either is left, the removal fails and
+// nothing is removed. Undone: the task registered again.
+UINT __stdcall RemoveKalnixStart(MSIHANDLE install);
+UINT __stdcall RestoreKalnixStart(MSIHANDLE install);
+// Commit: the user's power settings put back (kept saved when they cannot be), the event source
+// and the settings key removed.
+UINT __stdcall RemoveKalnixSettings(MSIHANDLE install);
+
+// For the setup program: true when a package of the upgrade code `upgradeCode` is installed,
+// with its product code in `productCode` (room for `productCodeChars`, 39 needed).
+bool __stdcall MsiPackageInstalled(const wchar_t* upgradeCode, wchar_t* productCode, unsigned long productCodeChars);
+}

@@ -1,0 +1,271 @@
+// KalnixSetup-<arch>.msi under Wine's msiexec, silently, as a deployment tool runs it. Each test
+// runs in a fresh copy of a pristine prefix (fresh-prefix.sh) whose system32 holds the stand-in
+// power profile library, so msiexec's custom actions, Kalnix.exe and this program see the same
+// global power policy. A second package of a higher version (KALNIX_NEXT_MSI_W) stands for the
+// next release.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/kalnix_process.h"
+#include "support/power_standin.h"
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kalnix";
+const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kPackage[] = KALNIX_MSI_W;
+const wchar_t kNextPackage[] = KALNIX_NEXT_MSI_W;
+const wchar_t kProductCode[] = L"{" KALNIX_MSI_PRODUCT_CODE_W L"}";
+const wchar_t kNextProductCode[] = L"{" KALNIX_NEXT_PRODUCT_CODE_W L"}";
+
+std::wstring FolderOf(const wchar_t* variable, const wchar_t* tail) {
+    wchar_t buffer[MAX_PATH] = {};
+    GetEnvironmentVariableW(variable, buffer, MAX_PATH);
+    return std::wstring(buffer) + tail;
+}
+std::wstring InstallDir() { return FolderOf(L"ProgramFiles", L"\\Kalnix"); }
+std::wstring SetupLog() { return FolderOf(L"ProgramData", L"\\Kalnix\\KalnixSetup.log"); }
+std::wstring UninstallLog() { return FolderOf(L"ProgramData", L"\\Kalnix\\KalnixUninstall.log"); }
+// The Windows Installer's own log of the last msiexec run.
+std::wstring MsiLog() { return FolderOf(L"ProgramData", L"\\msiexec.log"); }
+
+// msiexec's exit code as a deployment tool sees it (inside Wine, never cut to 8 bits).
+DWORD Msiexec(const std::wstring& arguments) {
+    RemoveFile(MsiLog());
+    return RunAndWait(L"msiexec " + arguments + L" /qn /l*v \"" + MsiLog() + L"\"", 180000);
+}
+DWORD Install(const wchar_t* package, const std::wstring& properties = L"") {
+    return Msiexec(L"/i \"" + std::wstring(package) + L"\" " + properties);
+}
+DWORD Uninstall(const wchar_t* productCode) { return Msiexec(L"/x " + std::wstring(productCode)); }
+DWORD RunSetupProgram(const std::wstring& options) {
+    return RunAndWait(L"\"" KALNIX_SETUP_W L"\" " + options, 120000);
+}
+
+std::wstring ReadString(const std::wstring& key, const wchar_t* value, DWORD* type = nullptr) {
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, type,
+                     buffer, &size) != ERROR_SUCCESS) {
+        return L"<missing>";
+    }
+    return buffer;
+}
+
+bool KeyExists(const std::wstring& key) {
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// The Apps & Features entries named Kalnix, by their key's name: "Kalnix" is the setup
+// program's, a product code a package's.
+std::vector<std::wstring> KalnixEntries() {
+    std::vector<std::wstring> entries;
+    HKEY uninstall;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &uninstall) != ERROR_SUCCESS) return entries;
+    wchar_t name[256];
+    for (DWORD i = 0, chars = 256; RegEnumKeyExW(uninstall, i, name, &chars, nullptr, nullptr, nullptr, nullptr) ==
+                                   ERROR_SUCCESS;
+         ++i, chars = 256) {
+        if (ReadString(std::wstring(kUninstallKey) + L"\\" + name, L"DisplayName") == L"Kalnix") {
+            entries.push_back(name);
+        }
+    }
+    RegCloseKey(uninstall);
+    return entries;
+}
+const std::vector<std::wstring> kPackageEntry = {kProductCode};
+
+bool TaskRegistered() { return FileExists(FolderOf(L"SystemRoot", L"\\system32\\Tasks\\Kalnix")); }
+
+bool LogHas(const std::wstring& log, const std::string& text) {
+    return ReadFileBytes(log).find(text) != std::string::npos;
+}
+
+struct LidFlags {
+    DWORD ac, dc;
+    bool operator==(const LidFlags& o) const { return ac == o.ac && dc == o.dc; }
+};
+const LidFlags kUserFlags = {POWER_ACTION_QUERY_ALLOWED | POWER_ACTION_UI_ALLOWED, POWER_ACTION_QUERY_ALLOWED};
+const LidFlags kForcedFlags = {0x80000004, 0x80000004};
+
+LidFlags ReadLidFlags() {
+    GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
+    return {policy.user.LidCloseAc.Flags, policy.user.LidCloseDc.Flags};
+}
+GLOBAL_POWER_POLICY UserPolicy() { return PatternedPowerPolicy(kUserFlags.ac, kUserFlags.dc); }
+bool PolicyIsTheUsers() {
+    GLOBAL_POWER_POLICY policy = ReadStandinPolicy(), user = UserPolicy();
+    return memcmp(&policy, &user, sizeof(policy)) == 0;
+}
+
+void ExpectTheUsersSavedFlags() {
+    EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
+    EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+}
+
+// Wine's Task Scheduler runs no task: a test that needs Kalnix running starts the installed
+// one itself, as the log-on task would.
+void StartKalnixAsTheTaskWould() {
+    std::wstring line = L"\"" + InstallDir() + L"\\Kalnix.exe\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"KalnixWndClass", L"KalnixWnd") != nullptr; }, 15000));
+}
+
+// The lines of `log` hold each of `steps`, in this order.
+void ExpectStepsInOrder(const std::wstring& log, std::initializer_list<const char*> steps) {
+    std::string text = ReadFileBytes(log);
+    size_t at = 0;
+    for (const char* step : steps) {
+        size_t found = text.find(step, at);
+        EXPECT_NE(std::string::npos, found) << step << " missing or out of order in\n" << text;
+        if (found != std::string::npos) at = found;
+    }
+}
+
+void ExpectNothingInstalledButTheSettingsKey() {
+    EXPECT_FALSE(FileExists(InstallDir()));
+    EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_TRUE(KalnixEntries().empty());
+    EXPECT_EQ(L"<missing>", ReadString(kRunKey, L"Kalnix"));
+    EXPECT_FALSE(TaskRegistered());
+    EXPECT_TRUE(KalnixProcessIds().empty());
+}
+
+void ExpectNothingInstalled() {
+    ExpectNothingInstalledButTheSettingsKey();
+    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
+}
+
+class MsiPackage : public ::testing::Test {
+protected:
+    void SetUp() override { PresetPowerPolicy(UserPolicy()); }
+};
+
+TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingBack) {
+    ASSERT_EQ(0u, Install(kPackage));
+
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+    EXPECT_FALSE(FileExists(InstallDir() + L"\\Uninstall.exe"));
+    const struct {
+        const wchar_t* name;
+        DWORD value;
+    } firstValues[] = {{L"Action", 1},    {L"AlarmTime", 15},      {L"EnableLogging", 0},    {L"HideTrayIcon", 0},
+                       {L"RestAfter", 60}, {L"HibernateAfter", 60}, {L"StandbyDrainAlert", 5}};
+    for (const auto& first : firstValues) EXPECT_EQ(first.value, GetSettingDword(first.name, 99)) << first.name;
+    ExpectTheUsersSavedFlags();
+    std::wstring run = ReadString(kRunKey, L"Kalnix");
+    EXPECT_TRUE(TaskRegistered() != (run == L"\"" + InstallDir() + L"\\Kalnix.exe\"")) << run;
+    DWORD type = 0;
+    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", ReadString(kEventSourceKey, L"EventMessageFile", &type));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_EQ(kPackageEntry, KalnixEntries());
+    Sleep(2000);
+    EXPECT_TRUE(KalnixProcessIds().empty()) << "the package never starts Kalnix with its own token";
+    EXPECT_TRUE(PolicyIsTheUsers());
+    ExpectStepsInOrder(SetupLog(), {"Kalnix Setup 1.0.0.0 (Windows Installer package), ",
+                                    "Install folder in Program Files: its inherited permissions are kept.\r\n",
+                                    "TerminateUIProcess", "Settings: Action = 1.\r\n",
+                                    "SavePowerSettings: lid-close flags saved.\r\n", "Task Kalnix registered.\r\n",
+                                    "Event source Kalnix registered.\r\n",
+                                    "Kalnix not started: the Task Scheduler did not run the task Kalnix now",
+                                    "Installation complete.\r\n"});
+
+    // Automatic protection forces the flags; the removal ends Kalnix and puts the user's back.
+    StartKalnixAsTheTaskWould();
+    ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
+    ASSERT_TRUE(KillKalnixProcesses() && ReadLidFlags() == kForcedFlags) << "ended without its own teardown";
+    StartKalnixAsTheTaskWould();
+    EXPECT_EQ(0u, Uninstall(kProductCode));
+    EXPECT_TRUE(PolicyIsTheUsers());
+    ExpectNothingInstalled();
+    ExpectStepsInOrder(UninstallLog(), {"TerminateUIProcess: a running Kalnix was stopped.\r\n",
+                                        "Start at log-on removed: no task Kalnix, no Run value.\r\n",
+                                        "RestorePowerSettings: lid-close flags put back.\r\n",
+                                        "Uninstallation complete.\r\n"});
+}
+
+// A refused value or folder fails the installation (1603) with the settings key as it was: here
+// holding only a value Group Policy wrote.
+TEST_F(MsiPackage, WritesItsPropertiesAndRefusesABadValueOrFolderBeforeAnyChange) {
+    SetSettingDword(L"AlarmTime", 33);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage, L"MODE=2 ALARMTIME=61"));
+    EXPECT_TRUE(LogHas(MsiLog(), "ALARMTIME=61 is refused: it must be a number of seconds from 5 to 60. Nothing was "
+                                 "changed."));
+    EXPECT_FALSE(FileExists(SetupLog()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage, L"INSTALLFOLDER=C:\\windows\\Kalnix"));
+    EXPECT_TRUE(LogHas(SetupLog(), "Install folder C:\\windows\\Kalnix is in the Windows folder: setup does not "
+                                   "change its permissions.\r\nInstallation failed: nothing was installed.\r\n"));
+    ExpectNothingInstalledButTheSettingsKey();
+    EXPECT_FALSE(FileExists(FolderOf(L"SystemRoot", L"\\Kalnix")));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_FALSE(SettingExists(L"Action"));
+
+    ASSERT_EQ(0u, Install(kPackage, L"MODE=2 ALARMTIME=060"));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(60u, GetSettingDword(L"AlarmTime", 0));
+}
+
+TEST_F(MsiPackage, UpgradeKeepsTheSettingsInOneEntryAndADowngradeIsRefused) {
+    ASSERT_EQ(0u, Install(kPackage, L"MODE=2"));
+    SetSettingDword(L"AlarmTime", 33);
+    SetSettingDword(L"HideTrayIcon", 1);
+    StartKalnixAsTheTaskWould();
+
+    ASSERT_EQ(0u, Install(kNextPackage));
+    EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().empty(); }, 10000)) << "the earlier Kalnix was ended";
+    EXPECT_EQ(std::vector<std::wstring>{kNextProductCode}, KalnixEntries());
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_EQ(1u, GetSettingDword(L"HideTrayIcon", 0));
+    ExpectTheUsersSavedFlags();
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+    EXPECT_TRUE(TaskRegistered());
+    EXPECT_TRUE(KeyExists(kEventSourceKey));
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage));
+    EXPECT_EQ(std::vector<std::wstring>{kNextProductCode}, KalnixEntries());
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+}
+
+// One installation only: the package takes over the setup program's, keeping the user's
+// settings and saved flags; the setup program then leaves the package's alone (exit code 8).
+TEST_F(MsiPackage, TakesOverTheSetupProgramsInstallationWhichThenLeavesThePackagesAlone) {
+    ASSERT_EQ(0u, RunSetupProgram(L"/S /MODE=2"));
+    SetSettingDword(L"AlarmTime", 33);
+    ASSERT_EQ(std::vector<std::wstring>{L"Kalnix"}, KalnixEntries());
+
+    ASSERT_EQ(0u, Install(kPackage));
+    EXPECT_EQ(kPackageEntry, KalnixEntries());
+    EXPECT_FALSE(FileExists(InstallDir() + L"\\Uninstall.exe"));
+    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    ExpectTheUsersSavedFlags();
+    EXPECT_TRUE(TaskRegistered());
+    EXPECT_TRUE(LogHas(SetupLog(), "The setup program's Apps & Features entry Kalnix is removed"));
+
+    EXPECT_EQ(8u, RunSetupProgram(L"/S /MODE=1"));
+    EXPECT_EQ(kPackageEntry, KalnixEntries());
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_FALSE(FileExists(InstallDir() + L"\\Uninstall.exe"));
+    EXPECT_TRUE(LogHas(SetupLog(), "Kalnix is installed from its Windows Installer package (product code " +
+                                       std::string(kProductCode, kProductCode + wcslen(kProductCode)) +
+                                       "): this setup program does not install over it."));
+}
+
+}  // namespace
