@@ -41,9 +41,11 @@ capture() {
   echo "screenshots: docs/$name-$scale.png"
 }
 
-# The tray menu and More settings (opened from the menu) go here, one capture each, in the
-# order the README shows them, e.g.: capture tray-menu menu; capture more-settings more
-capture_menu_windows() { :; }
+# More settings, then the tray menu (left open for its picture).
+capture_menu_windows() {
+  capture more-settings more
+  capture tray-menu menu
+}
 
 for dpi in 96 144; do
   scale=$((dpi * 100 / 96))
@@ -52,7 +54,7 @@ for dpi in 96 144; do
   kalnix_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
   kalnix_server_stop  # Wine reads the DPI when its server starts
   kalnix_server_start
-  kalnix_seed_settings Action=2 AlarmTime=15
+  kalnix_seed_settings Action=2 AlarmTime=15 RestAfter=60 HibernateAfter=60 StandbyDrainAlert=5
   in_desktop "$work/Kalnix.exe"
   for _ in $(seq 50); do xdotool search --name "$desktop" >/dev/null 2>&1 && break; sleep 0.2; done
   capture status status

@@ -21,6 +21,12 @@ const std::pair<const char*, int> kExports[] = {
     {"WriteTaskHead", 4},        {"TaskIsRegistered", 0},     {"TakeOverX86Settings", 0},
     {"PowerSettingsAreSaved", 0},     {"SecureInstallFolder", 12}, {"CheckInstallFolder", 12},
     {"SetLogPath", 4},            {"PrepareLogFolder", 4},  {"RunKalnixTask", 0},        {"TaskIsAbsent", 0},
+    // The Windows Installer packages' custom actions, each given the installation's MSIHANDLE.
+    {"PlanKalnixPackage", 4},     {"SecureKalnixFolder", 4},  {"UndoKalnixFolder", 4},   {"WriteKalnixSettings", 4},
+    {"UndoKalnixSettings", 4},    {"RegisterKalnixStart", 4}, {"UndoKalnixStart", 4},    {"RegisterKalnixEvents", 4},
+    {"UndoKalnixEvents", 4},      {"CompleteKalnixTakeOver", 4}, {"StartKalnixForUser", 4}, {"StopKalnix", 4},
+    {"RemoveKalnixStart", 4},     {"RestoreKalnixStart", 4},  {"RemoveKalnixSettings", 4},
+    {"MsiPackageInstalled", 12},
 };
 
 std::set<std::string> ExpectedExportNames() {
