@@ -21,11 +21,11 @@ namespace {
 
 const wchar_t kUninstallLog[] = L"KalnixUninstall.log";
 
-// Kalnix's own choices; the rest of the key (the saved lid-close and hibernate settings) is the
-// user's and stays when it could not be put back.
+// Kalnix's own choices and its record of the lid closures; the rest of the key (the saved
+// lid-close and hibernate settings) is the user's and stays when it could not be put back.
 const wchar_t* const kOwnSettings[] = {L"Action",       L"AlarmTime",  L"EnableLogging",  L"HideTrayIcon",
                                        L"AlarmWithExternalDisplay", L"RestAfter", L"HibernateAfter",
-                                       L"StandbyDrainAlert"};
+                                       L"StandbyDrainAlert", L"LidClosures"};
 
 std::wstring DataOf(MSIHANDLE install) { return MsiProperty(install, L"CustomActionData"); }
 
