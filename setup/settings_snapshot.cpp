@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr DWORD kLongestValue = 1024;
+// Room for the longest of Kalnix's values, its record of the lid closures (20 lines of up to
+// 160 characters).
+constexpr DWORD kLongestValue = 8192;
 constexpr wchar_t kHex[] = L"0123456789abcdef";
 
 bool NameCarriable(const std::wstring& name) {
@@ -90,15 +92,15 @@ bool ReadSettingsKey(std::vector<SettingValue>* values) {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
         return false;
     }
+    std::vector<BYTE> data(kLongestValue);
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD nameChars = 256, type = 0, size = kLongestValue;
-        BYTE data[kLongestValue];
-        LONG status = RegEnumValueW(key.get(), index, name, &nameChars, nullptr, &type, data, &size);
+        LONG status = RegEnumValueW(key.get(), index, name, &nameChars, nullptr, &type, data.data(), &size);
         if (status == ERROR_NO_MORE_ITEMS) break;
         // Nothing of Kalnix's is that long; a failed read leaves the buffer undefined.
         if (status != ERROR_SUCCESS) continue;
-        values->push_back({name, type, std::vector<BYTE>(data, data + size)});
+        values->push_back({name, type, std::vector<BYTE>(data.begin(), data.begin() + size)});
     }
     return true;
 }

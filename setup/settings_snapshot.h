@@ -17,7 +17,7 @@ struct SettingValue {
 };
 
 // "Name:type:hex" entries joined by ','; values whose names hold ':', ',' or '|', or that
-// are longer than 1024 bytes, are not Kalnix's and are left out.
+// are longer than 8192 bytes, are not Kalnix's and are left out.
 std::wstring EncodeSettings(const std::vector<SettingValue>& values);
 // False when the text is not such a list.
 bool DecodeSettings(const std::wstring& text, std::vector<SettingValue>* values);

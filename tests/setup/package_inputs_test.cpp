@@ -2,10 +2,13 @@
 // the properties, the install folder's kind, the actions' data and the settings carried in it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "setup/custom_action_data.h"
 #include "setup/install_folder_kind.h"
 #include "setup/package_options.h"
 #include "setup/settings_snapshot.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -72,6 +75,26 @@ TEST(ActionData, FieldsAreFoundByTheirWholeName) {
     for (const wchar_t* bad : {L"Action:4:0", L"Action:4:zz", L":4:00", L"Action:x:00", L"Action"}) {
         EXPECT_FALSE(DecodeSettings(bad, &values)) << bad;
     }
+}
+
+// Kalnix's longest value, its record of the lid closures (20 lines of 160 characters), comes out
+// of the settings key and through an action's data whole, for a rollback to put back.
+TEST(ActionData, CarryTheRecordOfTheLidClosuresWhole) {
+    std::wstring record;
+    for (wchar_t line = 0; line < 20; ++line) record += std::wstring(159, static_cast<wchar_t>(L'a' + line)) + L'\0';
+    record += L'\0';
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(record.data());
+    const std::vector<BYTE> written(bytes, bytes + record.size() * sizeof(wchar_t));
+    SetSettingRaw(L"LidClosures", REG_MULTI_SZ, written.data(), static_cast<DWORD>(written.size()));
+    std::vector<SettingValue> read, carried;
+    ASSERT_TRUE(ReadSettingsKey(&read));
+    DeleteSettingValue(L"LidClosures");
+    ASSERT_TRUE(DecodeSettings(EncodeSettings(read), &carried));
+    auto found = std::find_if(carried.begin(), carried.end(),
+                              [](const SettingValue& value) { return value.name == L"LidClosures"; });
+    ASSERT_NE(carried.end(), found);
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), found->type);
+    EXPECT_EQ(written, found->data);
 }
 
 }  // namespace
