@@ -42,6 +42,13 @@ bool StartDriver(SC_HANDLE manager) {
     return StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
 }
 
+bool DriverServiceExists() {
+    ScopedService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.valid()) return false;
+    ScopedService service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    return service.valid();
+}
+
 bool __stdcall RemoveDriver() {
     LogMessage(L"CA: Entering RemoveDriver");
     // Declared before the service, so the service closes first.

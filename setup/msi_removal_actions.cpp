@@ -7,6 +7,7 @@
 #include "common/scoped_handle.h"
 #include "common/settings_key.h"
 #include "setup/custom_action_data.h"
+#include "setup/driver_service.h"
 #include "setup/event_source.h"
 #include "setup/exports.h"
 #include "setup/msi_session.h"
@@ -57,6 +58,29 @@ void RemoveSettingsKey(bool keepSaved) {
     for (const wchar_t* name : kOwnSettings) RegDeleteValueW(key.get(), name);
 }
 
+// A setup program's installation that this package took over may have brought the lid-sensor
+// driver. The package carries none, and the setup program does not run over the package, so
+// this removal is the last that can take the driver away.
+void RemoveLidDriver(StepLog& log) {
+    if (DriverServiceExists()) {
+        log.Line(RemoveDriver() ? L"RemoveDriver: driver service Kalnix deleted."
+                                : L"RemoveDriver: no driver service deleted.");
+    }
+    // The x86 package runs on 32-bit Windows only: this System32 is the one the driver is in.
+    wchar_t system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    const std::wstring driver = std::wstring(system) + L"\\drivers\\kalnix.sys";
+    if (GetFileAttributesW(driver.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (DeleteFileW(driver.c_str())) {
+        log.Line(driver + L" deleted.");
+    } else if (MoveFileExW(driver.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        log.Line(driver + L" is in use: it is deleted at the next restart.");
+    } else {
+        log.Line(driver + L" could not be deleted.");
+    }
+}
+
 }  // namespace
 
 UINT __stdcall StopKalnix(MSIHANDLE install) {
@@ -100,6 +124,7 @@ UINT __stdcall RemoveKalnixSettings(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
     bool kept = RestoreLidCloseFlags(log);
+    RemoveLidDriver(log);
     log.Line(RemoveKalnixEventSource() ? L"Event source Kalnix removed."
                                        : L"Event source Kalnix could not be removed.");
     RemoveSettingsKey(kept);

@@ -45,8 +45,9 @@ UINT __stdcall StopKalnix(MSIHANDLE install);
 // nothing is removed. Undone: the task registered again.
 UINT __stdcall RemoveKalnixStart(MSIHANDLE install);
 UINT __stdcall RestoreKalnixStart(MSIHANDLE install);
-// Commit: the user's power settings put back (kept saved when they cannot be), the event source
-// and the settings key removed.
+// Commit: the user's power settings put back (kept saved when they cannot be); the lid-sensor
+// driver that a setup program's installation taken over brought, the event source and the
+// settings key removed.
 UINT __stdcall RemoveKalnixSettings(MSIHANDLE install);
 
 // For the setup program: true when a package of the upgrade code `upgradeCode` is installed,

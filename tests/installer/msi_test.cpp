@@ -18,6 +18,7 @@ namespace {
 
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kalnix";
+const wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Kalnix";
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kPackage[] = KALNIX_MSI_W;
 const wchar_t kNextPackage[] = KALNIX_NEXT_MSI_W;
@@ -44,8 +45,9 @@ DWORD Install(const wchar_t* package, const std::wstring& properties = L"") {
     return Msiexec(L"/i \"" + std::wstring(package) + L"\" " + properties);
 }
 DWORD Uninstall(const wchar_t* productCode) { return Msiexec(L"/x " + std::wstring(productCode)); }
+// The setup program that carries the simulated lid-sensor driver, which the package does not.
 DWORD RunSetupProgram(const std::wstring& options) {
-    return RunAndWait(L"\"" KALNIX_SETUP_W L"\" " + options, 120000);
+    return RunAndWait(L"\"" KALNIX_TEST_BIN_DIR_W L"\\KalnixSetupWithDriver.exe\" " + options, 120000);
 }
 
 std::wstring ReadString(const std::wstring& key, const wchar_t* value, DWORD* type = nullptr) {
@@ -243,11 +245,13 @@ TEST_F(MsiPackage, UpgradeKeepsTheSettingsInOneEntryAndADowngradeIsRefused) {
 }
 
 // One installation only: the package takes over the setup program's, keeping the user's
-// settings and saved flags; the setup program then leaves the package's alone (exit code 8).
+// settings and saved flags; the setup program then leaves the package's alone (exit code 8),
+// and the package's removal takes the setup program's driver with it.
 TEST_F(MsiPackage, TakesOverTheSetupProgramsInstallationWhichThenLeavesThePackagesAlone) {
     ASSERT_EQ(0u, RunSetupProgram(L"/S /MODE=2"));
     SetSettingDword(L"AlarmTime", 33);
     ASSERT_EQ(std::vector<std::wstring>{L"Kalnix"}, KalnixEntries());
+    ASSERT_TRUE(KeyExists(kDriverServiceKey));
 
     ASSERT_EQ(0u, Install(kPackage));
     EXPECT_EQ(kPackageEntry, KalnixEntries());
@@ -266,6 +270,21 @@ TEST_F(MsiPackage, TakesOverTheSetupProgramsInstallationWhichThenLeavesThePackag
     EXPECT_TRUE(LogHas(SetupLog(), "Kalnix is installed from its Windows Installer package (product code " +
                                        std::string(kProductCode, kProductCode + wcslen(kProductCode)) +
                                        "): this setup program does not install over it."));
+
+    // Lid-close flags that cannot be put back stay saved; Kalnix's own values go, its record of
+    // the lid closures with them.
+    const wchar_t kRecord[] = L"2025-03-04 10:15  Slept after 8 s\0";
+    SetSettingRaw(L"LidClosures", REG_MULTI_SZ, kRecord, sizeof(kRecord));
+    FailPowerCall(L"WriteGlobalPwrPolicy", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(0u, Uninstall(kProductCode));
+    FailPowerCall(L"WriteGlobalPwrPolicy", 0);
+    ExpectNothingInstalledButTheSettingsKey();
+    ExpectTheUsersSavedFlags();
+    EXPECT_FALSE(SettingExists(L"Action"));
+    EXPECT_FALSE(SettingExists(L"LidClosures"));
+    EXPECT_TRUE(WaitUntil([] { return !KeyExists(kDriverServiceKey); }, 10000));
+    EXPECT_FALSE(FileExists(FolderOf(L"SystemRoot", L"\\system32\\drivers\\kalnix.sys")));
+    EXPECT_TRUE(LogHas(UninstallLog(), "RemoveDriver: driver service Kalnix deleted.\r\n"));
 }
 
 }  // namespace
