@@ -74,16 +74,21 @@ foreach(installer ${KALNIX_INSTALLERS})
     endforeach()
     # The Apps & Features entry's key, which both setup programs write.
     string(APPEND entries "  ProductCode: Kalnix\n")
-    if(arch STREQUAL "x86")
-      string(APPEND entries "  UnsupportedOSArchitectures:\n  - x64\n  - arm64\n")
-    endif()
   else()
     kalnix_msi_property(${file} ProductCode product_code)
     kalnix_msi_property(${file} UpgradeCode upgrade_code)
+    # winget's default location switch for a package sets TARGETDIR, which Kalnix's folder is
+    # not derived from.
     string(APPEND entries
+      "  InstallerSwitches:\n"
+      "    InstallLocation: 'INSTALLFOLDER=\"<INSTALLPATH>\"'\n"
       "  ProductCode: '${product_code}'\n"
       "  AppsAndFeaturesEntries:\n"
       "  - UpgradeCode: '${upgrade_code}'\n")
+  endif()
+  # Both x86 installers refuse 64-bit Windows.
+  if(arch STREQUAL "x86")
+    string(APPEND entries "  UnsupportedOSArchitectures:\n  - x64\n  - arm64\n")
   endif()
 endforeach()
 

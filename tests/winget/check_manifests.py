@@ -3,7 +3,8 @@
 official 1.12.0 schema (a copy in schema/, with its licence), the three files of one package
 and version, the version and publisher the setup programs carry, every setup program and MSI
 package listed with the SHA-256 of the built file, the switches and scope of a per-machine
-silent installation, and the setup program's exit codes as the README's table gives them.
+silent installation, the x86 installers kept off 64-bit Windows, and the setup program's exit
+codes as the README's table gives them.
 
     check_manifests.py MANIFEST_DIR README X64_BIN_DIR X86_BIN_DIR
 """
@@ -134,13 +135,20 @@ def main():
         if not path:
             continue
         where = "%s %s" % key
+        # The x86 setup program and package refuse 64-bit Windows, where winget must not offer them.
+        unsupported = set(installer.get("UnsupportedOSArchitectures", []))
+        check(unsupported == ({"x64", "arm64"} if key[0] == "x86" else set()),
+              "%s: unsupported architectures %s" % (where, sorted(unsupported)))
         check(installer["InstallerUrl"].endswith("/" + os.path.basename(path)), "%s: URL %s" % (where, installer["InstallerUrl"]))
         check(installer["InstallerSha256"].upper() == sha256(path), "%s: SHA-256 is not %s's" % (where, path))
         if key[1] == "nullsoft":
             check_setup_program(path, documents)
             check_nullsoft(where, installer, root, exit_codes)
-        elif shutil.which("msiinfo"):
-            check(installer.get("ProductCode") == msi_property(path, "ProductCode"), "%s: product code" % where)
+        else:
+            location = installer.get("InstallerSwitches", {}).get("InstallLocation")
+            check(location == 'INSTALLFOLDER="<INSTALLPATH>"', "%s: location %s" % (where, location))
+            if shutil.which("msiinfo"):
+                check(installer.get("ProductCode") == msi_property(path, "ProductCode"), "%s: product code" % where)
 
     for failure in failures:
         print("FAIL:", failure)
