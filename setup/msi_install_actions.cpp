@@ -187,11 +187,7 @@ UINT __stdcall UndoKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kSetupLog);
     log.Line(L"Rolling back the start at log-on.");
-    if (FlagOf(data, kHadStart)) {
-        RegisterStartAtLogon(FieldOf(data, kPreviousExe), log.Folder(), log);
-    } else {
-        RemoveStartAtLogon(log);
-    }
+    PutBackStartAtLogon({FieldOf(data, kPreviousStart), FieldOf(data, kPreviousTarget)}, log.Folder(), log);
     return ERROR_SUCCESS;
 }
 

@@ -6,7 +6,6 @@
 #include "setup/custom_action_data.h"
 #include "setup/event_source.h"
 #include "setup/exports.h"
-#include "setup/task_query.h"
 #include "setup/msi_session.h"
 #include "setup/package_actions.h"
 #include "setup/package_options.h"
@@ -62,6 +61,15 @@ bool HandOver(MSIHANDLE install, const wchar_t* action, const std::wstring& data
     return SetMsiProperty(install, action, data);
 }
 
+// What starts Kalnix at log-on now, for the rollback of a change to it.
+bool AppendRecordedStart(std::wstring* data, const std::wstring& taskFolder) {
+    StartAtLogonRecord before = RecordStartAtLogon(taskFolder + L"\\Kalnix.exe");
+    // A Run value no field can carry is none of Kalnix's: the change deletes it for good.
+    if (before.target.find(kFieldSeparator) != std::wstring::npos) before = {};
+    return AppendField(data, data_field::kPreviousStart, before.kind) &&
+           AppendField(data, data_field::kPreviousTarget, before.target);
+}
+
 DWORD SessionOfThisProcess() {
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
@@ -106,10 +114,15 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
          HandOver(install, L"UndoKalnixSettings", settings);
 
     ok = ok && HandOver(install, L"RegisterKalnixStart", common);
+    // A task there starts the installation this one takes over, else this folder's Kalnix.
+    std::wstring taskFolder = folder;
+    if (setup.found && !setup.folder.empty()) {
+        taskFolder = setup.folder;
+    } else if (x86.found && !x86.folder.empty()) {
+        taskFolder = x86.folder;
+    }
     std::wstring undoStart = common;
-    std::wstring previous = (setup.found && !setup.folder.empty() ? setup.folder : folder) + L"\\Kalnix.exe";
-    ok = ok && AppendField(&undoStart, kHadStart, Flag(TaskIsRegistered() || RunValueExists())) &&
-         AppendField(&undoStart, kPreviousExe, previous);
+    ok = ok && AppendRecordedStart(&undoStart, taskFolder);
     ok = ok && HandOver(install, L"UndoKalnixStart", undoStart);
 
     ok = ok && HandOver(install, L"RegisterKalnixEvents", common);
@@ -129,7 +142,7 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
 
 UINT PlanRemoval(MSIHANDLE install, const std::wstring& common) {
     std::wstring restore = common;
-    bool ok = AppendField(&restore, data_field::kHadStart, Flag(TaskIsRegistered()));
+    bool ok = AppendRecordedStart(&restore, FieldOf(common, data_field::kFolder));
     ok = ok && HandOver(install, L"StopKalnix", common) && HandOver(install, L"RemoveKalnixStart", common) &&
          HandOver(install, L"RestoreKalnixStart", restore) && HandOver(install, L"RemoveKalnixSettings", common);
     return ok ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;

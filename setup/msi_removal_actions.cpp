@@ -113,10 +113,11 @@ UINT __stdcall RemoveKalnixStart(MSIHANDLE install) {
 
 UINT __stdcall RestoreKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
-    if (!FlagOf(data, kHadStart)) return ERROR_SUCCESS;
+    // With neither a task nor a Run value before, the removal changed nothing to undo.
+    if (FieldOf(data, kPreviousStart).empty()) return ERROR_SUCCESS;
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
-    log.Line(L"Rolling back: start at log-on registered again.");
-    RegisterStartAtLogon(FieldOf(data, kFolder) + L"\\Kalnix.exe", log.Folder(), log);
+    log.Line(L"Rolling back: start at log-on put back as it was.");
+    PutBackStartAtLogon({FieldOf(data, kPreviousStart), FieldOf(data, kPreviousTarget)}, log.Folder(), log);
     return ERROR_SUCCESS;
 }
 

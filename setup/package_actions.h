@@ -42,7 +42,7 @@ UINT __stdcall StartKalnixForUser(MSIHANDLE install);
 // Removal (also when a newer package replaces this one): the running Kalnix ended.
 UINT __stdcall StopKalnix(MSIHANDLE install);
 // Removal: the task and the Run value deleted; when either is left, the removal fails and
-// nothing is removed. Undone: the task registered again.
+// nothing is removed. Undone: the one there was put back.
 UINT __stdcall RemoveKalnixStart(MSIHANDLE install);
 UINT __stdcall RestoreKalnixStart(MSIHANDLE install);
 // Commit: the user's power settings put back (kept saved when they cannot be); the lid-sensor

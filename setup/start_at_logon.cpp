@@ -9,6 +9,9 @@
 
 namespace {
 
+const wchar_t kTaskKind[] = L"task";
+const wchar_t kRunKind[] = L"run";
+
 // How long the Task Scheduler gets to register the task, in half seconds.
 constexpr int kTaskWaitTicks = 40;
 constexpr DWORD kTaskToolWaitMs = 30000;
@@ -93,9 +96,26 @@ bool RegisterTask(const std::wstring& kalnixExe, const std::wstring& workFolder,
 
 }  // namespace
 
-bool RunValueExists() {
-    return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"Kalnix",
-                        RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+StartAtLogonRecord RecordStartAtLogon(const std::wstring& taskExe) {
+    if (TaskIsRegistered()) return {kTaskKind, taskExe};
+    wchar_t command[1024];
+    DWORD size = sizeof(command);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"Kalnix",
+                     RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, command, &size) == ERROR_SUCCESS) {
+        return {kRunKind, command};
+    }
+    return {};
+}
+
+void PutBackStartAtLogon(const StartAtLogonRecord& record, const std::wstring& workFolder, StepLog& log) {
+    if (record.kind == kTaskKind) {
+        RegisterStartAtLogon(record.target, workFolder, log);
+        return;
+    }
+    RemoveStartAtLogon(log);
+    if (record.kind == kRunKind) {
+        log.Line(std::wstring(L"SetRunKey: result ") + (SetRunKey(record.target.c_str()) ? L"1." : L"0."));
+    }
 }
 
 LogonStart RegisterStartAtLogon(const std::wstring& kalnixExe, const std::wstring& workFolder, StepLog& log) {

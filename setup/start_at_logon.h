@@ -19,5 +19,15 @@ LogonStart RegisterStartAtLogon(const std::wstring& kalnixExe, const std::wstrin
 // would start whatever Kalnix.exe stands at its path, elevated.
 bool RemoveStartAtLogon(StepLog& log);
 
-// True when the Run value "Kalnix" exists in this library's registry view.
-bool RunValueExists();
+// Start at log-on as it stands, in words an action's data can carry, so that a rollback puts
+// back exactly that: kind "task" with the Kalnix.exe it is taken to start (`taskExe`: the task
+// tool cannot be asked for a task's command on every system), kind "run" with the Run value's
+// command as written, or kind "" when there is neither.
+struct StartAtLogonRecord {
+    std::wstring kind, target;
+};
+StartAtLogonRecord RecordStartAtLogon(const std::wstring& taskExe);
+
+// Makes start at log-on what `record` says it was: the task registered again (the Run value
+// should the Task Scheduler not take it), the Run value written back, or neither left.
+void PutBackStartAtLogon(const StartAtLogonRecord& record, const std::wstring& workFolder, StepLog& log);
