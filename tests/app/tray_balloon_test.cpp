@@ -67,6 +67,9 @@ TEST_F(TrayIconTest, BalloonModifiesTheShownIconWithTitleTextTimeoutAndKalnixsIc
     wcscpy(expected.szInfoTitle, L"Kalnix");
     ExpectKalnixBalloonIcon(shell_.Calls()[0].record, expected);
     ExpectSameRecord(shell_.Calls()[0].record, expected, 0);
+    HICON icon = shell_.Calls()[0].record.hBalloonIcon;
+    DeleteTrayIcon();
+    EXPECT_TRUE(IconImage(icon).empty()) << "the balloon's icon outlives the tray icon";
 
     shell_.Clear();
     SetSettingDword(L"HideTrayIcon", 1);
