@@ -3,6 +3,7 @@
 #include <windows.h>
 
 // The text a settings dialog shows, once, when any of its settings is set by Group Policy.
+// The More settings template (res/dialogs.rc) carries the same text: change both together.
 constexpr const wchar_t* kManagedSettingsNote = L"Some settings are managed by your organization.";
 
 // Adds the note as a static text of its own (IDC_MANAGED_NOTE) in the dialog's font, at

@@ -113,6 +113,21 @@ void OnNumberSwitched(HWND dialog, const NumberSetting& setting) {
     if (on && GetWindowTextLengthW(edit) == 0) SetDlgItemInt(dialog, setting.editId, setting.firstValue, FALSE);
 }
 
+// The edited text's number when it is digits alone and lies in the setting's range. ES_NUMBER
+// keeps letters from being typed, not from being pasted.
+bool EditedNumberInRange(const wchar_t* text, const NumberSetting& setting, DWORD* value) {
+    if (text[0] == L'\0') return false;
+    DWORD number = 0;
+    for (const wchar_t* digit = text; *digit; ++digit) {
+        if (*digit < L'0' || *digit > L'9') return false;
+        number = number * 10 + static_cast<DWORD>(*digit - L'0');
+        if (number > setting.most) return false;  // before a longer text could overflow it
+    }
+    if (number < setting.least) return false;
+    *value = number;
+    return true;
+}
+
 // The value the user confirms: 0 when switched off, the shown value when its text was not
 // edited (kept as stored, even outside the range), else the edited number, which must lie in
 // the range. False when it does not.
@@ -128,10 +143,7 @@ bool ConfirmedNumber(HWND dialog, const NumberSetting& setting, DWORD shown, DWO
     }
     wchar_t text[kNumberTextChars] = {};
     GetDlgItemTextW(dialog, setting.editId, text, kNumberTextChars);
-    long number = std::wcstol(text, nullptr, 10);
-    if (number < static_cast<long>(setting.least) || number > static_cast<long>(setting.most)) return false;
-    *value = static_cast<DWORD>(number);
-    return true;
+    return EditedNumberInRange(text, setting, value);
 }
 
 void RefuseNumber(HWND dialog, const NumberSetting& setting) {

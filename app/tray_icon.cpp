@@ -23,6 +23,10 @@ wchar_t g_trayNote[64] = {};
 // The picture last handed to the shell, which keeps a copy of its own: held until the next
 // one replaces it.
 HICON g_trayIcon = nullptr;
+// Kalnix's own icon for balloons, at the DPI it was loaded for: kept until that DPI changes
+// or the tray icon goes.
+HICON g_balloonIcon = nullptr;
+UINT g_balloonIconDpi = 0;
 
 // Since Windows Vista the shell takes the whole record, with the balloon's own icon; older
 // shells take the version-2 layout, up to and including the balloon flags.
@@ -36,11 +40,15 @@ DWORD NotifyRecordSize() { return ShellTakesFullRecord() ? sizeof(NOTIFYICONDATA
 // Under version 4 the shell shows the standard tooltip only when asked to.
 UINT TipFlags() { return ShellTakesFullRecord() ? NIF_TIP | NIF_SHOWTIP : NIF_TIP; }
 
-// Kalnix's own icon at the size a balloon's large icon takes, loaded once for the run.
-HICON BalloonIcon() {
-    static const HICON icon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_KALNIX), IMAGE_ICON,
-                                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    return icon;
+// Kalnix's own icon at the size a balloon's large icon takes at the window's DPI.
+HICON BalloonIcon(HWND window) {
+    UINT dpi = DpiOf(window);
+    if (g_balloonIcon && g_balloonIconDpi == dpi) return g_balloonIcon;
+    if (g_balloonIcon) DestroyIcon(g_balloonIcon);
+    int edge = LargeIconSize(dpi);
+    g_balloonIcon = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(IDI_KALNIX), IMAGE_ICON, edge, edge, 0));
+    g_balloonIconDpi = dpi;
+    return g_balloonIcon;
 }
 
 // Copies as much of source as fits, always terminated.
@@ -93,7 +101,7 @@ void SetBalloon(NOTIFYICONDATAW& record, const wchar_t* text, BalloonCause cause
     }
     record.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
     if (cause == BalloonCause::Unasked) record.dwInfoFlags |= NIIF_RESPECT_QUIET_TIME;
-    record.hBalloonIcon = BalloonIcon();
+    record.hBalloonIcon = BalloonIcon(record.hWnd);
 }
 
 // The state's art for the taskbar as it looks now, at the size the notification area shows
@@ -186,4 +194,6 @@ void DeleteTrayIcon() {
     g_platform.notifyIcon(NIM_DELETE, &record);
     if (g_trayIcon) DestroyIcon(g_trayIcon);
     g_trayIcon = nullptr;
+    if (g_balloonIcon) DestroyIcon(g_balloonIcon);
+    g_balloonIcon = nullptr;
 }

@@ -8,8 +8,8 @@ constexpr int kTrayStateLast = 2;
 
 // Shows the notification-area icon in the given state (2 = the last state shown), with an
 // optional tooltip replacing the state's own; its picture suits the taskbar's look (light,
-// dark, high contrast) at the size the notification area shows for the window's DPI. True when suppressed by HideTrayIcon or the
-// shell accepted the add.
+// dark, high contrast) at the size the notification area shows for the window's DPI. True
+// when suppressed by HideTrayIcon or the shell accepted the add.
 bool UpdateTrayIcon(HWND window, int state, const wchar_t* text);
 // Shows a balloon titled "Kalnix" with Kalnix's own icon on the shown icon (nothing while
 // HideTrayIcon is 1). Such balloons come unasked and wait out Windows' quiet time.

@@ -49,7 +49,7 @@ bool LogAvailable() {
 UINT MenuAlignment() { return GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN : TPM_LEFTALIGN; }
 
 // A modal dialog of Kalnix's disables the tray window, its owner: that dialog comes to the
-// front rather than a second one over it.
+// front rather than a second one over it, or an end under it that would skip its own close.
 bool BringOpenDialogForward(HWND window) {
     if (IsWindowEnabled(window)) return false;
     HWND popup = GetLastActivePopup(window);
@@ -114,6 +114,8 @@ void OnTrayCommand(HWND window, UINT command, bool administrator) {
     case IDM_STATUS:        return OpenDialog(window, IDD_STATUS, StatusDialogProc);
     case IDM_SETTINGS:      return OpenDialog(window, IDD_SETTINGS, SettingsDialogProc);
     case IDM_MORE_SETTINGS: return OpenDialog(window, IDD_MORE_SETTINGS, MoreSettingsDialogProc);
-    case IDM_EXIT:          DestroyWindow(window); return;
+    case IDM_EXIT:
+        if (!BringOpenDialogForward(window)) DestroyWindow(window);
+        return;
     }
 }

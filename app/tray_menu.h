@@ -13,6 +13,7 @@ HMENU BuildTrayMenu(bool administrator, bool logAvailable);
 // the chosen command is posted back to `window` as WM_COMMAND. `fromKeyboard`: a cancelled
 // menu hands the focus back to the notification area.
 void ShowTrayMenu(HWND window, POINT at, bool administrator, bool fromKeyboard);
-// A command of the menu. While a Kalnix dialog is open, the commands that open one bring it
-// to the front instead. "Exit Kalnix" ends Kalnix the one orderly way: its window is destroyed.
+// A command of the menu. "Exit Kalnix" ends Kalnix the one orderly way: its window is
+// destroyed. While a Kalnix dialog is open, every command but "Open log" brings it to the
+// front instead: the user closes it first.
 void OnTrayCommand(HWND window, UINT command, bool administrator);

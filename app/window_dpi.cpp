@@ -21,6 +21,11 @@ const DpiFunctions& Dpi() {
     return functions;
 }
 
+int MetricForDpi(int index, UINT dpi) {
+    if (Dpi().metricsForDpi) return Dpi().metricsForDpi(index, dpi);
+    return MulDiv(GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+}
+
 }  // namespace
 
 UINT SystemDpi() {
@@ -41,7 +46,6 @@ int ScaledToDpi(int pixelsAt96, UINT dpi) {
     return MulDiv(pixelsAt96, static_cast<int>(dpi), static_cast<int>(kBaseDpi));
 }
 
-int SmallIconSize(UINT dpi) {
-    if (Dpi().metricsForDpi) return Dpi().metricsForDpi(SM_CXSMICON, dpi);
-    return MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), static_cast<int>(SystemDpi()));
-}
+int SmallIconSize(UINT dpi) { return MetricForDpi(SM_CXSMICON, dpi); }
+
+int LargeIconSize(UINT dpi) { return MetricForDpi(SM_CXICON, dpi); }

@@ -16,3 +16,5 @@ UINT SystemDpi();
 int ScaledToDpi(int pixelsAt96, UINT dpi);
 // The small icon's edge at `dpi` (SM_CXSMICON): what the notification area shows.
 int SmallIconSize(UINT dpi);
+// The large icon's edge at `dpi` (SM_CXICON): what a balloon's large icon takes.
+int LargeIconSize(UINT dpi);

@@ -24,7 +24,8 @@
 #define IDC_AUTO_PROTECT      1013
 #define IDC_LID_ALARM         1014
 #define IDC_ALARM_SECONDS     1016
-// Added at run time to a dialog with settings set by Group Policy (not in any template)
+// The note shown when Group Policy sets a setting: hidden in the More settings template until
+// then, added at run time to the settings dialog (whose template stays as it is)
 #define IDC_MANAGED_NOTE      400
 
 // Tray menu: built in code where it is shown; its commands come back as WM_COMMAND.

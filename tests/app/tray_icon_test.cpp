@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "tray_record.h"
 
 #include <cstring>
 #include <cwchar>
@@ -16,111 +16,7 @@
 
 namespace {
 
-// Any handle will do: the record only carries it to the shell.
-const HWND kWindow = reinterpret_cast<HWND>(0x1230);
-
 constexpr const wchar_t* kNotAdministratorTip = L"Kalnix is disabled\nLogged on user is not an administrator";
-
-// The record the shell must see for a shown state, its icon aside (a picture loaded for each
-// update, which ExpectSameRecord compares by its pixels); every member not set here is zero.
-// Under version 4 the standard tooltip shows only when asked for.
-NOTIFYICONDATAW ExpectedRecord(HWND window, const wchar_t* tip) {
-    NOTIFYICONDATAW record = {};
-    record.cbSize = kArch.notifyRecordFullSize;
-    record.hWnd = window;
-    record.uID = 1;
-    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
-    record.uCallbackMessage = WM_USER + 1;
-    wcsncpy(record.szTip, tip, 127);
-    return record;
-}
-
-// The shell keeps the callback version per icon: set, on its own, once the icon exists.
-NOTIFYICONDATAW VersionRecord(HWND window) {
-    NOTIFYICONDATAW record = {};
-    record.cbSize = kArch.notifyRecordFullSize;
-    record.hWnd = window;
-    record.uID = 1;
-    record.uVersion = NOTIFYICON_VERSION_4;
-    return record;
-}
-
-// The pixels of an icon's colour image, with its size.
-std::string IconImage(HICON icon) {
-    ICONINFO info = {};
-    if (!icon || !GetIconInfo(icon, &info)) return {};
-    BITMAP bitmap = {};
-    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
-    std::string bytes(static_cast<size_t>(bitmap.bmWidthBytes) * bitmap.bmHeight, '\0');
-    GetBitmapBits(info.hbmColor, static_cast<LONG>(bytes.size()), &bytes[0]);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return std::to_string(bitmap.bmWidth) + "x" + std::to_string(bitmap.bmHeight) + ":" + bytes;
-}
-
-// Kalnix's own application icon, at the size of a balloon's large icon.
-std::string LargeKalnixIcon() {
-    HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KALNIX), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-    std::string image = IconImage(icon);
-    DestroyIcon(icon);
-    return image;
-}
-
-// A balloon carries Kalnix's own large icon; the expected record then takes its handle.
-void ExpectKalnixBalloonIcon(const NOTIFYICONDATAW& actual, NOTIFYICONDATAW& expected) {
-    EXPECT_NE(actual.hBalloonIcon, nullptr);
-    EXPECT_EQ(IconImage(actual.hBalloonIcon), LargeKalnixIcon()) << "not Kalnix's icon at the large size";
-    expected.hBalloonIcon = actual.hBalloonIcon;
-}
-
-// `icon`: the resource whose picture the record must carry (0: no icon at all).
-void ExpectSameRecord(const NOTIFYICONDATAW& sent, const NOTIFYICONDATAW& expected, UINT icon) {
-    if (icon) EXPECT_TRUE(IconShows(sent.hIcon, icon)) << "not the picture of icon " << icon;
-    else EXPECT_EQ(sent.hIcon, nullptr);
-    NOTIFYICONDATAW actual = sent;
-    actual.hIcon = nullptr;
-    EXPECT_EQ(actual.cbSize, expected.cbSize);
-    EXPECT_EQ(actual.hWnd, expected.hWnd);
-    EXPECT_EQ(actual.uID, expected.uID);
-    EXPECT_EQ(actual.uFlags, expected.uFlags);
-    EXPECT_EQ(actual.uCallbackMessage, expected.uCallbackMessage);
-    EXPECT_EQ(std::wstring(actual.szTip), std::wstring(expected.szTip));
-    EXPECT_EQ(actual.uVersion, expected.uVersion);
-    EXPECT_EQ(std::wstring(actual.szInfo), std::wstring(expected.szInfo));
-    EXPECT_EQ(std::wstring(actual.szInfoTitle), std::wstring(expected.szInfoTitle));
-    EXPECT_EQ(actual.dwInfoFlags, expected.dwInfoFlags);
-    EXPECT_EQ(std::memcmp(&actual, &expected, sizeof(actual)), 0) << "a member the shell reads differs";
-}
-
-class TrayIconTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetSettingsKey();
-        SetSettingDword(L"HideTrayIcon", 0);
-        g_instance = GetModuleHandleW(nullptr);
-        g_pendingBalloonText[0] = L'\0';
-    }
-    void TearDown() override {
-        g_pendingBalloonText[0] = L'\0';
-        g_trayWindow = nullptr;
-        RemoveFile(LogPathBesideExecutable());
-    }
-    // The update's two requests, the add and then the icon's version; returns the add's record.
-    NOTIFYICONDATAW Added() {
-        const auto& calls = shell_.Calls();
-        EXPECT_EQ(calls.size(), 2u);
-        if (calls.size() != 2) return {};
-        EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_ADD));
-        EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_SETVERSION));
-        NOTIFYICONDATAW version = VersionRecord(calls[0].record.hWnd);
-        EXPECT_EQ(std::memcmp(&calls[1].record, &version, sizeof(NOTIFYICONDATAW)), 0) << "version 4, and nothing else";
-        NOTIFYICONDATAW record = calls[0].record;
-        shell_.Clear();
-        return record;
-    }
-    ShellRecorder shell_;
-};
 
 TEST_F(TrayIconTest, EachStateSendsItsIconAndTooltip) {
     const struct { int state; UINT icon; const wchar_t* tip; } rows[] = {
@@ -162,26 +58,6 @@ TEST_F(TrayIconTest, ResultIsTheShellsAnswerToTheAdd) {
     EXPECT_EQ(refusing.Calls().size(), 2u);
     SetSettingDword(L"HideTrayIcon", 1);
     EXPECT_TRUE(UpdateTrayIcon(kWindow, 0, nullptr)) << "a suppressed icon counts as success";
-}
-
-TEST_F(TrayIconTest, PendingBalloonIsOfferedWithTheFirstUpdateOnly) {
-    wcscpy(g_pendingBalloonText, kFreshStartBalloon);
-    UpdateTrayIcon(kWindow, 0, nullptr);
-    NOTIFYICONDATAW expected = ExpectedRecord(kWindow, L"Kalnix is enabled");
-    expected.uFlags |= NIF_INFO;
-    expected.uTimeout = 10000;
-    wcscpy(expected.szInfo,
-           L"Kalnix is now running and protecting your laptop.\nDouble click on tray icon for settings.");
-    wcscpy(expected.szInfoTitle, L"Kalnix");
-    // It follows the user's own installation: shown at once, also in Windows' quiet time.
-    expected.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
-    NOTIFYICONDATAW added = Added();
-    ExpectKalnixBalloonIcon(added, expected);
-    ExpectSameRecord(added, expected, IDI_TRAY_ENABLED);
-    EXPECT_EQ(g_pendingBalloonText[0], L'\0');
-
-    UpdateTrayIcon(kWindow, 0, nullptr);
-    ExpectSameRecord(Added(), ExpectedRecord(kWindow, L"Kalnix is enabled"), IDI_TRAY_ENABLED);
 }
 
 TEST_F(TrayIconTest, HiddenIconSendsNothingAndKeepsBalloonAndLastState) {
@@ -275,32 +151,6 @@ TEST_F(TrayIconTest, DeleteSendsOnlySizeWindowAndIdEvenIfNeverShown) {
     EXPECT_EQ(std::memcmp(&shell_.Calls()[0].record, &expected, sizeof(expected)), 0);
 }
 
-// The balloon and the note change the shown icon: NIM_MODIFY with only its own members. Kalnix's
-// own balloons come unasked (a rest, a standby's drain, why the laptop stayed awake): they wait
-// while Windows keeps a user's first hour quiet.
-TEST_F(TrayIconTest, BalloonModifiesTheShownIconWithTitleTextTimeoutAndKalnixsIcon) {
-    g_trayWindow = kWindow;
-    ShowTrayBalloon(L"The lid alarm rings");
-    ASSERT_EQ(shell_.Calls().size(), 1u);
-    EXPECT_EQ(shell_.Calls()[0].message, static_cast<DWORD>(NIM_MODIFY));
-    NOTIFYICONDATAW expected = {};
-    expected.cbSize = kArch.notifyRecordFullSize;
-    expected.hWnd = kWindow;
-    expected.uID = 1;
-    expected.uFlags = NIF_INFO;
-    expected.uTimeout = 10000;
-    expected.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON | NIIF_RESPECT_QUIET_TIME;
-    wcscpy(expected.szInfo, L"The lid alarm rings");
-    wcscpy(expected.szInfoTitle, L"Kalnix");
-    ExpectKalnixBalloonIcon(shell_.Calls()[0].record, expected);
-    ExpectSameRecord(shell_.Calls()[0].record, expected, 0);
-
-    shell_.Clear();
-    SetSettingDword(L"HideTrayIcon", 1);
-    ShowTrayBalloon(L"hidden");
-    EXPECT_TRUE(shell_.Calls().empty()) << "no icon, no balloon";
-}
-
 TEST_F(TrayIconTest, NoteBecomesTheTooltipsSecondLineNowAndAtLaterUpdates) {
     g_trayWindow = kWindow;
     UpdateTrayIcon(kWindow, 0, nullptr);
@@ -366,50 +216,6 @@ TEST(TrayIconFirstUpdate, StateTwoBeforeAnyStateShowsEnabled) {
         return;
     }
     EXPECT_EQ(RunChildCopy(kFirstUpdateChild, L"TrayIconFirstUpdate.*", 60000), 0u);
-}
-
-}  // namespace
-
-namespace {
-
-// Shells before Windows Vista take the version-2 record, without the balloon's own icon, and
-// know neither the large icon nor quiet time: their balloons keep the information icon. Wine
-// reports an older Windows to a program named under its AppDefaults, read at the start, so
-// the check runs in a child copy.
-constexpr const wchar_t* kOlderShellChild = L"KALNIX_OLDER_SHELL_CHILD";
-
-std::wstring AppDefaultsKey() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const wchar_t* name = wcsrchr(path, L'\\');
-    return std::wstring(L"Software\\Wine\\AppDefaults\\") + (name ? name + 1 : path);
-}
-
-TEST(TrayIconOlderShell, GetsTheVersionTwoRecordAndTheInformationIcon) {
-    if (IsChildRun(kOlderShellChild)) {
-        ResetSettingsKey();
-        g_instance = GetModuleHandleW(nullptr);
-        g_trayWindow = kWindow;
-        ShellRecorder shell;
-        wcscpy(g_pendingBalloonText, kFreshStartBalloon);
-        UpdateTrayIcon(kWindow, 0, nullptr);
-        ShowTrayBalloon(L"The lid alarm rings");
-        const auto& calls = shell.Calls();
-        ASSERT_EQ(calls.size(), 3u);
-        for (const ShellCall& call : calls) EXPECT_EQ(call.record.cbSize, kArch.notifyRecordSize);
-        EXPECT_EQ(calls[0].record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO));
-        EXPECT_EQ(calls[0].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
-        EXPECT_EQ(calls[2].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
-        return;
-    }
-    const std::wstring key = AppDefaultsKey();
-    const wchar_t* version = sizeof(void*) == 8 ? L"winxp64" : L"winxp";
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version,
-                              static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    DWORD result = RunChildCopy(kOlderShellChild, L"TrayIconOlderShell.*", 60000);
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version");
-    EXPECT_EQ(result, 0u);
 }
 
 }  // namespace

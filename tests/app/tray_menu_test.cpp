@@ -153,6 +153,20 @@ TEST_F(TrayMenuTest, StatusSettingsAndMoreSettingsOpenTheirDialogsOverTheTrayWin
     }
 }
 
+// An open modal dialog has disabled its owner, the tray window: a command brings that dialog
+// forward rather than open a second one or end Kalnix under it, past the dialog's own close.
+TEST_F(TrayMenuTest, WhileADialogIsOpenNeitherAnotherOpensNorKalnixEnds) {
+    MembershipOverride check(MemberOnlyOfAdministrators);
+    EnableWindow(g_trayWindow, FALSE);
+    for (UINT id : {IDM_SETTINGS, IDM_EXIT}) {
+        SCOPED_TRACE(id);
+        DialogCatcher dialogs;
+        Command(id);
+        EXPECT_EQ(dialogs.Count(), 0);
+        EXPECT_TRUE(IsWindow(g_trayWindow));
+    }
+}
+
 // The log opens for the user at the desktop, never in an elevated editor.
 TEST_F(TrayMenuTest, OpenLogHandsTheLogBesideKalnixToTheDesktop) {
     g_platform.openThroughDesktopShell = RecordOpen;

@@ -1,5 +1,5 @@
 // The lid alarm on the real tray window with real window timers, and the system's reports of
-// the lid, sleep and displays that feed it.
+// the lid and sleep that feed it (those of the displays: external_display_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,10 +11,8 @@
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
-#include "protect/external_display.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
-#include "support/display_fakes.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
 #include "support/power_standin.h"
@@ -304,111 +302,4 @@ TEST_F(PowerReportTest, ResumeAfterTheDriversLidClosedArmsTheAlarm) {
     EXPECT_GE(g_tones.size(), 1u);
 }
 
-TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
-    SeamClock();
-    LidCloseDoesNothing();
-    displays_.Set({DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_WIRED});  // a USB dock's display
-    StartWithoutDriver(2, 15);
-    LidReport(1);
-    LidReport(0);
-    After(15000, kAlarmTimer);
-    EXPECT_TRUE(g_tones.empty()) << "docked with the lid closed";
-    ChangeDisplays({kMonitor, kMonitor});  // another change, still docked
-    After(15000, kAlarmTimer);
-    EXPECT_TRUE(g_tones.empty());
-    ChangeDisplays({});
-    After(14000, kAlarmTimer);
-    EXPECT_TRUE(g_tones.empty()) << "the full delay from the undocking";
-    After(1000, kAlarmTimer);
-    EXPECT_EQ(g_tones.size(), 1u);
-    ChangeDisplays({});  // a change that keeps no external display leaves the ringing alarm alone
-    EXPECT_TRUE(RingsOn());
-    ChangeDisplays({kPanel, kMonitor});
-    EXPECT_FALSE(RingsOn()) << "connected again: silent";
-}
-
-// Windows sleeps a docked laptop when its lid-close action is Sleep: staying awake then is
-// the failure the alarm is for.
-TEST_F(PowerReportTest, AnExternalDisplayKeepsNoAlarmQuietUnlessTheLidCloseActionIsDoNothing) {
-    displays_.Set({kMonitor});
-    StartWithoutDriver(2, 1);
-    LidReport(1);
-    DWORD closed = LidReport(0);
-    PumpMessagesFor(1300);
-    EXPECT_GE(TonesAfter(closed), 1u);
-}
-
-// Group Policy's value, where there is one, wins over the local one.
-TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
-    constexpr DWORD kAbsent = 0xFFFFFFFF;
-    const struct { DWORD local, policy; bool rings; } rows[] = {{1, kAbsent, true}, {0, 1, true}, {1, 0, false}};
-    PolicyCleanup policies;
-    LidCloseDoesNothing();
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "local " << row.local << ", policy " << row.policy);
-        DeletePolicyKey();
-        SetSettingDword(L"AlarmWithExternalDisplay", row.local);
-        if (row.policy != kAbsent) SetPolicyDword(L"AlarmWithExternalDisplay", row.policy);
-        g_tones.clear();
-        displays_.Set({kMonitor});
-        StartWithoutDriver(2, 1);
-        LidReport(1);
-        DWORD closed = LidReport(0);
-        PumpMessagesFor(1300);
-        EXPECT_EQ(TonesAfter(closed) >= 1, row.rings) << "the setting asks for the alarm with a display attached";
-        size_t before = g_tones.size();
-        ChangeDisplays({kPanel, kMonitor});
-        PumpMessagesFor(700);
-        EXPECT_EQ(g_tones.size() > before, row.rings) << "a display change does not silence it either";
-        DestroyWindow(g_trayWindow);
-        g_trayWindow = nullptr;
-        PumpMessages();
-    }
-}
-
-TEST_F(PowerReportTest, DisplayChangesArmNothingWithTheLidOpenOrOutsideTheAlarmMode) {
-    for (int mode : {2, 1}) {
-        SCOPED_TRACE(mode);
-        displays_.Set({kMonitor});
-        StartWithoutDriver(mode, 0);
-        LidReport(1);
-        LidReport(mode == 2 ? 1 : 0);
-        ChangeDisplays({});
-        PumpMessagesFor(400);
-        EXPECT_TRUE(g_tones.empty());
-        DestroyWindow(g_trayWindow);
-        g_trayWindow = nullptr;
-        PumpMessages();
-    }
-}
-
-TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
-    DisplayLayout layout;
-    struct Case {
-        std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays;
-        bool external;
-        const char* shows;
-    } cases[] = {
-        {{}, false, "no active path (lid closed, panel off)"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL}, false, "the panel"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EMBEDDED}, false, "an embedded DisplayPort panel"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_UDI_EMBEDDED}, false, "an embedded UDI panel"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_LVDS}, false, "an LVDS panel"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_WIRED}, true, "a USB dock's indirect display"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_VIRTUAL}, false, "a virtual display"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DISPLAYPORT_EXTERNAL}, true, "a DisplayPort monitor"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_HDMI}, true, "an HDMI monitor"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_MIRACAST}, true, "a wireless display"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_OTHER}, true, "an unknown connector"},
-        {{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL, DISPLAYCONFIG_OUTPUT_TECHNOLOGY_DVI}, true, "panel and monitor"},
-    };
-    for (const Case& c : cases) {
-        layout.Set(c.displays);
-        EXPECT_EQ(ReadDisplays(), c.external ? Displays::External : Displays::LaptopOnly) << c.shows;
-    }
-    // Without access to the console's desktop, or in a remote session, nothing is known.
-    layout.Set({});
-    layout.AnswerSizeQueryWith(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadDisplays(), Displays::Unreadable);
-}
 }  // namespace

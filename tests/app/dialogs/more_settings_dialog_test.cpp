@@ -82,6 +82,13 @@ void Type(HWND dialog, int id, const std::wstring& text) {
     for (wchar_t c : text) SendMessageW(edit, WM_CHAR, c, 1);
 }
 
+// As a user pastes it over the whole text: ES_NUMBER stops letters typed, not pasted ones.
+void Paste(HWND dialog, int id, const std::wstring& text) {
+    HWND edit = GetDlgItem(dialog, id);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 void Click(HWND dialog, int id) { SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0); }
 
 class MoreSettingsDialogTest : public DialogTest {
@@ -172,6 +179,7 @@ TEST_F(MoreSettingsDialogTest, RefusesAnEditedNumberOutsideItsRangeNamingTheRang
     const struct { const wchar_t* name; int edit; const wchar_t* text; const wchar_t* refusal; } rows[] = {
         {L"RestAfter", IDC_REST_AFTER, L"29", kRest},     {L"RestAfter", IDC_REST_AFTER, L"3601", kRest},
         {L"RestAfter", IDC_REST_AFTER, L"", kRest},       {L"RestAfter", IDC_REST_AFTER, L"30", nullptr},
+        {L"RestAfter", IDC_REST_AFTER, L"30x", kRest},
         {L"HibernateAfter", IDC_HIBERNATE_AFTER, L"4", kHibernate},
         {L"HibernateAfter", IDC_HIBERNATE_AFTER, L"1441", kHibernate},
         {L"HibernateAfter", IDC_HIBERNATE_AFTER, L"1440", nullptr},
@@ -186,7 +194,7 @@ TEST_F(MoreSettingsDialogTest, RefusesAnEditedNumberOutsideItsRangeNamingTheRang
         SetSettingDword(L"StandbyDrainAlert", 5);
         const std::wstring before = Stored();
         Run([&](HWND dialog) {
-            Type(dialog, row.edit, row.text);
+            Paste(dialog, row.edit, row.text);
             PostClick(dialog, IDOK);
             if (!row.refusal) {
                 EXPECT_TRUE(WaitUntilGone(dialog));
