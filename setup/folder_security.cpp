@@ -182,12 +182,7 @@ bool __stdcall SecureFolder(const wchar_t* folder) {
     if (!DriveKeepsPermissions(path)) return false;
     // The descriptor the SDDL conversion allocates.
     ScopedLocal descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSafeFolderSddl, SDDL_REVISION_1, descriptor.put(),
-                                                              nullptr)) {
-        LogFormatted(L"CA: ConvertStringSecurityDescriptorToSecurityDescriptor failed: %d",
-                     static_cast<int>(GetLastError()));
-        return false;
-    }
+    if (MakeSafeFolderDescriptor(&descriptor) != ERROR_SUCCESS) return false;
     if (!PrepareParents(path, descriptor.get())) return false;
     DWORD attributes = g_folderSecurity.getFileAttributes(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES) return CreateSafeFolder(path, descriptor.get());

@@ -5,6 +5,10 @@
 #include <winternl.h>
 
 #include <aclapi.h>
+#include <sddl.h>
+
+#include "common/diagnostic_log.h"
+#include "common/scoped_handle.h"
 
 // The calls through which a folder is checked and given its security descriptor. Wine keeps
 // no security descriptor for files (it shows every file as its one user's, with full
@@ -31,6 +35,18 @@ extern FolderSecurityCalls g_folderSecurity;
 // read and execute; every ACE inherited by subfolders and files.
 constexpr const wchar_t kSafeFolderSddl[] =
     L"O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+
+// That descriptor, made into `descriptor`: ERROR_SUCCESS, or the conversion's error, logged.
+// Inline: the log folder's code is also built without the rest of this file's.
+inline DWORD MakeSafeFolderDescriptor(ScopedLocal* descriptor) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kSafeFolderSddl, SDDL_REVISION_1, descriptor->put(),
+                                                             nullptr)) {
+        return ERROR_SUCCESS;
+    }
+    DWORD error = GetLastError();
+    LogFormatted(L"CA: ConvertStringSecurityDescriptorToSecurityDescriptor failed: %d", static_cast<int>(error));
+    return error;
+}
 
 // One of the files that setup and Kalnix put in Kalnix's folder (any case).
 bool IsKalnixFile(const wchar_t* name);

@@ -2,8 +2,6 @@
 
 #include <winternl.h>
 
-#include <sddl.h>
-
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
@@ -307,12 +305,10 @@ bool UseInstallFolder(const std::wstring& folder, FolderWork work, std::wstring*
     PathParts parts;
     if (!SplitFolderPath(folder, &parts)) return Refuse(reason, folder, L"is not a full path of a folder on a drive");
     if (!DriveIsFit(parts.root, reason)) return false;
-    // The descriptor the SDDL conversion allocates.
     ScopedLocal descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSafeFolderSddl, SDDL_REVISION_1, descriptor.put(),
-                                                              nullptr))
-        return Failed(reason, folder, L"ConvertStringSecurityDescriptorToSecurityDescriptor",
-                      static_cast<int>(GetLastError()), L"could not be prepared");
+    if (DWORD error = MakeSafeFolderDescriptor(&descriptor)) {
+        return Refuse(reason, folder, L"could not be prepared (error " + std::to_wstring(error) + L")");
+    }
     std::vector<BYTE> wineUser = WineUser();
     Walk walk = {work, descriptor.get(), SidOfUser(wineUser), {}, reason, {}, false};
     if (!ReadProfilesFolder(&walk.profiles, reason) || !WalkPath(walk, parts)) return false;

@@ -1,7 +1,5 @@
 #include "setup/log_folder.h"
 
-#include <sddl.h>
-
 #include <cwchar>
 #include <string>
 
@@ -148,12 +146,7 @@ bool __stdcall SetLogPath(const wchar_t* path) { return SetLogFilePath(path); }
 bool __stdcall PrepareLogFolder(const wchar_t* folder) {
     LogMessage(L"CA: Entering PrepareLogFolder");
     ScopedLocal descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSafeFolderSddl, SDDL_REVISION_1, descriptor.put(),
-                                                              nullptr)) {
-        LogFormatted(L"CA: ConvertStringSecurityDescriptorToSecurityDescriptor failed: %d",
-                     static_cast<int>(GetLastError()));
-        return false;
-    }
+    if (MakeSafeFolderDescriptor(&descriptor) != ERROR_SUCCESS) return false;
     std::wstring path = folder;
     if (!HoldSafeFolder(path, descriptor.get())) return false;
     for (const wchar_t* name : kLogNames) {
