@@ -164,13 +164,7 @@ void ExpectKalnixRunningFromInstallDir(const std::wstring& folder = InstallDir()
 // no task, at log-on or on demand: a test that needs Kalnix running starts the installed one
 // itself, as the task would.
 void StartKalnixAsTheTaskWould(const std::wstring& folder = InstallDir()) {
-    std::wstring line = L"\"" + folder + L"\\Kalnix.exe\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    ASSERT_TRUE(StartKalnixLeftRunning(folder + L"\\Kalnix.exe"));
     ExpectKalnixRunningFromInstallDir(folder);
 }
 

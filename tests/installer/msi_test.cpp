@@ -117,13 +117,7 @@ void ExpectTheUsersSavedFlags() {
 // Wine's Task Scheduler runs no task: a test that needs Kalnix running starts the installed
 // one itself, as the log-on task would.
 void StartKalnixAsTheTaskWould() {
-    std::wstring line = L"\"" + InstallDir() + L"\\Kalnix.exe\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    ASSERT_TRUE(StartKalnixLeftRunning(InstallDir() + L"\\Kalnix.exe"));
     ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"KalnixWndClass", L"KalnixWnd") != nullptr; }, 15000));
 }
 

@@ -34,16 +34,6 @@ DWORD g_volumeFlags = FILE_CASE_PRESERVED_NAMES | FILE_PERSISTENT_ACLS;
 const wchar_t* g_ownerSddl = L"O:BA";
 std::wstring g_junction;
 
-std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor) {
-    LPWSTR text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
-        return L"<none>";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
-}
-
 BOOL WINAPI FakeGetVolumeInformation(LPCWSTR root, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
     if (wcslen(root) != 3 || root[1] != L':' || root[2] != L'\\') return FALSE;
     *flags = g_volumeFlags;

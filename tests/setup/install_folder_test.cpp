@@ -67,17 +67,6 @@ std::wstring PathOf(HANDLE handle) {
     return result.compare(0, 4, L"\\\\?\\") == 0 ? result.substr(4) : result;
 }
 
-std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor) {
-    LPWSTR text = nullptr;
-    if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
-                           descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-                           nullptr))
-        return L"<none>";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
-}
-
 DWORD WINAPI ShownSecurityInfo(HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL* dacl,
                                PACL*, PSECURITY_DESCRIPTOR* descriptor) {
     auto shown = g_descriptors.find(PathOf(handle));

@@ -38,16 +38,6 @@ bool SameItem(HANDLE handle, const std::wstring& path) {
     return same;
 }
 
-std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor) {
-    LPWSTR text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
-        return L"<none>";
-    std::wstring result = text;
-    LocalFree(text);
-    return result;
-}
-
 BOOL WINAPI RecordingCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
     if (!CreateDirectoryW(path, nullptr)) return FALSE;
     g_createdWith.push_back(attributes ? ToSddl(attributes->lpSecurityDescriptor) : L"<inherited>");

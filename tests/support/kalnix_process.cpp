@@ -127,3 +127,16 @@ bool KillKalnixProcesses() {
     }
     return true;
 }
+
+bool StartKalnixLeftRunning(const std::wstring& exe) {
+    std::wstring line = L"\"" + exe + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}

@@ -52,6 +52,10 @@ private:
     HWND window_ = nullptr;
 };
 
+// Starts `exe` (an installed Kalnix.exe, which the uninstaller or the next test ends) as the
+// log-on task would, keeping no handle to it; false when it could not be started.
+bool StartKalnixLeftRunning(const std::wstring& exe);
+
 // The tray windows of every running Kalnix (and stand-in) this desktop shows.
 std::vector<HWND> KalnixTrayWindows();
 // Every running Kalnix.exe, by image name, wherever it was started from.

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -82,6 +84,17 @@ std::string ReadFileBytes(const std::wstring& path) {
     while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) bytes.append(buffer, n);
     fclose(file);
     return bytes;
+}
+
+std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor) {
+    LPWSTR text = nullptr;
+    if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                           descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+                           nullptr))
+        return L"<none>";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
 }
 
 bool FileExists(const std::wstring& path) {

@@ -31,6 +31,9 @@ struct PolicyCleanup {
 
 // Whole file as bytes; empty when missing.
 std::string ReadFileBytes(const std::wstring& path);
+// A security descriptor's owner and DACL as SDDL; "<none>" without one.
+std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor);
+
 bool FileExists(const std::wstring& path);
 void RemoveFile(const std::wstring& path);
 
