@@ -650,7 +650,8 @@ TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneIn
     // back in the lid alarm.
     auto batteryAction = [] { return StandinLidCloseAction(kBalancedScheme, true, 99); };
     EXPECT_TRUE(WaitUntil([&] { return batteryAction() == kLidCloseDoNothing; }, 15000)) << batteryAction();
-    EXPECT_FALSE(SettingExists(L"LidCloseScheme")) << "put back, no longer saved";
+    // The saved action goes right after it is put back: waited for, as the write comes first.
+    EXPECT_TRUE(WaitUntil([] { return !SettingExists(L"LidCloseScheme"); }, 5000)) << "put back, no longer saved";
     EXPECT_FALSE(KeyExistsIn32BitView(L"Software\\Kalnix"));
     EXPECT_FALSE(KeyExistsIn32BitView(kUninstallKey));
     HKEY run;
