@@ -38,7 +38,13 @@ export DEBIAN_FRONTEND=noninteractive
 if ((${#needed_x86[@]})) && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -qq
+# A mirror caught mid-sync fails one index now and then: try again, then go on with what was
+# fetched (the install below fails plainly if a package is really missing).
+for attempt in 1 2 3; do
+  apt-get update -qq && break
+  echo "install-deps: apt-get update failed (attempt $attempt)" >&2
+  sleep 5
+done
 if ((${#needed[@]})); then
   apt-get install -y -qq --no-install-recommends "${needed[@]}"
 fi
