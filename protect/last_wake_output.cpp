@@ -31,8 +31,12 @@ bool NextLine(const wchar_t** text, Line* line) {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// "Wake Source Count - 1" in any language: the number after the line's last " - ".
+bool HasColon(const Line& line) { return wmemchr(line.start, L':', static_cast<size_t>(line.length)) != nullptr; }
+
+// "Wake Source Count - 1" in any language: the number after the line's last " - ", on a line
+// that is no "key: value" ("Description: ... Host Controller - 2" is one).
 bool CountOf(const Line& line, int* count) {
+    if (HasColon(line)) return false;
     int i = line.length;
     while (i > 0 && IsDigit(line.start[i - 1])) --i;
     if (i == line.length || line.length - i > 6 || i < 3 || wcsncmp(line.start + i - 3, L" - ", 3) != 0) return false;
@@ -41,9 +45,9 @@ bool CountOf(const Line& line, int* count) {
     return true;
 }
 
-// "Wake Source [0]" in any language: the line ends in a bracketed number.
+// "Wake Source [0]" in any language: a line that is no "key: value" ends in a bracketed number.
 bool IsEntry(const Line& line) {
-    if (line.length < 3 || line.start[line.length - 1] != L']') return false;
+    if (line.length < 3 || line.start[line.length - 1] != L']' || HasColon(line)) return false;
     int i = line.length - 1;
     while (i > 0 && IsDigit(line.start[i - 1])) --i;
     return i < line.length - 1 && i > 0 && line.start[i - 1] == L'[';
