@@ -17,7 +17,9 @@ constexpr ULONGLONG kWakeRecordsAfterMs = 10 * 60 * 1000;
 constexpr DWORD kWakeEventsAsked = 4;
 
 // What woke the laptop around `resumedAround` (UTC). True when a record named a source; false
-// with `out` naming it unknown. A set `stop` ends the tool early.
+// with `out` naming it unknown, or keeping the text an event gave without saying what it is.
+// Ask once Windows has written its records, a few seconds after the resume. A set `stop` ends
+// the tool early.
 bool FindWakeSource(const FILETIME& resumedAround, HANDLE stop, WakeSource* out);
 
 // The XPath query of the System log's events of `provider` and `eventId` written between
