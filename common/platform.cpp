@@ -7,6 +7,7 @@
 #include "common/loaded_function.h"
 #include "common/power_library.h"
 #include "common/sound_output.h"
+#include "common/system_events.h"
 #include "common/user32_functions.h"
 
 namespace {
@@ -115,5 +116,6 @@ Platform g_platform = {
     AwakeTickCount64,
     &::WTSGetActiveConsoleSessionId,
     &::GetRawInputData,
+    QuerySystemEvents,
     CreateAccPropServices,
 };

@@ -66,6 +66,9 @@ struct Platform {
     // programs inject (Windows delivers it with no device).
     decltype(&::WTSGetActiveConsoleSessionId) activeConsoleSessionId;
     decltype(&::GetRawInputData) getRawInputData;
+    // What woke the laptop, from the System log (common/system_events.h): Wine's event log
+    // keeps no power events, so tests hand in the events of real laptops here.
+    DWORD(WINAPI* querySystemEvents)(const wchar_t* query, DWORD maxEvents, wchar_t* xml, DWORD chars);
     // oleacc's property services, which tell screen readers what a control is: Wine's answers
     // every annotation with E_NOTIMPL, so tests see them here.
     HRESULT(WINAPI* createAccPropServices)(IAccPropServices** services);

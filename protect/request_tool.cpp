@@ -145,6 +145,11 @@ DWORD FinishTool(HANDLE process, HANDLE wait, const ToolWatch* watch, DWORD* exi
 }  // namespace
 
 DWORD RunRequestTool(HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode, const wchar_t** failedCall) {
+    return RunPowerTool(L"/requests", stop, bytes, size, exitCode, failedCall);
+}
+
+DWORD RunPowerTool(const wchar_t* option, HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode,
+                   const wchar_t** failedCall) {
     wchar_t tool[MAX_PATH], commandLine[MAX_PATH + 16];
     const wchar_t kTool[] = L"\\powercfg.exe";
     *failedCall = L"GSD";
@@ -152,7 +157,7 @@ DWORD RunRequestTool(HANDLE stop, BYTE* bytes, DWORD* size, DWORD* exitCode, con
     if (length == 0) return GetLastError();
     if (length + wcslen(kTool) >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
     wcscat(tool, kTool);
-    FormatBounded(commandLine, MAX_PATH + 16, L"\"%ls\" /requests", tool);
+    FormatBounded(commandLine, MAX_PATH + 16, L"\"%ls\" %ls", tool, option);
 
     // A pipe, never a file: nothing another user could prepare or read is opened by name. Its
     // write end is the only handle of ours the tool inherits, and inheritable only until the
