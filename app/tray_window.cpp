@@ -63,6 +63,7 @@ void EndProtection(HWND hwnd) {
     KillTimer(hwnd, kLidSensingTimer);
     KillTimer(hwnd, kRestTimer);
     KillTimer(hwnd, kRestConfirmTimer);
+    KillTimer(hwnd, kHoldSettleTimer);
     ResetClosedLidWatch();
     StopPowerNotifications();
     StopWakeReport();
@@ -102,6 +103,7 @@ void OnTrayTimer(WPARAM timer) {
     else if (timer == kLidSensingTimer) OnLidSensingTimeout(g_trayWindow);
     else if (timer == kRestTimer) OnRestTick(g_trayWindow);
     else if (timer == kRestConfirmTimer) OnRestConfirmTick(g_trayWindow);
+    else if (timer == kHoldSettleTimer) OnHoldSettleTick(g_trayWindow);
 }
 
 // Version 4 carries the anchor point of the icon (or of the keyboard's focus on it) in wParam.

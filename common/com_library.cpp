@@ -18,7 +18,9 @@ ComFunctions ResolveCom() {
                     Resolve(ole, &com.uninitialize, "CoUninitialize") &&
                     Resolve(ole, &com.createInstance, "CoCreateInstance") &&
                     Resolve(automation, &com.allocateString, "SysAllocString") &&
-                    Resolve(automation, &com.freeString, "SysFreeString");
+                    Resolve(automation, &com.freeString, "SysFreeString") &&
+                    Resolve(ole, &com.setProxyBlanket, "CoSetProxyBlanket") &&
+                    Resolve(automation, &com.clearVariant, "VariantClear");
     if (!complete) com = {};
     return com;
 }

@@ -12,6 +12,8 @@ struct ComFunctions {
     decltype(&::CoCreateInstance) createInstance;
     decltype(&::SysAllocString) allocateString;
     decltype(&::SysFreeString) freeString;
+    decltype(&::CoSetProxyBlanket) setProxyBlanket;
+    decltype(&::VariantClear) clearVariant;
 };
 
 // The table, resolved at the first call; every entry null when a library or function is missing.
@@ -39,17 +41,31 @@ private:
 // COM on this thread for the scope; declared before the objects, so it ends after them.
 class ComScope {
 public:
-    explicit ComScope(const ComFunctions& com)
-        : com_(com), result_(com.initialize(nullptr, COINIT_APARTMENTTHREADED)) {}
+    explicit ComScope(const ComFunctions& com, DWORD apartment = COINIT_APARTMENTTHREADED)
+        : com_(com), result_(com.initialize(nullptr, apartment)) {}
     ~ComScope() {
         if (SUCCEEDED(result_)) com_.uninitialize();
     }
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
-    // RPC_E_CHANGED_MODE: the thread is in the multithreaded apartment already, which serves too.
+    // RPC_E_CHANGED_MODE: the thread is in the other apartment already, which serves too.
     bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
 
 private:
     const ComFunctions& com_;
     HRESULT result_;
+};
+
+// A string allocated for COM, freed when the scope ends; null when it could not be allocated.
+class ComString {
+public:
+    ComString(const ComFunctions& com, const wchar_t* text) : com_(com), text_(com.allocateString(text)) {}
+    ~ComString() { com_.freeString(text_); }
+    ComString(const ComString&) = delete;
+    ComString& operator=(const ComString&) = delete;
+    BSTR get() const { return text_; }
+
+private:
+    const ComFunctions& com_;
+    BSTR text_;
 };

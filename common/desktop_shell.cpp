@@ -8,19 +8,6 @@
 
 namespace {
 
-class ScopedString {
-public:
-    ScopedString(const ComFunctions& com, const wchar_t* text) : com_(com), text_(com.allocateString(text)) {}
-    ~ScopedString() { com_.freeString(text_); }
-    ScopedString(const ScopedString&) = delete;
-    ScopedString& operator=(const ScopedString&) = delete;
-    BSTR get() const { return text_; }
-
-private:
-    const ComFunctions& com_;
-    BSTR text_;
-};
-
 // The shell's automation object of the desktop's folder view: the desktop window among the
 // shell's windows, its browser, the active view, the view's background object, and that
 // object's application. *window is the desktop's window.
@@ -66,8 +53,8 @@ HRESULT WINAPI OpenThroughDesktopShell(const wchar_t* target) {
     HWND desktop = nullptr;
     HRESULT result = DesktopShellDispatch(com, shell.put(), &desktop);
     if (FAILED(result)) return result;
-    ScopedString file(com, target);
-    ScopedString verb(com, L"open");
+    ComString file(com, target);
+    ComString verb(com, L"open");
     if (!file.get() || !verb.get()) return E_OUTOFMEMORY;
     VARIANT none = {};
     none.vt = VT_EMPTY;

@@ -62,8 +62,18 @@ LONG WINAPI CallNtPowerInformationIfPresent(POWER_INFORMATION_LEVEL level, PVOID
     return fn ? fn(level, input, inputSize, output, outputSize) : kProcedureNotFound;
 }
 
-// Absent before Windows Vista, where the 32-bit count, which wraps after 49 days, is all there is.
+// The interrupt time is documented to go on while the laptop sleeps or hibernates (its unbiased
+// form is the one that stops); the tick count is not documented either way. Before Windows 10
+// the tick count is all there is, and before Windows Vista only its 32-bit form, which wraps
+// after 49 days.
 ULONGLONG WINAPI TickCount64() {
+    using QueryInterruptTimeFunction = VOID(WINAPI*)(PULONGLONG);
+    static const auto interrupt = LoadedFunction<QueryInterruptTimeFunction>(L"kernel32.dll", "QueryInterruptTime");
+    if (interrupt) {
+        ULONGLONG time = 0;
+        interrupt(&time);
+        return time / 10000u;
+    }
     static const auto fn = LoadedFunction<decltype(&::GetTickCount64)>(L"kernel32.dll", "GetTickCount64");
     return fn ? fn() : GetTickCount();
 }
@@ -76,6 +86,8 @@ ULONGLONG WINAPI AwakeTickCount64() {
     if (fn && fn(&unbiased)) return unbiased / 10000u;
     return TickCount64();
 }
+
+BOOL WINAPI IsRemoteSession() { return GetSystemMetrics(SM_REMOTESESSION) != 0; }
 
 // oleacc's property services, through COM from System32 (common/accessible_role.h uses them).
 HRESULT WINAPI CreateAccPropServices(IAccPropServices** services) {
@@ -102,6 +114,7 @@ Platform g_platform = {
     UnregisterSuspendResumeIfPresent,
     GetDisplayConfigBufferSizesIfPresent,
     QueryDisplayConfigIfPresent,
+    ReadMonitorConnections,
     &::GetSystemPowerStatus,
     CallNtPowerInformationIfPresent,
     &::CreateProcessW,
@@ -115,6 +128,7 @@ Platform g_platform = {
     TickCount64,
     AwakeTickCount64,
     &::WTSGetActiveConsoleSessionId,
+    IsRemoteSession,
     &::GetRawInputData,
     QuerySystemEvents,
     CreateAccPropServices,

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <aclapi.h>
 
+#include "common/monitor_connections.h"
+
 struct IAccPropServices;
 
 // The few system calls whose effect Wine cannot show, in one table for every layer (no speaker, no way to inspect the
@@ -36,6 +38,9 @@ struct Platform {
     decltype(&::UnregisterSuspendResumeNotification) unregisterSuspendResumeNotification;
     decltype(&::GetDisplayConfigBufferSizes) getDisplayConfigBufferSizes;
     decltype(&::QueryDisplayConfig) queryDisplayConfig;
+    // The monitors' connection records through WMI, where the layout above cannot be read
+    // (common/monitor_connections.h). Wine publishes none.
+    HRESULT(WINAPI* readMonitorConnections)(MonitorConnection* records, UINT capacity, UINT* count);
     // Wine reports mains power and no battery, has no powercfg.exe and no execution state of
     // its own: the wake report's sources.
     decltype(&::GetSystemPowerStatus) getSystemPowerStatus;
@@ -58,13 +63,15 @@ struct Platform {
     decltype(&::ReportEventW) reportEvent;
     decltype(&::DeregisterEventSource) deregisterEventSource;
     // A clock that counts sleep and one that does not, in milliseconds: tests move them to make
-    // the laptop sleep or the program stall. The second is the first where Windows has no
-    // unbiased interrupt time (before Windows 7).
+    // the laptop sleep or the program stall. The first is the interrupt time (Windows 10 and
+    // later), documented to count sleep and hibernation, else the tick count; the second is the
+    // first where Windows has no unbiased interrupt time (before Windows 7).
     ULONGLONG(WINAPI* tickCount64)();
     ULONGLONG(WINAPI* awakeTickCount64)();
-    // Who is at the laptop: Wine has one session, the console's, and delivers no input that
-    // programs inject (Windows delivers it with no device).
+    // Who is at the laptop: Wine has one session, the console's, which is never a remote one,
+    // and delivers no input that programs inject (Windows delivers it with no device).
     decltype(&::WTSGetActiveConsoleSessionId) activeConsoleSessionId;
+    BOOL(WINAPI* isRemoteSession)();
     decltype(&::GetRawInputData) getRawInputData;
     // What woke the laptop, from the System log (common/system_events.h): Wine's event log
     // keeps no power events, so tests hand in the events of real laptops here.

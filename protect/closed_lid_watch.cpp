@@ -6,6 +6,7 @@
 #include "common/scheme_setting_guard.h"
 #include "common/hibernate_timeout.h"
 #include "protect/closure_record.h"
+#include "protect/external_display.h"
 #include "protect/lid_state.h"
 #include "protect/presence.h"
 #include "protect/protection_host.h"
@@ -14,6 +15,7 @@
 #include "protect/rest_escalation.h"
 #include "protect/rest_notices.h"
 #include "protect/sleep_clock.h"
+#include "protect/user_hold.h"
 #include "protect/wake_report.h"
 
 namespace {
@@ -28,6 +30,8 @@ constexpr GUID kUnattendedSleepSetting = {0x7BC4A2F9, 0xD8FC, 0x4469, {0xB0, 0x7
 constexpr DWORD kDefaultUnattendedSleepSeconds = 120;
 // Time Windows takes, after the timeout, to enter the sleep again.
 constexpr DWORD kUnattendedSleepMarginSeconds = 30;
+// A rest called off at the last moment is decided again once the queue has been handled.
+constexpr UINT kCalledOffRestMs = 1000;
 
 bool g_alarmArmed = false;
 bool g_alarmRinging = false;
@@ -41,9 +45,8 @@ enum class RestPhase { Off, Watching, Resting };
 RestPhase g_restPhase = RestPhase::Off;
 TimerDue g_restDue = {};
 
-// For the closure: held for a user at the laptop; no more rests tried after every way failed;
-// the session that cannot rest said once.
-bool g_heldForUser = false;
+// For the closure: no more rests tried after every way failed; the session that cannot rest
+// said once.
 bool g_restGivenUp = false;
 bool g_sessionLogged = false;
 // The alarm rang when a display-off rest was asked for: it ends, or rings on, with the answer.
@@ -74,9 +77,19 @@ void StopRestConfirmation(HWND window) {
     ForgetDisplayOff();
 }
 
-UINT RestDelayNow(bool alarmSilent) {
-    return RestDelayMs(CurrentRestSituation(ProtectionMode(), AlarmDelaySeconds(), alarmSilent, g_heldForUser));
+RestSituation SituationNow(bool alarmSilent) {
+    // With the rest off, neither the displays (which may take a query through WMI) nor who is
+    // there matter.
+    Displays displays = Displays::Unreadable;
+    PresenceSeen presence = {false, kNoInputSeen};
+    if (!RestIsOff() && !HoldActive()) {
+        displays = ReadDisplays();
+        presence = PresenceNow();
+    }
+    return CurrentRestSituation(ProtectionMode(), AlarmDelaySeconds(), alarmSilent, HoldActive(), displays, presence);
 }
+
+UINT RestDelayNow(bool alarmSilent) { return RestDelayMs(SituationNow(alarmSilent)); }
 
 void KeepRinging(HWND window) {
     SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
@@ -135,6 +148,13 @@ void RestNow(HWND window) {
         return;
     case RestOutcome::Failed:
     case RestOutcome::NoWay: return RingOn(window, ringing);
+    // The lid report or the input is handled first; then the rest is decided again.
+    case RestOutcome::CalledOff:
+        if (ringing) {
+            KeepRinging(window);
+            SetRinging(true);
+        }
+        return ArmRestTimer(window, RestPhase::Resting, kCalledOffRestMs);
     }
 }
 
@@ -151,11 +171,15 @@ void OnNotFromThisSession(HWND window) {
 }  // namespace
 
 void StartClosure(HWND window) {
-    g_heldForUser = false;
+    EndHold(window);
     g_restGivenUp = false;
     g_sessionLogged = false;
     StopRestConfirmation(window);
     BeginClosureRecord();
+    // Watched from the closing on, armed or not (docked, the alarm quiet): whatever comes later
+    // is judged with all the closure's input.
+    int mode = ProtectionMode();
+    if (mode == kModeLidAlarm || mode == kModeAutoProtection) StartInputWatch(window);
     WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
 }
 
@@ -165,11 +189,11 @@ void EndClosure(HWND window, const wchar_t* why) {
     EndAlarm(window, why);
     StopRestConfirmation(window);
     StopInputWatch();
-    g_heldForUser = false;
+    EndHold(window);
 }
 
 void WatchClosedLid(HWND window, UINT delayMs) {
-    if (CurrentLidState() != LidState::Closed || g_heldForUser) return;
+    if (CurrentLidState() != LidState::Closed || HoldActive()) return;
     int mode = ProtectionMode();
     // No external display in use, docked or used closed, with which no sleep can fail.
     if (mode == kModeLidAlarm && !ExternalDisplayKeepsAlarmQuiet()) {
@@ -192,22 +216,6 @@ UINT UnattendedWakeDelayMs() {
     if (seconds == 0) return alarmMs;
     UINT unattendedMs = SecondsToTimerMs(static_cast<ULONGLONG>(seconds) + kUnattendedSleepMarginSeconds);
     return unattendedMs > alarmMs ? unattendedMs : alarmMs;
-}
-
-void HoldForUser(HWND window) {
-    if (!g_heldForUser)
-        LogMessage(L"Woken by someone with an external display in use: no alarm until the lid opens and closes again");
-    g_heldForUser = true;
-    StopLidAlarm(window);
-    StopInputWatch();
-}
-
-bool HeldForUser() { return g_heldForUser; }
-
-void ReleaseHold(HWND window) {
-    if (!g_heldForUser) return;
-    g_heldForUser = false;
-    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
 }
 
 void ArmLidAlarm(HWND window) { ArmLidAlarm(window, AlarmDelayMs(AlarmDelaySeconds())); }
@@ -235,7 +243,7 @@ void EndAlarm(HWND window, const wchar_t* why) {
     StopLidAlarm(window);
 }
 
-bool LidAlarmArmed() { return g_alarmArmed; }
+bool ClosedLidWatched() { return g_alarmArmed || g_restPhase != RestPhase::Off; }
 
 void OnAlarmTick(HWND window) {
     if (!g_alarmArmed || !TickIsDue(window, kAlarmTimer, g_alarmDue)) return;
@@ -268,8 +276,7 @@ void OnRestTick(HWND window) {
         return ArmRestTimer(window, RestPhase::Resting, restMs > alarmMs ? restMs - alarmMs : 0);
     }
     // The settings, the lid-close action, the displays and who is there may have changed.
-    RestDecision decision =
-        DecideRest(CurrentRestSituation(ProtectionMode(), AlarmDelaySeconds(), g_alarmSilent, g_heldForUser));
+    RestDecision decision = DecideRest(SituationNow(g_alarmSilent));
     switch (decision.verdict) {
     case RestVerdict::Never: return;
     case RestVerdict::NotFromThisSession: return OnNotFromThisSession(window);
@@ -316,7 +323,8 @@ void ConfirmPendingRest(HWND window) {
 void ResetClosedLidWatch() {
     g_alarmArmed = g_alarmRinging = g_alarmSilent = false;
     g_restPhase = RestPhase::Off;
-    g_heldForUser = g_restGivenUp = g_sessionLogged = g_ringingBeforeRest = false;
+    g_restGivenUp = g_sessionLogged = g_ringingBeforeRest = false;
+    ForgetHold();
     ForgetDisplayOff();
     StopInputWatch();
     ForgetClosureRecord();

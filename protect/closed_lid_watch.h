@@ -6,24 +6,21 @@
 // and the rest when nobody hears either. One closure at a time, on the main thread; the host
 // window owns the timers (protect/protection_host.h).
 
-// A closing starts a closure afresh: the watch with the full delay. The lid opening ends it:
-// the alarm stops (said with `why`), and nothing is watched any more.
+// A closing starts a closure afresh: the input watch, and the alarm or the silent watch with
+// the full delay. The lid opening ends it: the alarm stops (said with `why`), nothing is
+// watched any more, and no hold for a user remains (protect/user_hold.h).
 void StartClosure(HWND window);
 void EndClosure(HWND window, const wchar_t* why);
 
 // With the lid closed, where a sleep is expected now, arms the lid alarm (lid alarm mode) or
 // the silent watch (automatic protection) to wait `delayMs`. Nothing while held for a user.
 void WatchClosedLid(HWND window, UINT delayMs);
+// True while the alarm or the rest timer is armed, ringing included.
+bool ClosedLidWatched();
 // The wait after a wake nobody may have asked for: the longer of the alarm delay and Windows'
 // unattended-sleep timeout (plus a margin) of the active scheme, since Windows sleeps again by
 // itself after that.
 UINT UnattendedWakeDelayMs();
-
-// Woken by someone with an external display in use: no alarm and no rest until the lid opens
-// and closes again, or the last external display goes.
-void HoldForUser(HWND window);
-bool HeldForUser();
-void ReleaseHold(HWND window);
 
 // The lid alarm's timer: armed with the full delay (or the given one), or stopped with the
 // rest timer. Armed also while ringing. EndAlarm says why a ringing alarm ended.
@@ -31,7 +28,6 @@ void ArmLidAlarm(HWND window);
 void ArmLidAlarm(HWND window, UINT delayMs);
 void StopLidAlarm(HWND window);
 void EndAlarm(HWND window, const wchar_t* why);
-bool LidAlarmArmed();
 
 // The host window's timers.
 void OnAlarmTick(HWND window);

@@ -40,26 +40,56 @@ bool ExternalDisplayKeepsAlarmQuiet() {
     return ReadDisplays() == Displays::External && LidCloseDoesNothingNow();
 }
 
-Displays ReadDisplays() {
-    // A remote session's layout is its client's, not the laptop's.
-    if (GetSystemMetrics(SM_REMOTESESSION)) return Displays::Unreadable;
+namespace {
+
+// The console's layout: the active paths' targets. LaptopOnly needs at least one path: none
+// may be a moment of a re-enumeration, or the panel off, and says nothing by itself.
+Displays ReadDisplayPaths() {
     // The layout can change between the two calls; a few tries cover that.
     for (int attempt = 0; attempt < 3; ++attempt) {
         UINT32 pathCount = 0;
         UINT32 modeCount = 0;
         if (g_platform.getDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) != ERROR_SUCCESS)
             return Displays::Unreadable;
-        if (pathCount == 0) return Displays::LaptopOnly;
+        if (pathCount == 0) return Displays::Unreadable;
         if (pathCount > 64 || modeCount > 128) return Displays::Unreadable;  // far beyond any machine
         DISPLAYCONFIG_PATH_INFO paths[64];
         DISPLAYCONFIG_MODE_INFO modes[128];
         LONG result = g_platform.queryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &pathCount, paths, &modeCount, modes, nullptr);
         if (result == ERROR_INSUFFICIENT_BUFFER) continue;
-        if (result != ERROR_SUCCESS) return Displays::Unreadable;
+        if (result != ERROR_SUCCESS || pathCount == 0) return Displays::Unreadable;
         for (UINT32 i = 0; i < pathCount; ++i) {
             if (IsExternalOutput(paths[i].targetInfo.outputTechnology)) return Displays::External;
         }
         return Displays::LaptopOnly;
     }
     return Displays::Unreadable;
+}
+
+// The monitors' connection records, which need no access to the desktop. LaptopOnly needs at
+// least one record: every laptop has its panel's.
+Displays ReadMonitorRecords() {
+    MonitorConnection records[kMostMonitorConnections];
+    UINT count = 0;
+    if (FAILED(g_platform.readMonitorConnections(records, kMostMonitorConnections, &count)) || count == 0 ||
+        count > kMostMonitorConnections)
+        return Displays::Unreadable;
+    for (UINT i = 0; i < count; ++i) {
+        auto technology = static_cast<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>(records[i].videoOutputTechnology);
+        if (records[i].active && IsExternalOutput(technology)) return Displays::External;
+    }
+    return Displays::LaptopOnly;
+}
+
+}  // namespace
+
+Displays ReadDisplays() {
+    // A remote session's layout is its client's, not the laptop's; the monitors' records are
+    // the laptop's wherever they are read.
+    if (!g_platform.isRemoteSession()) {
+        Displays layout = ReadDisplayPaths();
+        if (layout != Displays::Unreadable) return layout;
+    }
+    // No access to the current desktop (a locked session's is Winlogon's), or no path yet.
+    return ReadMonitorRecords();
 }

@@ -5,8 +5,11 @@
 // Whether a closed laptop is docked or used closed: a display other than its own panel is in
 // use, and no sleep is expected.
 
-// What the console's display layout shows right now. Unreadable where the system does not
-// answer (no access to the current desktop, a remote session).
+// What the laptop's displays are right now: the console's layout where it can be read (not
+// from a remote session, whose layout is its client's; not without access to the current
+// desktop, as while the session is locked; not while it has no active path), else the
+// monitors' connection records, which need no desktop. Unreadable only where neither source
+// answers; it counts as an external display in use.
 enum class Displays { LaptopOnly, External, Unreadable };
 Displays ReadDisplays();
 

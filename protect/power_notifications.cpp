@@ -33,6 +33,11 @@ bool g_displayReported = false;
 HPOWERNOTIFY g_sleepNotification = nullptr;
 HPOWERNOTIFY g_lidCloseActionNotification = nullptr;
 HPOWERNOTIFY g_powerSourceNotification = nullptr;
+// The power source's last report (0 mains, 1 battery, 2 a short-term source such as a UPS);
+// the report that follows registration only sets it.
+constexpr DWORD kOnBattery = 1;
+DWORD g_powerSource = 0;
+bool g_powerSourceReported = false;
 // Set by the system's first lid report after registration, which gives the starting state.
 bool g_lidReported = false;
 // Between the registration and its first report or the end of the wait for it.
@@ -69,6 +74,15 @@ void OnConsoleDisplay(HWND window, const POWERBROADCAST_SETTING* setting) {
     g_displayState = state;
     if (turnedOn) OnDisplayTurnedOn(window);
     else if (turnedOff) OnDisplayTurnedOff(window);
+}
+
+void OnPowerSource(HWND window, const POWERBROADCAST_SETTING* setting) {
+    DWORD source = 0;
+    if (!SettingValue(setting, &source)) return OnLidClosePolicyChange();
+    bool toBattery = g_powerSourceReported && g_powerSource != kOnBattery && source == kOnBattery;
+    g_powerSourceReported = true;
+    g_powerSource = source;
+    OnPowerSourceChange(window, toBattery);
 }
 
 void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
@@ -135,6 +149,7 @@ void StartSleepNotifications() {
 
 void StartPolicyNotifications() {
     // Another tool's "Do nothing" is mended when it appears, not at the next hourly tick.
+    g_powerSourceReported = false;
     g_lidCloseActionNotification = g_platform.registerPowerSettingNotification(
         g_protectionHost.window, &kLidCloseSetting, DEVICE_NOTIFY_WINDOW_HANDLE);
     g_powerSourceNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kPowerSource,
@@ -156,9 +171,8 @@ void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
         if (!setting) break;
         if (IsEqualGUID(setting->PowerSetting, kLidSwitchStateChange)) OnLidSwitch(window, setting);
         else if (IsEqualGUID(setting->PowerSetting, kConsoleDisplayState)) OnConsoleDisplay(window, setting);
-        else if (IsEqualGUID(setting->PowerSetting, kLidCloseSetting) ||
-                 IsEqualGUID(setting->PowerSetting, kPowerSource))
-            OnLidClosePolicyChange();
+        else if (IsEqualGUID(setting->PowerSetting, kLidCloseSetting)) OnLidClosePolicyChange();
+        else if (IsEqualGUID(setting->PowerSetting, kPowerSource)) OnPowerSource(window, setting);
         break;
     }
     case PBT_APMSUSPEND:

@@ -20,7 +20,8 @@ bool RequestLidSwitchReport();
 // older systems send them anyway).
 void StartSleepNotifications();
 // Registers the host window for changes of the lid-close action and of the power source, which
-// automatic protection answers at once (an administrator's Kalnix only).
+// automatic protection answers at once (an administrator's Kalnix only); a change to battery
+// with the lid closed is watched in either mode.
 void StartPolicyNotifications();
 // Unregisters whatever was registered.
 void StopPowerNotifications();

@@ -6,17 +6,28 @@
 // Kalnix runs where that person would be, the console session.
 
 // Watches the keyboards and mice for the window (raw input, also while it is in the
-// background) while the lid is closed; nothing is watched while it is open.
+// background) while the lid is closed; nothing is watched while it is open. Starting a running
+// watch changes nothing: what it saw is kept until it stops, whatever the displays did meanwhile.
 void StartInputWatch(HWND window);
 void StopInputWatch();
-// WM_INPUT: true, and noted, when the input came from a device. Input that a program injects
-// (a "mouse jiggler") comes with no device and is no person.
+// WM_INPUT: true, and noted, when the input is a person's. Input from a device is; so is input
+// that a program injects (it comes with no device), since the on-screen keyboard, speech and
+// eye control and remote-control tools in the console session inject theirs, unless it has a
+// jiggler's pattern (protect/input_patterns.h). The repeats of a key held down are nobody's:
+// its press and its release count, so a key held longer than RestAfter lets the rest proceed
+// (logged once a closure).
 bool NotePersonInput(HRAWINPUT input);
-// Awake milliseconds since the last input by a person the watch saw, or since the last input
-// of any kind where the watch could not start; ~0 when none was seen.
-ULONGLONG MsSincePersonInput();
 constexpr ULONGLONG kNoInputSeen = ~0ull;
 
 // True in the session whose desktop is the laptop's own screen and keyboard: not a remote
 // one, nor one a user switch has left.
 bool RunsInConsoleSession();
+
+// What the watch and the session say now, as the rest decision takes it: the console's session
+// or not, and the awake milliseconds since a person's input (since any input where the watch
+// could not start; kNoInputSeen for none).
+struct PresenceSeen {
+    bool consoleSession;
+    ULONGLONG msSinceInput;
+};
+PresenceSeen PresenceNow();

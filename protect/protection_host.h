@@ -40,4 +40,7 @@ constexpr UINT_PTR kLidSensingTimer = 3;
 // (protect/closed_lid_watch.h).
 constexpr UINT_PTR kRestTimer = 4;
 constexpr UINT_PTR kRestConfirmTimer = 5;
+// Decides or ends the hold for a docked user once the displays have settled
+// (protect/user_hold.h).
+constexpr UINT_PTR kHoldSettleTimer = 6;
 constexpr UINT kProtectionPeriodMs = 3600000;

@@ -16,6 +16,7 @@
 #include "protect/protection_host.h"
 #include "protect/rest_notices.h"
 #include "protect/sleep_capabilities.h"
+#include "protect/user_hold.h"
 
 namespace {
 
@@ -29,6 +30,10 @@ bool g_savedActionPending = false;
 bool g_startReported = false;
 bool g_protectionApplied = false;
 bool g_adaptiveHibernateLogged = false;
+
+// How the resume came while the lid's state was asked anew after Kalnix's own rest, applied
+// when the answer comes: with a user if any of its notifications said so.
+ResumeKind g_awaitingResumeKind = ResumeKind::Unattended;
 
 // The closure's line is written last: the standby's drain is known only once the notices
 // have looked at the battery.
@@ -57,6 +62,23 @@ void GuardHibernateTimeout() {
     EnforceHibernateTimeout(minutes, adaptive);
 }
 
+// Woken with the lid closed. Windows applies the lid-close action only when the lid moves, so
+// the laptop stays awake either way. Nobody there (a wake timer, a device): the watch waits
+// for Windows' own unattended sleep first. Someone there: a docked user, or a power button
+// pressed in a bag; the displays tell which once they have settled, whatever
+// AlarmWithExternalDisplay says (it is about rings while a display is in use, not about a
+// person who has just woken the laptop).
+void OnClosedResume(HWND window, ResumeKind kind) {
+    int mode = ProtectionMode();
+    if (mode != kModeLidAlarm && mode != kModeAutoProtection) return;
+    if (kind == ResumeKind::Unattended) return WatchClosedLid(window, UnattendedWakeDelayMs());
+    StopLidAlarm(window);
+    StartInputWatch(window);
+    BeginHoldDecision(window);
+}
+
+void ForgetAwaitedResume() { g_awaitingResumeKind = ResumeKind::Unattended; }
+
 }  // namespace
 
 void SetProtectionSettings(int mode, int alarmDelaySeconds) {
@@ -66,6 +88,7 @@ void SetProtectionSettings(int mode, int alarmDelaySeconds) {
 
 void ReportLidState(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
+    ForgetAwaitedResume();
     if (state == LidState::Open) {
         NoteLidState(state);
         return OnLidOpen(window);
@@ -75,22 +98,26 @@ void ReportLidState(HWND window, LidState state) {
 }
 
 void ReportStartingLidState(LidState state) {
+    ForgetAwaitedResume();
     if (state == LidState::Closed) NoteLidClosed(ClosureStart::AtStart);
     else if (state == LidState::Open) NoteLidState(state);
 }
 
 void ReportLidStateOnRequest(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
+    ResumeKind kind = g_awaitingResumeKind;
+    ForgetAwaitedResume();
     NoteLidState(state);
     if (state == LidState::Open) return OnLidOpen(window);
-    // Still closed after the wake: woken in the bag, the same closure goes on.
-    WatchClosedLid(window, UnattendedWakeDelayMs());
+    // Still closed after the wake: the same closure goes on, as after any other resume.
+    OnClosedResume(window, kind);
 }
 
 void StartProtectionRun() {
     g_startReported = false;
     g_protectionApplied = false;
     g_adaptiveHibernateLogged = false;
+    ForgetAwaitedResume();
     NoteLidState(LidState::Unknown);
     ResetClosedLidWatch();
     ReadSleepCapabilities();
@@ -149,27 +176,42 @@ void OnLidClosePolicyChange() {
     if (ProtectionMode() == kModeAutoProtection) EnforceLidCloseSleep();
 }
 
+void OnPowerSourceChange(HWND window, bool toBattery) {
+    OnLidClosePolicyChange();
+    // The battery's lid-close action is in force now, and Windows applies it only when the
+    // lid moves: a closed laptop unplugged is watched from now.
+    if (toBattery && !ClosedLidWatched()) WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
 void OnSuspend(HWND window) {
     // A display-off rest is followed by the standby it asked for.
     ConfirmPendingRest(window);
     NoteClosureSleep();
     EndAlarm(window, L"the laptop went to sleep");
     NoteSuspend();
+    // Whoever was held for, the next resume tells anew who is there.
+    EndHold(window);
+    ForgetAwaitedResume();
 }
 
 void OnResume(HWND window, ResumeKind kind) {
     NoteResume();
     LidState lid = CurrentLidState();
     if (lid == LidState::Open) return ShowRestNotices();
-    if (lid != LidState::Closed) return;
-    // Windows applies the lid-close action only when the lid moves: a docked laptop woken
-    // from its keyboard stays awake, and its user is at it.
-    DWORD alarmAnyway = 0;
-    bool mustNeverRunClosed =
-        ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1;
-    if (kind == ResumeKind::WithUser && !mustNeverRunClosed && ReadDisplays() != Displays::LaptopOnly)
-        return HoldForUser(window);
-    WatchClosedLid(window, UnattendedWakeDelayMs());
+    if (lid == LidState::Closed) return OnClosedResume(window, kind);
+    // Asked anew after Kalnix's own rest: kept for the answer.
+    if (kind == ResumeKind::WithUser) g_awaitingResumeKind = kind;
+}
+
+void OnHoldSettleTick(HWND window) {
+    if (!HoldSettleDue(window)) return;
+    if (CurrentLidState() != LidState::Closed) return EndHold(window);
+    switch (SettleHold(window, ReadDisplays())) {
+    case HoldOutcome::NotHeld: return WatchClosedLid(window, UnattendedWakeDelayMs());
+    case HoldOutcome::LeftLaptop: return WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+    case HoldOutcome::Held:
+    case HoldOutcome::Waiting: return;
+    }
 }
 
 void OnDisplayTurnedOn(HWND window) {
@@ -182,13 +224,12 @@ void OnDisplayTurnedOn(HWND window) {
 void OnDisplayTurnedOff(HWND window) { ConfirmPendingRest(window); }
 
 void OnDisplayChange(HWND window) {
+    // With the lid open nothing is watched, and the displays need no reading.
     if (CurrentLidState() != LidState::Closed) return;
-    // The last external display gone: whoever was working at it has left the laptop closed.
-    if (HeldForUser()) {
-        if (ReadDisplays() == Displays::LaptopOnly) ReleaseHold(window);
-        return;
-    }
-    if (ProtectionMode() != kModeLidAlarm) return;
-    if (ExternalDisplayKeepsAlarmQuiet()) EndAlarm(window, L"an external display is in use");
-    else if (!LidAlarmArmed()) WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));  // the last one has gone
+    // Held for someone: the layout is judged once it has settled, so that a blink ends nothing.
+    if (HoldActive()) return RecheckHold(window);
+    if (ExternalDisplayKeepsAlarmQuiet()) return EndAlarm(window, L"an external display is in use");
+    // The last external display gone: a closed laptop that should now sleep is watched from
+    // now; a change that leaves the watch armed leaves it alone.
+    if (!ClosedLidWatched()) WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
 }

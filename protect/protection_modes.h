@@ -37,21 +37,28 @@ void ReleaseAutoProtection();
 // in mode 1; in any other mode, the first tick after the settings are handed down puts back a
 // lid-close action a run in mode 1 left saved.
 void OnProtectionTick(HWND window);
-// The lid-close action or the power source changed: automatic protection mends a Do nothing
-// another tool left at once.
+// The lid-close action changed: automatic protection mends a Do nothing another tool left at
+// once. The power source changed: the same, and a closed laptop that went on battery is
+// watched as at a closing.
 void OnLidClosePolicyChange();
-// The machine goes to sleep, which is what the alarm waited for.
+void OnPowerSourceChange(HWND window, bool toBattery);
+// The machine goes to sleep, which is what the alarm waited for; a hold for a user ends.
 void OnSuspend(HWND window);
 // How a resume came: Unattended (PBT_APMRESUMEAUTOMATIC: a wake timer or a device, no user
 // yet), or with a user (PBT_APMRESUMESUSPEND, which follows the first when someone is there).
 enum class ResumeKind { Unattended, WithUser };
-// Woken with the lid closed: someone woke a docked laptop (an external display in use), which
-// holds the alarm and the rest until the lid opens and closes again; any other wake may be one
-// in the bag (a wake timer, the power button pressed by the bag), and the alarm waits for
-// Windows' own unattended sleep first.
+// Woken with the lid closed: a resume with a user decides the hold for a docked user from the
+// displays once they have settled (protect/user_hold.h); any other wake, and a user's without
+// an external display (the power button pressed by the bag), may be one in the bag, and the
+// alarm waits for Windows' own unattended sleep first. A resume that comes while the lid's
+// state is asked anew after Kalnix's own rest is applied when the answer comes.
 void OnResume(HWND window, ResumeKind kind);
+// kHoldSettleTimer: the displays have settled since the resume or the change.
+void OnHoldSettleTick(HWND window);
 // The console display came on again or went off.
 void OnDisplayTurnedOn(HWND window);
 void OnDisplayTurnedOff(HWND window);
-// An external display that comes or goes with the lid closed.
+// An external display that comes or goes with the lid closed: the alarm falls quiet, or a
+// closed laptop that should now sleep is watched (in either mode); while held for a user, the
+// hold is looked at again once the layout has settled.
 void OnDisplayChange(HWND window);

@@ -5,7 +5,6 @@
 #include "common/event_report.h"
 #include "common/lid_close_action.h"
 #include "common/platform.h"
-#include "protect/presence.h"
 #include "protect/protection_settings.h"
 
 namespace {
@@ -38,14 +37,15 @@ RestWays ChooseRestWays(const SleepCapabilities& machine) {
 }
 
 UINT RestDelayMs(const RestSituation& s) {
-    if (s.restAfterSeconds == 0 || s.userPresentResume) return 0;
+    if (s.restAfterSeconds == 0 || s.heldForUser) return 0;
+    if (s.mode != kModeLidAlarm && s.mode != kModeAutoProtection) return 0;
     // Docked, used closed, or not known: someone may be working at that display.
     if (s.displays != Displays::LaptopOnly && !s.alarmWithExternalDisplay) return 0;
+    // A laptop run closed on mains with Do nothing is meant to stay awake; on battery the same
+    // action is what keeps a laptop in a bag awake.
+    if (!s.onBattery && s.lidCloseDoesNothing) return 0;
     if (s.mode == kModeLidAlarm) return SecondsToTimerMs(s.alarmSilent ? s.alarmSeconds : s.restAfterSeconds);
-    // A laptop run closed on mains with Do nothing is meant to stay awake.
-    if (s.mode == kModeAutoProtection && !s.lidCloseDoesNothing)
-        return SecondsToTimerMs(static_cast<ULONGLONG>(s.alarmSeconds) + s.restAfterSeconds);
-    return 0;
+    return SecondsToTimerMs(static_cast<ULONGLONG>(s.alarmSeconds) + s.restAfterSeconds);
 }
 
 RestDecision DecideRest(const RestSituation& s) {
@@ -57,13 +57,16 @@ RestDecision DecideRest(const RestSituation& s) {
     return {RestVerdict::Rest, 0};
 }
 
-RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent, bool userPresentResume) {
+RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent, bool heldForUser, Displays displays,
+                                   const PresenceSeen& presence) {
     RestSituation s = {};
     s.mode = mode;
     s.alarmSeconds = static_cast<DWORD>(alarmSeconds);
     s.alarmSilent = alarmSilent;
-    s.userPresentResume = userPresentResume;
-    s.msSinceInput = kNoInputSeen;
+    s.heldForUser = heldForUser;
+    s.displays = displays;
+    s.consoleSession = presence.consoleSession;
+    s.msSinceInput = presence.msSinceInput;
     DWORD value = 0;
     if (ReadAppliedSettingDword(L"RestAfter", &value, LocalRead::Quiet)) s.restAfterSeconds = value;
     value = 0;
@@ -72,13 +75,16 @@ RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent,
     if (s.restAfterSeconds == 0) return s;  // nothing else matters: spare the queries
     DWORD action = kLidCloseSleep;
     const wchar_t* failedCall = nullptr;
+    s.onBattery = OnBattery();
     // Unreadable counts as a sleep expected, as for the alarm.
     s.lidCloseDoesNothing =
-        ReadLidCloseAction(OnBattery(), &action, &failedCall) == ERROR_SUCCESS && action == kLidCloseDoNothing;
-    s.displays = ReadDisplays();
-    s.consoleSession = RunsInConsoleSession();
-    s.msSinceInput = MsSincePersonInput();
+        ReadLidCloseAction(s.onBattery, &action, &failedCall) == ERROR_SUCCESS && action == kLidCloseDoNothing;
     return s;
+}
+
+bool RestIsOff() {
+    DWORD value = 0;
+    return !ReadAppliedSettingDword(L"RestAfter", &value, LocalRead::Quiet) || value == 0;
 }
 
 bool AlarmIsSilent() {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "protect/external_display.h"
+#include "protect/presence.h"
 #include "protect/sleep_capabilities.h"
 
 // When nobody hears the alarm: whether and when Kalnix puts a closed laptop to rest itself,
@@ -28,20 +29,22 @@ struct RestSituation {
     int mode;
     DWORD restAfterSeconds;  // RestAfter: 0 = never
     DWORD alarmSeconds;      // AlarmTime
+    bool onBattery;
     bool lidCloseDoesNothing;       // the current power source's lid-close action
     Displays displays;              // an unreadable layout counts as an external display
     bool alarmWithExternalDisplay;  // AlarmWithExternalDisplay = 1
     bool alarmSilent;               // the lid alarm's first tone could not be heard
     bool consoleSession;            // Kalnix runs in the console session
     ULONGLONG msSinceInput;         // since a person's input, awake time; kNoInputSeen for none
-    bool userPresentResume;  // woken by someone with the lid closed and an external display in use
+    bool heldForUser;        // woken by someone with the lid closed and an external display in use
 };
 
 // How long to wait before putting the laptop to rest, in milliseconds (0: never): counted
 // from the first tone in lid alarm mode, from the lid closing in automatic protection. A
 // silent alarm waits AlarmTime instead of RestAfter. Never with an external display in use or
-// a layout that cannot be read (unless AlarmWithExternalDisplay is 1), nor after a resume by
-// someone with one; automatic protection also never with a lid-close action of Do nothing.
+// a layout that no source can read (unless AlarmWithExternalDisplay is 1), nor while held for
+// someone who woke the laptop; in neither mode on mains power with a lid-close action of Do
+// nothing (a laptop docked closed on purpose), while on battery Do nothing is the bag.
 UINT RestDelayMs(const RestSituation& situation);
 
 // At the rest timer's tick: rest now, never in this wait, wait until nobody has touched the
@@ -54,8 +57,14 @@ struct RestDecision {
 };
 RestDecision DecideRest(const RestSituation& situation);
 
-// The situation now: the settings, lid-close action, displays, session and input read afresh.
-RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent, bool userPresentResume);
+// The situation now: the settings, the power source and its lid-close action read afresh;
+// what the displays are and what the input watch and the session say are handed in, as they
+// are gathered where they can be seen.
+RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent, bool heldForUser, Displays displays,
+                                   const PresenceSeen& presence);
+// Whether the rest is off in the settings (RestAfter 0 or absent): the displays and the
+// presence then need no look.
+bool RestIsOff();
 
 // Reads the default sound output at the lid alarm's first tone: true, with a log line, when
 // it is muted, at volume 0 or absent, so that nobody can hear the alarm.

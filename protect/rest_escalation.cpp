@@ -7,6 +7,7 @@
 #include "common/scoped_handle.h"
 #include "protect/closure_record.h"
 #include "protect/lid_state.h"
+#include "protect/protection_host.h"
 #include "protect/rest_notices.h"
 #include "protect/sleep_clock.h"
 
@@ -64,26 +65,50 @@ void EnableShutdownPrivilege() {
     else if (GetLastError() != ERROR_SUCCESS) LogFailure(L"ATP", GetLastError());
 }
 
-// True once the laptop has slept and woken again.
-bool Suspend(RestKind kind, const wchar_t* seconds, const wchar_t* cause) {
+// The last look, right before the call: the registry, the displays and the event log were read
+// or written since the decision. Only what is queued is looked at (posted lid reports and
+// input), so that nothing is handled in the middle of the rest.
+bool SomeoneMayBeBack(HWND window) {
+    MSG message;
+    constexpr UINT kQueued = PM_NOREMOVE | PM_QS_POSTMESSAGE | PM_QS_INPUT;
+    if (!PeekMessageW(&message, window, kLidStateMessage, kLidStateMessage, kQueued) &&
+        !PeekMessageW(&message, window, WM_INPUT, WM_INPUT, kQueued))
+        return false;
+    LogMessage(L"The rest is called off at the last moment: a lid report or keyboard or mouse input came in");
+    return true;
+}
+
+enum class WayResult { Rested, Refused, CalledOff };
+
+// Still running: no standby, and whatever an earlier standby noted stands as it was.
+void WithdrawRestNotes(bool suspendNoted) {
+    WithdrawLastRest();
+    if (suspendNoted) ForgetSuspend();
+    NoteResume();
+}
+
+WayResult Suspend(HWND window, RestKind kind, const wchar_t* seconds, const wchar_t* cause) {
     bool hibernate = kind == RestKind::Hibernate;
     LogMessage(hibernate ? L"Hibernating: the laptop stayed awake with the lid closed"
                          : L"Putting the laptop to sleep: it stayed awake with the lid closed");
     bool suspendNoted = NoteSuspend();
     NoteRest(kind, cause);
-    ReportRest(kind, seconds, cause);
     EnableShutdownPrivilege();
+    if (SomeoneMayBeBack(window)) {
+        WithdrawRestNotes(suspendNoted);
+        return WayResult::CalledOff;
+    }
+    // After the look, so that a rest called off is never reported: the event's write is all
+    // that lies between the look and the call.
+    ReportRest(kind, seconds, cause);
     ClockStamp before = ClockNow();
     BOOLEAN called = g_platform.setSuspendState(hibernate, FALSE, FALSE);
     DWORD error = GetLastError();
     if (called && MsAsleepSince(before) >= kLeastSleepMs) {
         NoteClosureRest(kind, cause);
-        return true;
+        return WayResult::Rested;
     }
-    // Still running: no standby, and whatever an earlier standby noted stands as it was.
-    WithdrawLastRest();
-    if (suspendNoted) ForgetSuspend();
-    NoteResume();
+    WithdrawRestNotes(suspendNoted);
     if (!called) {
         ReportRestError(kind, LogFailure(L"SSS", error));
     } else {
@@ -91,17 +116,19 @@ bool Suspend(RestKind kind, const wchar_t* seconds, const wchar_t* cause) {
         LogMessage(L"SetSuspendState returned, but the laptop did not sleep");
         ReportRestFailure(kind, L"the laptop did not sleep");
     }
-    return false;
+    return WayResult::Refused;
 }
 
-void RequestDisplayOff(HWND window, const wchar_t* seconds, const wchar_t* cause) {
+bool RequestDisplayOff(HWND window, const wchar_t* seconds, const wchar_t* cause) {
     LogMessage(L"Turning the display off for Modern Standby: the laptop stayed awake with the lid closed");
+    if (SomeoneMayBeBack(window)) return false;
     FormatBounded(g_pendingSeconds, kSecondsChars, L"%ls", seconds);
     FormatBounded(g_pendingCause, kCauseChars, L"%ls", cause);
     g_displayOffPending = true;
     // Kalnix's own window, as a user's display-off tool's: no other window is asked, and none
     // can hold Kalnix up.
     g_platform.defWindowProc(window, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff);
+    return true;
 }
 
 }  // namespace
@@ -120,11 +147,13 @@ RestOutcome PutToRest(HWND window, const wchar_t* firstCause) {
     wchar_t seconds[kSecondsChars];
     FormatSecondsSinceLidClosed(seconds, kSecondsChars);
     for (int i = 0; i < ways.count; ++i) {
-        if (ways.kinds[i] == RestKind::DisplayOff) {
-            RequestDisplayOff(window, seconds, cause);
-            return RestOutcome::Pending;
+        if (ways.kinds[i] == RestKind::DisplayOff)
+            return RequestDisplayOff(window, seconds, cause) ? RestOutcome::Pending : RestOutcome::CalledOff;
+        switch (Suspend(window, ways.kinds[i], seconds, cause)) {
+        case WayResult::Rested: return RestOutcome::Rested;
+        case WayResult::CalledOff: return RestOutcome::CalledOff;
+        case WayResult::Refused: break;
         }
-        if (Suspend(ways.kinds[i], seconds, cause)) return RestOutcome::Rested;
     }
     return RestOutcome::Failed;
 }

@@ -12,6 +12,7 @@ enum class RestOutcome {
     Pending,  // the display-off request went out: its effect is still to come
     Failed,   // every way was refused
     NoWay,    // this laptop has no way to rest
+    CalledOff,  // a lid report or keyboard or mouse input waits in the window's queue
 };
 
 // Reads the capabilities afresh and tries the ways. A sleep or hibernation returns only after
@@ -19,7 +20,9 @@ enum class RestOutcome {
 // before the call; a call that fails, or returns without time asleep, did not rest the laptop:
 // those are withdrawn and the next way is tried. The display-off request is made to `window`'s
 // own default handling; whether standby followed is told by ConfirmDisplayOff or
-// DisplayOffUnconfirmed. `firstCause` is the wake report's (may be empty).
+// DisplayOffUnconfirmed. `firstCause` is the wake report's (may be empty). Right before each
+// call the window's queue is looked at: a lid report or input waiting there calls the rest
+// off, for the caller to handle them first.
 RestOutcome PutToRest(HWND window, const wchar_t* firstCause);
 
 // Between a display-off request and the display going off, a suspend, or the wait's end.

@@ -62,6 +62,15 @@ LONG WINAPI NoActiveDisplay(UINT32, UINT32* paths, UINT32* modes) {
     return ERROR_SUCCESS;
 }
 
+// With no active path the monitors' records are asked, and Wine publishes none: the panel's.
+HRESULT WINAPI PanelOnly(MonitorConnection* records, UINT capacity, UINT* count) {
+    *count = 0;
+    if (capacity == 0) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
+    records[0] = {static_cast<DWORD>(DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL), FALSE};
+    *count = 1;
+    return S_OK;
+}
+
 void PumpUntil(size_t tones, bool rest, double deadlineMs) {
     while ((g_toneMs.size() < tones || (rest && g_restMs == 0)) && NowMs() < deadlineMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
@@ -88,6 +97,7 @@ int wmain(int argc, wchar_t** argv) {
     g_platform.readSoundOutput = SoundIsOn;
     g_platform.notifyIcon = AcceptIcon;
     g_platform.getDisplayConfigBufferSizes = NoActiveDisplay;
+    g_platform.readMonitorConnections = PanelOnly;
     g_instance = GetModuleHandleW(nullptr);
     SetProtectionSettings(2, delaySeconds);
     CreateTrayWindow();

@@ -74,19 +74,13 @@ void LidAlarmTest::StartWindow(int mode, int delaySeconds) {
     SetProtectionSettings(mode, delaySeconds);
     CreateTrayWindow();
     ASSERT_NE(g_trayWindow, nullptr);
-    PumpMessagesFor(50);  // the first protection tick
+    PumpMessages();  // the first protection tick, posted at creation
 }
 
 DWORD LidAlarmTest::Lid(WPARAM state) {
     PostMessageW(g_trayWindow, kLidStateMessage, state, 0);
     PumpMessages();
     return GetTickCount();
-}
-
-size_t LidAlarmTest::TonesAfter(DWORD stamp) {
-    size_t n = 0;
-    for (const Tone& tone : g_tones) n += tone.at >= stamp;
-    return n;
 }
 
 RestStandin& LidAlarmTest::SeamClock() {

@@ -38,9 +38,6 @@ extern std::vector<HPOWERNOTIFY> g_lidUnregistrations;
 extern std::vector<HPOWERNOTIFY> g_sleepUnregistrations;
 extern HPOWERNOTIFY g_registrationAnswer;
 
-// GetTickCount advances in steps of up to ~16 ms.
-constexpr DWORD kTickSlack = 40;
-
 class LidAlarmTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -49,7 +46,6 @@ protected:
     // Posts the lid-state message as the monitor thread would and lets it be handled;
     // returns when it was handled.
     DWORD Lid(WPARAM state);
-    size_t TonesAfter(DWORD stamp);
     void EndWindow();
     // From the first use on, time moves only when the test moves it (the seam's two clocks), and
     // a window timer acts when the test posts its tick: each wait is checked exactly, whatever

@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "alarm_fixture.h"
 #include "app/app_state.h"
 #include "protect/external_display.h"
 #include "protect/protection_host.h"
+#include "rest_fixture.h"
 #include "support/display_fakes.h"
 #include "support/message_pump.h"
 #include "support/test_support.h"
@@ -40,12 +40,13 @@ TEST_F(PowerReportTest, NoAlarmWhileAnExternalDisplayIsInUseAndOneWhenItGoes) {
 // Windows sleeps a docked laptop when its lid-close action is Sleep: staying awake then is
 // the failure the alarm is for.
 TEST_F(PowerReportTest, AnExternalDisplayKeepsNoAlarmQuietUnlessTheLidCloseActionIsDoNothing) {
+    SeamClock();
     displays_.Set({kMonitor});
     StartWithoutDriver(2, 1);
     LidReport(1);
-    DWORD closed = LidReport(0);
-    PumpMessagesFor(1300);
-    EXPECT_GE(TonesAfter(closed), 1u);
+    LidReport(0);
+    After(1000, kAlarmTimer);
+    EXPECT_EQ(g_tones.size(), 1u);
 }
 
 // Group Policy's value, where there is one, wins over the local one.
@@ -53,6 +54,7 @@ TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
     constexpr DWORD kAbsent = 0xFFFFFFFF;
     const struct { DWORD local, policy; bool rings; } rows[] = {{1, kAbsent, true}, {0, 1, true}, {1, 0, false}};
     PolicyCleanup policies;
+    SeamClock();
     LidCloseDoesNothing();
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "local " << row.local << ", policy " << row.policy);
@@ -63,32 +65,27 @@ TEST_F(PowerReportTest, AlarmWithExternalDisplaySetToOneRingsWhileDocked) {
         displays_.Set({kMonitor});
         StartWithoutDriver(2, 1);
         LidReport(1);
-        DWORD closed = LidReport(0);
-        PumpMessagesFor(1300);
-        EXPECT_EQ(TonesAfter(closed) >= 1, row.rings) << "the setting asks for the alarm with a display attached";
-        size_t before = g_tones.size();
+        LidReport(0);
+        After(1000, kAlarmTimer);
+        EXPECT_EQ(g_tones.size(), row.rings ? 1u : 0u) << "the setting asks for the alarm with a display attached";
         ChangeDisplays({kPanel, kMonitor});
-        PumpMessagesFor(700);
-        EXPECT_EQ(g_tones.size() > before, row.rings) << "a display change does not silence it either";
+        After(600, kAlarmTimer);
+        EXPECT_EQ(g_tones.size(), row.rings ? 2u : 0u) << "a display change does not silence it either";
         DestroyWindow(g_trayWindow);
         g_trayWindow = nullptr;
         PumpMessages();
     }
 }
 
-TEST_F(PowerReportTest, DisplayChangesArmNothingWithTheLidOpenOrOutsideTheAlarmMode) {
+TEST_F(RestTest, DisplayChangesWithTheLidOpenArmNothing) {
     for (int mode : {2, 1}) {
         SCOPED_TRACE(mode);
         displays_.Set({kMonitor});
-        StartWithoutDriver(mode, 0);
+        StartClosed(mode);
         LidReport(1);
-        LidReport(mode == 2 ? 1 : 0);
         ChangeDisplays({});
-        PumpMessagesFor(400);
-        EXPECT_TRUE(g_tones.empty());
-        DestroyWindow(g_trayWindow);
-        g_trayWindow = nullptr;
-        PumpMessages();
+        EXPECT_TRUE(QuietForADay());
+        Restart();
     }
 }
 
@@ -116,9 +113,40 @@ TEST(ExternalDisplayTest, OnlyOutputsOtherThanTheLaptopsOwnPanelCount) {
         layout.Set(c.displays);
         EXPECT_EQ(ReadDisplays(), c.external ? Displays::External : Displays::LaptopOnly) << c.shows;
     }
-    // Without access to the console's desktop, or in a remote session, nothing is known.
-    layout.Set({});
-    layout.AnswerSizeQueryWith(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadDisplays(), Displays::Unreadable);
+}
+
+// Where the console's layout cannot be read (the session locked: the desktop is Winlogon's), has
+// no active path yet, or is a remote session's client's, the monitors' records tell; only where
+// they cannot either is nothing known.
+TEST(ExternalDisplayTest, TheMonitorsRecordsTellWhereTheLayoutCannot) {
+    DisplayLayout layout;
+    PresenceStandin session;
+    const MonitorConnection panel = {static_cast<DWORD>(kPanel), TRUE}, monitor = {static_cast<DWORD>(kMonitor), TRUE};
+    const MonitorConnection monitorOff = {static_cast<DWORD>(kMonitor), FALSE};
+    const struct {
+        const char* shows;
+        LONG layoutAnswer;
+        bool remote;
+        std::vector<MonitorConnection> records;
+        HRESULT recordsAnswer;
+        Displays expected;
+    } cases[] = {
+        {"locked, the panel only", ERROR_ACCESS_DENIED, false, {panel}, S_OK, Displays::LaptopOnly},
+        {"locked, docked", ERROR_ACCESS_DENIED, false, {panel, monitor}, S_OK, Displays::External},
+        {"locked, a monitor not in use", ERROR_ACCESS_DENIED, false, {monitorOff}, S_OK, Displays::LaptopOnly},
+        {"locked, no record", ERROR_ACCESS_DENIED, false, {}, S_OK, Displays::Unreadable},
+        {"locked, no answer", ERROR_ACCESS_DENIED, false, {panel}, HRESULT_FROM_WIN32(ERROR_TIMEOUT), Displays::Unreadable},
+        {"no active path yet", ERROR_SUCCESS, false, {panel, monitor}, S_OK, Displays::External},
+        {"a remote session: its layout is its client's", ERROR_SUCCESS, true, {panel, monitor}, S_OK, Displays::External},
+    };
+    for (const auto& c : cases) {
+        layout.Set(c.remote ? std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INDIRECT_VIRTUAL}
+                            : std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{});
+        layout.AnswerSizeQueryWith(c.layoutAnswer);
+        layout.SetMonitors(c.records);
+        layout.AnswerMonitorQueryWith(c.recordsAnswer);
+        session.RemoteSession(c.remote);
+        EXPECT_EQ(ReadDisplays(), c.expected) << c.shows;
+    }
 }
 }  // namespace

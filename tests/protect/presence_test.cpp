@@ -16,7 +16,6 @@ namespace {
 
 TEST_F(RestTest, APersonsInputStopsTheAlarmAndTheRestWaitsForQuiet) {
     StartRinging();
-    presence_.Input(g_trayWindow, false);  // a program's: no device
     EXPECT_TRUE(RingsOn());
     presence_.Input(g_trayWindow, true);
     EXPECT_FALSE(RingsOn());
@@ -25,77 +24,93 @@ TEST_F(RestTest, APersonsInputStopsTheAlarmAndTheRestWaitsForQuiet) {
     EXPECT_EQ(g_tones.size(), 3u) << "rings again after the full delay";
     Restart();
 
-    for (bool fromDevice : {true, false}) {
-        SCOPED_TRACE(fromDevice ? "a person" : "a program");
-        StartClosed(1);
-        After(kAlarmMs, kRestTimer);
-        rest_.Pass(50000);
-        presence_.Input(g_trayWindow, fromDevice);
-        After(10000, kRestTimer);
-        EXPECT_EQ(rest_.Requests().size(), fromDevice ? 0u : 1u);
-        After(49000, kRestTimer);
-        EXPECT_EQ(rest_.Requests().size(), fromDevice ? 0u : 1u);
-        After(1000, kRestTimer);
-        EXPECT_EQ(rest_.Requests().size(), 1u) << "RestAfter of quiet";
-        Restart();
-    }
+    StartClosed(1);
+    After(kAlarmMs, kRestTimer);
+    rest_.Pass(50000);
+    presence_.Input(g_trayWindow, true);
+    After(10000, kRestTimer);
+    After(49000, kRestTimer);
+    EXPECT_TRUE(rest_.Requests().empty());
+    After(1000, kRestTimer);
+    EXPECT_EQ(rest_.Requests().size(), 1u) << "RestAfter of quiet";
 }
 
 TEST_F(RestTest, NoRestFromASessionThatIsNotTheConsoles) {
     DWORD mine = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &mine);
-    presence_.ConsoleSession(mine + 7);
-    StartRinging();
-    After(kRestAfterMs, kRestTimer);
-    After(kRestAfterMs, kRestTimer);
-    EXPECT_TRUE(rest_.Requests().empty());
-    EXPECT_EQ(LogCount("Can't put the laptop to rest from this session: it is not the console's\r\n"), 1u);
-    EXPECT_TRUE(RingsOn());
-    presence_.ConsoleSession(mine);  // the user switched back
-    After(kRestAfterMs, kRestTimer);
-    EXPECT_EQ(rest_.Requests().size(), 1u);
+    for (bool remote : {false, true}) {
+        SCOPED_TRACE(remote ? "a remote session" : "a session a user switch has left");
+        presence_.ConsoleSession(remote ? mine : mine + 7);
+        presence_.RemoteSession(remote);
+        StartRinging();
+        After(kRestAfterMs, kRestTimer);
+        After(kRestAfterMs, kRestTimer);
+        EXPECT_TRUE(rest_.Requests().empty());
+        EXPECT_TRUE(RingsOn());
+        presence_.ConsoleSession(mine);  // back at the laptop
+        presence_.RemoteSession(false);
+        After(kRestAfterMs, kRestTimer);
+        EXPECT_EQ(rest_.Requests().size(), 1u);
+        Restart();
+    }
+    EXPECT_EQ(LogCount("Can't put the laptop to rest from this session: it is not the console's\r\n"), 2u)
+        << "once a closure";
 }
 
 // Windows applies the lid-close action only when the lid moves: a docked laptop woken from its
-// keyboard stays awake under its user. Any other wake with the lid closed may be one in the bag.
+// keyboard stays awake under its user, judged from the displays once they settled after the
+// resume. Any other wake with the lid closed may be one in the bag.
 TEST_F(RestTest, AWakeWithTheLidClosedWaitsForWindowsOwnSleepAndADockedUserIsLeftAlone) {
+    using Layout = std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>;
     struct Case {
-        bool withUser, docked;
+        const char* shows;
+        bool withUser;
+        Layout atResume, settled;
         DWORD unattendedSeconds;
-        ULONGLONG firstToneMs;  // 0: none until the lid opens and closes again
+        ULONGLONG firstToneMs;  // 0: none until the last external display has left
+        LONG layout = ERROR_SUCCESS;
+        HRESULT records = S_OK;
     } cases[] = {
-        {false, false, 120, 150000},  // a wake timer: 2 min and a margin
-        {true, false, 120, 150000},   // the power button pressed by the bag
-        {false, false, 0, kAlarmMs},  // Windows never sleeps again by itself
-        {false, true, 120, 150000},   // docked, but nobody woke it
-        {true, true, 120, 0},
+        {"a wake timer: 2 min and a margin", false, {}, {}, 120, 150000},
+        {"the power button pressed by the bag", true, {}, {}, 120, 150000},
+        {"the same, locked: the monitors' records tell", true, {}, {}, 120, 150000, ERROR_ACCESS_DENIED},
+        {"Windows never sleeps again by itself", false, {}, {}, 0, kAlarmMs},
+        {"docked, but nobody woke it", false, {kMonitor}, {kMonitor}, 120, 150000},
+        {"a docked user", true, {kMonitor}, {kMonitor}, 120, 0},
+        {"a dock's display back after the resume", true, {}, {kMonitor}, 120, 0},
+        {"no source reads the layout, read again", true, {}, {}, 120, 0, ERROR_ACCESS_DENIED, E_FAIL},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.withUser << c.docked << c.unattendedSeconds);
+        SCOPED_TRACE(c.shows);
         for (bool onBattery : {false, true})
             PresetSchemeSetting(kBalancedScheme, kSleepSubgroup, kUnattendedSleep, onBattery, c.unattendedSeconds);
         StartClosed(2);
         Power(PBT_APMSUSPEND);
-        displays_.Set(c.docked ? std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{kMonitor}
-                               : std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY>{});
-        Power(PBT_APMRESUMEAUTOMATIC);
-        if (c.withUser) Power(PBT_APMRESUMESUSPEND);
+        displays_.Set(c.atResume);
+        displays_.AnswerSizeQueryWith(c.layout);
+        displays_.AnswerMonitorQueryWith(c.records);
+        Resume(c.withUser);
+        displays_.Set(c.settled);
+        if (c.withUser) Settle();
+        for (int i = 0; FAILED(c.records) && i < kHoldUnreadableRereads; ++i) Settle();
         if (c.firstToneMs) {
             After(c.firstToneMs - 1000, kAlarmTimer);
             EXPECT_TRUE(g_tones.empty());
             After(1000, kAlarmTimer);
             EXPECT_EQ(g_tones.size(), 1u);
         } else {
-            After(kDay, kAlarmTimer);
-            After(kDay, kRestTimer);
-            EXPECT_TRUE(g_tones.empty());
-            EXPECT_TRUE(rest_.Requests().empty());
+            EXPECT_TRUE(QuietForADay());
+            displays_.AnswerSizeQueryWith(ERROR_SUCCESS);
+            displays_.AnswerMonitorQueryWith(S_OK);
             ChangeDisplays({});  // undocked: whoever worked there has left it closed
+            Settle();
             After(kAlarmMs, kAlarmTimer);
             EXPECT_EQ(g_tones.size(), 1u);
         }
         Restart();
         displays_.Set({});
+        displays_.AnswerSizeQueryWith(ERROR_SUCCESS);
+        displays_.AnswerMonitorQueryWith(S_OK);
     }
 }
 
@@ -109,13 +124,15 @@ TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
     struct Case {
         std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays;
         LONG layoutAnswer;
+        HRESULT recordsAnswer;
         DWORD console;
         bool rings;
     } cases[] = {
-        {{}, ERROR_SUCCESS, mine, true},
-        {{kMonitor}, ERROR_SUCCESS, mine, false},
-        {{}, ERROR_ACCESS_DENIED, mine, false},
-        {{}, ERROR_SUCCESS, mine + 1, false},
+        {{}, ERROR_SUCCESS, S_OK, mine, true},
+        {{kMonitor}, ERROR_SUCCESS, S_OK, mine, false},
+        {{}, ERROR_ACCESS_DENIED, S_OK, mine, true},  // locked: the monitors' records tell
+        {{}, ERROR_ACCESS_DENIED, E_FAIL, mine, false},
+        {{}, ERROR_SUCCESS, S_OK, mine + 1, false},
     };
     for (const Case& c : cases) {
         StartClosed(2);
@@ -123,6 +140,7 @@ TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
         Power(PBT_APMSUSPEND);
         displays_.Set(c.displays);
         displays_.AnswerSizeQueryWith(c.layoutAnswer);
+        displays_.AnswerMonitorQueryWith(c.recordsAnswer);
         presence_.ConsoleSession(c.console);
         DisplayReport(1);
         After(kAlarmMs, kAlarmTimer);
@@ -130,6 +148,7 @@ TEST_F(RestTest, TheDisplayComingOnWithTheLidClosedIsAWakeInTheBag) {
         Restart();
         displays_.Set({});
         displays_.AnswerSizeQueryWith(ERROR_SUCCESS);
+        displays_.AnswerMonitorQueryWith(S_OK);
         presence_.ConsoleSession(mine);
     }
 }

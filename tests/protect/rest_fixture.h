@@ -2,6 +2,7 @@
 
 // The real tray window with the seam's clocks, rest calls and presence (Wine neither sleeps nor
 // hibernates, has one session and injects no input): the closed laptop nobody is at.
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "alarm_fixture.h"
 #include "common/hibernate_timeout.h"
 #include "protect/protection_host.h"
+#include "protect/user_hold.h"
 #include "support/event_recorder.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
@@ -35,6 +37,29 @@ protected:
         DisplayReport(1);
         LidReport(1);
         LidReport(0);
+    }
+    // Windows' word of a wake: an unattended one, then the user's where someone is there.
+    void Resume(bool withUser) {
+        Power(PBT_APMRESUMEAUTOMATIC);
+        if (withUser) Power(PBT_APMRESUMESUSPEND);
+    }
+    // The displays settled since the resume or the change: the hold is decided.
+    void Settle() { After(kHoldSettleMs, kHoldSettleTimer); }
+    // The power source as Windows reports it: 0 mains, 1 battery (with the battery's charge).
+    void PowerSource(DWORD source) {
+        rest_.Battery(source == 1 ? 80 : -1);
+        POWERBROADCAST_SETTING report = {kPowerSource, sizeof(DWORD), {0}};
+        memcpy(report.Data, &source, sizeof(source));
+        SendMessageW(g_trayWindow, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(&report));
+    }
+    // Nothing rings and nothing rests, however long the lid stays closed.
+    bool QuietForADay() {
+        size_t tones = g_tones.size();
+        size_t rests = rest_.Requests().size();
+        After(kDay, kAlarmTimer);
+        After(kDay, kRestTimer);
+        After(0, kAlarmTimer);
+        return g_tones.size() == tones && rest_.Requests().size() == rests;
     }
     // Closed, then ringing: the first tone.
     void StartRinging(DWORD restAfter = 60) {

@@ -86,6 +86,11 @@ TEST_F(RestTest, ARefusedWayFallsThroughAndARestThatDidNotHappenIsNotRepeated) {
     After(0, kAlarmTimer);
     EXPECT_EQ(rest_.Requests().size(), 1u) << "not tried again in this closure";
     EXPECT_TRUE(events_.WithId(1102).empty()) << "the alarm has not ended";
+    presence_.Input(g_trayWindow, true);  // heard: the alarm waits its full delay again
+    After(kAlarmMs, kAlarmTimer);
+    EXPECT_TRUE(RingsOn());
+    After(kDay, kRestTimer);
+    EXPECT_EQ(rest_.Requests().size(), 1u) << "still not, once it rings again";
 }
 
 // SetSuspendState returns only after the wake: what is told of the rest is told before the
@@ -202,6 +207,32 @@ TEST_F(RestTest, AutomaticProtectionRestsALaptopStillAwakeAlarmTimePlusRestAfter
         EXPECT_TRUE(events_.WithId(1100).empty());
         Restart();
     }
+}
+
+// The lid alarm rings; automatic protection watches without a tone and rests; any other mode
+// does nothing, whether the lid closed or the laptop woke with it closed. A wake with the lid
+// open arms nothing.
+TEST_F(RestTest, OnlyTheTwoModesWatchAClosedLidAndOnlyTheLidAlarmRings) {
+    for (bool resumed : {false, true}) {
+        for (int mode : {0, 1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << (resumed ? ", resumed" : ""));
+            StartClosed(mode);
+            if (resumed) {
+                Power(PBT_APMSUSPEND);
+                Resume(false);
+            }
+            After(resumed ? 150000 : kAlarmMs, mode == 2 ? kAlarmTimer : kRestTimer);
+            After(kRestAfterMs, kRestTimer);
+            EXPECT_EQ(g_tones.size(), mode == 2 ? 1u : 0u);
+            EXPECT_EQ(rest_.Requests().size(), mode == 1 || mode == 2 ? 1u : 0u);
+            Restart();
+        }
+    }
+    StartClosed(2);
+    LidReport(1);
+    Power(PBT_APMSUSPEND);
+    Resume(false);
+    EXPECT_TRUE(QuietForADay());
 }
 
 // A timer that finds the laptop slept since it was armed starts its wait again; a program that

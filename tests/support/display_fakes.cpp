@@ -3,7 +3,9 @@
 namespace {
 
 std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> g_displays;
+std::vector<MonitorConnection> g_monitors;
 LONG g_sizeAnswer = ERROR_SUCCESS;
+HRESULT g_monitorAnswer = S_OK;
 
 LONG WINAPI FakeBufferSizes(UINT32 flags, UINT32* paths, UINT32* modes) {
     if (flags != QDC_ONLY_ACTIVE_PATHS) return ERROR_INVALID_PARAMETER;
@@ -26,20 +28,45 @@ LONG WINAPI FakeQueryDisplayConfig(UINT32 flags, UINT32* pathCount, DISPLAYCONFI
     return ERROR_SUCCESS;
 }
 
+HRESULT WINAPI FakeMonitorConnections(MonitorConnection* records, UINT capacity, UINT* count) {
+    *count = 0;
+    if (FAILED(g_monitorAnswer)) return g_monitorAnswer;
+    if (g_monitors.size() > capacity) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
+    for (const MonitorConnection& record : g_monitors) records[(*count)++] = record;
+    return S_OK;
+}
+
 }  // namespace
 
 DisplayLayout::DisplayLayout() {
-    g_displays.clear();
+    Set({});
     g_sizeAnswer = ERROR_SUCCESS;
+    g_monitorAnswer = S_OK;
     g_platform.getDisplayConfigBufferSizes = FakeBufferSizes;
     g_platform.queryDisplayConfig = FakeQueryDisplayConfig;
+    g_platform.readMonitorConnections = FakeMonitorConnections;
 }
 
 DisplayLayout::~DisplayLayout() {
     g_displays.clear();
+    g_monitors.clear();
     g_sizeAnswer = ERROR_SUCCESS;
+    g_monitorAnswer = S_OK;
 }
 
-void DisplayLayout::Set(std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays) { g_displays = std::move(displays); }
+void DisplayLayout::Set(std::vector<DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY> displays) {
+    g_displays = std::move(displays);
+    g_monitors.clear();
+    bool panel = false;
+    for (DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY display : g_displays) {
+        g_monitors.push_back({static_cast<DWORD>(display), TRUE});
+        panel = panel || display == kPanel;
+    }
+    if (!panel) g_monitors.push_back({static_cast<DWORD>(kPanel), FALSE});
+}
+
+void DisplayLayout::SetMonitors(std::vector<MonitorConnection> records) { g_monitors = std::move(records); }
 
 void DisplayLayout::AnswerSizeQueryWith(LONG error) { g_sizeAnswer = error; }
+
+void DisplayLayout::AnswerMonitorQueryWith(HRESULT result) { g_monitorAnswer = result; }

@@ -166,23 +166,42 @@ void RestStandin::ClearRequests() { g_restRequests.clear(); }
 namespace {
 
 DWORD g_consoleSession = 0;
-// Stand-ins for the handles WM_INPUT carries.
-HRAWINPUT const kDeviceInput = reinterpret_cast<HRAWINPUT>(0x1D01);
-HRAWINPUT const kInjectedInput = reinterpret_cast<HRAWINPUT>(0x1D00);
+BOOL g_remoteSession = FALSE;
+// WM_INPUT carries this handle; the record it names is the last one sent or posted.
+HRAWINPUT const kInputHandle = reinterpret_cast<HRAWINPUT>(0x1D01);
+RAWINPUT g_record = {};
 
 DWORD WINAPI AnswerConsoleSession() { return g_consoleSession; }
+BOOL WINAPI AnswerRemoteSession() { return g_remoteSession; }
 
+// The whole record, as Kalnix asks for it.
 UINT WINAPI AnswerRawInput(HRAWINPUT input, UINT command, LPVOID data, PUINT size, UINT headerSize) {
-    if (command != RID_HEADER || headerSize != sizeof(RAWINPUTHEADER) || !size || *size < sizeof(RAWINPUTHEADER) ||
-        (input != kDeviceInput && input != kInjectedInput))
+    if (input != kInputHandle || command != RID_INPUT || headerSize != sizeof(RAWINPUTHEADER) || !data || !size ||
+        *size < sizeof(g_record))
         return static_cast<UINT>(-1);
+    std::memcpy(data, &g_record, sizeof(g_record));
+    return sizeof(g_record);
+}
+
+RAWINPUTHEADER Header(DWORD type, bool fromDevice) {
     RAWINPUTHEADER header = {};
-    header.dwType = RIM_TYPEMOUSE;
+    header.dwType = type;
     header.dwSize = sizeof(RAWINPUT);
-    header.hDevice = input == kDeviceInput ? reinterpret_cast<HANDLE>(1) : nullptr;
+    header.hDevice = fromDevice ? reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(type == RIM_TYPEMOUSE ? 1 : 2)) : nullptr;
     header.wParam = RIM_INPUTSINK;
-    std::memcpy(data, &header, sizeof(header));
-    return sizeof(header);
+    return header;
+}
+
+void SetMove(bool fromDevice, LONG dx, LONG dy) {
+    g_record = {};
+    g_record.header = Header(RIM_TYPEMOUSE, fromDevice);
+    g_record.data.mouse.usFlags = MOUSE_MOVE_RELATIVE;
+    g_record.data.mouse.lLastX = dx;
+    g_record.data.mouse.lLastY = dy;
+}
+
+void Deliver(HWND window) {
+    SendMessageW(window, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(kInputHandle));
 }
 
 }  // namespace
@@ -191,7 +210,9 @@ PresenceStandin::PresenceStandin() {
     DWORD mine = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &mine);
     g_consoleSession = mine;
+    g_remoteSession = FALSE;
     g_platform.activeConsoleSessionId = AnswerConsoleSession;
+    g_platform.isRemoteSession = AnswerRemoteSession;
     g_platform.getRawInputData = AnswerRawInput;
 }
 
@@ -199,6 +220,26 @@ PresenceStandin::~PresenceStandin() = default;
 
 void PresenceStandin::ConsoleSession(DWORD session) { g_consoleSession = session; }
 
-void PresenceStandin::Input(HWND window, bool fromDevice) {
-    SendMessageW(window, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(fromDevice ? kDeviceInput : kInjectedInput));
+void PresenceStandin::RemoteSession(bool remote) { g_remoteSession = remote; }
+
+void PresenceStandin::Input(HWND window, bool fromDevice) { Move(window, fromDevice, 40, 25); }
+
+void PresenceStandin::Move(HWND window, bool fromDevice, LONG dx, LONG dy) {
+    SetMove(fromDevice, dx, dy);
+    Deliver(window);
+}
+
+void PresenceStandin::Key(HWND window, bool fromDevice, USHORT virtualKey, bool release) {
+    g_record = {};
+    g_record.header = Header(RIM_TYPEKEYBOARD, fromDevice);
+    g_record.data.keyboard.VKey = virtualKey;
+    g_record.data.keyboard.MakeCode = static_cast<USHORT>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+    g_record.data.keyboard.Flags = release ? RI_KEY_BREAK : RI_KEY_MAKE;
+    g_record.data.keyboard.Message = release ? WM_KEYUP : WM_KEYDOWN;
+    Deliver(window);
+}
+
+void PresenceStandin::PostMove(HWND window, bool fromDevice, LONG dx, LONG dy) {
+    SetMove(fromDevice, dx, dy);
+    PostMessageW(window, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(kInputHandle));
 }

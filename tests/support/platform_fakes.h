@@ -83,9 +83,10 @@ private:
     PlatformScope platform_;
 };
 
-// Who is at the laptop, for the scope: the console's session (this process's at first), and
-// keyboard or mouse input sent to a window as WM_INPUT, from a device (a person) or injected
-// by a program (no device). Wine delivers no injected input at all.
+// Who is at the laptop, for the scope: the console's session (this process's at first), whether
+// this session is a remote one (not at first), and keyboard or mouse records sent to a window
+// as WM_INPUT, from a device or injected by a program (no device). Wine delivers no injected
+// input at all, and raw input from no device but the X server's.
 class PresenceStandin {
 public:
     PresenceStandin();
@@ -93,7 +94,14 @@ public:
     PresenceStandin(const PresenceStandin&) = delete;
     PresenceStandin& operator=(const PresenceStandin&) = delete;
     void ConsoleSession(DWORD session);
+    void RemoteSession(bool remote);
+    // A pointer move of (dx, dy) pixels; Input is one of 40 by 25, a person's.
     void Input(HWND window, bool fromDevice);
+    void Move(HWND window, bool fromDevice, LONG dx, LONG dy);
+    // A key's press (a repeat is another press without a release between) or release.
+    void Key(HWND window, bool fromDevice, USHORT virtualKey, bool release);
+    // The record waits in the window's queue instead of being handled now.
+    void PostMove(HWND window, bool fromDevice, LONG dx, LONG dy);
 private:
     PlatformScope platform_;
 };
