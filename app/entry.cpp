@@ -8,8 +8,8 @@
 #include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
 #include "common/owner_check.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_sessions.h"
 #include "image/logo_bitmap.h"
 #include "protect/lid_monitor.h"
 #include "protect/power_notifications.h"
@@ -28,11 +28,11 @@ enum class ExistingMarker { None, Trusted, Foreign };
 // silently. Only a marker owned by Administrators or SYSTEM (an elevated Kalnix's own) stops
 // this start; an owner that cannot be read counts as foreign.
 bool MarkerOwnedByAdministrators(HANDLE marker) {
-    return OwnedByAdministratorsOrSystem(g_platform.getSecurityInfo, marker, SE_KERNEL_OBJECT);
+    return OwnedByAdministratorsOrSystem(g_sessionSeam.getSecurityInfo, marker, SE_KERNEL_OBJECT);
 }
 
 ExistingMarker FindExistingMarker() {
-    ScopedHandle existing(g_platform.openEvent(READ_CONTROL | SYNCHRONIZE, FALSE, kSingleInstanceName));
+    ScopedHandle existing(g_sessionSeam.openEvent(READ_CONTROL | SYNCHRONIZE, FALSE, kSingleInstanceName));
     if (!existing.valid()) return ExistingMarker::None;
     return MarkerOwnedByAdministrators(existing.get()) ? ExistingMarker::Trusted : ExistingMarker::Foreign;
 }

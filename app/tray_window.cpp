@@ -7,7 +7,8 @@
 #include "app/tray_icon.h"
 #include "app/tray_menu.h"
 #include "common/event_log.h"
-#include "common/platform.h"
+#include "common/seam_clocks.h"
+#include "common/seam_sessions.h"
 #include "common/sound_output.h"
 #include "common/user32_functions.h"
 #include "protect/closed_lid_watch.h"
@@ -44,7 +45,7 @@ void OnTrayCreate(HWND hwnd) {
     AllowTaskbarCreated();
     if (IsUserAdministrator()) {
         StartPolicyNotifications();
-        g_platform.setProtectionTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
+        g_clockSeam.setProtectionTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
         // The first protection tick runs as soon as the message loop starts.
         PostMessageW(hwnd, WM_TIMER, kProtectionTimer, 0);
     } else {
@@ -218,7 +219,7 @@ bool IsUserAdministrator() {
         return false;
     }
     BOOL member = FALSE;
-    if (!g_platform.checkTokenMembership(nullptr, administrators, &member)) member = FALSE;
+    if (!g_sessionSeam.checkTokenMembership(nullptr, administrators, &member)) member = FALSE;
     FreeSid(administrators);
     return member != FALSE;
 }

@@ -2,9 +2,10 @@
 
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/platform.h"
-#include "common/scheme_setting_guard.h"
 #include "common/hibernate_timeout.h"
+#include "common/scheme_setting_guard.h"
+#include "common/seam_power.h"
+#include "common/seam_sound.h"
 #include "protect/closure_record.h"
 #include "protect/external_display.h"
 #include "protect/lid_state.h"
@@ -207,7 +208,7 @@ void WatchClosedLid(HWND window, UINT delayMs) {
 
 UINT UnattendedWakeDelayMs() {
     SYSTEM_POWER_STATUS status = {};
-    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    bool onBattery = g_powerSeam.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
     DWORD seconds = kDefaultUnattendedSleepSeconds;
     if (ReadActiveSchemeSetting(kSleepSubgroup, kUnattendedSleepSetting, onBattery, &seconds) != ERROR_SUCCESS)
         seconds = kDefaultUnattendedSleepSeconds;
@@ -249,7 +250,7 @@ void OnAlarmTick(HWND window) {
     if (!g_alarmArmed || !TickIsDue(window, kAlarmTimer, g_alarmDue)) return;
     // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
     KeepRinging(window);
-    g_platform.beep(kAlarmToneHz, kAlarmToneMs);
+    g_soundSeam.beep(kAlarmToneHz, kAlarmToneMs);
     if (g_alarmRinging) return;
     // At the first tone, find out why the machine stayed awake (off this thread, so that no
     // tone waits for it), and whether anyone can hear it.

@@ -4,7 +4,7 @@
 
 #include "common/diagnostic_log.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 
@@ -45,7 +45,7 @@ bool g_waitingForLid = false;
 // Registered anew to learn the state now: the next report answers that.
 bool g_lidReportRequested = false;
 
-void Unregister(HPOWERNOTIFY* handle, decltype(Platform::unregisterPowerSettingNotification) unregister) {
+void Unregister(HPOWERNOTIFY* handle, decltype(PowerSeam::unregisterPowerSettingNotification) unregister) {
     if (!*handle) return;
     unregister(*handle);
     *handle = nullptr;
@@ -115,7 +115,7 @@ void StartLidNotifications() {
     g_lidReported = false;
     g_waitingForLid = false;
     g_lidReportRequested = false;
-    g_lidNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
+    g_lidNotification = g_powerSeam.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
                                                                     DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!g_lidNotification) {
         ReportNoLid();
@@ -128,40 +128,40 @@ void StartLidNotifications() {
 bool RequestLidSwitchReport() {
     // Only once the first report has come: until then the state Kalnix starts in is awaited.
     if (!g_lidNotification || !g_lidReported) return false;
-    Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
+    Unregister(&g_lidNotification, g_powerSeam.unregisterPowerSettingNotification);
     // Set first: the report may come while the registration is made.
     g_lidReportRequested = true;
-    g_lidNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
+    g_lidNotification = g_powerSeam.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
                                                                     DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!g_lidNotification) g_lidReportRequested = false;
     return g_lidNotification != nullptr;
 }
 
 void StartSleepNotifications() {
-    g_sleepNotification = g_platform.registerSuspendResumeNotification(g_protectionHost.window,
+    g_sleepNotification = g_powerSeam.registerSuspendResumeNotification(g_protectionHost.window,
                                                                        DEVICE_NOTIFY_WINDOW_HANDLE);
     // On a Modern Standby laptop a wake in the bag may show only as the display coming on.
     g_displayReported = false;
     g_displayState = kDisplayOn;
-    g_displayNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kConsoleDisplayState,
+    g_displayNotification = g_powerSeam.registerPowerSettingNotification(g_protectionHost.window, &kConsoleDisplayState,
                                                                         DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 void StartPolicyNotifications() {
     // Another tool's "Do nothing" is mended when it appears, not at the next hourly tick.
     g_powerSourceReported = false;
-    g_lidCloseActionNotification = g_platform.registerPowerSettingNotification(
+    g_lidCloseActionNotification = g_powerSeam.registerPowerSettingNotification(
         g_protectionHost.window, &kLidCloseSetting, DEVICE_NOTIFY_WINDOW_HANDLE);
-    g_powerSourceNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kPowerSource,
+    g_powerSourceNotification = g_powerSeam.registerPowerSettingNotification(g_protectionHost.window, &kPowerSource,
                                                                             DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 void StopPowerNotifications() {
-    Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
-    Unregister(&g_sleepNotification, g_platform.unregisterSuspendResumeNotification);
-    Unregister(&g_displayNotification, g_platform.unregisterPowerSettingNotification);
-    Unregister(&g_lidCloseActionNotification, g_platform.unregisterPowerSettingNotification);
-    Unregister(&g_powerSourceNotification, g_platform.unregisterPowerSettingNotification);
+    Unregister(&g_lidNotification, g_powerSeam.unregisterPowerSettingNotification);
+    Unregister(&g_sleepNotification, g_powerSeam.unregisterSuspendResumeNotification);
+    Unregister(&g_displayNotification, g_powerSeam.unregisterPowerSettingNotification);
+    Unregister(&g_lidCloseActionNotification, g_powerSeam.unregisterPowerSettingNotification);
+    Unregister(&g_powerSourceNotification, g_powerSeam.unregisterPowerSettingNotification);
 }
 
 void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {

@@ -2,7 +2,7 @@
 
 #include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
-#include "common/platform.h"
+#include "common/seam_sessions.h"
 #include "protect/input_patterns.h"
 #include "protect/protection_settings.h"
 #include "protect/sleep_clock.h"
@@ -87,7 +87,7 @@ void StopInputWatch() {
 bool NotePersonInput(HRAWINPUT input) {
     RAWINPUT record = {};
     UINT size = sizeof(record);
-    UINT read = g_platform.getRawInputData(input, RID_INPUT, &record, &size, sizeof(RAWINPUTHEADER));
+    UINT read = g_sessionSeam.getRawInputData(input, RID_INPUT, &record, &size, sizeof(RAWINPUTHEADER));
     if (read == static_cast<UINT>(-1) || read < sizeof(RAWINPUTHEADER)) return false;
     ClockStamp now = ClockNow();
     if (!IsPersons(record, now.awakeMs)) return false;
@@ -99,8 +99,8 @@ bool NotePersonInput(HRAWINPUT input) {
 bool RunsInConsoleSession() {
     DWORD mine = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &mine)) return false;
-    DWORD console = g_platform.activeConsoleSessionId();
-    return console != 0xFFFFFFFF && console == mine && !g_platform.isRemoteSession();
+    DWORD console = g_sessionSeam.activeConsoleSessionId();
+    return console != 0xFFFFFFFF && console == mine && !g_sessionSeam.isRemoteSession();
 }
 
 PresenceSeen PresenceNow() { return {RunsInConsoleSession(), MsSincePersonInput()}; }

@@ -3,8 +3,9 @@
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_displays.h"
+#include "common/seam_power.h"
 #include "protect/closure_record.h"
 #include "protect/lid_state.h"
 #include "protect/protection_host.h"
@@ -102,7 +103,7 @@ WayResult Suspend(HWND window, RestKind kind, const wchar_t* seconds, const wcha
     // that lies between the look and the call.
     ReportRest(kind, seconds, cause);
     ClockStamp before = ClockNow();
-    BOOLEAN called = g_platform.setSuspendState(hibernate, FALSE, FALSE);
+    BOOLEAN called = g_powerSeam.setSuspendState(hibernate, FALSE, FALSE);
     DWORD error = GetLastError();
     if (called && MsAsleepSince(before) >= kLeastSleepMs) {
         NoteClosureRest(kind, cause);
@@ -127,7 +128,7 @@ bool RequestDisplayOff(HWND window, const wchar_t* seconds, const wchar_t* cause
     g_displayOffPending = true;
     // Kalnix's own window, as a user's display-off tool's: no other window is asked, and none
     // can hold Kalnix up.
-    g_platform.defWindowProc(window, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff);
+    g_displaySeam.defWindowProc(window, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff);
     return true;
 }
 

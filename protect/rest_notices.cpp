@@ -4,7 +4,7 @@
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
 #include "protect/closure_record.h"
 #include "protect/protection_host.h"
 #include "protect/sleep_clock.h"
@@ -31,7 +31,7 @@ ClockStamp g_suspendedAt = {};
 // -1 when on mains power or unknown.
 int BatteryPercent() {
     SYSTEM_POWER_STATUS status = {};
-    if (!g_platform.getSystemPowerStatus(&status) || status.ACLineStatus != 0 ||
+    if (!g_powerSeam.getSystemPowerStatus(&status) || status.ACLineStatus != 0 ||
         status.BatteryLifePercent == kUnknownPercent)
         return -1;
     return status.BatteryLifePercent;

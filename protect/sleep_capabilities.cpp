@@ -4,7 +4,7 @@
 
 #include "common/diagnostic_log.h"
 #include "common/loaded_function.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ SleepCapabilities CapabilitiesFrom(const SYSTEM_POWER_CAPABILITIES& capabilities
 
 SleepCapabilities FreshSleepCapabilities() {
     SYSTEM_POWER_CAPABILITIES capabilities = {};
-    if (g_platform.getPwrCapabilities(&capabilities)) return CapabilitiesFrom(capabilities);
+    if (g_powerSeam.getPwrCapabilities(&capabilities)) return CapabilitiesFrom(capabilities);
     LogFormatted(L"GPC Failed: %d\n", static_cast<int>(GetLastError()));
     return {};
 }

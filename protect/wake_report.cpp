@@ -7,10 +7,10 @@
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
-#include "protect/protection_host.h"
+#include "common/seam_power.h"
 #include "protect/lid_state.h"
+#include "protect/protection_host.h"
 #include "protect/protection_settings.h"
 #include "protect/request_tool.h"
 
@@ -198,7 +198,7 @@ HLOCAL ReadRequestTool(HANDLE stop, WakeReport* report) {
 
 void AddLidCloseAction(WakeReport* report) {
     SYSTEM_POWER_STATUS status = {};
-    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    bool onBattery = g_powerSeam.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
     DWORD action = kLidCloseSleep;
     const wchar_t* failedCall = L"";
     DWORD error = ReadLidCloseAction(onBattery, &action, &failedCall);
@@ -210,7 +210,7 @@ void AddLidCloseAction(WakeReport* report) {
 }
 
 bool ReadExecutionState(ULONG* state, WakeReport* report) {
-    LONG status = g_platform.callNtPowerInformation(SystemExecutionState, nullptr, 0, state, sizeof(*state));
+    LONG status = g_powerSeam.callNtPowerInformation(SystemExecutionState, nullptr, 0, state, sizeof(*state));
     if (status != 0) AddFailure(report, L"CNPI", static_cast<DWORD>(status));
     return status == 0;
 }

@@ -169,7 +169,7 @@ TEST_F(TrayMenuTest, WhileADialogIsOpenNeitherAnotherOpensNorKalnixEnds) {
 
 // The log opens for the user at the desktop, never in an elevated editor.
 TEST_F(TrayMenuTest, OpenLogHandsTheLogBesideKalnixToTheDesktop) {
-    g_platform.openThroughDesktopShell = RecordOpen;
+    g_shellSeam.openThroughDesktopShell = RecordOpen;
     g_opened.clear();
     SetSettingDword(L"EnableLogging", 1);
     const std::wstring log = LogPathBesideExecutable();

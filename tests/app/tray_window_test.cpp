@@ -107,7 +107,7 @@ TEST_F(TrayWindowTest, HiddenWindowOfTheRegisteredClassIsFoundByName) {
 TEST_F(TrayWindowTest, AdministratorGetsHourlyTimerAndAnImmediateFirstTick) {
     PlatformScope platform;
     g_timerCalls.clear();
-    g_platform.setProtectionTimer = RecordSetTimer;
+    g_clockSeam.setProtectionTimer = RecordSetTimer;
     HWND window = Create();
     EXPECT_TRUE(shell_.Calls().empty()) << "the icon waits for the first tick";
     ASSERT_EQ(g_timerCalls.size(), 1u);

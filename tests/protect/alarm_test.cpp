@@ -10,7 +10,6 @@
 #include "app/app_state.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
 #include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "protect/user_hold.h"

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "common/lid_close_action.h"
-#include "common/platform.h"
-#include "protect/protection_host.h"
+#include "common/seam_power.h"
+#include "common/seam_sound.h"
 #include "protect/closed_lid_watch.h"
+#include "protect/protection_host.h"
 #include "protect/protection_modes.h"
 #include "protect/wake_report.h"
 #include "support/message_pump.h"
@@ -169,9 +170,9 @@ protected:
         SetSettingDword(L"EnableLogging", 1);
         RemoveFile(LogPathBesideExecutable());
         ClearPowerStandin();
-        g_platform.createProcess = FakeCreateProcess;
-        g_platform.getSystemPowerStatus = FakePowerStatus;
-        g_platform.callNtPowerInformation = FakeExecutionState;
+        g_powerSeam.createProcess = FakeCreateProcess;
+        g_powerSeam.getSystemPowerStatus = FakePowerStatus;
+        g_powerSeam.callNtPowerInformation = FakeExecutionState;
         g_toolBytes = Oem(kEnglishRequests);
         g_toolRuns.clear();
         g_toolError = 0;
@@ -539,7 +540,7 @@ BOOL WINAPI SilentBeep(DWORD, DWORD) { return TRUE; }
 
 // The alarm's first tone starts the report; the following tones do not, a new closure does.
 TEST_F(WakeReportTest, TheFirstToneOfEachAlarmStartsOneReport) {
-    g_platform.beep = SilentBeep;
+    g_soundSeam.beep = SilentBeep;
     ArmLidAlarm(window_, 0);
     OnAlarmTick(window_);
     ASSERT_TRUE(AwaitReport());
