@@ -11,9 +11,7 @@
 #include "common/scoped_handle.h"
 #include "common/seam_sessions.h"
 #include "image/logo_bitmap.h"
-#include "protect/lid_monitor.h"
-#include "protect/power_notifications.h"
-#include "protect/protection_modes.h"
+#include "protect/protection_settings.h"
 #include "res/resource.h"
 
 namespace {
@@ -130,13 +128,10 @@ int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
     }
     ReadProtectionSettings();
     g_instance = instance;
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Sensed);
     // Without its window nothing could ever end the program (the setup program finds it by
     // that window), yet it would hold the single-instance marker: leave at once instead.
     if (!g_trayWindow) return 1;
-    // Without the driver Windows' own lid notifications stand in for it (no thread needed).
-    if (!StartLidMonitor()) StartLidNotifications();
-    else ReportLidSource(LidSource::Driver);
     BuildLogoRecord();
     return RunMessageLoop();
 }

@@ -10,7 +10,7 @@
 #include "app/window_dpi.h"
 #include "common/applied_setting.h"
 #include "common/seam_shell.h"
-#include "protect/sleep_capabilities.h"
+#include "protect/protection_modes.h"
 #include "res/resource.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include "common/seam_displays.h"
 #include "common/seam_power.h"
 #include "common/seam_sessions.h"
+#include "protect/protection_state.h"
 
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
     return technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL ||
@@ -39,8 +40,10 @@ bool ExternalDisplayKeepsAlarmQuiet() {
     DWORD alarmAnyway = 0;
     if (ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1)
         return false;
-    return ReadDisplays() == Displays::External && LidCloseDoesNothingNow();
+    return DisplaysNow() == Displays::External && LidCloseDoesNothingNow();
 }
+
+Displays DisplaysNow() { return Host().readDisplays ? Host().readDisplays() : Displays::Unreadable; }
 
 namespace {
 

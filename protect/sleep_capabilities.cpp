@@ -13,8 +13,6 @@ static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) + 3 == kAoAcOffs
 static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, DiskSpinDown) + 1 == kHiberFileTypeOffset,
               "HiberFileType follows DiskSpinDown");
 
-SleepCapabilities g_machine = {};
-
 // The true build number: GetVersionEx answers what the manifest declares it knows.
 DWORD WindowsBuild() {
     using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
@@ -43,15 +41,14 @@ SleepCapabilities FreshSleepCapabilities() {
     return {};
 }
 
-void ReadSleepCapabilities() {
-    g_machine = FreshSleepCapabilities();
-    LogMessage(g_machine.modernStandby ? L"Sleep: Modern Standby"
-               : g_machine.sleepS3     ? L"Sleep: S3"
-                                       : L"Sleep: none");
-    LogMessage(g_machine.hibernation ? L"Hibernation: available" : L"Hibernation: not available");
+SleepCapabilities ReadSleepCapabilities() {
+    SleepCapabilities machine = FreshSleepCapabilities();
+    LogMessage(machine.modernStandby ? L"Sleep: Modern Standby"
+               : machine.sleepS3     ? L"Sleep: S3"
+                                     : L"Sleep: none");
+    LogMessage(machine.hibernation ? L"Hibernation: available" : L"Hibernation: not available");
+    return machine;
 }
-
-const SleepCapabilities& MachineSleep() { return g_machine; }
 
 bool ZeroHibernateTimeoutIsAdaptive(const SleepCapabilities& machine) {
     return machine.modernStandby && WindowsBuild() >= kFirstAdaptiveHibernateBuild;

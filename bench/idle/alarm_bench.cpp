@@ -16,7 +16,7 @@
 #include "common/seam_power.h"
 #include "common/seam_shell.h"
 #include "common/seam_sound.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 
 namespace {
@@ -103,7 +103,7 @@ int wmain(int argc, wchar_t** argv) {
     g_displaySeam.readMonitorConnections = PanelOnly;
     g_instance = GetModuleHandleW(nullptr);
     SetProtectionSettings(2, delaySeconds);
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     if (!g_trayWindow) return 1;
 
     PostMessageW(g_trayWindow, kLidStateMessage, 0, 0);  // lid closed, as the monitor posts it

@@ -100,7 +100,7 @@ protected:
         ResetSettingsKey();
         g_instance = GetModuleHandleW(nullptr);
         SetProtectionSettings(0, AlarmDelaySeconds());
-        CreateTrayWindow();
+        CreateTrayWindow(TrayLid::Posted);
         ASSERT_NE(g_trayWindow, nullptr);
         DropMessages();  // the first tick
     }

@@ -8,7 +8,7 @@
 #include "common/seam_shell.h"
 #include "common/seam_sound.h"
 #include "protect/power_notifications.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 #include "support/message_pump.h"
 #include "support/power_standin.h"
@@ -74,7 +74,7 @@ void LidAlarmTest::TearDown() {
 
 void LidAlarmTest::StartWindow(int mode, int delaySeconds) {
     SetProtectionSettings(mode, delaySeconds);
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     ASSERT_NE(g_trayWindow, nullptr);
     PumpMessages();  // the first protection tick, posted at creation
 }

@@ -10,7 +10,7 @@
 #include "app/app_state.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 #include "protect/user_hold.h"
 #include "support/message_pump.h"

@@ -13,8 +13,9 @@
 #include "common/seam_power.h"
 #include "common/seam_sound.h"
 #include "protect/closed_lid_watch.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
+#include "protect/protection_state.h"
 #include "protect/wake_report.h"
 #include "support/message_pump.h"
 #include "support/platform_scope.h"
@@ -189,14 +190,14 @@ protected:
         RegisterClassW(&windowClass);
         window_ = CreateWindowW(L"KalnixWakeReportTestHost", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
-        savedHost_ = g_protectionHost;
-        g_protectionHost.window = window_;
-        g_protectionHost.showBalloon = RecordBalloon;
+        savedHost_ = g_protection.run.host;
+        g_protection.run.host.window = window_;
+        g_protection.run.host.showBalloon = RecordBalloon;
     }
     void TearDown() override {
         EndRunningTool();
         StopWakeReport();  // no worker outlives its test
-        g_protectionHost = savedHost_;
+        g_protection.run.host = savedHost_;
         DestroyWindow(window_);
         ClearPowerStandin();
         RemoveFile(LogPathBesideExecutable());

@@ -206,7 +206,7 @@ TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
     g_shellSeam.notifyIcon = NoShell;
     SetProtectionSettings(0, AlarmDelaySeconds());
     HHOOK hook = SetWindowsHookExW(WH_CBT, RecordDialogs, nullptr, GetCurrentThreadId());
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     ASSERT_NE(g_trayWindow, nullptr);
     const LPARAM doubleClick = MAKELPARAM(WM_LBUTTONDBLCLK, 1);
 
