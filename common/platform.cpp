@@ -84,6 +84,11 @@ HRESULT WINAPI CreateAccPropServices(IAccPropServices** services) {
                               reinterpret_cast<void**>(services));
 }
 
+UINT WINAPI DpiForWindowIfPresent(HWND window) {
+    static const auto fn = LoadedFunction<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
+    return fn ? fn(window) : 0;
+}
+
 }  // namespace
 
 Platform g_platform = {
@@ -116,4 +121,5 @@ Platform g_platform = {
     &::WTSGetActiveConsoleSessionId,
     &::GetRawInputData,
     CreateAccPropServices,
+    DpiForWindowIfPresent,
 };

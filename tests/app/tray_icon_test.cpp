@@ -200,6 +200,25 @@ TEST(TrayIconPicture, EachScaleGetsTheImageOfItsSmallIconSize) {
     }
 }
 
+UINT WINAPI DisplayAt200Percent(HWND) { return 192; }
+
+// The display's scale changed since sign-in (the system's DPI stays at its sign-in value): the
+// icon is drawn for the window's DPI, which is the taskbar's now.
+TEST_F(TrayIconTest, PictureFollowsTheWindowsDpiNotTheSystems) {
+    ASSERT_EQ(SystemDpi(), 96u);
+    PlatformScope scope;
+    g_platform.dpiForWindow = DisplayAt200Percent;
+    g_trayWindow = kWindow;
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    NOTIFYICONDATAW added = Added();
+    EXPECT_EQ(IconEdge(added.hIcon), 32);
+    EXPECT_TRUE(IconShows(added.hIcon, IDI_TRAY_ENABLED));
+    ReloadTrayIcon();
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(IconEdge(shell_.Calls()[0].record.hIcon), 32);
+    DeleteTrayIcon();
+}
+
 // The last tray state starts as enabled; only a process that has shown no state yet can
 // show that, so the check runs in a child copy of this program.
 constexpr const wchar_t* kFirstUpdateChild = L"KALNIX_FIRST_UPDATE_CHILD";
