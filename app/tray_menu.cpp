@@ -157,7 +157,9 @@ void OnTrayCommand(HWND window, UINT command, bool administrator) {
     switch (command) {
     case IDM_STATUS:        return OpenDialog(window, IDD_STATUS, StatusDialogProc);
     case IDM_SETTINGS:      return OpenDialog(window, IDD_SETTINGS, SettingsDialogProc);
-    case IDM_MORE_SETTINGS: return OpenDialog(window, IDD_MORE_SETTINGS, MoreSettingsDialogProc);
+    case IDM_MORE_SETTINGS:
+        if (!BringOpenDialogForward(window)) ShowMoreSettingsDialog(window);
+        return;
     case IDM_EXIT:
         if (!BringOpenDialogForward(window)) DestroyWindow(window);
         return;
