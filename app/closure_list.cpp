@@ -119,10 +119,10 @@ void SplitClosureLine(const wchar_t* line, ClosureColumns* columns) {
 void ShowClosureList(HWND list, const ClosureLines& record) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP,
                  LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
-    // The three widths fill the list's 380 dialog units, room left for a scroll bar.
+    // The three widths fill the list's 390 dialog units, room left for a scroll bar.
     AddColumn(list, 0, L"Time", 72);
-    AddColumn(list, 1, L"What happened", 160);
-    AddColumn(list, 2, L"Cause", 136);
+    AddColumn(list, 1, L"What happened", 166);
+    AddColumn(list, 2, L"Cause", 140);
     if (record.count == 0) {
         ClosureColumns none = {};
         FormatBounded(none.happened, ARRAYSIZE(none.happened), L"No lid closure seen yet.");

@@ -21,7 +21,7 @@ constexpr int kNumberTextChars = 40;
 
 // The note beside a setting Group Policy sets: the template's column on the right, on the
 // setting's line (its top in dialog units).
-constexpr int kNoteLeft = 298, kNoteWidth = 95, kNoteHeight = 8;
+constexpr int kNoteLeft = 306, kNoteWidth = 96, kNoteHeight = 8;
 
 // A number that is off (0) or within its range, with the box that switches it and its unit.
 struct NumberSetting {

@@ -121,6 +121,19 @@ std::wstring VisibleChildTexts(HWND parent, const wchar_t* className) {
     return texts;
 }
 
+void ExpectInFreeSpace(HWND dialog, HWND child) {
+    RECT place, client, other, overlap;
+    GetWindowRect(child, &place);
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    EXPECT_TRUE(IntersectRect(&overlap, &place, &client) && EqualRect(&overlap, &place)) << GetDlgCtrlID(child);
+    for (HWND sibling = GetWindow(dialog, GW_CHILD); sibling; sibling = GetWindow(sibling, GW_HWNDNEXT)) {
+        if (sibling == child) continue;
+        GetWindowRect(sibling, &other);
+        EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << GetDlgCtrlID(sibling) << " under " << GetDlgCtrlID(child);
+    }
+}
+
 HWND FocusedWindow() {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);

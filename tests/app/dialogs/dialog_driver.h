@@ -32,6 +32,9 @@ std::wstring TextOf(HWND window);
 // Texts of the visible children of a class ("Static", "Button").
 std::wstring VisibleChildTexts(HWND parent, const wchar_t* className);
 
+// `child` lies inside the dialog, clear of every other control.
+void ExpectInFreeSpace(HWND dialog, HWND child);
+
 // A key press posted to the window with the focus, so it passes the dialog manager.
 void PostKey(HWND target, UINT virtualKey);
 // The window of the modal thread that has the keyboard focus.

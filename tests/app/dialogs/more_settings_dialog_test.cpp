@@ -62,7 +62,9 @@ std::wstring NoteBeside(HWND dialog, HWND row) {
         GetWindowRect(child, &note);
         line.left = note.left;
         line.right = note.right;
-        if (IntersectRect(&overlap, &line, &note)) return TextOf(child);
+        if (!IntersectRect(&overlap, &line, &note)) continue;
+        ExpectInFreeSpace(dialog, child);
+        return TextOf(child);
     }
     return L"";
 }

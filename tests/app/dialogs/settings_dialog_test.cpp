@@ -249,19 +249,7 @@ TEST_F(SettingsDialogTest, ManagedSettingsShowThePolicysValueLockedAndOkStoresOn
             HWND note = GetDlgItem(dialog, IDC_MANAGED_NOTE);
             EXPECT_EQ(note != nullptr, !c.note.empty());
             EXPECT_EQ(VisibleChildTexts(dialog, L"Static"), L"&seconds" + (c.note.empty() ? L"" : L"|" + c.note));
-            if (note) {
-                // Inside the dialog, clear of every control of the template.
-                RECT noteRect, client, other, overlap;
-                GetWindowRect(note, &noteRect);
-                GetClientRect(dialog, &client);
-                MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
-                EXPECT_TRUE(IntersectRect(&overlap, &noteRect, &client) && EqualRect(&overlap, &noteRect));
-                for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                    if (child == note) continue;
-                    GetWindowRect(child, &other);
-                    EXPECT_FALSE(IntersectRect(&overlap, &noteRect, &other)) << GetDlgCtrlID(child);
-                }
-            }
+            if (note) ExpectInFreeSpace(dialog, note);
             if (c.shownMode == 2) Click(dialog, IDC_LID_ALARM);
             EXPECT_EQ(EditEnabled(dialog), c.editEnabled) << "a mode's click unlocks no delay set by policy";
             SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"20");
