@@ -216,6 +216,55 @@ TEST_F(TrayMenuTest, OpenLogIsOfferedWhileTheAppliedLogSettingIsOn) {
     RemoveFile(log);
 }
 
+// Asks the tray window to end while its menu is open: posted as the menu opens, the request is
+// handled inside the menu's own loop. A menu still open when that loop next waits
+// (WM_ENTERIDLE) survived the request: it is closed then, and counted.
+class EndWhileMenuOpen {
+public:
+    explicit EndWhileMenuOpen(UINT message, WPARAM wParam) {
+        message_ = message;
+        wParam_ = wParam;
+        requested_ = false;
+        survived_ = 0;
+        hook_ = SetWindowsHookExW(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~EndWhileMenuOpen() { UnhookWindowsHookEx(hook_); }
+    EndWhileMenuOpen(const EndWhileMenuOpen&) = delete;
+    EndWhileMenuOpen& operator=(const EndWhileMenuOpen&) = delete;
+    bool Requested() const { return requested_; }
+    int Survived() const { return survived_; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && call->message == WM_INITMENUPOPUP && !requested_) {
+            requested_ = true;
+            PostMessageW(call->hwnd, message_, wParam_, 0);
+        } else if (code == HC_ACTION && call->message == WM_ENTERIDLE && requested_) {
+            ++survived_;
+            EndMenu();
+        }
+        return CallNextHookEx(hook_, code, wParam, lParam);
+    }
+    static inline HHOOK hook_ = nullptr;
+    static inline UINT message_ = 0;
+    static inline WPARAM wParam_ = 0;
+    static inline bool requested_ = false;
+    static inline int survived_ = 0;
+};
+
+// The session's end (a log-off, a shutdown) closes an open menu, which carries out nothing.
+TEST_F(TrayMenuTest, TheSessionsEndClosesAnOpenMenu) {
+    MembershipOverride check(MemberOnlyOfAdministrators);
+    EndWhileMenuOpen end(WM_ENDSESSION, TRUE);
+    SendMessageW(g_trayWindow, WM_USER + 1, MAKEWPARAM(200, 150), MAKELPARAM(WM_CONTEXTMENU, 1));
+    EXPECT_TRUE(end.Requested()) << "the menu opened";
+    EXPECT_EQ(end.Survived(), 0);
+    MSG posted;
+    EXPECT_FALSE(PeekMessageW(&posted, g_trayWindow, WM_COMMAND, WM_COMMAND, PM_NOREMOVE)) << "no command follows";
+    DropMessages();
+}
+
 // A standard user's menu offers none of them; asked for all the same, they open nothing.
 TEST_F(TrayMenuTest, StatusSettingsAndMoreSettingsOpenTheirDialogsOverTheTrayWindow) {
     const struct { UINT id; bool administrator; const wchar_t* caption; } rows[] = {
