@@ -55,29 +55,41 @@ TEST(TrayMenuItems, FollowWhatTheUserMayDoAndWhetherTheLogCanBeOpened) {
     }
 }
 
-// Reads the menu as it opens (WM_INITMENUPOPUP, sent to its owner) and closes it at once.
-class MenuReader {
+// Watches the menu this thread opens: its items as it opens (WM_INITMENUPOPUP, sent to its
+// owner), when `message` is posted to the owner, to be handled inside the menu's own loop. The
+// menu is closed when that loop waits (WM_ENTERIDLE), and Waits() counts it.
+class MenuWatch {
 public:
-    MenuReader() {
-        shown_.clear();
+    explicit MenuWatch(UINT message = 0, WPARAM wParam = 0) {
+        message_ = message;
+        wParam_ = wParam;
+        items_.clear();
+        waits_ = 0;
         hook_ = SetWindowsHookExW(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
     }
-    ~MenuReader() { UnhookWindowsHookEx(hook_); }
-    MenuReader(const MenuReader&) = delete;
-    MenuReader& operator=(const MenuReader&) = delete;
-    const std::wstring& Items() const { return shown_; }
+    ~MenuWatch() { UnhookWindowsHookEx(hook_); }
+    MenuWatch(const MenuWatch&) = delete;
+    MenuWatch& operator=(const MenuWatch&) = delete;
+    const std::wstring& Items() const { return items_; }
+    int Waits() const { return waits_; }
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
         const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (code == HC_ACTION && call->message == WM_INITMENUPOPUP) {
-            shown_ = Shown(reinterpret_cast<HMENU>(call->wParam));
+            items_ = Shown(reinterpret_cast<HMENU>(call->wParam));
+            if (message_) PostMessageW(call->hwnd, message_, wParam_, 0);
+        } else if (code == HC_ACTION && call->message == WM_ENTERIDLE) {
+            ++waits_;
             EndMenu();
         }
         return CallNextHookEx(hook_, code, wParam, lParam);
     }
     static inline HHOOK hook_ = nullptr;
-    static inline std::wstring shown_;
+    static inline UINT message_ = 0;
+    static inline WPARAM wParam_ = 0;
+    static inline std::wstring items_;
+    static inline int waits_ = 0;
 };
 
 // Refuses every popup menu this thread tries to create, so that the menu's own loop never
@@ -207,59 +219,23 @@ TEST_F(TrayMenuTest, OpenLogIsOfferedWhileTheAppliedLogSettingIsOn) {
         DeletePolicyKey();
         SetSettingDword(L"EnableLogging", row.local);
         if (row.policy != kAbsent) SetPolicyDword(L"EnableLogging", row.policy);
-        MenuReader reader;
+        MenuWatch watch;
         SendMessageW(g_trayWindow, WM_USER + 1, MAKEWPARAM(200, 150), MAKELPARAM(WM_CONTEXTMENU, 1));
-        EXPECT_NE(reader.Items(), L"") << "the menu opened";
-        EXPECT_EQ(reader.Items().find(L"Open &log") != std::wstring::npos, row.offered) << testing::PrintToString(reader.Items());
+        EXPECT_NE(watch.Items(), L"") << "the menu opened";
+        EXPECT_EQ(watch.Items().find(L"Open &log") != std::wstring::npos, row.offered)
+            << testing::PrintToString(watch.Items());
         DropMessages();
     }
     RemoveFile(log);
 }
 
-// Asks the tray window to end while its menu is open: posted as the menu opens, the request is
-// handled inside the menu's own loop. A menu still open when that loop next waits
-// (WM_ENTERIDLE) survived the request: it is closed then, and counted.
-class EndWhileMenuOpen {
-public:
-    explicit EndWhileMenuOpen(UINT message, WPARAM wParam) {
-        message_ = message;
-        wParam_ = wParam;
-        requested_ = false;
-        survived_ = 0;
-        hook_ = SetWindowsHookExW(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
-    }
-    ~EndWhileMenuOpen() { UnhookWindowsHookEx(hook_); }
-    EndWhileMenuOpen(const EndWhileMenuOpen&) = delete;
-    EndWhileMenuOpen& operator=(const EndWhileMenuOpen&) = delete;
-    bool Requested() const { return requested_; }
-    int Survived() const { return survived_; }
-
-private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-        const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (code == HC_ACTION && call->message == WM_INITMENUPOPUP && !requested_) {
-            requested_ = true;
-            PostMessageW(call->hwnd, message_, wParam_, 0);
-        } else if (code == HC_ACTION && call->message == WM_ENTERIDLE && requested_) {
-            ++survived_;
-            EndMenu();
-        }
-        return CallNextHookEx(hook_, code, wParam, lParam);
-    }
-    static inline HHOOK hook_ = nullptr;
-    static inline UINT message_ = 0;
-    static inline WPARAM wParam_ = 0;
-    static inline bool requested_ = false;
-    static inline int survived_ = 0;
-};
-
 // The session's end (a log-off, a shutdown) closes an open menu, which carries out nothing.
 TEST_F(TrayMenuTest, TheSessionsEndClosesAnOpenMenu) {
     MembershipOverride check(MemberOnlyOfAdministrators);
-    EndWhileMenuOpen end(WM_ENDSESSION, TRUE);
+    MenuWatch watch(WM_ENDSESSION, TRUE);
     SendMessageW(g_trayWindow, WM_USER + 1, MAKEWPARAM(200, 150), MAKELPARAM(WM_CONTEXTMENU, 1));
-    EXPECT_TRUE(end.Requested()) << "the menu opened";
-    EXPECT_EQ(end.Survived(), 0);
+    EXPECT_NE(watch.Items(), L"") << "the menu opened";
+    EXPECT_EQ(watch.Waits(), 0) << "the menu outlived the end";
     MSG posted;
     EXPECT_FALSE(PeekMessageW(&posted, g_trayWindow, WM_COMMAND, WM_COMMAND, PM_NOREMOVE)) << "no command follows";
     DropMessages();
