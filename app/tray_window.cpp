@@ -72,7 +72,14 @@ void EndProtection(HWND hwnd) {
     EndEventLog();
 }
 
+// An open menu would keep its own loop running after the quit message: it ends first.
+void OnTrayClose(HWND hwnd) {
+    EndTrayMenu(hwnd);
+    DestroyWindow(hwnd);
+}
+
 void OnTrayDestroy(HWND hwnd) {
+    EndTrayMenu(hwnd);
     EndProtection(hwnd);
     DeleteTrayIcon();
     PostQuitMessage(0);
@@ -81,7 +88,9 @@ void OnTrayDestroy(HWND hwnd) {
 // A log-off or shutdown ends the process after this message without WM_DESTROY: the forced
 // settings must be put back now. A cancelled end (FALSE) leaves the protection running.
 void OnTrayEndSession(HWND hwnd, BOOL ending) {
-    if (ending) EndProtection(hwnd);
+    if (!ending) return;
+    EndTrayMenu(hwnd);
+    EndProtection(hwnd);
 }
 
 void OnTrayPaint(HWND hwnd) {
@@ -104,6 +113,7 @@ void OnTrayTimer(WPARAM timer) {
     else if (timer == kRestTimer) OnRestTick(g_trayWindow);
     else if (timer == kRestConfirmTimer) OnRestConfirmTick(g_trayWindow);
     else if (timer == kHoldSettleTimer) OnHoldSettleTick(g_trayWindow);
+    else if (timer == kMenuClickTimer) OnMenuClickTimer(g_trayWindow, IsUserAdministrator());
 }
 
 // Version 4 carries the anchor point of the icon (or of the keyboard's focus on it) in wParam.
@@ -114,13 +124,16 @@ POINT AnchorPoint(WPARAM wParam) {
 void OnTrayCallback(HWND hwnd, UINT event, POINT anchor) {
     if (g_trayEnding) return;
     switch (event) {
+    case WM_LBUTTONDOWN: OnTrayButtonDown(); break;
+    // A left click: the menu, unless a second click makes it a double-click.
+    case NIN_SELECT: OnTraySelect(hwnd, anchor); break;
     case WM_LBUTTONDBLCLK:
+        OnTrayDoubleClick(hwnd);
         if (IsUserAdministrator()) OnTrayCommand(hwnd, IDM_STATUS, true);
         break;
     // A right-click, or Shift+F10 on the icon.
     case WM_CONTEXTMENU: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), false); break;
-    // Enter or Space on the icon. A left click sends NIN_SELECT, which stays the first half
-    // of a double-click.
+    // Enter or Space on the icon.
     case NIN_KEYSELECT: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), true); break;
     }
 }
@@ -165,6 +178,7 @@ void OnTraySettingChange(UINT action, const wchar_t* area) {
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CREATE:           OnTrayCreate(hwnd); return 0;
+    case WM_CLOSE:            OnTrayClose(hwnd); return 0;
     case WM_DESTROY:          OnTrayDestroy(hwnd); return 0;
     // Kalnix never holds up a log-off or shutdown.
     case WM_QUERYENDSESSION:  return TRUE;

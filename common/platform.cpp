@@ -97,6 +97,11 @@ HRESULT WINAPI CreateAccPropServices(IAccPropServices** services) {
                               reinterpret_cast<void**>(services));
 }
 
+UINT WINAPI DpiForWindowIfPresent(HWND window) {
+    static const auto fn = LoadedFunction<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
+    return fn ? fn(window) : 0;
+}
+
 }  // namespace
 
 Platform g_platform = {
@@ -132,4 +137,5 @@ Platform g_platform = {
     &::GetRawInputData,
     QuerySystemEvents,
     CreateAccPropServices,
+    DpiForWindowIfPresent,
 };

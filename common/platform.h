@@ -79,6 +79,9 @@ struct Platform {
     // oleacc's property services, which tell screen readers what a control is: Wine's answers
     // every annotation with E_NOTIMPL, so tests see them here.
     HRESULT(WINAPI* createAccPropServices)(IAccPropServices** services);
+    // A window's DPI (GetDpiForWindow, Windows 10 1607 and later; 0 where it is missing): Wine
+    // gives every window the system's, so tests set another display's scale here.
+    UINT(WINAPI* dpiForWindow)(HWND window);
 };
 
 extern Platform g_platform;
