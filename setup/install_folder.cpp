@@ -12,7 +12,7 @@
 #include "common/loaded_function.h"
 #include "common/scoped_handle.h"
 #include "setup/exports.h"
-#include "setup/folder_rights.h"
+#include "common/folder_rights.h"
 #include "setup/folder_security.h"
 
 namespace {

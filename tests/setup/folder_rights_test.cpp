@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "setup/folder_rights.h"
+#include "common/folder_rights.h"
 
 namespace {
 

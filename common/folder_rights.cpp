@@ -1,4 +1,4 @@
-#include "setup/folder_rights.h"
+#include "common/folder_rights.h"
 
 namespace {
 
