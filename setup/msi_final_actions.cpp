@@ -36,6 +36,7 @@ void PutBackKey(const KeyPlace& place, const std::wstring& encoded, bool existed
     if (DecodeSettings(encoded, &values)) ResetKey(place, existed, values);
 }
 
+#ifdef _WIN64
 void PutBackX86RunValue(const std::wstring& command) {
     HKEY run = nullptr;
     if (command.empty() || RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
@@ -46,6 +47,7 @@ void PutBackX86RunValue(const std::wstring& command) {
                    static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(run);
 }
+#endif
 
 }  // namespace
 
