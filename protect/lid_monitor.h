@@ -10,15 +10,17 @@ struct LidMonitor {
     void (*callback)(DWORD lidState, LPARAM occasion);
     HANDLE changeEvent;      // the driver's change event, opened before the thread starts, or null
     HANDLE requestEvent;     // unnamed auto-reset event: report the state as it is now, or null
-    // The state event's name in the namespace where the change event was found.
-    const wchar_t* stateEventName;
+    // The driver's state event, opened with the change event and kept: its name could be
+    // another's by the next change.
+    HANDLE stateEvent;
 };
 
 extern LidMonitor g_lidMonitor;
 
 // Opens the driver and its events, creates the terminate and request events and starts the
-// monitor thread; true when the thread runs. A driver whose events cannot be used is logged
-// and leaves the lid to the caller (false), but its device stays open for control requests.
+// monitor thread; true when the thread runs. Only events owned by SYSTEM or Administrators are
+// the driver's. A driver whose events cannot be used is logged and leaves the lid to the
+// caller (false), but its device stays open for control requests.
 bool StartLidMonitor();
 DWORD WINAPI LidMonitorThread(LPVOID record);
 // Asks the running monitor thread to report the lid's state as it is now (posted with
