@@ -1,11 +1,15 @@
 #include "app/more_settings_dialog.h"
 
-#include <cwchar>
+#include <commctrl.h>
 
+#include "app/app_state.h"
+#include "app/closure_list.h"
+#include "app/field_name.h"
+#include "app/managed_note.h"
 #include "common/applied_setting.h"
-#include "common/bounded_format.h"
 #include "common/setting_policy.h"
 #include "common/settings_store.h"
+#include "common/system_library.h"
 #include "protect/closure_record.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
@@ -15,22 +19,28 @@ namespace {
 constexpr int kNumberDigits = 4;
 constexpr int kNumberTextChars = 40;
 
-// A number that is off (0) or within its range, with the box that switches it.
+// The note beside a setting Group Policy sets: the template's column on the right, on the
+// setting's line (its top in dialog units).
+constexpr int kNoteLeft = 306, kNoteWidth = 96, kNoteHeight = 8;
+
+// A number that is off (0) or within its range, with the box that switches it and its unit.
 struct NumberSetting {
     const wchar_t* name;
     int switchId;
     int editId;
+    int unitId;
+    int lineTop;
     DWORD least, most;
     DWORD firstValue;  // what the setup program writes: offered when the box is checked
     const wchar_t* rangeMessage;
 };
 
 constexpr NumberSetting kNumbers[] = {
-    {L"RestAfter", IDC_REST_AFTER_ON, IDC_REST_AFTER, 30, 3600, 60,
+    {L"RestAfter", IDC_REST_AFTER_ON, IDC_REST_AFTER, IDC_REST_AFTER_UNIT, 11, 30, 3600, 60,
      L"Possible values for putting the laptop to rest are between 30 and 3600 seconds"},
-    {L"HibernateAfter", IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER, 5, 1440, 60,
+    {L"HibernateAfter", IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER, IDC_HIBERNATE_AFTER_UNIT, 27, 5, 1440, 60,
      L"Possible values for hibernating after a standby are between 5 and 1440 minutes"},
-    {L"StandbyDrainAlert", IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT, 1, 100, 5,
+    {L"StandbyDrainAlert", IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT, IDC_DRAIN_ALERT_UNIT, 43, 1, 100, 5,
      L"Possible values for the standby drain alert are between 1 and 100 percent an hour"},
 };
 constexpr int kNumberCount = ARRAYSIZE(kNumbers);
@@ -39,11 +49,12 @@ constexpr int kNumberCount = ARRAYSIZE(kNumbers);
 struct SwitchSetting {
     const wchar_t* name;
     int id;
+    int lineTop;
 };
 
 constexpr SwitchSetting kSwitches[] = {
-    {L"AlarmWithExternalDisplay", IDC_ALARM_WITH_EXTERNAL},
-    {L"EnableLogging", IDC_ENABLE_LOGGING},
+    {L"AlarmWithExternalDisplay", IDC_ALARM_WITH_EXTERNAL, 59},
+    {L"EnableLogging", IDC_ENABLE_LOGGING, 73},
 };
 constexpr int kSwitchCount = ARRAYSIZE(kSwitches);
 
@@ -60,57 +71,76 @@ DWORD ShownValue(const wchar_t* name) {
     return value;
 }
 
-// Returns whether a policy locks it.
-bool ShowNumber(HWND dialog, const NumberSetting& setting, DWORD value) {
+// The field and its unit are usable together.
+void EnableNumberField(HWND dialog, const NumberSetting& setting, bool enable) {
+    EnableWindow(GetDlgItem(dialog, setting.editId), enable);
+    EnableWindow(GetDlgItem(dialog, setting.unitId), enable);
+}
+
+// Each setting is read at each use, so a policy's value is in force as the dialog shows it.
+void NoteIfManaged(HWND dialog, const wchar_t* name, int lineTop) {
+    if (!SettingIsManaged(name)) return;
+    ShowManagedSettingsNote(dialog, kNoteLeft, lineTop, kNoteWidth, kNoteHeight, kSetByOrganization);
+}
+
+void ShowNumber(HWND dialog, const NumberSetting& setting, DWORD value) {
     bool managed = SettingIsManaged(setting.name);
     CheckDlgButton(dialog, setting.switchId, value != 0 ? BST_CHECKED : BST_UNCHECKED);
     // Shown as stored, also outside the range: only typing is limited.
     if (value != 0) SetDlgItemInt(dialog, setting.editId, value, FALSE);
     SendDlgItemMessageW(dialog, setting.editId, EM_LIMITTEXT, kNumberDigits, 0);
     EnableWindow(GetDlgItem(dialog, setting.switchId), !managed);
-    EnableWindow(GetDlgItem(dialog, setting.editId), !managed && value != 0);
-    return managed;
+    EnableNumberField(dialog, setting, !managed && value != 0);
+    NoteIfManaged(dialog, setting.name, setting.lineTop);
+    NameFieldAfterItsLine(dialog, setting.editId, setting.switchId, setting.unitId);
 }
 
-bool ShowSwitch(HWND dialog, const SwitchSetting& setting, bool on) {
-    bool managed = SettingIsManaged(setting.name);
+void ShowSwitch(HWND dialog, const SwitchSetting& setting, bool on) {
     CheckDlgButton(dialog, setting.id, on ? BST_CHECKED : BST_UNCHECKED);
-    EnableWindow(GetDlgItem(dialog, setting.id), !managed);
-    return managed;
-}
-
-void ShowClosures(HWND dialog) {
-    ClosureLines record;
-    ReadClosureRecord(&record);
-    constexpr int kTextChars = kClosureRecordLines * (kClosureLineChars + 2);
-    wchar_t text[kTextChars] = L"No lid closure seen yet.";
-    int used = 0;
-    for (int i = 0; i < record.count; ++i) {
-        FormatBounded(text + used, kTextChars - used, L"%ls%ls", i ? L"\r\n" : L"", record.lines[i]);
-        used += static_cast<int>(wcslen(text + used));
-    }
-    SetDlgItemTextW(dialog, IDC_CLOSURES, text);
+    EnableWindow(GetDlgItem(dialog, setting.id), !SettingIsManaged(setting.name));
+    NoteIfManaged(dialog, setting.name, setting.lineTop);
 }
 
 void OnMoreSettingsInit(HWND dialog) {
-    bool anyManaged = false;
     for (int i = 0; i < kNumberCount; ++i) {
         g_shownNumbers[i] = ShownValue(kNumbers[i].name);
-        anyManaged |= ShowNumber(dialog, kNumbers[i], g_shownNumbers[i]);
+        ShowNumber(dialog, kNumbers[i], g_shownNumbers[i]);
     }
     for (int i = 0; i < kSwitchCount; ++i) {
         g_shownSwitches[i] = ShownValue(kSwitches[i].name) == 1;
-        anyManaged |= ShowSwitch(dialog, kSwitches[i], g_shownSwitches[i]);
+        ShowSwitch(dialog, kSwitches[i], g_shownSwitches[i]);
     }
-    ShowWindow(GetDlgItem(dialog, IDC_MANAGED_NOTE), anyManaged ? SW_SHOW : SW_HIDE);
-    ShowClosures(dialog);
+    ClosureLines record;
+    ReadClosureRecord(&record);
+    ShowClosureList(GetDlgItem(dialog, IDC_CLOSURES), record);
+}
+
+void OnMoreSettingsDestroy(HWND dialog) {
+    for (const NumberSetting& setting : kNumbers) ForgetFieldName(dialog, setting.editId);
 }
 
 void OnNumberSwitched(HWND dialog, const NumberSetting& setting) {
     bool on = Checked(dialog, setting.switchId);
+    EnableNumberField(dialog, setting, on);
     HWND edit = GetDlgItem(dialog, setting.editId);
-    EnableWindow(edit, on);
     if (on && GetWindowTextLengthW(edit) == 0) SetDlgItemInt(dialog, setting.editId, setting.firstValue, FALSE);
+}
+
+// The record's list is a common control, whose class must be registered before a template
+// uses it. The library stays for the process: Windows keeps the common controls mapped after
+// a first dialog in any case, and a registered class must not outlive its code.
+bool RegisterListClass() {
+    static bool registered = false;
+    if (registered) return true;
+    // Version 6, which the manifest names, comes first, before any folder is searched.
+    HMODULE controls = LoadSystemLibrary(L"comctl32.dll");
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    auto init = controls ? reinterpret_cast<InitFunction>(reinterpret_cast<void*>(
+                               GetProcAddress(controls, "InitCommonControlsEx")))
+                         : nullptr;
+    INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_LISTVIEW_CLASSES};
+    registered = init && init(&classes);
+    return registered;
 }
 
 // The edited text's number when it is digits alone and lies in the setting's range. ES_NUMBER
@@ -195,6 +225,14 @@ INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LP
     case WM_COMMAND:
         OnMoreSettingsCommand(dialog, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
+    case WM_DESTROY:
+        OnMoreSettingsDestroy(dialog);
+        return FALSE;
     }
     return FALSE;
+}
+
+void ShowMoreSettingsDialog(HWND owner) {
+    if (!RegisterListClass()) return;
+    DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_MORE_SETTINGS), owner, MoreSettingsDialogProc, 0);
 }

@@ -8,5 +8,7 @@
 // (AlarmWithExternalDisplay) and the diagnostic log (EnableLogging), each shown as Kalnix
 // applies it; and what Kalnix did at the last lid closures. OK writes only the settings the
 // user changed, after checking every number the user edited; Cancel writes nothing. A setting
-// Group Policy sets is shown locked.
+// Group Policy sets is shown with the policy's value, locked, "(set by your organization)".
 INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+// Runs the dialog modally over `owner`, once the common control its record needs is there.
+void ShowMoreSettingsDialog(HWND owner);

@@ -4,7 +4,9 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/field_name.h"
 #include "app/managed_note.h"
+#include "common/bounded_format.h"
 #include "common/setting_policy.h"
 #include "common/settings_store.h"
 #include "protect/protection_modes.h"
@@ -20,45 +22,77 @@ constexpr int kDelayDigits = 2;
 constexpr LONG_PTR kActionManaged = 1;
 constexpr LONG_PTR kAlarmTimeManaged = 2;
 
-// The note's place, in dialog units: the row the template leaves free above the buttons.
-constexpr int kNoteLeft = 20, kNoteTop = 54, kNoteWidth = 267, kNoteHeight = 8;
+// The notes' place, in dialog units: the two rows the template leaves free above the buttons.
+constexpr int kNoteLeft = 20, kNoteTop = 52, kNoteWidth = 267, kNoteHeight = 16;
 
 bool IsManaged(HWND dialog, LONG_PTR setting) {
     return (GetWindowLongPtrW(dialog, DWLP_USER) & setting) != 0;
 }
 
-// A delay set by policy stays locked whichever mode is chosen.
+// A delay set by policy stays locked whichever mode is chosen; its unit goes with it.
 void EnableDelayEdit(HWND dialog, bool enable) {
-    EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS), enable && !IsManaged(dialog, kAlarmTimeManaged));
+    BOOL usable = enable && !IsManaged(dialog, kAlarmTimeManaged);
+    EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS), usable);
+    EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS_UNIT), usable);
 }
 
-void LockManagedSettings(HWND dialog) {
-    LONG_PTR managed = (SettingIsManaged(L"Action") ? kActionManaged : 0) |
-                       (SettingIsManaged(L"AlarmTime") ? kAlarmTimeManaged : 0);
-    SetWindowLongPtrW(dialog, DWLP_USER, managed);
-    if (managed & kActionManaged) {
+// What the dialog shows of a setting: a policy's value where one sets it (in force only from
+// the next start, since both settings are read when Kalnix starts), else the value in force.
+struct ShownSetting {
+    int value;
+    bool managed;
+    bool inForce;
+};
+
+ShownSetting Shown(const wchar_t* name, int inForce) {
+    DWORD policy = 0;
+    if (!ReadPolicyDword(name, &policy)) return {inForce, false, true};
+    int value = static_cast<int>(policy);  // the same bits, as the start-up read keeps them
+    return {value, true, value == inForce};
+}
+
+// One line per locked setting, saying when the policy's value applies.
+void ShowManagedNotes(HWND dialog, const ShownSetting& mode, const ShownSetting& delay) {
+    wchar_t notes[160] = {};
+    int used = 0;
+    const struct { const ShownSetting& setting; const wchar_t* label; } lines[] = {
+        {mode, L"Protection mode"}, {delay, L"Alarm delay"}};
+    for (const auto& line : lines) {
+        if (!line.setting.managed) continue;
+        FormatBounded(notes + used, ARRAYSIZE(notes) - used, L"%ls%ls %ls", used ? L"\n" : L"", line.label,
+                      line.setting.inForce ? kSetByOrganization : kSetByOrganizationNextStart);
+        used += static_cast<int>(wcslen(notes + used));
+    }
+    if (used) ShowManagedSettingsNote(dialog, kNoteLeft, kNoteTop, kNoteWidth, kNoteHeight, notes);
+}
+
+void LockManagedSettings(HWND dialog, const ShownSetting& mode, const ShownSetting& delay) {
+    SetWindowLongPtrW(dialog, DWLP_USER, (mode.managed ? kActionManaged : 0) | (delay.managed ? kAlarmTimeManaged : 0));
+    if (mode.managed) {
         EnableWindow(GetDlgItem(dialog, IDC_AUTO_PROTECT), FALSE);
         EnableWindow(GetDlgItem(dialog, IDC_LID_ALARM), FALSE);
     }
-    if (managed & kAlarmTimeManaged) EnableWindow(GetDlgItem(dialog, IDC_ALARM_SECONDS), FALSE);
-    if (managed) ShowManagedSettingsNote(dialog, kNoteLeft, kNoteTop, kNoteWidth, kNoteHeight);
+    if (delay.managed) EnableDelayEdit(dialog, false);
+    ShowManagedNotes(dialog, mode, delay);
 }
 
-// The controls show the mode and delay in force, also where a policy sets them.
+// The controls show the mode and delay in force, or a policy's where one sets them.
 void OnSettingsInit(HWND dialog) {
-    LockManagedSettings(dialog);
-    int mode = ProtectionMode();
-    if (mode == kModeAutoProtection) {
+    const ShownSetting mode = Shown(L"Action", ProtectionMode());
+    const ShownSetting delay = Shown(L"AlarmTime", AlarmDelaySeconds());
+    LockManagedSettings(dialog, mode, delay);
+    if (mode.value == kModeAutoProtection) {
         EnableDelayEdit(dialog, false);
         SendDlgItemMessageW(dialog, IDC_AUTO_PROTECT, BM_SETCHECK, BST_CHECKED, 0);
-    } else if (mode == kModeLidAlarm) {
+    } else if (mode.value == kModeLidAlarm) {
         EnableDelayEdit(dialog, true);
         SendDlgItemMessageW(dialog, IDC_LID_ALARM, BM_SETCHECK, BST_CHECKED, 0);
     }
     wchar_t text[16];
-    swprintf(text, sizeof(text) / sizeof(text[0]), L"%d", AlarmDelaySeconds());
+    swprintf(text, sizeof(text) / sizeof(text[0]), L"%d", delay.value);
     SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text);
     SendDlgItemMessageW(dialog, IDC_ALARM_SECONDS, EM_LIMITTEXT, kDelayDigits, 0);
+    NameFieldAfterItsLine(dialog, IDC_ALARM_SECONDS, IDC_LID_ALARM, IDC_ALARM_SECONDS_UNIT);
 }
 
 // The typed delay when it is in range; otherwise the range message, and the dialog stays.
@@ -136,6 +170,9 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM
         return TRUE;  // focus to the first tab stop
     case WM_COMMAND:
         OnSettingsCommand(dialog, wParam);
+        break;
+    case WM_DESTROY:
+        ForgetFieldName(dialog, IDC_ALARM_SECONDS);
         break;
     }
     return FALSE;

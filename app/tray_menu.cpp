@@ -23,6 +23,16 @@ using ScopedMenu = Scoped<MenuTraits>;
 
 // A menu shown from inside another one's loop (a second key press) would fail anyway.
 bool g_menuShown = false;
+// Set when the menu was closed because Kalnix is ending: nothing the menu returns is done.
+bool g_menuEnded = false;
+
+// A left click's menu, waiting for the double-click time to pass.
+struct ClickWait {
+    bool pending;
+    POINT at;
+    bool doubleClicked;  // this click completed a double-click: its NIN_SELECT opens nothing
+};
+ClickWait g_clickWait = {};
 
 // "Kalnix.log" beside Kalnix.exe, where the diagnostic log writes it.
 bool LogPath(wchar_t* path, DWORD capacity) {
@@ -73,18 +83,18 @@ HMENU BuildTrayMenu(bool administrator, bool logAvailable) {
     HMENU menu = CreatePopupMenu();
     if (!menu) return nullptr;
     if (administrator) {
-        AppendMenuW(menu, MF_STRING, IDM_STATUS, L"Status");
+        AppendMenuW(menu, MF_STRING, IDM_STATUS, L"&Status");
         SetMenuDefaultItem(menu, IDM_STATUS, FALSE);
-        AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"Settings\u2026");
-        AppendMenuW(menu, MF_STRING, IDM_MORE_SETTINGS, L"More settings\u2026");
+        AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"S&ettings\u2026");
+        AppendMenuW(menu, MF_STRING, IDM_MORE_SETTINGS, L"&More settings\u2026");
     } else {
         AppendMenuW(menu, MF_STRING | MF_GRAYED, IDM_DISABLED_STATE,
-                    L"Kalnix is disabled: logged on user is not an administrator");
+                    L"Kalnix is &disabled: logged on user is not an administrator");
     }
-    if (logAvailable) AppendMenuW(menu, MF_STRING, IDM_OPEN_LOG, L"Open log");
+    if (logAvailable) AppendMenuW(menu, MF_STRING, IDM_OPEN_LOG, L"Open &log");
     if (administrator) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit Kalnix");
+        AppendMenuW(menu, MF_STRING, IDM_EXIT, L"E&xit Kalnix");
     }
     return menu;
 }
@@ -94,16 +104,50 @@ void ShowTrayMenu(HWND window, POINT at, bool administrator, bool fromKeyboard) 
     ScopedMenu menu(BuildTrayMenu(administrator, LogAvailable()));
     if (!menu.valid()) return;
     g_menuShown = true;
+    g_menuEnded = false;
     // Else the menu stays open when the user clicks elsewhere.
     SetForegroundWindow(window);
     UINT command = static_cast<UINT>(TrackPopupMenuEx(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | MenuAlignment(),
                                                       at.x, at.y, window, nullptr));
+    g_menuShown = false;
+    if (g_menuEnded) return;  // the window is ending: no command, and no icon to focus
     // Lets the shell finish its own handling of the click that opened the menu.
     PostMessageW(window, WM_NULL, 0, 0);
-    g_menuShown = false;
     // Carried out once the menu's own loop has ended.
     if (command) PostMessageW(window, WM_COMMAND, command, 0);
     else if (fromKeyboard) ReturnFocusToTray();
+}
+
+void EndTrayMenu(HWND window) {
+    if (g_clickWait.pending) KillTimer(window, kMenuClickTimer);
+    g_clickWait = {};
+    if (!g_menuShown) return;
+    g_menuEnded = true;
+    // The menu belongs to this thread: its loop ends as soon as the current message returns.
+    EndMenu();
+}
+
+void OnTrayButtonDown() { g_clickWait.doubleClicked = false; }
+
+void OnTraySelect(HWND window, POINT at) {
+    if (g_clickWait.doubleClicked) return;
+    g_clickWait.pending = true;
+    g_clickWait.at = at;
+    SetTimer(window, kMenuClickTimer, GetDoubleClickTime(), nullptr);
+}
+
+void OnTrayDoubleClick(HWND window) {
+    // A tick already queued is not taken back by KillTimer: the flag makes it do nothing.
+    if (g_clickWait.pending) KillTimer(window, kMenuClickTimer);
+    g_clickWait.pending = false;
+    g_clickWait.doubleClicked = true;
+}
+
+void OnMenuClickTimer(HWND window, bool administrator) {
+    KillTimer(window, kMenuClickTimer);
+    if (!g_clickWait.pending) return;
+    g_clickWait.pending = false;
+    ShowTrayMenu(window, g_clickWait.at, administrator, false);
 }
 
 void OnTrayCommand(HWND window, UINT command, bool administrator) {
@@ -113,7 +157,9 @@ void OnTrayCommand(HWND window, UINT command, bool administrator) {
     switch (command) {
     case IDM_STATUS:        return OpenDialog(window, IDD_STATUS, StatusDialogProc);
     case IDM_SETTINGS:      return OpenDialog(window, IDD_SETTINGS, SettingsDialogProc);
-    case IDM_MORE_SETTINGS: return OpenDialog(window, IDD_MORE_SETTINGS, MoreSettingsDialogProc);
+    case IDM_MORE_SETTINGS:
+        if (!BringOpenDialogForward(window)) ShowMoreSettingsDialog(window);
+        return;
     case IDM_EXIT:
         if (!BringOpenDialogForward(window)) DestroyWindow(window);
         return;

@@ -58,7 +58,14 @@ void EndTray() {
     EndProtection();
 }
 
-void OnTrayDestroy() {
+// An open menu would keep its own loop running after the quit message: it ends first.
+void OnTrayClose(HWND hwnd) {
+    EndTrayMenu(hwnd);
+    DestroyWindow(hwnd);
+}
+
+void OnTrayDestroy(HWND hwnd) {
+    EndTrayMenu(hwnd);
     EndTray();
     DeleteTrayIcon();
     PostQuitMessage(0);
@@ -66,8 +73,10 @@ void OnTrayDestroy() {
 
 // A log-off or shutdown ends the process after this message without WM_DESTROY: the forced
 // settings must be put back now. A cancelled end (FALSE) leaves the protection running.
-void OnTrayEndSession(BOOL ending) {
-    if (ending) EndTray();
+void OnTrayEndSession(HWND hwnd, BOOL ending) {
+    if (!ending) return;
+    EndTrayMenu(hwnd);
+    EndTray();
 }
 
 void OnTrayPaint(HWND hwnd) {
@@ -82,6 +91,11 @@ LRESULT OnTraySysCommand(HWND hwnd, WPARAM command) {
     return 1;
 }
 
+// The protection's timers are its own (HandleProtectionMessage); the window's is the menu's.
+void OnTrayTimer(WPARAM timer) {
+    if (!g_trayEnding && timer == kMenuClickTimer) OnMenuClickTimer(g_trayWindow, IsUserAdministrator());
+}
+
 // Version 4 carries the anchor point of the icon (or of the keyboard's focus on it) in wParam.
 POINT AnchorPoint(WPARAM wParam) {
     return {static_cast<short>(LOWORD(wParam)), static_cast<short>(HIWORD(wParam))};
@@ -90,13 +104,16 @@ POINT AnchorPoint(WPARAM wParam) {
 void OnTrayCallback(HWND hwnd, UINT event, POINT anchor) {
     if (g_trayEnding) return;
     switch (event) {
+    case WM_LBUTTONDOWN: OnTrayButtonDown(); break;
+    // A left click: the menu, unless a second click makes it a double-click.
+    case NIN_SELECT: OnTraySelect(hwnd, anchor); break;
     case WM_LBUTTONDBLCLK:
+        OnTrayDoubleClick(hwnd);
         if (IsUserAdministrator()) OnTrayCommand(hwnd, IDM_STATUS, true);
         break;
     // A right-click, or Shift+F10 on the icon.
     case WM_CONTEXTMENU: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), false); break;
-    // Enter or Space on the icon. A left click sends NIN_SELECT, which stays the first half
-    // of a double-click.
+    // Enter or Space on the icon.
     case NIN_KEYSELECT: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), true); break;
     }
 }
@@ -128,14 +145,14 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     if (HandleProtectionMessage(msg, wParam, lParam, &result)) return result;
     switch (msg) {
     case WM_CREATE:           OnTrayCreate(hwnd); return 0;
-    case WM_DESTROY:          OnTrayDestroy(); return 0;
+    case WM_CLOSE:            OnTrayClose(hwnd); return 0;
+    case WM_DESTROY:          OnTrayDestroy(hwnd); return 0;
     // Kalnix never holds up a log-off or shutdown.
     case WM_QUERYENDSESSION:  return TRUE;
-    case WM_ENDSESSION:       OnTrayEndSession(static_cast<BOOL>(wParam)); return 0;
+    case WM_ENDSESSION:       OnTrayEndSession(hwnd, static_cast<BOOL>(wParam)); return 0;
     case WM_PAINT:            OnTrayPaint(hwnd); return 0;
     case WM_SYSCOMMAND:       return OnTraySysCommand(hwnd, wParam);
-    // Timers other than the protection's.
-    case WM_TIMER:            return 0;
+    case WM_TIMER:            OnTrayTimer(wParam); return 0;
     // Version 4 puts the icon id in lParam's high word; the event is in the low word either way.
     case kTrayCallbackMessage: OnTrayCallback(hwnd, LOWORD(lParam), AnchorPoint(wParam)); return 0;
     case WM_COMMAND:          OnTrayMenuCommand(hwnd, LOWORD(wParam)); return 0;

@@ -1,20 +1,19 @@
 #include "app/window_dpi.h"
 
 #include "common/loaded_function.h"
+#include "common/seam_displays.h"
 
 namespace {
 
 // Windows 10 1607 added these (so the headers for Windows 7 do not declare them); older
-// systems lack them and have one DPI for everything.
+// systems lack them and have one DPI for everything. The window's own goes through the seam.
 struct DpiFunctions {
-    UINT(WINAPI* forWindow)(HWND window);
     UINT(WINAPI* forSystem)();
     int(WINAPI* metricsForDpi)(int index, UINT dpi);
 };
 
 const DpiFunctions& Dpi() {
     static const DpiFunctions functions = {
-        LoadedFunction<UINT(WINAPI*)(HWND)>(L"user32", "GetDpiForWindow"),
         LoadedFunction<UINT(WINAPI*)()>(L"user32", "GetDpiForSystem"),
         LoadedFunction<int(WINAPI*)(int, UINT)>(L"user32", "GetSystemMetricsForDpi"),
     };
@@ -38,7 +37,7 @@ UINT SystemDpi() {
 
 UINT DpiOf(HWND window) {
     // 0 for a window that is not (any more) a window.
-    UINT dpi = Dpi().forWindow && window ? Dpi().forWindow(window) : 0;
+    UINT dpi = window ? g_displaySeam.dpiForWindow(window) : 0;
     return dpi ? dpi : SystemDpi();
 }
 

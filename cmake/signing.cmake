@@ -11,8 +11,9 @@
 #                                             a command line or in the build files
 #   KALNIX_SIGN_TIMESTAMP_URL                 an RFC 3161 time-stamp server (optional): the
 #                                             signatures then outlive the certificate
-# Signed are Kalnix.exe and both KalnixCA.dll builds right after they are linked, the
-# uninstaller and the setup program as makensis writes them, and the MSI packages last.
+# Signed are Kalnix.exe and both KalnixCA.dll builds right after they are linked, copies of the
+# NSIS plug-ins the setup program packs, the uninstaller and the setup program as makensis writes
+# them, and the MSI packages last.
 
 # kalnix_signing_arguments(ARGS_VAR ERROR_VAR): osslsigncode's key and time-stamp arguments for
 # the KALNIX_SIGN_* variables, empty when none is set (unsigned), or in ERROR_VAR why the
@@ -173,4 +174,25 @@ function(kalnix_sign_package signed_target package_target file)
     COMMENT "Signing ${name}"
     VERBATIM)
   add_custom_target(${signed_target} ALL DEPENDS ${stamp})
+endfunction()
+
+# kalnix_sign_copies(TARGET DIR FILE...): signed copies of files others made (NSIS's plug-ins,
+# which the setup program and the uninstaller unpack and load) in DIR, made again when a file or
+# the key changes; TARGET is done when all are. A copy appears under its name only once signed.
+function(kalnix_sign_copies target dir)
+  set(copies)
+  foreach(file ${ARGN})
+    get_filename_component(name ${file} NAME)
+    set(copy ${dir}/${name})
+    add_custom_command(OUTPUT ${copy}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+      COMMAND ${CMAKE_COMMAND} -E copy ${file} ${copy}.unsigned
+      COMMAND ${CMAKE_COMMAND} -DKALNIX_SIGN_FILE=${copy}.unsigned -P ${KALNIX_SIGN_SCRIPT}
+      COMMAND ${CMAKE_COMMAND} -E rename ${copy}.unsigned ${copy}
+      DEPENDS ${file} ${KALNIX_SIGN_SCRIPT}
+      COMMENT "Signing a copy of ${name}"
+      VERBATIM)
+    list(APPEND copies ${copy})
+  endforeach()
+  add_custom_target(${target} DEPENDS ${copies})
 endfunction()

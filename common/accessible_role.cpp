@@ -37,3 +37,16 @@ HRESULT ClearRoleAnnotation(HWND window) {
         return services->ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &role, 1);
     });
 }
+
+HRESULT AnnotateName(HWND window, const wchar_t* name) {
+    return WithPropServices([&](IAccPropServices* services) {
+        return services->SetHwndPropStr(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME, name);
+    });
+}
+
+HRESULT ClearNameAnnotation(HWND window) {
+    return WithPropServices([&](IAccPropServices* services) {
+        MSAAPROPID name = PROPID_ACC_NAME;
+        return services->ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &name, 1);
+    });
+}

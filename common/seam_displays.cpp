@@ -1,5 +1,6 @@
 #include "common/seam_displays.h"
 
+#include "common/loaded_function.h"
 #include "common/user32_functions.h"
 
 namespace {
@@ -16,6 +17,11 @@ LONG WINAPI QueryDisplayConfigIfPresent(UINT32 flags, UINT32* pathCount, DISPLAY
     return fn ? fn(flags, pathCount, paths, modeCount, modes, topology) : ERROR_NOT_SUPPORTED;
 }
 
+UINT WINAPI DpiForWindowIfPresent(HWND window) {
+    static const auto fn = LoadedFunction<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
+    return fn ? fn(window) : 0;
+}
+
 }  // namespace
 
 DisplaySeam g_displaySeam = {
@@ -23,4 +29,5 @@ DisplaySeam g_displaySeam = {
     QueryDisplayConfigIfPresent,
     ReadMonitorConnections,
     &::DefWindowProcW,
+    DpiForWindowIfPresent,
 };

@@ -5,7 +5,7 @@
 #include "common/monitor_connections.h"
 
 // Stand-ins for the laptop's displays: Wine has one display path, which it reports as external,
-// publishes no monitor records and turns no display off. Tests may swap an entry inside a scope
+// publishes no monitor records, turns no display off and scales every window alike. Tests may swap an entry inside a scope
 // (tests/support/platform_scope.h).
 struct DisplaySeam {
     // The console's layout. Absent before Windows 7, so the real entries go through
@@ -18,6 +18,9 @@ struct DisplaySeam {
     // Only for the display-off request (SC_MONITORPOWER) to Kalnix's own window, which reaches
     // no display under Wine.
     decltype(&::DefWindowProcW) defWindowProc;
+    // A window's DPI (GetDpiForWindow, Windows 10 1607 and later; 0 where it is missing): Wine
+    // gives every window the system's, so tests set another display's scale here.
+    UINT(WINAPI* dpiForWindow)(HWND window);
 };
 
 extern DisplaySeam g_displaySeam;

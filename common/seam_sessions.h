@@ -13,7 +13,8 @@ struct SessionSeam {
     // The single-instance marker: a test lets a second start create it between Kalnix's look
     // and its create, a race Wine cannot be made to run, and hands in a marker of a named owner.
     decltype(&::OpenEventW) openEvent;
-    // The owner of that marker: Wine keeps none faithfully.
+    // The owner of that marker and of the lid-sensor driver's events: Wine keeps none
+    // faithfully.
     decltype(&::GetSecurityInfo) getSecurityInfo;
     // The console session and whether this one is remote.
     decltype(&::WTSGetActiveConsoleSessionId) activeConsoleSessionId;

@@ -15,6 +15,7 @@
 ;   MSI_UPGRADE_CODE   the upgrade code of KalnixSetup-<arch>.msi, {GUID}     (required)
 ;   KALNIX_SIGN_SCRIPT the build tree's signing script, and KALNIX_CMAKE the cmake that runs it
 ;                      (optional: a signed build, see cmake/signing.cmake)
+;   KALNIX_SIGNED_PLUGINS  signed copies of NSIS's plug-ins for this target (with a signed build)
 
 !ifndef KALNIX_ARCH
   !error "define KALNIX_ARCH, x86 or x64"
@@ -25,6 +26,12 @@
   Unicode true
 !else
   !error "KALNIX_ARCH must be x86 or x64"
+!endif
+; The plug-ins (System, nsExec, nsDialogs of the pages) are unpacked to %TEMP% and loaded by
+; the setup program and the uninstaller: a signed build packs copies signed like the rest, found
+; here before NSIS's own, so that application control allows them by the same publisher.
+!ifdef KALNIX_SIGNED_PLUGINS
+  !addplugindir "${KALNIX_SIGNED_PLUGINS}"
 !endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma

@@ -3,7 +3,9 @@
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
+#include "common/owner_check.h"
 #include "common/scoped_handle.h"
+#include "common/seam_sessions.h"
 #include "protect/driver_contract.h"
 #include "protect/protection_messages.h"
 
@@ -27,28 +29,36 @@ constexpr DriverEventNames kDriverEventNames[] = {
     {kGlobalLidStateChangedEventName, kGlobalLidStateEventName},
 };
 
-// Opens the change event in the first namespace that has it, and checks that the state event
-// is there too. ERROR_SUCCESS with both, else the error of the open that failed; the other
-// namespace is tried only where an event is absent, not where it cannot be opened.
-DWORD OpenDriverEvents(ScopedHandle* changed, const wchar_t** stateName) {
+// Any user can create events of the driver's names first: in Global\ while the driver's are
+// absent, or in a session's own namespace. Only the driver's, made in the kernel and owned by
+// SYSTEM or Administrators, tell the lid. Wine gives them no owner at all, Windows always one.
+bool IsDriversEvent(HANDLE event) {
+    return OwnedByAdministratorsOrSystem(g_sessionSeam.getSecurityInfo, event, SE_KERNEL_OBJECT) ||
+           OwnerlessOnWine(g_sessionSeam.getSecurityInfo, event, SE_KERNEL_OBJECT);
+}
+
+// Opens both events in the first namespace that has the driver's. ERROR_SUCCESS with both, else
+// the error of the open that failed (ERROR_ACCESS_DENIED when only another's were found); the
+// other namespace is tried where an event is absent or another's, not where it cannot be opened.
+DWORD OpenDriverEvents(ScopedHandle* changed, ScopedHandle* state) {
     DWORD error = ERROR_FILE_NOT_FOUND;
+    bool foundAnothers = false;
     for (const DriverEventNames& names : kDriverEventNames) {
-        changed->Reset(OpenEventW(SYNCHRONIZE, FALSE, names.changed));
-        if (!changed->valid()) {
+        changed->Reset(OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, names.changed));
+        state->Reset(changed->valid() ? OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, names.state) : nullptr);
+        if (!state->valid()) {
             error = GetLastError();
+            changed->Reset();
             if (error == ERROR_FILE_NOT_FOUND) continue;
             return error;
         }
-        ScopedHandle state(OpenEventW(SYNCHRONIZE, FALSE, names.state));
-        if (!state.valid()) {
-            error = GetLastError();
-            changed->Reset();
-            return error;
-        }
-        *stateName = names.state;
-        return ERROR_SUCCESS;
+        if (IsDriversEvent(changed->get()) && IsDriversEvent(state->get())) return ERROR_SUCCESS;
+        LogFormatted(L"Lid events %ls are not owned by SYSTEM or Administrators: ignored\n", names.changed);
+        changed->Reset();
+        state->Reset();
+        foundAnothers = true;
     }
-    return error;
+    return foundAnothers ? ERROR_ACCESS_DENIED : error;
 }
 
 void SendRequest(HANDLE device, DWORD code) {
@@ -60,9 +70,8 @@ void SendRequest(HANDLE device, DWORD code) {
 void ReportCurrentLidState(const LidMonitor* monitor, LPARAM occasion) {
     SendRequest(monitor->device, kRequestLidChangeSeen);
 
-    ScopedHandle state(OpenEventW(SYNCHRONIZE, FALSE, monitor->stateEventName));
-    if (!state.valid()) return;
-    DWORD result = WaitForSingleObject(state.get(), 0);  // a zero-timeout test leaves the event as it is
+    if (!monitor->stateEvent) return;
+    DWORD result = WaitForSingleObject(monitor->stateEvent, 0);  // a zero-timeout test leaves the event as it is
     if (result == WAIT_OBJECT_0) monitor->callback(kLidClosed, occasion);
     else if (result == WAIT_TIMEOUT) monitor->callback(kLidOpen, occasion);
 }
@@ -97,9 +106,8 @@ bool StartLidMonitor() {
     }
     // Opened here rather than on the thread, so that a driver whose events cannot be used
     // leaves the lid to Windows' notifications instead of to a thread that ends unheard.
-    ScopedHandle changed;
-    const wchar_t* stateName = nullptr;
-    DWORD error = OpenDriverEvents(&changed, &stateName);
+    ScopedHandle changed, state;
+    DWORD error = OpenDriverEvents(&changed, &state);
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"Can't open driver's lid events: %d\n", static_cast<int>(error));
         // Requests 1 and 2 still go to the device.
@@ -127,7 +135,7 @@ bool StartLidMonitor() {
     // current-process pseudo handle, which later requests must not reach.
     Monitor().device = device.release();
     Monitor().changeEvent = changed.release();
-    Monitor().stateEventName = stateName;
+    Monitor().stateEvent = state.release();
     Monitor().terminateEvent = terminateEvent.release();
     Monitor().requestEvent = requestEvent.release();
     Monitor().thread = thread.release();
@@ -169,10 +177,10 @@ void StopLidMonitor() {
         SetEvent(Monitor().terminateEvent);
         if (Monitor().thread) WaitForSingleObject(Monitor().thread, kStopWaitMs);
     }
-    Monitor().stateEventName = nullptr;
     // Declared in the reverse of their closing: the thread closes before the device, since it
     // may still be inside request 3 on it.
     ScopedHandle device(Take(&Monitor().device));
+    ScopedHandle stateEvent(Take(&Monitor().stateEvent));
     ScopedHandle changeEvent(Take(&Monitor().changeEvent));
     ScopedHandle requestEvent(Take(&Monitor().requestEvent));
     ScopedHandle terminateEvent(Take(&Monitor().terminateEvent));

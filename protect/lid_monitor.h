@@ -7,8 +7,9 @@
 // The lid-sensor driver's thread, whose record is the run's (LidMonitor, protect/protection_state.h).
 
 // Opens the driver and its events, creates the terminate and request events and starts the
-// monitor thread; true when the thread runs. A driver whose events cannot be used is logged
-// and leaves the lid to the caller (false), but its device stays open for control requests.
+// monitor thread; true when the thread runs. Only events owned by SYSTEM or Administrators are
+// the driver's. A driver whose events cannot be used is logged and leaves the lid to the
+// caller (false), but its device stays open for control requests.
 bool StartLidMonitor();
 DWORD WINAPI LidMonitorThread(LPVOID record);
 // Asks the running monitor thread to report the lid's state as it is now (posted with

@@ -36,8 +36,9 @@ struct LidMonitor {
     void (*callback)(DWORD lidState, LPARAM occasion);
     HANDLE changeEvent;   // the driver's change event, opened before the thread starts, or null
     HANDLE requestEvent;  // unnamed auto-reset event: report the state as it is now, or null
-    // The state event's name in the namespace where the change event was found.
-    const wchar_t* stateEventName;
+    // The driver's state event, opened with the change event and kept: its name could be
+    // another's by the next change.
+    HANDLE stateEvent;
 };
 
 // The lid as Kalnix knows it (protect/lid_state.h).

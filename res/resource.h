@@ -24,8 +24,8 @@
 #define IDC_AUTO_PROTECT      1013
 #define IDC_LID_ALARM         1014
 #define IDC_ALARM_SECONDS     1016
-// The note shown when Group Policy sets a setting: hidden in the More settings template until
-// then, added at run time to the settings dialog (whose template stays as it is)
+#define IDC_ALARM_SECONDS_UNIT 1018
+// The notes beside settings Group Policy sets, added at run time where the templates leave room
 #define IDC_MANAGED_NOTE      400
 
 // Tray menu: built in code where it is shown; its commands come back as WM_COMMAND.
@@ -46,4 +46,8 @@
 #define IDC_DRAIN_ALERT       315
 #define IDC_ALARM_WITH_EXTERNAL 316
 #define IDC_ENABLE_LOGGING    317
-#define IDC_CLOSURES          319
+#define IDC_CLOSURES          319   // the record: a list view with three columns
+#define IDC_REST_AFTER_UNIT   320
+#define IDC_HIBERNATE_AFTER_UNIT 321
+#define IDC_DRAIN_ALERT_UNIT  322
+#define IDC_CLOSURES_LABEL    323

@@ -9,6 +9,9 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev
   wine wine64
+  # Wine's own fonts (Tahoma, Marlett for the caption buttons), only recommended by wine: the
+  # dialogs' pictures and text widths need them.
+  fonts-wine
   xvfb xauth x11-utils xdotool
   nsis
   wixl msitools

@@ -6,6 +6,15 @@
 # Usage: scripts/screenshots.sh   (after a build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Without Wine's own fonts every caption's close box is the letter "r" and the dialogs' texts
+# take other widths than on Windows ("MS Shell Dlg" is Tahoma).
+wine_fonts=/usr/share/wine/fonts
+for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
+  if [ ! -f "$wine_fonts/$font" ]; then
+    echo "screenshots: Wine's font $wine_fonts/$font is missing: install fonts-wine (scripts/install-deps.sh)" >&2
+    exit 1
+  fi
+done
 . scripts/wine-env.sh
 docs=$PWD/docs
 work=$PWD/build/screenshots
@@ -19,6 +28,8 @@ unset DISPLAY
 kalnix_start_xvfb
 trap 'kalnix_server_stop; kill "$KALNIX_XVFB_PID" 2>/dev/null || true' EXIT
 kalnix_prefix_ready
+# Debian's Wine 8 does not find the fonts in its own data folder: they go into the prefix's.
+cp "$wine_fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 # A program started in the Wine desktop (where Kalnix's windows are), in the background: the
 # first one creates the desktop and keeps it.
@@ -55,6 +66,11 @@ for dpi in 96 144; do
   kalnix_server_stop  # Wine reads the DPI when its server starts
   kalnix_server_start
   kalnix_seed_settings Action=2 AlarmTime=15 RestAfter=60 HibernateAfter=60 StandbyDrainAlert=5
+  # A few closures for More settings' list, newest first, as Kalnix records them.
+  kalnix_wine reg add 'HKLM\Software\Kalnix' /v LidClosures /t REG_MULTI_SZ /f /d "$(printf '%s\\0' \
+    '2025-03-04 22:40  Put to rest by Kalnix (hibernation) after 75 s: Lid-close action on battery is Do nothing' \
+    '2025-03-04 10:15  Slept after 8 s; the standby used 4% in 1 h 05 min' \
+    '2025-03-03 18:02  The alarm rang for 12 s and was heard')" >/dev/null
   in_desktop "$work/Kalnix.exe"
   for _ in $(seq 50); do xdotool search --name "$desktop" >/dev/null 2>&1 && break; sleep 0.2; done
   capture status status

@@ -33,10 +33,19 @@ constexpr wchar_t kMode[] = L"mode";                    // MODE, "" when not giv
 constexpr wchar_t kAlarmTime[] = L"alarmtime";          // ALARMTIME, "" when not given
 constexpr wchar_t kSettingsKey[] = L"settingskey";      // 1 when the settings key was there
 constexpr wchar_t kSettings[] = L"settings";            // its values (settings_snapshot.h)
-constexpr wchar_t kPreviousStart[] = L"previousstart";  // start at log-on before: "task", "run" or ""
+// Start at log-on before a change, in the rollback record the changing action keeps.
+constexpr wchar_t kPreviousStart[] = L"previousstart";  // "task", "run" or ""
 constexpr wchar_t kPreviousTarget[] = L"previoustarget";  // its Kalnix.exe, or the Run value's command
 constexpr wchar_t kHadEvents[] = L"hadevents";          // 1 when the event source was registered
 constexpr wchar_t kEvents[] = L"events";                // its EventMessageFile
 constexpr wchar_t kSystem[] = L"system";                // 1 when msiexec runs as SYSTEM
 constexpr wchar_t kSession[] = L"session";              // the session msiexec runs in
+constexpr wchar_t kRun[] = L"run";                      // this run's token (setup/rollback_record.h)
+constexpr wchar_t kRepair[] = L"repair";                // 1 on a repair: installed, not removed, not replaced
+// What a take-over removes, as it was before (settings_snapshot.h encoding), for its rollback.
+constexpr wchar_t kSetupEntry[] = L"setupentry";        // the setup program's Apps & Features entry
+constexpr wchar_t kX86Entry[] = L"x86entry";            // the 32-bit Kalnix's entry
+constexpr wchar_t kX86SettingsKey[] = L"x86settingskey";  // 1 when the 32-bit settings key was there
+constexpr wchar_t kX86Settings[] = L"x86settings";      // its values
+constexpr wchar_t kX86RunValue[] = L"x86runvalue";      // the 32-bit Run value's command, "" for none
 }  // namespace data_field

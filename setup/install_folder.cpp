@@ -12,7 +12,7 @@
 #include "common/loaded_function.h"
 #include "common/scoped_handle.h"
 #include "setup/exports.h"
-#include "setup/folder_rights.h"
+#include "common/folder_rights.h"
 #include "setup/folder_security.h"
 
 namespace {
@@ -54,6 +54,7 @@ struct Walk {
     std::wstring* reason;
     HeldFolders held;
     bool installFolderExisted;
+    ObjectGrant lastGrant;  // of the last folder checked
 };
 
 bool Refuse(std::wstring* reason, const std::wstring& path, const std::wstring& why) {
@@ -190,7 +191,8 @@ bool CheckFolder(Walk& walk, HANDLE folder, const std::wstring& path, FolderPlac
                                          nullptr, nullptr, nullptr, nullptr, descriptor.put());
     if (status != ERROR_SUCCESS)
         return Failed(walk.reason, path, L"GetSecurityInfo", static_cast<int>(status), L"could not be read");
-    const wchar_t* refusal = FolderRefusal(ReadObjectGrant(descriptor.get(), walk.wineUser), place);
+    walk.lastGrant = ReadObjectGrant(descriptor.get(), walk.wineUser);
+    const wchar_t* refusal = FolderRefusal(walk.lastGrant, place);
     return refusal ? Refuse(walk.reason, path, refusal) : true;
 }
 
@@ -245,6 +247,15 @@ bool HoldsOnlySafeKalnixFiles(Walk& walk, HANDLE folder, const std::wstring& pat
     return safe;
 }
 
+// Checking, what setup creates later inherits the entries of the folder it is created in: the
+// last existing folder's for the folders still missing and Kalnix.exe, or the install folder's
+// for Kalnix.exe. (Securing, what is created gets permissions of its own.)
+bool CheckWhatIsCreated(Walk& walk, const std::wstring& path, bool createsFolders) {
+    if (walk.work != FolderWork::Check) return true;
+    const wchar_t* refusal = InheritanceRefusal(walk.lastGrant, createsFolders);
+    return refusal ? Refuse(walk.reason, path, refusal) : true;
+}
+
 // From the drive's root down, each folder opened by its name in the one above. A missing
 // folder is created administrators-only when securing; when checking, what is missing is new.
 bool WalkPath(Walk& walk, const PathParts& parts) {
@@ -261,7 +272,8 @@ bool WalkPath(Walk& walk, const PathParts& parts) {
         ACCESS_MASK access = kFolderAccess | (last && walk.work == FolderWork::Secure ? WRITE_DAC | WRITE_OWNER : 0);
         status = OpenFolderBelow(walk.held.Last(), parts.names[i], access, FILE_OPEN, nullptr, &opened);
         if (status == kObjectNameNotFound) {
-            if (walk.work == FolderWork::Check) return true;
+            const std::wstring above = path.substr(0, i ? path.rfind(L'\\') : parts.root.size());
+            if (walk.work == FolderWork::Check) return CheckWhatIsCreated(walk, above, true);
             status = OpenFolderBelow(walk.held.Last(), parts.names[i], access, FILE_CREATE, walk.descriptor, &opened);
             if (!NT_SUCCESS(status))
                 return Failed(walk.reason, path, L"NtCreateFile", ErrorOfStatus(status), L"could not be created");
@@ -276,7 +288,7 @@ bool WalkPath(Walk& walk, const PathParts& parts) {
                          last ? FolderPlace::ExistingInstallFolder : FolderPlace::AboveInstallFolder))
             return false;
         if (last) {
-            if (!HoldsOnlySafeKalnixFiles(walk, opened, path)) return false;
+            if (!CheckWhatIsCreated(walk, path, false) || !HoldsOnlySafeKalnixFiles(walk, opened, path)) return false;
             walk.installFolderExisted = true;
         }
     }
@@ -310,7 +322,7 @@ bool UseInstallFolder(const std::wstring& folder, FolderWork work, std::wstring*
         return Refuse(reason, folder, L"could not be prepared (error " + std::to_wstring(error) + L")");
     }
     std::vector<BYTE> wineUser = WineUser();
-    Walk walk = {work, descriptor.get(), SidOfUser(wineUser), {}, reason, {}, false};
+    Walk walk = {work, descriptor.get(), SidOfUser(wineUser), {}, reason, {}, false, {}};
     if (!ReadProfilesFolder(&walk.profiles, reason) || !WalkPath(walk, parts)) return false;
     return work == FolderWork::Check || !walk.installFolderExisted || GiveOwnPermissions(walk, folder);
 }

@@ -119,6 +119,12 @@ UINT __stdcall SecureKalnixFolder(MSIHANDLE install) {
     log.NameWhatWasSetAside();
     std::wstring refused = PrepareInstallFolder(data, log);
     if (!refused.empty()) return FailInstall(log, refused, L"Installation failed: nothing was installed.");
+    // A repair may be a standard user's: it ends no one's Kalnix, and Windows Installer replaces
+    // a Kalnix.exe in use at the next restart.
+    if (FlagOf(data, kRepair)) {
+        log.Line(L"Repair: a running Kalnix is left running; a Kalnix.exe in use is replaced at the next restart.");
+        return ERROR_SUCCESS;
+    }
     // A running Kalnix holds its file and the lid-close flags it forced; the setup program's and
     // the 32-bit Kalnix's too, when this package takes them over.
     std::vector<std::wstring> folders = {folder};
@@ -179,6 +185,16 @@ UINT __stdcall UndoKalnixSettings(MSIHANDLE install) {
 UINT __stdcall RegisterKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kSetupLog);
+    // A task there starts the installation this one takes over, else this folder's Kalnix.
+    std::wstring taskFolder = FieldOf(data, kFolder);
+    if (FlagOf(data, kSetupFound) && !FieldOf(data, kSetupFolder).empty()) {
+        taskFolder = FieldOf(data, kSetupFolder);
+    } else if (FlagOf(data, kX86Found) && !FieldOf(data, kX86Folder).empty()) {
+        taskFolder = FieldOf(data, kX86Folder);
+    }
+    if (!KeepStartForRollback(FieldOf(data, kRun), taskFolder + L"\\Kalnix.exe")) {
+        return FailInstall(log, L"Start at log-on not changed: what it is now could not be kept for a rollback.");
+    }
     RegisterStartAtLogon(FieldOf(data, kFolder) + L"\\Kalnix.exe", log.Folder(), log);
     return ERROR_SUCCESS;
 }
@@ -187,7 +203,7 @@ UINT __stdcall UndoKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kSetupLog);
     log.Line(L"Rolling back the start at log-on.");
-    PutBackStartAtLogon({FieldOf(data, kPreviousStart), FieldOf(data, kPreviousTarget)}, log.Folder(), log);
+    if (!PutBackKeptStart(FieldOf(data, kRun), log.Folder(), log)) log.Line(L"Start at log-on was not changed.");
     return ERROR_SUCCESS;
 }
 

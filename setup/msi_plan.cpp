@@ -3,19 +3,21 @@
 #include <string>
 #include <vector>
 
+#include "common/scoped_handle.h"
 #include "setup/custom_action_data.h"
 #include "setup/event_source.h"
 #include "setup/exports.h"
 #include "setup/msi_session.h"
 #include "setup/package_actions.h"
 #include "setup/package_options.h"
+#include "setup/rollback_record.h"
 #include "setup/settings_snapshot.h"
 #include "setup/setup_program_takeover.h"
-#include "setup/start_at_logon.h"
 
 namespace {
 
 const wchar_t kLocalSystemSid[] = L"S-1-5-18";
+const wchar_t kUninstallKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kalnix";
 
 // A directory property ends in a backslash, and may hold "." or ".." as /D= may.
 std::wstring FolderOf(MSIHANDLE install, const wchar_t* property) {
@@ -57,17 +59,19 @@ UINT CheckOptions(MSIHANDLE install, Options* options) {
     return ERROR_SUCCESS;
 }
 
-bool HandOver(MSIHANDLE install, const wchar_t* action, const std::wstring& data) {
-    return SetMsiProperty(install, action, data);
+// A repair reaches the installation's SYSTEM actions for whoever may run it, a standard user
+// too (Windows Installer elevates a per-machine package's repair): only an administrator's
+// repair may change the mode for everyone. AdminUser tells the person's own rights because the
+// package sets MSIUSEREALADMINDETECTION; without it AdminUser would follow Privileged.
+void KeepOptionsFromARepair(MSIHANDLE install, bool repair, Options* options) {
+    if (!repair || (options->mode.empty() && options->alarmTime.empty())) return;
+    if (!MsiProperty(install, L"AdminUser").empty()) return;
+    WriteMsiLogLine(install, L"MODE and ALARMTIME are not applied: this repair was not run by an administrator.");
+    *options = {};
 }
 
-// What starts Kalnix at log-on now, for the rollback of a change to it.
-bool AppendRecordedStart(std::wstring* data, const std::wstring& taskFolder) {
-    StartAtLogonRecord before = RecordStartAtLogon(taskFolder + L"\\Kalnix.exe");
-    // A Run value no field can carry is none of Kalnix's: the change deletes it for good.
-    if (before.target.find(kFieldSeparator) != std::wstring::npos) before = {};
-    return AppendField(data, data_field::kPreviousStart, before.kind) &&
-           AppendField(data, data_field::kPreviousTarget, before.target);
+bool HandOver(MSIHANDLE install, const wchar_t* action, const std::wstring& data) {
+    return SetMsiProperty(install, action, data);
 }
 
 DWORD SessionOfThisProcess() {
@@ -76,27 +80,63 @@ DWORD SessionOfThisProcess() {
     return session;
 }
 
-UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
+// What a take-over removes, as it is now: its rollback puts it back.
+bool AppendTakeOverState(std::wstring* data, const SetupProgramInstall& setup, const SetupProgramInstall& x86) {
+    using namespace data_field;
+    std::vector<SettingValue> values;
+    std::wstring setupEntry, x86Entry, x86Run;
+    if (setup.found && ReadKeyValues({kUninstallKeyPath, 0}, &values)) setupEntry = EncodeSettings(values);
+    bool ok = AppendField(data, kSetupEntry, setupEntry);
+#ifdef _WIN64
+    if (x86.found) {
+        if (ReadKeyValues({kUninstallKeyPath, KEY_WOW64_32KEY}, &values)) x86Entry = EncodeSettings(values);
+        bool keyExisted = ReadKeyValues({L"Software\\Kalnix", KEY_WOW64_32KEY}, &values);
+        ok = ok && AppendField(data, kX86SettingsKey, Flag(keyExisted)) &&
+             AppendField(data, kX86Settings, EncodeSettings(values));
+        ScopedKey run;
+        wchar_t command[1024];
+        DWORD size = sizeof(command);
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                          KEY_QUERY_VALUE | KEY_WOW64_32KEY, run.put()) == ERROR_SUCCESS &&
+            RegGetValueW(run.get(), nullptr, L"Kalnix", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                         command, &size) == ERROR_SUCCESS) {
+            x86Run = command;
+        }
+    }
+#else
+    (void)x86;
+#endif
+    return ok && AppendField(data, kX86Entry, x86Entry) && AppendField(data, kX86RunValue, x86Run);
+}
+
+UINT PlanInstallation(MSIHANDLE install, const std::wstring& common, bool repair) {
     using namespace data_field;
     Options options;
     UINT checked = CheckOptions(install, &options);
     if (checked != ERROR_SUCCESS) return checked;
+    KeepOptionsFromARepair(install, repair, &options);
     const std::wstring folder = FieldOf(common, kFolder);
     bool ok = true;
 
-    std::wstring secure = common;
+    std::wstring found = common;
     SetupProgramInstall setup = FindSetupProgramInstall();
-    ok = ok && AppendField(&secure, kSetupFound, Flag(setup.found)) && AppendField(&secure, kSetupFolder, setup.folder);
+    ok = ok && AppendField(&found, kSetupFound, Flag(setup.found)) && AppendField(&found, kSetupFolder, setup.folder);
 #ifdef _WIN64
     SetupProgramInstall x86 = FindEarlierX86Install(FolderOf(install, L"ProgramFilesFolder"));
+#else
+    SetupProgramInstall x86;
+#endif
+    ok = ok && AppendField(&found, kX86Found, Flag(x86.found)) && AppendField(&found, kX86Folder, x86.folder);
+
+    std::wstring secure = found;
+#ifdef _WIN64
     ok = ok && AppendField(&secure, kProgramFiles, FolderOf(install, L"ProgramFiles64Folder")) &&
          AppendField(&secure, kOtherProgramFiles, FolderOf(install, L"ProgramFilesFolder"));
 #else
-    SetupProgramInstall x86;
     ok = ok && AppendField(&secure, kProgramFiles, FolderOf(install, L"ProgramFilesFolder"));
 #endif
-    ok = ok && AppendField(&secure, kX86Found, Flag(x86.found)) && AppendField(&secure, kX86Folder, x86.folder) &&
-         AppendField(&secure, kWindows, FolderOf(install, L"WindowsFolder"));
+    ok = ok && AppendField(&secure, kWindows, FolderOf(install, L"WindowsFolder")) &&
+         AppendField(&secure, kRepair, Flag(repair));
     ok = ok && HandOver(install, L"SecureKalnixFolder", secure);
     std::wstring undoFolder = common;
     bool folderExisted = GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -113,17 +153,8 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
     ok = ok && HandOver(install, L"WriteKalnixSettings", settings) &&
          HandOver(install, L"UndoKalnixSettings", settings);
 
-    ok = ok && HandOver(install, L"RegisterKalnixStart", common);
-    // A task there starts the installation this one takes over, else this folder's Kalnix.
-    std::wstring taskFolder = folder;
-    if (setup.found && !setup.folder.empty()) {
-        taskFolder = setup.folder;
-    } else if (x86.found && !x86.folder.empty()) {
-        taskFolder = x86.folder;
-    }
-    std::wstring undoStart = common;
-    ok = ok && AppendRecordedStart(&undoStart, taskFolder);
-    ok = ok && HandOver(install, L"UndoKalnixStart", undoStart);
+    // What starts Kalnix at log-on now is read by RegisterKalnixStart itself, as SYSTEM.
+    ok = ok && HandOver(install, L"RegisterKalnixStart", found) && HandOver(install, L"UndoKalnixStart", common);
 
     ok = ok && HandOver(install, L"RegisterKalnixEvents", common);
     std::wstring messageFile, undoEvents = common;
@@ -131,20 +162,33 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common) {
     ok = ok && AppendField(&undoEvents, kHadEvents, Flag(hadEvents)) && AppendField(&undoEvents, kEvents, messageFile);
     ok = ok && HandOver(install, L"UndoKalnixEvents", undoEvents);
 
-    ok = ok && HandOver(install, L"CompleteKalnixTakeOver", secure);
-    std::wstring start = common;
+    std::wstring takeOver = found;
+    ok = ok && AppendTakeOverState(&takeOver, setup, x86);
+    ok = ok && HandOver(install, L"CompleteKalnixTakeOver", takeOver) &&
+         HandOver(install, L"UndoKalnixTakeOver", takeOver);
+    std::wstring start = found;
     ok = ok && AppendField(&start, kSystem, Flag(MsiProperty(install, L"UserSID") == kLocalSystemSid)) &&
          AppendField(&start, kSession, std::to_wstring(SessionOfThisProcess()));
-    ok = ok && HandOver(install, L"StartKalnixForUser", start);
+    std::wstring end = common;
+    ok = ok && AppendField(&end, kRepair, Flag(repair));
+    ok = ok && HandOver(install, L"StartKalnixForUser", start) && HandOver(install, L"EndStartedKalnix", end);
     if (!ok) WriteMsiLogLine(install, L"Kalnix's installation could not be planned.");
     return ok ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 UINT PlanRemoval(MSIHANDLE install, const std::wstring& common) {
-    std::wstring restore = common;
-    bool ok = AppendRecordedStart(&restore, FieldOf(common, data_field::kFolder));
+    using namespace data_field;
+    // What the removal takes away that its rollback must put back, readable by anyone.
+    std::vector<SettingValue> values;
+    bool keyExisted = ReadSettingsKey(&values);
+    std::wstring messageFile, settings = common;
+    bool hadEvents = ReadKalnixEventSource(&messageFile);
+    bool ok = AppendField(&settings, kSettingsKey, Flag(keyExisted)) &&
+              AppendField(&settings, kSettings, EncodeSettings(values)) &&
+              AppendField(&settings, kHadEvents, Flag(hadEvents)) && AppendField(&settings, kEvents, messageFile);
     ok = ok && HandOver(install, L"StopKalnix", common) && HandOver(install, L"RemoveKalnixStart", common) &&
-         HandOver(install, L"RestoreKalnixStart", restore) && HandOver(install, L"RemoveKalnixSettings", common);
+         HandOver(install, L"RestoreKalnixStart", common) && HandOver(install, L"RemoveKalnixSettings", common) &&
+         HandOver(install, L"PutBackKalnixSettings", settings);
     return ok ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
@@ -159,8 +203,12 @@ UINT __stdcall PlanKalnixPackage(MSIHANDLE install) {
     }
     std::wstring logFolder = FolderOf(install, L"CommonAppDataFolder");
     bool ok = AppendField(&common, data_field::kLogFolder, logFolder.empty() ? L"" : logFolder + L"\\Kalnix") &&
-              AppendField(&common, data_field::kVersion, MsiProperty(install, L"ProductVersion"));
+              AppendField(&common, data_field::kVersion, MsiProperty(install, L"ProductVersion")) &&
+              AppendField(&common, data_field::kRun, NewRunToken());
     if (!ok) return ERROR_INSTALL_FAILURE;
-    if (MsiProperty(install, L"REMOVE") == L"ALL") return PlanRemoval(install, common);
-    return PlanInstallation(install, common);
+    // Scheduled after InstallValidate: only from there on does REMOVE say ALL for a removal.
+    const bool removal = MsiProperty(install, L"REMOVE") == L"ALL";
+    if (removal) return PlanRemoval(install, common);
+    // Installed is this very product's: a repair (an upgrade installs a product not yet there).
+    return PlanInstallation(install, common, !MsiProperty(install, L"Installed").empty());
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "common/diagnostic_log.h"
 #include "common/power_guard.h"
@@ -13,6 +14,7 @@
 #include "setup/msi_session.h"
 #include "setup/package_actions.h"
 #include "setup/running_kalnix.h"
+#include "setup/settings_snapshot.h"
 #include "setup/start_at_logon.h"
 #include "setup/step_log.h"
 
@@ -99,11 +101,16 @@ UINT __stdcall StopKalnix(MSIHANDLE install) {
 UINT __stdcall RemoveKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
+    const std::wstring folder = FieldOf(data, kFolder);
+    if (!KeepStartForRollback(FieldOf(data, kRun), folder + L"\\Kalnix.exe")) {
+        log.Line(L"Nothing is removed: what starts Kalnix at log-on could not be kept for a rollback.");
+        log.Line(L"Uninstallation failed.");
+        return ERROR_INSTALL_FAILURE;
+    }
     if (RemoveStartAtLogon(log)) {
         log.Line(L"Start at log-on removed: no task Kalnix, no Run value.");
         return ERROR_SUCCESS;
     }
-    const std::wstring folder = FieldOf(data, kFolder);
     log.Line(L"Nothing is removed: the log-on entry left behind starts " + folder +
              L"\\Kalnix.exe, and without its folder any user could put a program there. Remove the entry, then "
              L"uninstall again.");
@@ -113,11 +120,22 @@ UINT __stdcall RemoveKalnixStart(MSIHANDLE install) {
 
 UINT __stdcall RestoreKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
-    // With neither a task nor a Run value before, the removal changed nothing to undo.
-    if (FieldOf(data, kPreviousStart).empty()) return ERROR_SUCCESS;
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
     log.Line(L"Rolling back: start at log-on put back as it was.");
-    PutBackStartAtLogon({FieldOf(data, kPreviousStart), FieldOf(data, kPreviousTarget)}, log.Folder(), log);
+    if (!PutBackKeptStart(FieldOf(data, kRun), log.Folder(), log)) log.Line(L"Start at log-on was not changed.");
+    return ERROR_SUCCESS;
+}
+
+// The removal's other steps stay: Kalnix was ended (it starts again at the next log-on) and the
+// user's power settings were put back (Kalnix forces them again); the lid-sensor driver a
+// taken-over installation brought is not put back.
+UINT __stdcall PutBackKalnixSettings(MSIHANDLE install) {
+    const std::wstring data = DataOf(install);
+    StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
+    std::vector<SettingValue> before;
+    if (DecodeSettings(FieldOf(data, kSettings), &before)) ResetSettingsKey(FlagOf(data, kSettingsKey), before);
+    if (FlagOf(data, kHadEvents)) RegisterKalnixEventSource(FieldOf(data, kEvents));
+    log.Line(L"Rolling back: the settings key and the event source put back as they were.");
     return ERROR_SUCCESS;
 }
 

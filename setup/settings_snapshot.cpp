@@ -8,6 +8,8 @@
 
 namespace {
 
+const KeyPlace kSettingsPlace = {kSettingsKeyPath, 0};
+
 // Room for the longest of Kalnix's values, its record of the lid closures (20 lines of up to
 // 160 characters).
 constexpr DWORD kLongestValue = 8192;
@@ -49,9 +51,9 @@ bool WriteValue(HKEY key, const SettingValue& value) {
     return status == ERROR_SUCCESS;
 }
 
-LONG CreateSettingsKey(HKEY* key) {
-    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                                  nullptr, key, nullptr);
+LONG CreateKey(const KeyPlace& place, HKEY* key) {
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, place.path, 0, nullptr, 0,
+                                  KEY_QUERY_VALUE | KEY_SET_VALUE | place.view, nullptr, key, nullptr);
     if (status != ERROR_SUCCESS) LogFormatted(L"CA: RegCreateKeyEx failed: %d", static_cast<int>(status));
     return status;
 }
@@ -86,10 +88,10 @@ bool DecodeSettings(const std::wstring& text, std::vector<SettingValue>* values)
     return true;
 }
 
-bool ReadSettingsKey(std::vector<SettingValue>* values) {
+bool ReadKeyValues(const KeyPlace& place, std::vector<SettingValue>* values) {
     values->clear();
     ScopedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, place.path, 0, KEY_QUERY_VALUE | place.view, key.put()) != ERROR_SUCCESS) {
         return false;
     }
     std::vector<BYTE> data(kLongestValue);
@@ -109,7 +111,7 @@ std::vector<std::wstring> PutBackMissingSettings(const std::vector<SettingValue>
     std::vector<std::wstring> written;
     if (values.empty()) return written;
     ScopedKey key;
-    if (CreateSettingsKey(key.put()) != ERROR_SUCCESS) return written;
+    if (CreateKey(kSettingsPlace, key.put()) != ERROR_SUCCESS) return written;
     for (const SettingValue& value : values) {
         if (RegQueryValueExW(key.get(), value.name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
             continue;
@@ -119,16 +121,29 @@ std::vector<std::wstring> PutBackMissingSettings(const std::vector<SettingValue>
     return written;
 }
 
-bool ResetSettingsKey(bool existed, const std::vector<SettingValue>& values) {
-    LONG status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+bool ResetKey(const KeyPlace& place, bool existed, const std::vector<SettingValue>& values) {
+    ScopedKey old;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, place.path, 0, DELETE | KEY_ENUMERATE_SUB_KEYS |
+                                KEY_QUERY_VALUE | KEY_SET_VALUE | place.view, old.put());
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteTreeW(old.get(), nullptr);
+        old.Reset();
+        if (status == ERROR_SUCCESS) status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, place.path, place.view, 0);
+    }
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
         LogFormatted(L"CA: RegDeleteTree failed: %d", static_cast<int>(status));
         return false;
     }
     if (!existed) return true;
     ScopedKey key;
-    if (CreateSettingsKey(key.put()) != ERROR_SUCCESS) return false;
+    if (CreateKey(place, key.put()) != ERROR_SUCCESS) return false;
     bool complete = true;
     for (const SettingValue& value : values) complete = WriteValue(key.get(), value) && complete;
     return complete;
+}
+
+bool ReadSettingsKey(std::vector<SettingValue>* values) { return ReadKeyValues(kSettingsPlace, values); }
+
+bool ResetSettingsKey(bool existed, const std::vector<SettingValue>& values) {
+    return ResetKey(kSettingsPlace, existed, values);
 }

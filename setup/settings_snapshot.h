@@ -22,12 +22,24 @@ std::wstring EncodeSettings(const std::vector<SettingValue>& values);
 // False when the text is not such a list.
 bool DecodeSettings(const std::wstring& text, std::vector<SettingValue>* values);
 
+// A key under HKLM in a registry view (0 for this library's own, or KEY_WOW64_32KEY).
+struct KeyPlace {
+    const wchar_t* path;
+    REGSAM view;
+};
+
+// The values of a key; false when there is no such key.
+bool ReadKeyValues(const KeyPlace& place, std::vector<SettingValue>* values);
+
+// The key made exactly what it was: deleted with everything in it, then, when it existed,
+// created again with its values. False when that could not be done completely.
+bool ResetKey(const KeyPlace& place, bool existed, const std::vector<SettingValue>& values);
+
 // The values of HKLM\Software\Kalnix; false when there is no such key.
 bool ReadSettingsKey(std::vector<SettingValue>* values);
 
 // Writes each value the key lacks, creating the key; returns the names written, in order.
 std::vector<std::wstring> PutBackMissingSettings(const std::vector<SettingValue>& values);
 
-// The key made exactly what it was: deleted with everything in it, then, when it existed,
-// created again with its values. False when that could not be done completely.
+// ResetKey for HKLM\Software\Kalnix.
 bool ResetSettingsKey(bool existed, const std::vector<SettingValue>& values);

@@ -44,13 +44,33 @@ void DeleteEntry(REGSAM view) {
     }
 }
 
-// Empties and removes the folder; "" when done, else why it was left.
-std::wstring RemoveFolderOfKalnix(const std::wstring& folder) {
+const wchar_t* KeptName(TakenOver which) { return which == TakenOver::SetupProgram ? L"setup" : L"x86"; }
+
+// Moves `name` of `folder` into `kept` (created when needed), or deletes it when there is no
+// keeping folder. False when it is still in `folder`.
+bool GiveUpFile(const std::wstring& folder, const wchar_t* name, const std::wstring& kept) {
+    const std::wstring path = folder + L"\\" + name;
+    if (!Exists(path)) return true;
+    if (kept.empty()) return DeleteFileW(path.c_str()) != FALSE;
+    CreateDirectoryW(kept.c_str(), nullptr);
+    // The keeping folder may be on another drive.
+    if (MoveFileExW(path.c_str(), (kept + L"\\" + name).c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING))
+        return true;
+    LogFormatted(L"CA: MoveFileEx failed: %d", static_cast<int>(GetLastError()));
+    return false;
+}
+
+std::wstring KeptFolder(const std::wstring& keep, TakenOver which) {
+    return keep.empty() ? L"" : keep + L"\\" + KeptName(which);
+}
+
+// Gives up the folder's files; "" when done, else why the folder was left.
+std::wstring EmptyFolderOfKalnix(const std::wstring& folder, const std::wstring& kept) {
     wchar_t reason[512] = {};
     if (!CheckInstallFolder(folder.c_str(), reason, 512)) return reason;
-    for (const wchar_t* name : kKalnixFiles) DeleteFileW((folder + L"\\" + name).c_str());
-    RemoveDirectoryW(folder.c_str());
-    if (Exists(folder + L"\\Kalnix.exe")) return folder + L"\\Kalnix.exe could not be removed";
+    bool all = true;
+    for (const wchar_t* name : kKalnixFiles) all = GiveUpFile(folder, name, kept) && all;
+    if (!all) return folder + L"\\Kalnix.exe could not be removed";
     return L"";
 }
 
@@ -79,16 +99,17 @@ SetupProgramInstall FindEarlierX86Install(const std::wstring& programFilesX86) {
 }
 
 void CompleteSetupProgramTakeOver(const SetupProgramInstall& install, const std::wstring& packageFolder,
-                                  StepLog& log) {
+                                  const std::wstring& keep, StepLog& log) {
     DeleteEntry(0);
     log.Line(L"The setup program's Apps & Features entry Kalnix is removed: this package's is the one left.");
     if (install.folder.empty()) return;
+    const std::wstring kept = KeptFolder(keep, TakenOver::SetupProgram);
     if (SamePath(install.folder, packageFolder)) {
-        DeleteFileW((install.folder + L"\\Uninstall.exe").c_str());
+        GiveUpFile(install.folder, L"Uninstall.exe", kept);
         log.Line(L"The setup program's uninstaller in " + install.folder + L" is removed.");
         return;
     }
-    std::wstring left = RemoveFolderOfKalnix(install.folder);
+    std::wstring left = EmptyFolderOfKalnix(install.folder, kept);
     if (left.empty()) {
         log.Line(L"The setup program's files in " + install.folder + L" are removed.");
     } else {
@@ -96,7 +117,7 @@ void CompleteSetupProgramTakeOver(const SetupProgramInstall& install, const std:
     }
 }
 
-void CompleteX86TakeOver(const SetupProgramInstall& install, StepLog& log) {
+void CompleteX86TakeOver(const SetupProgramInstall& install, const std::wstring& keep, StepLog& log) {
     if (!DeleteX86Settings()) log.Line(L"The 32-bit Kalnix's settings key could not be deleted.");
     ScopedKey run;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, run.put()) ==
@@ -104,10 +125,31 @@ void CompleteX86TakeOver(const SetupProgramInstall& install, StepLog& log) {
         RegDeleteValueW(run.get(), L"Kalnix");
     }
     DeleteEntry(KEY_WOW64_32KEY);
-    std::wstring left = install.folder.empty() ? L"" : RemoveFolderOfKalnix(install.folder);
+    std::wstring left =
+        install.folder.empty() ? L"" : EmptyFolderOfKalnix(install.folder, KeptFolder(keep, TakenOver::X86));
     if (left.empty()) {
         log.Line(L"The 32-bit Kalnix's Run value, files and Apps & Features entry are removed.");
     } else {
         log.Line(L"The 32-bit Kalnix's folder " + install.folder + L" is left as it is: " + left + L".");
     }
+}
+
+void PutBackTakenOverFiles(TakenOver which, const std::wstring& folder, const std::wstring& keep) {
+    const std::wstring kept = KeptFolder(keep, which);
+    if (kept.empty() || folder.empty()) return;
+    for (const wchar_t* name : kKalnixFiles) {
+        const std::wstring from = kept + L"\\" + name;
+        if (Exists(from)) MoveFileExW(from.c_str(), (folder + L"\\" + name).c_str(), MOVEFILE_COPY_ALLOWED);
+    }
+    RemoveDirectoryW(kept.c_str());
+}
+
+void DiscardTakenOverFiles(TakenOver which, const std::wstring& folder, const std::wstring& packageFolder,
+                           const std::wstring& keep) {
+    const std::wstring kept = KeptFolder(keep, which);
+    if (!kept.empty()) {
+        for (const wchar_t* name : kKalnixFiles) DeleteFileW((kept + L"\\" + name).c_str());
+        RemoveDirectoryW(kept.c_str());
+    }
+    if (!folder.empty() && !SamePath(folder, packageFolder)) RemoveDirectoryW(folder.c_str());
 }

@@ -20,12 +20,27 @@ SetupProgramInstall FindSetupProgramInstall();
 // entry in the 32-bit registry view, its files in `programFilesX86`\Kalnix, or its settings.
 SetupProgramInstall FindEarlierX86Install(const std::wstring& programFilesX86);
 
-// Deletes the entry of the installation found, then its files and folder unless that folder is
-// the package's own (`packageFolder`), in which the package has put its files already. A folder
-// is emptied by path only where no user can have put another in its way (CheckInstallFolder).
+// Which of the two a take-over works on: the files each one's folder gives up are kept in a
+// subfolder of this name of the keeping folder.
+enum class TakenOver { SetupProgram, X86 };
+
+// Deletes the entry of the installation found, then moves its files out of its folder into
+// `keep` (a folder only administrators can write, "" to delete them at once), except from the
+// package's own folder (`packageFolder`), into which the package has put its files already,
+// where only the uninstaller goes. A folder is emptied by path only where no user can have
+// put another in its way (CheckInstallFolder). The emptied folder stays until
+// DiscardTakenOverFiles.
 void CompleteSetupProgramTakeOver(const SetupProgramInstall& install, const std::wstring& packageFolder,
-                                  StepLog& log);
+                                  const std::wstring& keep, StepLog& log);
 
 // The same for the earlier 32-bit Kalnix, whose settings key and Run value go too (its settings
 // were copied into the 64-bit key while the package was installed).
-void CompleteX86TakeOver(const SetupProgramInstall& install, StepLog& log);
+void CompleteX86TakeOver(const SetupProgramInstall& install, const std::wstring& keep, StepLog& log);
+
+// A rollback: the files kept in `keep` go back into `folder`.
+void PutBackTakenOverFiles(TakenOver which, const std::wstring& folder, const std::wstring& keep);
+
+// The installation is done: the kept files are deleted, and `folder` too when it is empty and
+// not the package's own.
+void DiscardTakenOverFiles(TakenOver which, const std::wstring& folder, const std::wstring& packageFolder,
+                           const std::wstring& keep);

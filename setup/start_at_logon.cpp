@@ -4,12 +4,15 @@
 
 #include "common/diagnostic_log.h"
 #include "common/scoped_handle.h"
+#include "setup/custom_action_data.h"
 #include "setup/exports.h"
+#include "setup/rollback_record.h"
 #include "setup/task_query.h"
 
 namespace {
 
 const wchar_t kTaskKind[] = L"task";
+const wchar_t kStartRecord[] = L"start";
 const wchar_t kRunKind[] = L"run";
 
 // How long the Task Scheduler gets to register the task, in half seconds.
@@ -144,4 +147,23 @@ bool RemoveStartAtLogon(StepLog& log) {
     bool runValueGone = DeleteRunKey();
     if (!runValueGone) log.Line(L"The Run value Kalnix could not be deleted.");
     return taskGone && runValueGone;
+}
+
+bool KeepStartForRollback(const std::wstring& run, const std::wstring& taskExe) {
+    StartAtLogonRecord before = RecordStartAtLogon(taskExe);
+    // A Run value no field can carry is none of Kalnix's: the change deletes it for good.
+    std::wstring text;
+    if (!AppendField(&text, data_field::kPreviousStart, before.kind) ||
+        !AppendField(&text, data_field::kPreviousTarget, before.target)) {
+        text.clear();
+    }
+    return SaveRollbackRecord(run, kStartRecord, text);
+}
+
+bool PutBackKeptStart(const std::wstring& run, const std::wstring& workFolder, StepLog& log) {
+    std::wstring text;
+    if (!ReadRollbackRecord(run, kStartRecord, &text)) return false;
+    PutBackStartAtLogon({FieldOf(text, data_field::kPreviousStart), FieldOf(text, data_field::kPreviousTarget)},
+                        workFolder, log);
+    return true;
 }

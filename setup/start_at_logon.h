@@ -31,3 +31,12 @@ StartAtLogonRecord RecordStartAtLogon(const std::wstring& taskExe);
 // Makes start at log-on what `record` says it was: the task registered again (the Run value
 // should the Task Scheduler not take it), the Run value written back, or neither left.
 void PutBackStartAtLogon(const StartAtLogonRecord& record, const std::wstring& workFolder, StepLog& log);
+
+// For a package's rollback: keeps what starts Kalnix at log-on now (RecordStartAtLogon) as the
+// run's rollback record (setup/rollback_record.h); false when it could not be kept, and then
+// nothing may be changed.
+bool KeepStartForRollback(const std::wstring& run, const std::wstring& taskExe);
+
+// Puts start at log-on back as the run's record says; without a record the change was never
+// made, and nothing is done. False when there was none.
+bool PutBackKeptStart(const std::wstring& run, const std::wstring& workFolder, StepLog& log);

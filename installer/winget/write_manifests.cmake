@@ -15,7 +15,7 @@ set(expected_codes
   "1|cancelledByUser"      # cancelled by the user
   "2|invalidParameter"     # bad command-line option
   "3|custom"               # not run with administrator rights
-  "4|fileInUse"            # an earlier Kalnix.exe or uninstaller could not be replaced
+  "4|custom"               # a file or the settings key not written (an earlier file in use among the causes)
   "6|systemNotSupported"   # the x86 setup program on 64-bit Windows
   "7|custom"               # the install folder was refused
   "8|alreadyInstalled")    # installed by the Windows Installer package, left as it is

@@ -177,27 +177,49 @@ TEST_F(TrayIconTest, NoteBecomesTheTooltipsSecondLineNowAndAtLaterUpdates) {
 
 // The notification area shows the small-icon size of the display's scale, each drawn at that
 // size: at the system's DPI LoadIconMetric's once the common controls are in the process (as
-// after a dialog), before that and at another DPI the resource's own image of the size.
+// after a dialog), before that and at another DPI the resource's own image of the size. The
+// case without them runs in a child copy, where no earlier test has loaded them.
+constexpr const wchar_t* kNoControlsChild = L"KALNIX_NO_CONTROLS_CHILD";
+
 TEST(TrayIconPicture, EachScaleGetsTheImageOfItsSmallIconSize) {
+    const bool controls = !IsChildRun(kNoControlsChild);
+    if (controls) EXPECT_EQ(RunChildCopy(kNoControlsChild, L"TrayIconPicture.*", 60000), 0u);
+    SCOPED_TRACE(controls ? "common controls loaded" : "no common controls");
     g_instance = GetModuleHandleW(nullptr);
     ASSERT_EQ(SystemDpi(), 96u) << "the test prefix runs at 100 %";
+    HMODULE library = controls ? LoadLibraryW(L"comctl32.dll") : nullptr;
+    ASSERT_EQ(GetModuleHandleW(L"comctl32.dll") != nullptr, controls);
     const struct { UINT dpi; int edge; } rows[] = {{96, 16}, {120, 20}, {144, 24}, {192, 32}, {240, 40}, {288, 48},
                                                    {384, 64}};
-    for (bool controls : {false, true}) {
-        SCOPED_TRACE(controls ? "common controls loaded" : "no common controls");
-        HMODULE library = controls ? LoadLibraryW(L"comctl32.dll") : nullptr;
-        ASSERT_EQ(GetModuleHandleW(L"comctl32.dll") != nullptr, controls);
-        for (const auto& row : rows) {
-            SCOPED_TRACE(row.dpi);
-            for (UINT resource : {IDI_TRAY_ENABLED, IDI_TRAY_DISABLED_LIGHT, IDI_TRAY_ENABLED_CONTRAST}) {
-                HICON icon = LoadSmallIcon(resource, row.dpi);
-                EXPECT_EQ(IconEdge(icon), row.edge);
-                EXPECT_TRUE(IconShows(icon, resource));
-                if (icon) DestroyIcon(icon);
-            }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.dpi);
+        for (UINT resource : {IDI_TRAY_ENABLED, IDI_TRAY_DISABLED_LIGHT, IDI_TRAY_ENABLED_CONTRAST}) {
+            HICON icon = LoadSmallIcon(resource, row.dpi);
+            EXPECT_EQ(IconEdge(icon), row.edge);
+            EXPECT_TRUE(IconShows(icon, resource));
+            if (icon) DestroyIcon(icon);
         }
-        if (library) FreeLibrary(library);
     }
+    if (library) FreeLibrary(library);
+}
+
+UINT WINAPI DisplayAt200Percent(HWND) { return 192; }
+
+// The display's scale changed since sign-in (the system's DPI stays at its sign-in value): the
+// icon is drawn for the window's DPI, which is the taskbar's now.
+TEST_F(TrayIconTest, PictureFollowsTheWindowsDpiNotTheSystems) {
+    ASSERT_EQ(SystemDpi(), 96u);
+    PlatformScope scope;
+    g_displaySeam.dpiForWindow = DisplayAt200Percent;
+    g_trayWindow = kWindow;
+    UpdateTrayIcon(kWindow, 0, nullptr);
+    NOTIFYICONDATAW added = Added();
+    EXPECT_EQ(IconEdge(added.hIcon), 32);
+    EXPECT_TRUE(IconShows(added.hIcon, IDI_TRAY_ENABLED));
+    ReloadTrayIcon();
+    ASSERT_EQ(shell_.Calls().size(), 1u);
+    EXPECT_EQ(IconEdge(shell_.Calls()[0].record.hIcon), 32);
+    DeleteTrayIcon();
 }
 
 // The last tray state starts as enabled; only a process that has shown no state yet can

@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
 #include <string>
 
 #include "common/diagnostic_log.h"
+#include "support/kalnix_process.h"
+#include "support/power_standin.h"
 #include "support/test_support.h"
 
 namespace {
@@ -126,6 +134,66 @@ TEST_F(DiagnosticLogTest, TheNamedFileTakesTheLines) {
         EXPECT_EQ(ReadFileBytes(told), c.toldFile);
         EXPECT_EQ(Log(), c.beside);
     }
+}
+
+// Kalnix.exe runs elevated: it keeps its log beside itself only in a folder nobody else may
+// write to, and never writes through a link at the log's name. Elsewhere (a copy under C:\, a
+// Kalnix.log planted as a second name of another file) it logs to %ProgramData%\Kalnix, the
+// setup logs' folder, once the setup program has made that. Wine gives a folder that everyone
+// may change the permissions it shows for it.
+TEST(KalnixLogPlace, OnlyAFolderNobodyElseMayWriteToHoldsTheLogBesideKalnix) {
+    wchar_t programData[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, programData));
+    const std::wstring logFolder = std::wstring(programData) + L"\\Kalnix", setupFolderLog = logFolder + L"\\Kalnix.log";
+    CreateDirectoryW(logFolder.c_str(), nullptr);
+    const std::wstring victim = MakeScratchDirectory(L"log-place-victim") + L"\\victim.ini";
+    const struct {
+        const char* what;
+        bool everyoneMayWrite, plantedLink, besideKalnix;
+    } cases[] = {
+        {"its own folder", false, false, true},
+        {"a folder everyone may write to", true, false, false},
+        {"a Kalnix.log that is a second name of another file", false, true, false},
+    };
+    int number = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetSettingsKey();
+        SetSettingDword(L"EnableLogging", 1);
+        RemoveFile(setupFolderLog);
+        KalnixProcess kalnix;
+        ASSERT_TRUE(kalnix.Prepare((L"log-place-" + std::to_wstring(++number)).c_str()));
+        const std::wstring folder = kalnix.Exe().substr(0, kalnix.Exe().rfind(L'\\'));
+        if (c.everyoneMayWrite) {
+            PSECURITY_DESCRIPTOR open = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                             &open, nullptr));
+            BOOL present = FALSE, defaulted = FALSE;
+            PACL dacl = nullptr;
+            GetSecurityDescriptorDacl(open, &present, &dacl, &defaulted);
+            EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoW(&std::wstring(folder)[0], SE_FILE_OBJECT,
+                                                           DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr));
+            LocalFree(open);
+        }
+        const std::string victimText = "[an administrator's file]\r\n";
+        if (c.plantedLink) {
+            HANDLE file = CreateFileW(victim.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, file);
+            DWORD written = 0;
+            WriteFile(file, victimText.data(), static_cast<DWORD>(victimText.size()), &written, nullptr);
+            CloseHandle(file);
+            ASSERT_TRUE(CreateHardLinkW(kalnix.LogPath().c_str(), victim.c_str(), nullptr));
+        }
+        ASSERT_TRUE(kalnix.Start());
+        EXPECT_EQ(0u, kalnix.End());
+        std::string beside = ReadFileBytes(kalnix.LogPath()), elsewhere = ReadFileBytes(setupFolderLog);
+        EXPECT_EQ(c.besideKalnix, beside.find(kSleepLines) != std::string::npos) << beside;
+        EXPECT_EQ(!c.besideKalnix, elsewhere.find(kSleepLines) != std::string::npos) << elsewhere;
+        if (c.plantedLink) {
+            EXPECT_EQ(victimText, ReadFileBytes(victim));
+        }
+    }
+    RemoveFile(setupFolderLog);
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Reads a Windows Installer package's tables back with msiinfo (msitools) and checks what the
-README promises of it, where no ICE validation runs on Linux: the architecture, the product and
-upgrade codes, 64-bit components in the x64 package, the secure properties, the upgrade table
-and the refused downgrade, the custom actions' kinds and their order, and the library inside.
+"""Reads a Windows Installer package's tables back with msiinfo (msitools) and checks them against
+what the package must do, written down below as requirements (never read from the package's
+sources), where no ICE validation runs on Linux.
 
-    check_msi_tables.py ARCH PACKAGE PRODUCT_CODE UPGRADE_CODE VERSION KALNIXCA_DLL
+    check_msi_tables.py ARCH PACKAGE PRODUCT_CODE UPGRADE_CODE VERSION KALNIXCA_DLL KALNIX_EXE
+                        SAME_PRODUCT_PACKAGE NEXT_PACKAGE
+
+SAME_PRODUCT_PACKAGE is a build of a version that differs from VERSION in the fourth field only,
+NEXT_PACKAGE one of a later version.
 """
 import os
+import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -25,29 +30,178 @@ def table(package, name):
     return [line.split("\t") for line in text.decode("utf-8").splitlines()[3:]]
 
 
-def main():
-    arch, package, product_code, upgrade_code, version, library = sys.argv[1:7]
-    x64 = arch == "x64"
-    summary = subprocess.run(["msiinfo", "suminfo", package], check=True, capture_output=True).stdout.decode()
-    check("Template: %s;1033" % ("x64" if x64 else "Intel") in summary, "platform of the summary: %s" % summary)
+def properties_of(package):
+    return {row[0]: row[1] for row in table(package, "Property")}
 
-    properties = {row[0]: row[1] for row in table(package, "Property")}
+
+# Custom action types: 1 a DLL in the Binary table, 51 sets a property; +1024 in the script
+# (deferred), +256 rollback, +512 commit; +2048 without impersonation (as SYSTEM).
+IMMEDIATE, DEFERRED, ROLLBACK, SET_PROPERTY = 1, 1 + 1024 + 2048, 1 + 1024 + 256 + 2048, 51
+INSTALLING = "NOT REMOVE"
+REMOVING = 'REMOVE="ALL"'
+# A removal by a newer package (UPGRADINGPRODUCTCODE) leaves the settings and the start at
+# log-on to it.
+REMOVING_FOR_GOOD = 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE'
+
+# Every custom action the package has, what it is and when it runs. A rollback action names the
+# deferred action it undoes, and stands right before it. Every change to the system is a
+# deferred action that runs as SYSTEM and has a rollback action, but for ending a running
+# Kalnix, which starts again at the next log-on. No commit action: Windows Installer skips those
+# while rollback is disabled, and a removal would then succeed with Kalnix's settings left.
+ACTIONS = {
+    # Decides from the installation's own properties, changing nothing; REMOVE may say ALL only
+    # from InstallValidate on.
+    "PlanKalnixPackage": (IMMEDIATE, None, None),
+    "StopKalnix": (DEFERRED, REMOVING, None),
+    "RestoreKalnixStart": (ROLLBACK, REMOVING_FOR_GOOD, "RemoveKalnixStart"),
+    "RemoveKalnixStart": (DEFERRED, REMOVING_FOR_GOOD, None),
+    "PutBackKalnixSettings": (ROLLBACK, REMOVING_FOR_GOOD, "RemoveKalnixSettings"),
+    "RemoveKalnixSettings": (DEFERRED, REMOVING_FOR_GOOD, None),
+    "UndoKalnixFolder": (ROLLBACK, INSTALLING, "SecureKalnixFolder"),
+    "SecureKalnixFolder": (DEFERRED, INSTALLING, None),
+    "UndoKalnixSettings": (ROLLBACK, INSTALLING, "WriteKalnixSettings"),
+    "WriteKalnixSettings": (DEFERRED, INSTALLING, None),
+    "UndoKalnixStart": (ROLLBACK, INSTALLING, "RegisterKalnixStart"),
+    "RegisterKalnixStart": (DEFERRED, INSTALLING, None),
+    "UndoKalnixEvents": (ROLLBACK, INSTALLING, "RegisterKalnixEvents"),
+    "RegisterKalnixEvents": (DEFERRED, INSTALLING, None),
+    "UndoKalnixTakeOver": (ROLLBACK, INSTALLING, "CompleteKalnixTakeOver"),
+    "CompleteKalnixTakeOver": (DEFERRED, INSTALLING, None),
+    "EndStartedKalnix": (ROLLBACK, INSTALLING, "StartKalnixForUser"),
+    "StartKalnixForUser": (DEFERRED, INSTALLING, None),
+}
+# Where an upgrade or a repair installs: the folder the installed version's entry records, unless
+# INSTALLFOLDER names another at an upgrade; and the entry records the folder.
+SET_PROPERTIES = {
+    "KeepKalnixFolder": ("INSTALLFOLDER", "[KALNIXINSTALLEDFOLDER]",
+                         "KALNIXINSTALLEDFOLDER AND (Installed OR NOT INSTALLFOLDER)"),
+    "RecordKalnixFolder": ("ARPINSTALLLOCATION", "[INSTALLFOLDER]", ""),
+}
+# The order that matters, as pairs (earlier, later).
+ORDER = [
+    ("FindRelatedProducts", "AppSearch"),          # the replaced version's product code first
+    ("AppSearch", "KeepKalnixFolder"),
+    ("KeepKalnixFolder", "CostInitialize"),         # before the folders are resolved
+    ("CostFinalize", "RecordKalnixFolder"),
+    ("RecordKalnixFolder", "RegisterProduct"),
+    ("InstallValidate", "PlanKalnixPackage"),
+    ("PlanKalnixPackage", "InstallInitialize"),
+    ("InstallInitialize", "RemoveExistingProducts"),  # the earlier version goes inside this transaction
+    ("RemoveExistingProducts", "StopKalnix"),
+    ("StopKalnix", "RemoveKalnixStart"),            # nothing removed while a log-on entry is left
+    ("RemoveKalnixStart", "RemoveKalnixSettings"),
+    ("RemoveKalnixStart", "RemoveFiles"),
+    ("RemoveExistingProducts", "SecureKalnixFolder"),
+    ("SecureKalnixFolder", "InstallFiles"),         # the folder checked before anything goes in
+    ("WriteKalnixSettings", "InstallFiles"),        # the user's flags saved before Kalnix can run
+    ("InstallFiles", "RegisterKalnixStart"),
+    ("InstallFiles", "RegisterKalnixEvents"),
+    ("PublishProduct", "CompleteKalnixTakeOver"),   # the earlier installation goes once this one is whole
+    ("CompleteKalnixTakeOver", "StartKalnixForUser"),
+    ("StartKalnixForUser", "InstallFinalize"),
+]
+SECURE_PROPERTIES = {"MODE", "ALARMTIME", "INSTALLFOLDER", "WIX_UPGRADE_DETECTED", "WIX_DOWNGRADE_DETECTED"}
+# Files Kalnix and the setup program put beside Kalnix.exe, removed with it: at removal (2), or
+# also at installation (3), which takes the setup program's uninstaller away.
+REMOVED_FILES = {"Uninstall.exe": 3, "Kalnix.log": 2, "KalnixSetup.log": 2, "KalnixTask.xml": 2}
+
+
+def entry_point(name, x64):
+    return name if x64 else "_%s@4" % name
+
+
+def is_short_name(name):
+    """An 8.3 name as the Filename type takes it (ICE03)."""
+    return re.fullmatch(r"[^\\?|><:/*\" +,;=\[\].]{1,8}(\.[^\\?|><:/*\" +,;=\[\].]{1,3})?", name) is not None
+
+
+def file_version(path):
+    """FileVersion of a PE file's VS_FIXEDFILEINFO, as "a.b.c.d"."""
+    with open(path, "rb") as stream:
+        data = stream.read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None
+    most, least = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d.%d" % (most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF)
+
+
+def check_codes(package, product_code, upgrade_code, version, same_product, next_package):
+    properties = properties_of(package)
     check(properties.get("ProductCode") == "{%s}" % product_code, "ProductCode %s" % properties.get("ProductCode"))
     check(properties.get("UpgradeCode") == "{%s}" % upgrade_code, "UpgradeCode %s" % properties.get("UpgradeCode"))
     check(properties.get("ProductVersion") == version, "ProductVersion %s" % properties.get("ProductVersion"))
+    # Windows Installer compares the first three fields only: a version that differs in the fourth
+    # is the same product (else it would install beside this one), a later one is another.
+    same, later = properties_of(same_product), properties_of(next_package)
+    check(same.get("ProductVersion", "").split(".")[:3] == version.split(".")[:3] and
+          same.get("ProductVersion") != version, "%s is no version differing in the fourth field" % same_product)
+    check(same.get("ProductCode") == properties.get("ProductCode"),
+          "a version differing in the fourth field only has another product code: %s" % same.get("ProductCode"))
+    check(later.get("ProductCode") != properties.get("ProductCode"), "a later version has the same product code")
+    check(later.get("UpgradeCode") == properties.get("UpgradeCode"), "a later version has another upgrade code")
+    return properties
+
+
+def check_properties(properties, x64, arch_summary):
+    check(arch_summary, "platform of the summary")
     check(properties.get("ALLUSERS") == "1", "per-machine (ALLUSERS 1)")
     # Windows Installer's own top-level action: a package property of that name would break msiexec.
     check("ACTION" not in properties, "no ACTION property")
+    # Otherwise AdminUser follows Privileged, which a standard user's repair has too.
+    check(properties.get("MSIUSEREALADMINDETECTION") == "1", "AdminUser tells a real administrator")
     secure = set(properties.get("SecureCustomProperties", "").split(";"))
-    for name in ("MODE", "ALARMTIME", "INSTALLFOLDER", "WIX_UPGRADE_DETECTED", "WIX_DOWNGRADE_DETECTED"):
-        check(name in secure, "%s is a secure property" % name)
+    check(SECURE_PROPERTIES <= secure, "secure properties: %s" % sorted(secure))
 
-    for component in table(package, "Component"):
-        check(bool(int(component[3]) & 256) == x64, "component %s: 64-bit only in the x64 package" % component[0])
-    directories = {row[0]: row[1] for row in table(package, "Directory")}
-    check(directories.get("INSTALLFOLDER") == ("ProgramFiles64Folder" if x64 else "ProgramFilesFolder"),
-          "INSTALLFOLDER in the architecture's Program Files: %s" % directories.get("INSTALLFOLDER"))
 
+def check_actions(package, x64):
+    actions = {row[0]: row for row in table(package, "CustomAction")}
+    check(set(actions) == set(ACTIONS) | set(SET_PROPERTIES), "custom actions: %s" % sorted(actions))
+    for name, row in actions.items():
+        check(not int(row[1]) & 512, "%s is a commit action" % name)
+    for name, (kind, _, _) in ACTIONS.items():
+        row = actions.get(name, ["", "0", "", ""])
+        check(int(row[1]) == kind, "%s is of type %s, not %s" % (name, row[1], kind))
+        check(row[2] == "KalnixCA" and row[3] == entry_point(name, x64), "%s calls %s in %s" % (name, row[3], row[2]))
+    for name, (property_name, value, _) in SET_PROPERTIES.items():
+        row = actions.get(name, ["", "0", "", ""])
+        check(row[1:4] == [str(SET_PROPERTY), property_name, value], "%s: %s" % (name, row[1:4]))
+
+    sequence = {row[0]: (int(row[2]), row[1]) for row in table(package, "InstallExecuteSequence")}
+    for name, (kind, condition, undoes) in ACTIONS.items():
+        at, found = sequence.get(name, (-1, "<not sequenced>"))
+        check(found == (condition or ""), "%s runs on %r, not %r" % (name, found, condition))
+        if kind in (DEFERRED, ROLLBACK):
+            check(sequence.get("InstallInitialize", (0,))[0] < at < sequence.get("InstallFinalize", (0,))[0],
+                  "%s is not in the script" % name)
+        if undoes:
+            check(sequence.get(undoes, (0,))[0] == at + 1, "%s stands right before %s" % (name, undoes))
+    undone = {undoes for _, _, undoes in ACTIONS.values() if undoes}
+    for name, (kind, _, _) in ACTIONS.items():
+        check(kind != DEFERRED or name in undone or name == "StopKalnix", "%s has no rollback action" % name)
+    for name, (_, _, condition) in SET_PROPERTIES.items():
+        check(sequence.get(name, (-1, None))[1] == condition, "%s runs on %s" % (name, sequence.get(name)))
+    for earlier, later in ORDER:
+        check(sequence.get(earlier, (10 ** 6,))[0] < sequence.get(later, (-1,))[0],
+              "%s comes before %s: %s, %s" % (earlier, later, sequence.get(earlier), sequence.get(later)))
+
+
+def check_folder_search(package, x64):
+    searches = {row[1] for row in table(package, "AppSearch") if row[0] == "KALNIXINSTALLEDFOLDER"}
+    locators = {row[0]: row for row in table(package, "RegLocator")}
+    keys = set()
+    for signature in searches:
+        row = locators.get(signature, ["", "0", "", "", "0"])
+        # HKLM, the raw value, in the package's own registry view.
+        check(row[1] == "2" and row[3] == "InstallLocation" and int(row[4]) == 2 + (16 if x64 else 0),
+              "search %s: %s" % (signature, row))
+        keys.add(row[2].lower())
+    entry = "software\\microsoft\\windows\\currentversion\\uninstall\\"
+    check(keys == {entry + "[wix_upgrade_detected]", entry + "[productcode]"},
+          "the installed folder is looked for in the replaced and the installed version's entry: %s" % keys)
+
+
+def check_upgrades(package, upgrade_code, version, x64):
     upgrades = {row[6]: row for row in table(package, "Upgrade")}
     later, earlier = upgrades.get("WIX_DOWNGRADE_DETECTED"), upgrades.get("WIX_UPGRADE_DETECTED")
     check(earlier and earlier[0] == "{%s}" % upgrade_code and earlier[2] == version and not int(earlier[4]) & 2,
@@ -56,43 +210,28 @@ def main():
     conditions = {row[0]: row[1] for row in table(package, "LaunchCondition")}
     check("newer version of Kalnix" in conditions.get("NOT WIX_DOWNGRADE_DETECTED", ""), "downgrade refused")
     check(("VersionNT64" if x64 else "NOT VersionNT64") in conditions, "the architecture's Windows only")
+    for component in table(package, "Component"):
+        check(bool(int(component[3]) & 256) == x64, "component %s: 64-bit only in the x64 package" % component[0])
+    directories = {row[0]: row[1] for row in table(package, "Directory")}
+    check(directories.get("INSTALLFOLDER") == ("ProgramFiles64Folder" if x64 else "ProgramFilesFolder"),
+          "INSTALLFOLDER in the architecture's Program Files: %s" % directories.get("INSTALLFOLDER"))
 
-    # 1 DLL; +1024 deferred; +256 rollback, +512 commit; +2048 as SYSTEM.
-    kinds = {"PlanKalnixPackage": 1, "StopKalnix": 3073, "RemoveKalnixStart": 3073, "SecureKalnixFolder": 3073,
-             "WriteKalnixSettings": 3073, "RegisterKalnixStart": 3073, "RegisterKalnixEvents": 3073,
-             "RestoreKalnixStart": 3329, "UndoKalnixFolder": 3329, "UndoKalnixSettings": 3329,
-             "UndoKalnixStart": 3329, "UndoKalnixEvents": 3329, "RemoveKalnixSettings": 3585,
-             "CompleteKalnixTakeOver": 3585, "StartKalnixForUser": 3585}
-    actions = {row[0]: row for row in table(package, "CustomAction")}
-    check(set(actions) == set(kinds), "custom actions: %s" % sorted(actions))
-    for name, kind in kinds.items():
-        row = actions.get(name, ["", "0", "", ""])
-        check(int(row[1]) == kind, "%s is of type %s, not %s" % (name, row[1], kind))
-        check(row[3] == (name if x64 else "_%s@4" % name), "%s calls %s" % (name, row[3]))
 
-    sequence = {row[0]: (int(row[2]), row[1]) for row in table(package, "InstallExecuteSequence")}
-    order = ["FindRelatedProducts", "LaunchConditions", "PlanKalnixPackage", "InstallInitialize",
-             "RemoveExistingProducts", "StopKalnix", "RemoveKalnixStart", "SecureKalnixFolder", "WriteKalnixSettings",
-             "RemoveFiles", "InstallFiles", "RegisterKalnixStart", "RegisterKalnixEvents", "RemoveKalnixSettings",
-             "CompleteKalnixTakeOver", "StartKalnixForUser", "RegisterProduct", "InstallFinalize"]
-    numbers = [sequence.get(name, (-1, ""))[0] for name in order]
-    check(numbers == sorted(numbers) and -1 not in numbers, "sequence order: %s" % list(zip(order, numbers)))
-    undone = {"RestoreKalnixStart": "RemoveKalnixStart", "UndoKalnixFolder": "SecureKalnixFolder",
-              "UndoKalnixSettings": "WriteKalnixSettings", "UndoKalnixStart": "RegisterKalnixStart",
-              "UndoKalnixEvents": "RegisterKalnixEvents"}
-    for rollback, action in undone.items():
-        check(sequence.get(rollback, (0, ""))[0] + 1 == sequence.get(action, (0, ""))[0],
-              "%s stands right before %s" % (rollback, action))
-    for name in ("RestoreKalnixStart", "RemoveKalnixStart", "RemoveKalnixSettings"):
-        check(sequence[name][1] == 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE', "%s: %s" % (name, sequence[name][1]))
-    for name in ("SecureKalnixFolder", "WriteKalnixSettings", "RegisterKalnixStart", "StartKalnixForUser"):
-        check(sequence[name][1] == "NOT REMOVE", "%s: %s" % (name, sequence[name][1]))
-
-    files = {row[2] for row in table(package, "File")}
-    check(files == {"Kalnix.exe"}, "files: %s" % files)
-    removed = {row[2]: int(row[4]) for row in table(package, "RemoveFile")}
-    check(removed == {"Uninstall.exe": 3, "Kalnix.log": 2, "KalnixSetup.log": 2, "KalnixTask.xml": 2},
-          "files removed with Kalnix.exe: %s" % removed)
+def check_files(package, library, exe):
+    files = {row[2]: row for row in table(package, "File")}
+    check(set(files) == {"Kalnix.exe"}, "files: %s" % sorted(files))
+    # A versioned file: "versioned files win" replaces an older Kalnix.exe, and a hash belongs to
+    # unversioned files only.
+    row = files.get("Kalnix.exe", ["", "", "", "", "", ""])
+    check(row[4] == file_version(exe) and row[5] == "1033", "Kalnix.exe's version and language: %s" % row[4:6])
+    hashed = {row[0] for row in table(package, "MsiFileHash")}
+    check(row[0] not in hashed, "Kalnix.exe has a MsiFileHash row")
+    removed = {}
+    for row in table(package, "RemoveFile"):
+        short, _, long = row[2].rpartition("|")
+        removed[long] = int(row[4])
+        check(is_short_name(short or long), "RemoveFile %s has no 8.3 short name (ICE03)" % row[2])
+    check(removed == REMOVED_FILES, "files removed with Kalnix.exe: %s" % removed)
     with tempfile.TemporaryDirectory() as scratch:
         extracted = os.path.join(scratch, "KalnixCA.dll")
         with open(extracted, "wb") as out:
@@ -100,6 +239,17 @@ def main():
         with open(extracted, "rb") as a, open(library, "rb") as b:
             check(a.read() == b.read(), "the package carries %s" % library)
 
+
+def main():
+    arch, package, product_code, upgrade_code, version, library, exe, same_product, next_package = sys.argv[1:10]
+    x64 = arch == "x64"
+    summary = subprocess.run(["msiinfo", "suminfo", package], check=True, capture_output=True).stdout.decode()
+    properties = check_codes(package, product_code, upgrade_code, version, same_product, next_package)
+    check_properties(properties, x64, "Template: %s;1033" % ("x64" if x64 else "Intel") in summary)
+    check_actions(package, x64)
+    check_folder_search(package, x64)
+    check_upgrades(package, upgrade_code, version, x64)
+    check_files(package, library, exe)
     for failure in failures:
         print("FAIL: %s: %s" % (package, failure))
     return 1 if failures else 0

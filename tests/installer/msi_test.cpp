@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/installed_kalnix.h"
 #include "support/kalnix_process.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
@@ -22,6 +23,8 @@ const wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Kalni
 const wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kPackage[] = KALNIX_MSI_W;
 const wchar_t kNextPackage[] = KALNIX_NEXT_MSI_W;
+const wchar_t kTweakPackage[] = KALNIX_TWEAK_MSI_W;
+const wchar_t kFailingPackage[] = KALNIX_FAILING_MSI_W;
 const wchar_t kProductCode[] = L"{" KALNIX_MSI_PRODUCT_CODE_W L"}";
 const wchar_t kNextProductCode[] = L"{" KALNIX_NEXT_PRODUCT_CODE_W L"}";
 
@@ -30,9 +33,6 @@ std::wstring FolderOf(const wchar_t* variable, const wchar_t* tail) {
     GetEnvironmentVariableW(variable, buffer, MAX_PATH);
     return std::wstring(buffer) + tail;
 }
-std::wstring InstallDir() { return FolderOf(L"ProgramFiles", L"\\Kalnix"); }
-std::wstring SetupLog() { return FolderOf(L"ProgramData", L"\\Kalnix\\KalnixSetup.log"); }
-std::wstring UninstallLog() { return FolderOf(L"ProgramData", L"\\Kalnix\\KalnixUninstall.log"); }
 // The Windows Installer's own log of the last msiexec run.
 std::wstring MsiLog() { return FolderOf(L"ProgramData", L"\\msiexec.log"); }
 
@@ -44,27 +44,19 @@ DWORD Msiexec(const std::wstring& arguments) {
 DWORD Install(const wchar_t* package, const std::wstring& properties = L"") {
     return Msiexec(L"/i \"" + std::wstring(package) + L"\" " + properties);
 }
-DWORD Uninstall(const wchar_t* productCode) { return Msiexec(L"/x " + std::wstring(productCode)); }
+DWORD Uninstall(const wchar_t* productCode, const std::wstring& properties = L"") {
+    return Msiexec(L"/x " + std::wstring(productCode) + L" " + properties);
+}
+const DWORD kInstallFailure = ERROR_INSTALL_FAILURE;
+// Makes the failing package's last step fail.
+std::wstring FailLate() {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return L"KALNIXFAILLATE=\"" + std::wstring(system) + L"\\cmd.exe\"";
+}
 // The setup program that carries the simulated lid-sensor driver, which the package does not.
 DWORD RunSetupProgram(const std::wstring& options) {
     return RunAndWait(L"\"" KALNIX_TEST_BIN_DIR_W L"\\KalnixSetupWithDriver.exe\" " + options, 120000);
-}
-
-std::wstring ReadString(const std::wstring& key, const wchar_t* value, DWORD* type = nullptr) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, type,
-                     buffer, &size) != ERROR_SUCCESS) {
-        return L"<missing>";
-    }
-    return buffer;
-}
-
-bool KeyExists(const std::wstring& key) {
-    HKEY handle;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-    RegCloseKey(handle);
-    return true;
 }
 
 // The Apps & Features entries named Kalnix, by their key's name: "Kalnix" is the setup
@@ -77,7 +69,7 @@ std::vector<std::wstring> KalnixEntries() {
     for (DWORD i = 0, chars = 256; RegEnumKeyExW(uninstall, i, name, &chars, nullptr, nullptr, nullptr, nullptr) ==
                                    ERROR_SUCCESS;
          ++i, chars = 256) {
-        if (ReadString(std::wstring(kUninstallKey) + L"\\" + name, L"DisplayName") == L"Kalnix") {
+        if (ReadMachineString(std::wstring(kUninstallKey) + L"\\" + name, L"DisplayName") == L"Kalnix") {
             entries.push_back(name);
         }
     }
@@ -86,39 +78,13 @@ std::vector<std::wstring> KalnixEntries() {
 }
 const std::vector<std::wstring> kPackageEntry = {kProductCode};
 
-bool TaskRegistered() { return FileExists(FolderOf(L"SystemRoot", L"\\system32\\Tasks\\Kalnix")); }
-
 bool LogHas(const std::wstring& log, const std::string& text) {
     return ReadFileBytes(log).find(text) != std::string::npos;
-}
-
-struct LidFlags {
-    DWORD ac, dc;
-    bool operator==(const LidFlags& o) const { return ac == o.ac && dc == o.dc; }
-};
-const LidFlags kUserFlags = {POWER_ACTION_QUERY_ALLOWED | POWER_ACTION_UI_ALLOWED, POWER_ACTION_QUERY_ALLOWED};
-const LidFlags kForcedFlags = {0x80000004, 0x80000004};
-
-LidFlags ReadLidFlags() {
-    GLOBAL_POWER_POLICY policy = ReadStandinPolicy();
-    return {policy.user.LidCloseAc.Flags, policy.user.LidCloseDc.Flags};
-}
-GLOBAL_POWER_POLICY UserPolicy() { return PatternedPowerPolicy(kUserFlags.ac, kUserFlags.dc); }
-bool PolicyIsTheUsers() {
-    GLOBAL_POWER_POLICY policy = ReadStandinPolicy(), user = UserPolicy();
-    return memcmp(&policy, &user, sizeof(policy)) == 0;
 }
 
 void ExpectTheUsersSavedFlags() {
     EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
     EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
-}
-
-// Wine's Task Scheduler runs no task: a test that needs Kalnix running starts the installed
-// one itself, as the log-on task would.
-void StartKalnixAsTheTaskWould() {
-    ASSERT_TRUE(StartKalnixLeftRunning(InstallDir() + L"\\Kalnix.exe"));
-    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"KalnixWndClass", L"KalnixWnd") != nullptr; }, 15000));
 }
 
 // The lines of `log` hold each of `steps`, in this order.
@@ -134,21 +100,21 @@ void ExpectStepsInOrder(const std::wstring& log, std::initializer_list<const cha
 
 void ExpectNothingInstalledButTheSettingsKey() {
     EXPECT_FALSE(FileExists(InstallDir()));
-    EXPECT_FALSE(KeyExists(kEventSourceKey));
+    EXPECT_FALSE(MachineKeyExists(kEventSourceKey));
     EXPECT_TRUE(KalnixEntries().empty());
-    EXPECT_EQ(L"<missing>", ReadString(kRunKey, L"Kalnix"));
+    EXPECT_EQ(L"<missing>", ReadMachineString(kRunKey, L"Kalnix"));
     EXPECT_FALSE(TaskRegistered());
     EXPECT_TRUE(KalnixProcessIds().empty());
 }
 
 void ExpectNothingInstalled() {
     ExpectNothingInstalledButTheSettingsKey();
-    EXPECT_FALSE(KeyExists(L"Software\\Kalnix"));
+    EXPECT_FALSE(MachineKeyExists(L"Software\\Kalnix"));
 }
 
 class MsiPackage : public ::testing::Test {
 protected:
-    void SetUp() override { PresetPowerPolicy(UserPolicy()); }
+    void SetUp() override { PresetUserPolicy(); }
 };
 
 TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingBack) {
@@ -163,10 +129,10 @@ TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingB
                        {L"RestAfter", 60}, {L"HibernateAfter", 60}, {L"StandbyDrainAlert", 5}};
     for (const auto& first : firstValues) EXPECT_EQ(first.value, GetSettingDword(first.name, 99)) << first.name;
     ExpectTheUsersSavedFlags();
-    std::wstring run = ReadString(kRunKey, L"Kalnix");
+    std::wstring run = ReadMachineString(kRunKey, L"Kalnix");
     EXPECT_TRUE(TaskRegistered() != (run == L"\"" + InstallDir() + L"\\Kalnix.exe\"")) << run;
     DWORD type = 0;
-    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", ReadString(kEventSourceKey, L"EventMessageFile", &type));
+    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", ReadMachineString(kEventSourceKey, L"EventMessageFile", &type));
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
     EXPECT_EQ(kPackageEntry, KalnixEntries());
     Sleep(2000);
@@ -198,11 +164,11 @@ TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingB
 // holding only a value Group Policy wrote.
 TEST_F(MsiPackage, WritesItsPropertiesAndRefusesABadValueOrFolderBeforeAnyChange) {
     SetSettingDword(L"AlarmTime", 33);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage, L"MODE=2 ALARMTIME=61"));
+    EXPECT_EQ(kInstallFailure, Install(kPackage, L"MODE=2 ALARMTIME=61"));
     EXPECT_TRUE(LogHas(MsiLog(), "ALARMTIME=61 is refused: it must be a number of seconds from 5 to 60. Nothing was "
                                  "changed."));
     EXPECT_FALSE(FileExists(SetupLog()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage, L"INSTALLFOLDER=C:\\windows\\Kalnix"));
+    EXPECT_EQ(kInstallFailure, Install(kPackage, L"INSTALLFOLDER=C:\\windows\\Kalnix"));
     EXPECT_TRUE(LogHas(SetupLog(), "Install folder C:\\windows\\Kalnix is in the Windows folder: setup does not "
                                    "change its permissions.\r\nInstallation failed: nothing was installed.\r\n"));
     ExpectNothingInstalledButTheSettingsKey();
@@ -215,11 +181,14 @@ TEST_F(MsiPackage, WritesItsPropertiesAndRefusesABadValueOrFolderBeforeAnyChange
     EXPECT_EQ(60u, GetSettingDword(L"AlarmTime", 0));
 }
 
-TEST_F(MsiPackage, UpgradeKeepsTheSettingsInOneEntryAndADowngradeIsRefused) {
-    ASSERT_EQ(0u, Install(kPackage, L"MODE=2"));
+// The upgrade stays in the folder the earlier version was installed in.
+TEST_F(MsiPackage, UpgradeKeepsTheSettingsAndTheFolderInOneEntryAndADowngradeIsRefused) {
+    const std::wstring folder = L"C:\\Kalnix";
+    ASSERT_EQ(0u, Install(kPackage, L"MODE=2 INSTALLFOLDER=" + folder));
+    EXPECT_EQ(folder + L"\\", ReadMachineString(std::wstring(kUninstallKey) + L"\\" + kProductCode, L"InstallLocation"));
     SetSettingDword(L"AlarmTime", 33);
     SetSettingDword(L"HideTrayIcon", 1);
-    StartKalnixAsTheTaskWould();
+    StartKalnixAsTheTaskWould(folder);
 
     ASSERT_EQ(0u, Install(kNextPackage));
     EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().empty(); }, 10000)) << "the earlier Kalnix was ended";
@@ -228,14 +197,78 @@ TEST_F(MsiPackage, UpgradeKeepsTheSettingsInOneEntryAndADowngradeIsRefused) {
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
     EXPECT_EQ(1u, GetSettingDword(L"HideTrayIcon", 0));
     ExpectTheUsersSavedFlags();
-    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+    EXPECT_TRUE(FileExists(folder + L"\\Kalnix.exe"));
+    EXPECT_FALSE(FileExists(InstallDir()));
     EXPECT_TRUE(TaskRegistered());
-    EXPECT_TRUE(KeyExists(kEventSourceKey));
+    EXPECT_EQ(folder + L"\\Kalnix.exe", ReadMachineString(kEventSourceKey, L"EventMessageFile"));
 
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Install(kPackage));
+    EXPECT_EQ(kInstallFailure, Install(kPackage));
     EXPECT_EQ(std::vector<std::wstring>{kNextProductCode}, KalnixEntries());
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
-    EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
+    EXPECT_TRUE(FileExists(folder + L"\\Kalnix.exe"));
+}
+
+// Windows Installer compares only a version's first three fields: a package that differs in the
+// fourth alone is the same product, never a second one installed beside the first.
+TEST_F(MsiPackage, OnlyTheFourthFieldChangedIsTheSameProduct) {
+    ASSERT_EQ(0u, Install(kPackage));
+    DWORD second = Install(kTweakPackage);
+    EXPECT_EQ(kPackageEntry, KalnixEntries()) << "msiexec returned " << second;
+    EXPECT_EQ(0u, Uninstall(kProductCode));
+    ExpectNothingInstalled();
+}
+
+// A repair may be a standard user's (Windows Installer runs a per-machine package's repair with
+// its SYSTEM steps for anyone): it ends no one's Kalnix and stays in the installed folder.
+// Wine runs everything as an administrator, so MODE is applied here; the package's planning
+// test shows a standard user's repair.
+TEST_F(MsiPackage, ARepairLeavesKalnixRunningInItsFolder) {
+    const std::wstring folder = L"C:\\Kalnix";
+    ASSERT_EQ(0u, Install(kPackage, L"INSTALLFOLDER=" + folder));
+    StartKalnixAsTheTaskWould(folder);
+    const std::vector<DWORD> running = KalnixProcessIds();
+    RemoveFile(SetupLog());
+
+    EXPECT_EQ(0u, Msiexec(L"/i " + std::wstring(kProductCode) + L" REINSTALL=ALL MODE=2"));
+    EXPECT_EQ(running, KalnixProcessIds());
+    EXPECT_TRUE(LogHas(SetupLog(), "Repair: a running Kalnix is left running; a Kalnix.exe in use is replaced at the "
+                                   "next restart.\r\n"));
+    EXPECT_FALSE(LogHas(SetupLog(), "TerminateUIProcess"));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_FALSE(FileExists(InstallDir()));
+    EXPECT_EQ(kPackageEntry, KalnixEntries());
+}
+
+// No step is a commit action (Windows Installer skips those when rollback is disabled), and a
+// failure after the deferred steps puts back what each changed: an installation that took over
+// the setup program's, elsewhere, then a removal. (Wine rolls back none of Windows Installer's
+// own steps, such as the product's registration: only Kalnix's are looked at.)
+TEST_F(MsiPackage, ARollbackPutsBackWhatEveryStepChanged) {
+    const std::wstring setupFolder = L"C:\\SetupKalnix";
+    ASSERT_EQ(0u, RunSetupProgram(L"/S /MODE=2 /D=" + setupFolder));
+    SetSettingDword(L"AlarmTime", 33);
+    // The failing step makes Wine's msiexec return 1627 where Windows' returns 1603.
+    EXPECT_NE(0u, Install(kFailingPackage, FailLate()));
+    EXPECT_TRUE(LogHas(SetupLog(), "The setup program's files in C:\\SetupKalnix are removed.\r\n"));
+    EXPECT_TRUE(LogHas(SetupLog(), "Rolling back: the installation taken over is put back as it was.\r\n"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Kalnix"}, KalnixEntries());
+    EXPECT_TRUE(FileExists(setupFolder + L"\\Kalnix.exe"));
+    EXPECT_TRUE(FileExists(setupFolder + L"\\Uninstall.exe"));
+    EXPECT_TRUE(TaskRegistered());
+    EXPECT_EQ(setupFolder + L"\\Kalnix.exe", ReadMachineString(kEventSourceKey, L"EventMessageFile"));
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+
+    ASSERT_EQ(0u, Install(kFailingPackage));
+    ASSERT_EQ(kPackageEntry, KalnixEntries());
+    EXPECT_NE(0u, Uninstall(kProductCode, FailLate()));
+    EXPECT_TRUE(LogHas(UninstallLog(), "Uninstallation complete.\r\nRolling back: the settings key and the event source "
+                                       "put back as they were.\r\n"));
+    EXPECT_TRUE(TaskRegistered());
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    ExpectTheUsersSavedFlags();
+    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", ReadMachineString(kEventSourceKey, L"EventMessageFile"));
 }
 
 // One installation only: the package takes over the setup program's, keeping the user's
@@ -245,7 +278,7 @@ TEST_F(MsiPackage, TakesOverTheSetupProgramsInstallationWhichThenLeavesThePackag
     ASSERT_EQ(0u, RunSetupProgram(L"/S /MODE=2"));
     SetSettingDword(L"AlarmTime", 33);
     ASSERT_EQ(std::vector<std::wstring>{L"Kalnix"}, KalnixEntries());
-    ASSERT_TRUE(KeyExists(kDriverServiceKey));
+    ASSERT_TRUE(MachineKeyExists(kDriverServiceKey));
 
     ASSERT_EQ(0u, Install(kPackage));
     EXPECT_EQ(kPackageEntry, KalnixEntries());
@@ -276,7 +309,7 @@ TEST_F(MsiPackage, TakesOverTheSetupProgramsInstallationWhichThenLeavesThePackag
     ExpectTheUsersSavedFlags();
     EXPECT_FALSE(SettingExists(L"Action"));
     EXPECT_FALSE(SettingExists(L"LidClosures"));
-    EXPECT_TRUE(WaitUntil([] { return !KeyExists(kDriverServiceKey); }, 10000));
+    EXPECT_TRUE(WaitUntil([] { return !MachineKeyExists(kDriverServiceKey); }, 10000));
     EXPECT_FALSE(FileExists(FolderOf(L"SystemRoot", L"\\system32\\drivers\\kalnix.sys")));
     EXPECT_TRUE(LogHas(UninstallLog(), "RemoveDriver: driver service Kalnix deleted.\r\n"));
 }

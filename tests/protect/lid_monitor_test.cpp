@@ -1,7 +1,13 @@
-// The monitor thread and its teardown against events made here under the driver's bare
-// names (no driver loaded), with a recording callback in place of PostLidState; then
-// StartLidMonitor against the simulated driver, its messages read from a window of the test.
+// The monitor thread and its teardown against events made here (no driver loaded), with a
+// recording callback in place of PostLidState; then StartLidMonitor against the simulated
+// driver, its messages read from a window of the test, and the events' owners it accepts.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <string>
 
 #include "handle_count.h"
 #include "protect/driver_contract.h"
@@ -9,6 +15,7 @@
 #include "protect/protection_messages.h"
 #include "protect/protection_state.h"
 #include "support/lid_driver.h"
+#include "support/platform_scope.h"
 #include "support/test_support.h"
 
 namespace {
@@ -41,14 +48,19 @@ protected:
         if (state_) CloseHandle(state_);
     }
     void MakeChangeEvent() { changed_ = CreateEventW(nullptr, FALSE, FALSE, kLidStateChangedEventName); }
-    void MakeStateEvent() { state_ = CreateEventW(nullptr, TRUE, FALSE, kLidStateEventName); }
+    // Unnamed: the thread reads the state event it was given, never one found by name.
+    void MakeStateEvent() { state_ = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
     // The record as StartLidMonitor leaves it, without a device: request 3 fails harmlessly.
     void StartThread(DWORD flags = 0) {
         g_lidMonitor.device = nullptr;
         g_lidMonitor.callback = RecordLidState;
         g_lidMonitor.changeEvent = OpenEventW(SYNCHRONIZE, FALSE, kLidStateChangedEventName);
         ASSERT_NE(g_lidMonitor.changeEvent, nullptr);
-        g_lidMonitor.stateEventName = kLidStateEventName;
+        g_lidMonitor.stateEvent = nullptr;
+        if (state_) {
+            ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), state_, GetCurrentProcess(), &g_lidMonitor.stateEvent,
+                                        SYNCHRONIZE, FALSE, 0));
+        }
         g_lidMonitor.terminateEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         g_lidMonitor.requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         g_lidMonitor.thread = CreateThread(nullptr, 0, LidMonitorThread, &g_lidMonitor, flags, nullptr);
@@ -85,12 +97,6 @@ TEST_F(LidMonitorThreadTest, ChangeWithoutStateEventIsDroppedAndTheThreadWaitsOn
     Sleep(200);
     EXPECT_EQ(g_reports, 0);
     EXPECT_EQ(WaitForSingleObject(g_lidMonitor.thread, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-
-    MakeStateEvent();
-    SetEvent(state_);
-    SetEvent(changed_);
-    ASSERT_TRUE(WaitForReports(1));
-    EXPECT_EQ(g_lastState, 0);
 }
 
 // A request that comes with the stop is not answered: the process is ending.
@@ -234,6 +240,57 @@ TEST_F(StartLidMonitorDriverTest, ARequestedReportCarriesTheStateAsItIsNow) {
     }
     EXPECT_EQ(ReadLidRequestCounts().r3, 2u) << "request 3 at each report";
     EXPECT_EQ(NextLidMessage(200).wParam, static_cast<WPARAM>(~0)) << "one message per request";
+}
+
+// The owner the seam shows for every kernel object: Wine keeps none.
+const wchar_t* g_eventOwner = nullptr;
+
+DWORD WINAPI ShownEventOwner(HANDLE, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*, PACL*, PACL*,
+                             PSECURITY_DESCRIPTOR* descriptor) {
+    if (type != SE_KERNEL_OBJECT || what != OWNER_SECURITY_INFORMATION) return ERROR_INVALID_PARAMETER;
+    PSID parsed = nullptr;
+    if (!ConvertStringSidToSidW(g_eventOwner, &parsed)) return GetLastError();
+    DWORD sidSize = GetLengthSid(parsed);
+    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + sidSize));
+    PSID sid = block + sizeof(SECURITY_DESCRIPTOR);
+    CopySid(sidSize, sid, parsed);
+    LocalFree(parsed);
+    InitializeSecurityDescriptor(block, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(block, sid, FALSE);
+    *owner = sid;
+    *descriptor = block;
+    return ERROR_SUCCESS;
+}
+
+// Any user can make events of the driver's names first; only SYSTEM's or Administrators' tell
+// the lid, and a user's leaves the lid to the caller with the device kept for requests 1 and 2.
+TEST_F(StartLidMonitorDriverTest, OnlyEventsOwnedBySystemOrAdministratorsAreTheDrivers) {
+    PlatformScope platform;
+    g_sessionSeam.getSecurityInfo = ShownEventOwner;
+    const struct {
+        const wchar_t* owner;
+        bool used;
+    } rows[] = {{L"S-1-5-18", true}, {L"S-1-5-32-544", true}, {L"S-1-5-21-1-2-3-1001", false}, {L"S-1-5-32-545", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.owner);
+        g_eventOwner = row.owner;
+        RemoveFile(LogPathBesideExecutable());
+        EXPECT_EQ(row.used, StartLidMonitor());
+        EXPECT_NE(g_lidMonitor.device, nullptr);
+        EXPECT_EQ(row.used, g_lidMonitor.thread != nullptr);
+        if (row.used) {
+            ASSERT_TRUE(SetSimulatedLid(true));
+            EXPECT_EQ(NextLidMessage().wParam, kLidClosed);
+            ASSERT_TRUE(SetSimulatedLid(false));
+            EXPECT_EQ(NextLidMessage().wParam, kLidOpen);
+            EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), "");
+        } else {
+            EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()),
+                      "Lid events KalnixLidStateChangedEvent are not owned by SYSTEM or Administrators: ignored\r\n\r\n"
+                      "Can't open driver's lid events: 5\r\n\r\n");
+        }
+        StopLidMonitor();
+    }
 }
 
 // The entry then takes the lid from Windows' notifications (tests/protect/lid_program_test.cpp).

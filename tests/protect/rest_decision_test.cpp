@@ -9,6 +9,7 @@
 #include "protect/protection_settings.h"
 #include "protect/rest_decision.h"
 #include "protect/rest_notices.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -122,6 +123,21 @@ TEST(RestDecisionTest, ARestWaitsForQuietAndForTheConsole) {
     RestSituation docked = Situation(1);
     docked.displays = Displays::External;
     EXPECT_EQ(DecideRest(docked).verdict, RestVerdict::Never) << "an external display decides before input";
+}
+
+// The situation read afresh takes Group Policy's RestAfter before the local one.
+TEST(RestDecisionTest, RestAfterIsThePolicysWhereOneIsSet) {
+    constexpr DWORD kAbsent = 0xFFFFFFFF;
+    const struct { DWORD local, policy, applied; } rows[] = {{90, kAbsent, 90}, {90, 0, 0}, {0, 120, 120}};
+    PolicyCleanup policies;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "local " << row.local << ", policy " << row.policy);
+        DeletePolicyKey();
+        SetSettingDword(L"RestAfter", row.local);
+        if (row.policy != kAbsent) SetPolicyDword(L"RestAfter", row.policy);
+        EXPECT_EQ(CurrentRestSituation(2, 10, false, false).restAfterSeconds, row.applied);
+    }
+    DeleteSettingValue(L"RestAfter");
 }
 
 TEST(StandbyDrainTest, AnAlertOnlyWhenTheLossPerHourExceedsTheSetting) {

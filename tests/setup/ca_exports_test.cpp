@@ -26,6 +26,7 @@ const std::pair<const char*, int> kExports[] = {
     {"UndoKalnixSettings", 4},    {"RegisterKalnixStart", 4}, {"UndoKalnixStart", 4},    {"RegisterKalnixEvents", 4},
     {"UndoKalnixEvents", 4},      {"CompleteKalnixTakeOver", 4}, {"StartKalnixForUser", 4}, {"StopKalnix", 4},
     {"RemoveKalnixStart", 4},     {"RestoreKalnixStart", 4},  {"RemoveKalnixSettings", 4},
+    {"PutBackKalnixSettings", 4}, {"UndoKalnixTakeOver", 4},  {"EndStartedKalnix", 4},
     {"MsiPackageInstalled", 12},
 };
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "setup/folder_rights.h"
+#include "common/folder_rights.h"
 
 namespace {
 
@@ -75,6 +75,39 @@ TEST(FolderRights, RefuseWhateverLetsOthersReplaceOrWriteAFolderOnThePath) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.refusal ? c.refusal : L"<accepted>", Refusal(c.sddl, c.place, c.alsoAdministrator));
+    }
+}
+
+// What a folder passes on to the folders and files setup creates in it, inherit-only entries
+// included; CREATOR OWNER there is setup itself.
+TEST(FolderRights, CountWhatAFolderPassesOnToWhatIsCreatedInIt) {
+    struct Case {
+        const char* what;
+        const wchar_t* sddl;
+        bool createsFolders;
+        bool refused;
+    } cases[] = {
+        {"Program Files", kProgramFiles, true, false},
+        {"Users: Modify, subfolders and files only", L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;0x1301bf;;;BU)",
+         true, true},
+        {"Users: Modify, files only, for Kalnix.exe", L"O:BAD:(A;;FA;;;BA)(A;OIIO;0x1301bf;;;BU)", false, true},
+        {"Users: Modify, subfolders only, for Kalnix.exe alone", L"O:BAD:(A;;FA;;;BA)(A;CIIO;0x1301bf;;;BU)", false,
+         false},
+        {"Users: Modify, subfolders only, for new folders", L"O:BAD:(A;;FA;;;BA)(A;CIIO;0x1301bf;;;BU)", true, true},
+        {"Authenticated Users: generic write, inherited by everything", kDriveRoot, true, true},
+        {"CREATOR OWNER: full control, inherit-only", L"O:BAD:(A;;FA;;;BA)(A;OICIIO;GA;;;CO)", true, false},
+        {"a user's own SID on the folder alone", L"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;S-1-5-21-1-2-3-1001)", true,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        const wchar_t* refusal = InheritanceRefusal(ReadObjectGrant(descriptor, nullptr), c.createsFolders);
+        LocalFree(descriptor);
+        EXPECT_EQ(c.refused ? L"passes on to what is created in it more than read and execute for non-administrators"
+                            : L"<accepted>",
+                  std::wstring(refusal ? refusal : L"<accepted>"));
     }
 }
 

@@ -59,6 +59,8 @@ struct Recorded {
     std::wstring sddl;
 };
 std::vector<Recorded> g_recorded;
+// Called with each folder whose descriptor the library reads, while it holds the path open.
+void (*g_whileChecking)(const std::wstring& path) = nullptr;
 
 std::wstring PathOf(HANDLE handle) {
     wchar_t path[1024];
@@ -69,6 +71,7 @@ std::wstring PathOf(HANDLE handle) {
 
 DWORD WINAPI ShownSecurityInfo(HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL* dacl,
                                PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+    if (g_whileChecking) g_whileChecking(PathOf(handle));
     auto shown = g_descriptors.find(PathOf(handle));
     const wchar_t* sddl = shown == g_descriptors.end() ? kAdministratorsOnly : shown->second.c_str();
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor, nullptr))
@@ -140,7 +143,10 @@ protected:
         ResetSettingsKey();
         SetSettingDword(L"EnableLogging", 1);
     }
-    void TearDown() override { g_folderSecurity = saved_; }
+    void TearDown() override {
+        g_folderSecurity = saved_;
+        g_whileChecking = nullptr;
+    }
 
     // Relative paths are in `scratch`. Each scratch folder has its own profiles folder "Users".
     void Prepare(const std::wstring& scratch) {
@@ -201,6 +207,13 @@ TEST_F(InstallFolderTest, AcceptsOnlyAPathNoUserCanChange) {
          L"%S\\Users holds the users' profiles", {}},
         {"Program Files", L"Program Files\\Kalnix", {L"Program Files"}, {}, {}, {{L"Program Files", kProgramFiles}},
          true, L"", {}},
+        // Setup creates Vendor\Kalnix and Kalnix.exe below it, inheriting Users: Modify.
+        {"a folder that passes Users: Modify to the subfolders and files created in it", L"Vendor\\Sub\\Kalnix",
+         {L"Vendor"}, {}, {}, {{L"Vendor", L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;0x1301bf;;;BU)"}}, true,
+         L"%S\\Vendor passes on to what is created in it more than read and execute for non-administrators", {}},
+        {"an existing install folder that passes Users: Modify to Kalnix.exe", L"Kalnix", {L"Kalnix"}, {}, {},
+         {{L"Kalnix", L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;OIIO;0x1301bf;;;BU)"}}, true,
+         L"%S\\Kalnix passes on to what is created in it more than read and execute for non-administrators", {}},
         {"a new folder under a fixed drive's root", underRoot, {}, {}, {}, {}, false, L"",
          {{underRoot, 0, kAdministratorsOnlyWithInheritance}}},
         {"missing folders are created administrators-only", L"New\\Kalnix", {}, {}, {}, {}, false, L"",
@@ -250,6 +263,37 @@ TEST_F(InstallFolderTest, AcceptsOnlyAPathNoUserCanChange) {
         }
     }
     RemoveDirectoryW(underRoot.c_str());
+}
+
+// Each folder of the path stays open from its check until the export returns, and none can be
+// renamed meanwhile: a parent swapped for another after its check would send Kalnix's files
+// wherever that one leads.
+std::wstring g_heldParent;
+std::vector<DWORD> g_renameErrors;
+
+void TryToRenameTheFolders(const std::wstring& path) {
+    if (lstrcmpiW(path.c_str(), (g_heldParent + L"\\Kalnix").c_str()) != 0) return;
+    for (const std::wstring& folder : {g_heldParent, g_heldParent + L"\\Kalnix"}) {
+        const std::wstring moved = folder + L"-moved";
+        g_renameErrors.push_back(MoveFileW(folder.c_str(), moved.c_str()) ? 0 : GetLastError());
+        if (g_renameErrors.back() == 0) MoveFileW(moved.c_str(), folder.c_str());
+    }
+}
+
+TEST_F(InstallFolderTest, NoFolderOfThePathCanBeRenamedWhileItIsUsed) {
+    std::wstring scratch = MakeScratchDirectory(L"install-folder-held");
+    Prepare(scratch);
+    g_heldParent = scratch + L"\\Parent";
+    ASSERT_TRUE(CreateDirectoryW(g_heldParent.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((g_heldParent + L"\\Kalnix").c_str(), nullptr));
+    g_renameErrors.clear();
+    g_whileChecking = &TryToRenameTheFolders;
+    for (FolderExport use : {&CheckInstallFolder, &SecureInstallFolder}) {
+        wchar_t reason[512] = {};
+        EXPECT_TRUE(use((g_heldParent + L"\\Kalnix").c_str(), reason, 512)) << Narrow(reason);
+    }
+    EXPECT_EQ(std::vector<DWORD>(4, ERROR_SHARING_VIOLATION), g_renameErrors);
+    EXPECT_TRUE(MoveFileW(g_heldParent.c_str(), (g_heldParent + L"-moved").c_str())) << "let go once it returned";
 }
 
 TEST_F(InstallFolderTest, RefusesADriveThatIsNotFixedOrKeepsNoPermissions) {

@@ -5,9 +5,11 @@
 #       makes the certificate (a PKCS#12 file and its password file), configures TREE with
 #       them and builds what is signed and the winget manifests, no tests
 #   signed_release.sh check TREE PRISTINE PREFIX STANDIN_POWRPROF SETUP_TEST
-#       every deliverable in TREE/bin verifies against the certificate; the signed setup
-#       program installs silently in a fresh prefix (SETUP_TEST, a test program, runs it), and
-#       the Kalnix.exe and uninstaller it wrote verify too
+#       every deliverable in TREE/bin verifies against the certificate, and so does each copy of
+#       NSIS's plug-ins the setup program packs; the signed setup program installs silently in a
+#       fresh prefix (SETUP_TEST, a test program, runs it), and the Kalnix.exe and uninstaller it
+#       wrote verify too; both the setup program and that uninstaller pack only the signed
+#       plug-ins
 # No time-stamp: Debian 12's osslsigncode cannot reach a time-stamp server offline.
 set -uo pipefail
 mode=$1
@@ -52,10 +54,17 @@ check)
     [ -f "$tree/bin/$expected" ] || { echo "FAIL: no $expected in $tree/bin" >&2; status=1; }
   done
   for file in "${files[@]}"; do verify "$file" || status=1; done
+  plugins=$tree/signing/nsis-plugins
+  nsis_dir=$(makensis -HDRINFO | tr ', ' '\n\n' | sed -n 's/^NSISDIR=//p')
+  [ -n "$(ls "$plugins"/*.dll 2>/dev/null)" ] || { echo "FAIL: no signed plug-ins in $plugins" >&2; status=1; }
+  for file in "$plugins"/*.dll; do verify "$file" || status=1; done
+  packed() { python3 "$(dirname "$0")/check_packed_plugins.py" "$1" "$plugins" "$nsis_dir/Plugins/amd64-unicode"; }
+  packed "$tree/bin/KalnixSetup-x64.exe" || status=1
 
   "$(dirname "$0")/../installer/fresh-prefix.sh" x64 "$pristine" "$prefix" "$standin" "$setup_test" || status=1
   installed="$prefix/drive_c/Program Files/Kalnix"
   for file in Kalnix.exe Uninstall.exe; do verify "$installed/$file" || status=1; done
+  packed "$installed/Uninstall.exe" || status=1
   exit $status
   ;;
 *)

@@ -76,6 +76,38 @@ TEST_F(ProgramTest, CloseMessageEndsItThroughDestroy) {
     EXPECT_FALSE(TrayIconExists(window));
 }
 
+// A popup menu (#32768) of this process, shown.
+bool MenuShownBy(DWORD pid) {
+    for (HWND menu = nullptr; (menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(menu, &owner);
+        if (owner == pid && IsWindowVisible(menu)) return true;
+    }
+    return false;
+}
+
+// The setup program's end of a running Kalnix (WM_DESTROY sent), an upgrade or anything that
+// closes the window: an open tray menu ends first and never keeps the process running.
+TEST_F(ProgramTest, EndsWithZeroWhenToldToWhileItsMenuIsOpen) {
+    for (bool sentDestroy : {false, true}) {
+        SCOPED_TRACE(sentDestroy ? "WM_DESTROY sent" : "WM_CLOSE posted");
+        KalnixProcess kalnix;
+        ASSERT_TRUE(kalnix.Prepare(L"program-menu-end"));
+        ASSERT_TRUE(kalnix.Start());
+        HWND window = kalnix.Window();
+        ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 10000));
+        // A right-click, as version 4 of the shell reports it: the anchor in wParam.
+        PostMessageW(window, WM_USER + 1, MAKEWPARAM(300, 300), MAKELPARAM(WM_CONTEXTMENU, 1));
+        ASSERT_TRUE(WaitUntil([&] { return MenuShownBy(kalnix.Pid()); }, 10000));
+        if (sentDestroy) {
+            EXPECT_EQ(kalnix.End(), 0u);
+        } else {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            EXPECT_EQ(kalnix.ExitCode(), 0u);
+        }
+    }
+}
+
 TEST_F(ProgramTest, SecondInstanceEndsAtOnceAndChangesNothing) {
     SetSettingDword(L"EnableLogging", 1);
     KalnixProcess kalnix;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The tray menu under a person's clicks: Kalnix.exe runs inside a Wine desktop, whose
-# notification area is drawn at its bottom right, and xdotool right-clicks its icon there.
-# A click elsewhere closes the menu unused; chosen from the keyboard, "Exit Kalnix" (the last
-# item) ends Kalnix with everything put back: the simulated lid-sensor driver is told the
-# protection is released. Runs in the test prefix that ctest's environment names.
-# Argument: the build tree.
+# notification area is drawn at its bottom right, and xdotool clicks its icon there. A
+# right-click or a single left click opens the menu, a click elsewhere closes it unused, and a
+# double-click opens Status instead; "Exit Kalnix" (the last item) ends Kalnix with everything
+# put back: the simulated lid-sensor driver is told the protection is released. Each step
+# waits for what it shows (desktop_probe.exe, inside the desktop, reports it), never for a
+# fixed time. Runs in the test prefix that ctest's environment names. Argument: the build tree.
 set -euo pipefail
 build=$1
 run=$build/tests/tray-menu-run
@@ -19,8 +20,31 @@ requests() { lidctl counts | tr -d '\r' | cut -d' ' -f1,2; }
 # Kalnix.exe of this run only: other Kalnix programs may run on this display.
 running() { pgrep -f "^Z:.*tray-menu-run.Kalnix\.exe" >/dev/null; }
 fail() { echo "$1" >&2; cat "$run/Kalnix.log" >&2 || true; exit 1; }
+# A program started in the Wine desktop, in the background.
+in_desktop() {
+  wine explorer "/desktop=$desktop,${width}x$height" "$(wine winepath -w "$1")" "${@:2}" </dev/null >/dev/null 2>&1 &
+}
 # The icon, the only one in the notification area, sits in the desktop's bottom right corner.
-right_click_icon() { xdotool mousemove --window "$window" $((width - 10)) $((height - 10)) click 3; sleep 1; }
+click_icon() { xdotool mousemove --window "$window" $((width - 10)) $((height - 10)) click "$@"; }
+# Kalnix's windows in the desktop as a person sees them, reported by desktop_probe.exe inside
+# it: each state of the list below in turn, as a line "STATE yes" (or "no" after 30 s) of
+# $answer. `seen STATE` waits for the next line.
+answer=$run/probe-answer
+states=(icon menu no-menu menu no-menu status no-status menu)
+step=0
+# `seen STATE` waits for the next line; where a person would click next (the status dialog's
+# Close, the menu's last item) is left in $x and $y.
+seen() {
+  local line= state reached
+  step=$((step + 1))
+  for _ in $(seq 250); do
+    line=$(sed -n "${step}p" "$answer" 2>/dev/null | tr -d '\r')
+    [ -n "$line" ] && break
+    sleep 0.2
+  done
+  read -r state reached x y <<<"$line"
+  [ "$state $reached" = "$1 yes" ]
+}
 
 rm -rf "$run"
 mkdir -p "$run"
@@ -31,8 +55,10 @@ done
 lidctl install "$(wine winepath -w "$build/tests/bin/lidsim.sys")" >/dev/null
 lidctl open >/dev/null
 lidctl reset >/dev/null
-trap 'wine taskkill /F /IM Kalnix.exe >/dev/null 2>&1 || true' EXIT
-wine explorer "/desktop=$desktop,${width}x$height" "$(wine winepath -w "$run/Kalnix.exe")" </dev/null >/dev/null 2>&1 &
+trap 'wine taskkill /F /IM Kalnix.exe /IM desktop_probe.exe >/dev/null 2>&1 || true' EXIT
+# The probe first: a program that starts in the desktop later takes the keyboard from menus.
+in_desktop "$build/tests/bin/desktop_probe.exe" "$(wine winepath -w "$answer")" "${states[@]}"
+in_desktop "$run/Kalnix.exe"
 
 # Started, and the first protection tick has shown the icon and applied the protection.
 for _ in $(seq 100); do
@@ -41,18 +67,30 @@ for _ in $(seq 100); do
 done
 [ "$(requests)" = "1=1 2=0" ] || fail "Kalnix never applied its protection: $(requests)"
 window=$(xdotool search --name "$desktop" | head -n 1)
-sleep 1
+seen icon || fail "no icon in the notification area"
 
-right_click_icon
+click_icon 3
+seen menu || fail "a right-click opened no menu"
 xdotool mousemove --window "$window" 200 200 click 1
-sleep 1
-xdotool key Up Return
-sleep 2
-running || fail "a closed menu still took the keys: Kalnix ended"
+seen no-menu || fail "a click elsewhere left the menu open"
 
-right_click_icon
-xdotool key Up Return
+click_icon 1
+seen menu || fail "a single left click opened no menu"
+xdotool mousemove --window "$window" 200 200 click 1
+seen no-menu || fail "a click elsewhere left the menu open"
+
+click_icon --repeat 2 --delay 80 1
+seen status || fail "a double-click opened no status dialog"
+xdotool mousemove --window "$window" "$x" "$y" click 1
+seen no-status || fail "its Close button left the status dialog open"
+
+# A click on the menu's last item, "Exit Kalnix", ends Kalnix the orderly way. (Under Wine the
+# keyboard does not reach a menu while another program runs in the desktop, as the probe does.)
+click_icon 1
+seen menu || fail "a single left click opened no menu"
+xdotool mousemove --window "$window" "$x" "$y" click 1
 for _ in $(seq 50); do running || break; sleep 0.2; done
 running && fail "\"Exit Kalnix\" did not end Kalnix"
 [ "$(requests)" = "1=1 2=1" ] || fail "Kalnix ended without releasing its protection: $(requests)"
-echo "the tray menu opened on a right-click, closed on a click elsewhere, and Exit Kalnix ended Kalnix"
+echo "the menu opened on a right-click and a left click, closed unused, a double-click opened Status," \
+  "and Exit Kalnix ended Kalnix"

@@ -67,6 +67,21 @@ def readme_exit_codes(readme):
     return codes
 
 
+def readme_winget_responses(readme):
+    """{code: winget's ReturnResponse} of the README's table of the setup program's codes in winget."""
+    with open(readme, encoding="utf-8") as stream:
+        text = stream.read()
+    table = text[text.index("| Exit code | winget |"):]
+    responses = {}
+    for line in table.splitlines()[2:]:
+        if not line.startswith("|"):
+            break
+        row = re.match(r"\| (\d+) \| `(\w+)`", line)
+        if row:
+            responses[int(row.group(1))] = row.group(2)
+    return responses
+
+
 def sha256(path):
     with open(path, "rb") as stream:
         return hashlib.sha256(stream.read()).hexdigest().upper()
@@ -86,7 +101,7 @@ def check_setup_program(path, documents):
           "%s: publisher %r" % (path, values.get("CompanyName")))
 
 
-def check_nullsoft(where, installer, root, exit_codes):
+def check_nullsoft(where, installer, root, exit_codes, responses):
     switches = installer.get("InstallerSwitches", {})
     check(switches.get("Silent") == "/S" and switches.get("SilentWithProgress") == "/S", "%s: silent %s" % (where, switches))
     check(switches.get("InstallLocation") == "/D=<INSTALLPATH>", "%s: location %s" % (where, switches))
@@ -101,6 +116,11 @@ def check_nullsoft(where, installer, root, exit_codes):
     check(success == wanted_success, "%s: success codes %s, README %s" % (where, sorted(success), sorted(wanted_success)))
     wanted_failures = set(exit_codes) - wanted_success - {0}
     check(expected == wanted_failures, "%s: return codes %s, README %s" % (where, sorted(expected), sorted(wanted_failures)))
+    # Each failure as winget reports it, as the README describes it to administrators.
+    for row in installer.get("ExpectedReturnCodes", []):
+        code = row["InstallerReturnCode"]
+        check(responses.get(code) == row["ReturnResponse"],
+              "%s: code %s is %s, README %s" % (where, code, row["ReturnResponse"], responses.get(code)))
 
 
 def main():
@@ -116,6 +136,7 @@ def main():
     check(root.get("Scope") == "machine" and root.get("UpgradeBehavior") == "install", "scope and upgrade behaviour")
 
     exit_codes = readme_exit_codes(readme)
+    responses = readme_winget_responses(readme)
     check(0 in exit_codes and len(exit_codes) > 1, "README's exit codes: %s" % exit_codes)
     # What was built: both setup programs, and the MSI packages where the build makes them.
     built = {(arch, "nullsoft"): os.path.join(bins[arch], "KalnixSetup-%s.exe" % arch) for arch in bins}
@@ -143,7 +164,7 @@ def main():
         check(installer["InstallerSha256"].upper() == sha256(path), "%s: SHA-256 is not %s's" % (where, path))
         if key[1] == "nullsoft":
             check_setup_program(path, documents)
-            check_nullsoft(where, installer, root, exit_codes)
+            check_nullsoft(where, installer, root, exit_codes, responses)
         else:
             location = installer.get("InstallerSwitches", {}).get("InstallLocation")
             check(location == 'INSTALLFOLDER="<INSTALLPATH>"', "%s: location %s" % (where, location))

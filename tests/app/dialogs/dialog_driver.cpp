@@ -1,6 +1,7 @@
 #include "dialog_driver.h"
 
 #include <atomic>
+#include <cwctype>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -120,6 +121,19 @@ std::wstring VisibleChildTexts(HWND parent, const wchar_t* className) {
     return texts;
 }
 
+void ExpectInFreeSpace(HWND dialog, HWND child) {
+    RECT place, client, other, overlap;
+    GetWindowRect(child, &place);
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    EXPECT_TRUE(IntersectRect(&overlap, &place, &client) && EqualRect(&overlap, &place)) << GetDlgCtrlID(child);
+    for (HWND sibling = GetWindow(dialog, GW_CHILD); sibling; sibling = GetWindow(sibling, GW_HWNDNEXT)) {
+        if (sibling == child) continue;
+        GetWindowRect(sibling, &other);
+        EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << GetDlgCtrlID(sibling) << " under " << GetDlgCtrlID(child);
+    }
+}
+
 HWND FocusedWindow() {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
@@ -140,6 +154,46 @@ void PostLinkClick(HWND dialog, int id) {
     HWND link = GetDlgItem(dialog, id);
     PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
     PostMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
+namespace {
+
+// The text with "&&" as "&" and a single "&" (the access key's mark) left out; the key in *key.
+std::wstring Spoken(const std::wstring& text, wchar_t* key = nullptr) {
+    std::wstring spoken;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && ++i < text.size() && text[i] != L'&' && key) *key = static_cast<wchar_t>(towlower(text[i]));
+        if (i < text.size()) spoken += text[i];
+    }
+    return spoken;
+}
+
+LONG StyleOf(HWND window) { return GetWindowLongW(window, GWL_STYLE); }
+
+}  // namespace
+
+std::wstring NameFromLabel(HWND control) {
+    for (HWND before = GetWindow(control, GW_HWNDPREV); before; before = GetWindow(before, GW_HWNDPREV)) {
+        if (HasClass(before, L"Static") && (StyleOf(before) & SS_TYPEMASK) <= SS_RIGHT) return Spoken(TextOf(before));
+        if ((StyleOf(before) & (WS_GROUP | WS_TABSTOP)) == (WS_GROUP | WS_TABSTOP)) break;
+    }
+    return L"";
+}
+
+std::wstring AccessKeys(HWND dialog) {
+    std::wstring keys;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const LONG type = StyleOf(child) & BS_TYPEMASK;
+        const bool choice = HasClass(child, L"Button") && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX ||
+                                                           type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON);
+        const bool label = HasClass(child, L"Static") && !(StyleOf(child) & SS_NOPREFIX);
+        if (!choice && !label) continue;
+        wchar_t key = 0;
+        Spoken(TextOf(child), &key);
+        if (!key && !choice) continue;
+        keys += (keys.empty() ? L"" : L" ") + std::wstring(1, key ? key : L'-');
+    }
+    return keys;
 }
 
 void DialogTest::SetUp() {
@@ -170,4 +224,70 @@ int OpenRecorder::Count() const {
 OpenRequest OpenRecorder::Last() const {
     std::lock_guard<std::mutex> lock(g_openMutex);
     return g_openRequests.empty() ? OpenRequest{} : g_openRequests.back();
+}
+
+std::vector<Annotation> g_annotations;
+LONG g_propServicesReferences = 0;
+
+namespace {
+
+
+class RecordingPropServices : public IAccPropServices {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++g_propServicesReferences; }
+    ULONG STDMETHODCALLTYPE Release() override { return --g_propServicesReferences; }
+    HRESULT STDMETHODCALLTYPE SetHwndProp(HWND window, DWORD object, DWORD child, MSAAPROPID property,
+                                          VARIANT value) override {
+        g_annotations.push_back({window, object, child, property, value.vt, value.lVal, L"", false});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ClearHwndProps(HWND window, DWORD object, DWORD child, const MSAAPROPID* properties,
+                                             int count) override {
+        for (int i = 0; i < count; ++i)
+            g_annotations.push_back({window, object, child, properties[i], VT_EMPTY, 0, L"", true});
+        return S_OK;
+    }
+    // Nothing else is asked of it.
+    HRESULT STDMETHODCALLTYPE SetPropValue(const BYTE*, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPropServer(const BYTE*, DWORD, const MSAAPROPID*, int, IAccPropServer*,
+                                            AnnoScope) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ClearProps(const BYTE*, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHwndPropStr(HWND window, DWORD object, DWORD child, MSAAPROPID property,
+                                             LPCWSTR text) override {
+        g_annotations.push_back({window, object, child, property, VT_BSTR, 0, text ? text : L"(null)", false});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetHwndPropServer(HWND, DWORD, DWORD, const MSAAPROPID*, int, IAccPropServer*,
+                                                AnnoScope) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ComposeHwndIdentityString(HWND, DWORD, DWORD, BYTE**, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DecomposeHwndIdentityString(const BYTE*, DWORD, HWND*, DWORD*, DWORD*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetHmenuProp(HMENU, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHmenuPropStr(HMENU, DWORD, MSAAPROPID, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHmenuPropServer(HMENU, DWORD, const MSAAPROPID*, int, IAccPropServer*,
+                                                 AnnoScope) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ClearHmenuProps(HMENU, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ComposeHmenuIdentityString(HMENU, DWORD, BYTE**, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DecomposeHmenuIdentityString(const BYTE*, DWORD, HMENU*, DWORD*) override {
+        return E_NOTIMPL;
+    }
+} g_propServices;
+
+}  // namespace
+
+HRESULT WINAPI CreateRecordingPropServices(IAccPropServices** services) {
+    g_propServices.AddRef();
+    *services = &g_propServices;
+    return S_OK;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "support/platform_scope.h"
 
@@ -29,6 +31,9 @@ bool WaitUntilGone(HWND window);
 std::wstring TextOf(HWND window);
 // Texts of the visible children of a class ("Static", "Button").
 std::wstring VisibleChildTexts(HWND parent, const wchar_t* className);
+
+// `child` lies inside the dialog, clear of every other control.
+void ExpectInFreeSpace(HWND dialog, HWND child);
 
 // A key press posted to the window with the focus, so it passes the dialog manager.
 void PostKey(HWND target, UINT virtualKey);
@@ -68,3 +73,27 @@ public:
 private:
     PlatformScope platform_;
 };
+
+// oleacc's property services as the dialogs use them (Wine's answer every annotation with
+// E_NOTIMPL): every annotation and its clearing recorded, and the references counted, which
+// must all be released. Set g_shellSeam.createAccPropServices to CreateRecordingPropServices.
+struct Annotation {
+    HWND window;
+    DWORD object, child;
+    GUID property;
+    VARTYPE type;
+    LONG value;          // a number's
+    std::wstring text;   // a string's
+    bool cleared;
+};
+extern std::vector<Annotation> g_annotations;
+extern LONG g_propServicesReferences;
+HRESULT WINAPI CreateRecordingPropServices(IAccPropServices** services);
+
+// The name a screen reader hears for an input nothing names itself, found as Windows finds it:
+// the text of the nearest static control before it in the dialog's order (the search stops at
+// a control that starts a group and is a tab stop), access key marks left out.
+std::wstring NameFromLabel(HWND control);
+// The access keys of a dialog's check boxes, radio buttons and labels, in the dialog's order,
+// lower case, separated by spaces; "-" for a check box or radio button without one.
+std::wstring AccessKeys(HWND dialog);

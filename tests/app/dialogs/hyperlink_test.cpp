@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include <oleacc.h>
-
 #include "app/app_state.h"
 #include "app/hyperlink.h"
 #include "common/seam_shell.h"
@@ -14,72 +12,6 @@
 namespace {
 
 constexpr int kPlainStaticId = 2000;
-
-// oleacc's property services as the links use them: every annotation and its clearing
-// recorded, and the references counted, which must all be released.
-struct Annotation {
-    HWND window;
-    DWORD object, child;
-    GUID property;
-    VARTYPE type;
-    LONG value;
-    bool cleared;
-};
-std::vector<Annotation> g_annotations;
-LONG g_propServicesReferences = 0;
-
-class RecordingPropServices : public IAccPropServices {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++g_propServicesReferences; }
-    ULONG STDMETHODCALLTYPE Release() override { return --g_propServicesReferences; }
-    HRESULT STDMETHODCALLTYPE SetHwndProp(HWND window, DWORD object, DWORD child, MSAAPROPID property,
-                                          VARIANT value) override {
-        g_annotations.push_back({window, object, child, property, value.vt, value.lVal, false});
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ClearHwndProps(HWND window, DWORD object, DWORD child, const MSAAPROPID* properties,
-                                             int count) override {
-        for (int i = 0; i < count; ++i) g_annotations.push_back({window, object, child, properties[i], VT_EMPTY, 0, true});
-        return S_OK;
-    }
-    // Nothing else is asked of it.
-    HRESULT STDMETHODCALLTYPE SetPropValue(const BYTE*, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetPropServer(const BYTE*, DWORD, const MSAAPROPID*, int, IAccPropServer*,
-                                            AnnoScope) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ClearProps(const BYTE*, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetHwndPropStr(HWND, DWORD, DWORD, MSAAPROPID, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetHwndPropServer(HWND, DWORD, DWORD, const MSAAPROPID*, int, IAccPropServer*,
-                                                AnnoScope) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ComposeHwndIdentityString(HWND, DWORD, DWORD, BYTE**, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DecomposeHwndIdentityString(const BYTE*, DWORD, HWND*, DWORD*, DWORD*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetHmenuProp(HMENU, DWORD, MSAAPROPID, VARIANT) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetHmenuPropStr(HMENU, DWORD, MSAAPROPID, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetHmenuPropServer(HMENU, DWORD, const MSAAPROPID*, int, IAccPropServer*,
-                                                 AnnoScope) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE ClearHmenuProps(HMENU, DWORD, const MSAAPROPID*, int) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ComposeHmenuIdentityString(HMENU, DWORD, BYTE**, DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DecomposeHmenuIdentityString(const BYTE*, DWORD, HMENU*, DWORD*) override {
-        return E_NOTIMPL;
-    }
-} g_propServices;
-
-HRESULT WINAPI CreateRecordingPropServices(IAccPropServices** services) {
-    g_propServices.AddRef();
-    *services = &g_propServices;
-    return S_OK;
-}
 
 // The status dialog's template with its two links, plus a static created without a font.
 INT_PTR CALLBACK LinkTestDialogProc(HWND dialog, UINT msg, WPARAM, LPARAM) {

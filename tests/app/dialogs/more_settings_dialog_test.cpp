@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
+#include <commctrl.h>
+
 #include "app/app_state.h"
+#include "app/closure_list.h"
 #include "app/more_settings_dialog.h"
 #include "res/resource.h"
 #include "support/test_support.h"
@@ -50,28 +53,79 @@ void SetRecord(const std::vector<std::wstring>& lines) {
 bool Checked(HWND dialog, int id) { return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
-// The dialog as the user sees it: each box checked or not, the numbers, and what is locked.
+// The note shown on the line of `row`, or "".
+std::wstring NoteBeside(HWND dialog, HWND row) {
+    RECT line, note, overlap;
+    GetWindowRect(row, &line);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) != IDC_MANAGED_NOTE || !IsWindowVisible(child)) continue;
+        GetWindowRect(child, &note);
+        line.left = note.left;
+        line.right = note.right;
+        if (!IntersectRect(&overlap, &line, &note)) continue;
+        ExpectInFreeSpace(dialog, child);
+        return TextOf(child);
+    }
+    return L"";
+}
+
+// The dialog as the user sees it: each box checked or not, the numbers, what is locked and
+// why; a unit that is not usable exactly when its field is shows as a fault.
 std::wstring Shown(HWND dialog) {
-    const struct { const wchar_t* name; int box, edit; } rows[] = {
-        {L"rest", IDC_REST_AFTER_ON, IDC_REST_AFTER},
-        {L"hibernate", IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER},
-        {L"drain", IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT},
-        {L"external", IDC_ALARM_WITH_EXTERNAL, 0},
-        {L"log", IDC_ENABLE_LOGGING, 0},
+    const struct { const wchar_t* name; int box, edit, unit; } rows[] = {
+        {L"rest", IDC_REST_AFTER_ON, IDC_REST_AFTER, IDC_REST_AFTER_UNIT},
+        {L"hibernate", IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER, IDC_HIBERNATE_AFTER_UNIT},
+        {L"drain", IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT, IDC_DRAIN_ALERT_UNIT},
+        {L"external", IDC_ALARM_WITH_EXTERNAL, 0, 0},
+        {L"log", IDC_ENABLE_LOGGING, 0, 0},
     };
     std::wstring shown;
     for (const auto& row : rows) {
-        shown += std::wstring(row.name) + (Checked(dialog, row.box) ? L" [x]" : L" [ ]");
+        shown += std::wstring(shown.empty() ? L"" : L" | ") + row.name + (Checked(dialog, row.box) ? L" [x]" : L" [ ]");
         if (!Enabled(dialog, row.box)) shown += L" locked";
         if (row.edit) {
             shown += L" \"" + TextOf(GetDlgItem(dialog, row.edit)) + L"\"";
             if (!Enabled(dialog, row.edit)) shown += L" off";
+            if (Enabled(dialog, row.unit) != Enabled(dialog, row.edit)) shown += L" (its unit is not)";
         }
-        shown += L" | ";
+        std::wstring note = NoteBeside(dialog, GetDlgItem(dialog, row.box));
+        if (!note.empty()) shown += L" " + note;
     }
-    shown += IsWindowVisible(GetDlgItem(dialog, IDC_MANAGED_NOTE)) ? TextOf(GetDlgItem(dialog, IDC_MANAGED_NOTE))
-                                                                     : L"no note";
     return shown;
+}
+
+// The record's list: a row per line, its columns separated by "|".
+std::vector<std::wstring> ListRows(HWND list) {
+    std::vector<std::wstring> rows;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        std::wstring text;
+        for (int column = 0; column < 3; ++column) {
+            wchar_t cell[256] = {};
+            LVITEMW item = {};
+            item.iSubItem = column;
+            item.pszText = cell;
+            item.cchTextMax = ARRAYSIZE(cell);
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+            text += (column ? L"|" : L"") + std::wstring(cell);
+        }
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+// A local time of the record as the user's settings show it.
+std::wstring UserTime(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
+    SYSTEMTIME time = {};
+    time.wYear = year;
+    time.wMonth = month;
+    time.wDay = day;
+    time.wHour = hour;
+    time.wMinute = minute;
+    wchar_t date[64] = {}, clock[64] = {};
+    GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, date, 64, nullptr);
+    GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &time, nullptr, clock, 64);
+    return std::wstring(date) + L" " + clock;
 }
 
 // As a user types: the whole text replaced, key by key.
@@ -102,9 +156,7 @@ protected:
         DialogTest::TearDown();
     }
     void Run(const std::function<void(HWND)>& script) {
-        DriveModal([&] {
-            DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_MORE_SETTINGS), nullptr, MoreSettingsDialogProc, 0);
-        }, [&] {
+        DriveModal([&] { ShowMoreSettingsDialog(nullptr); }, [&] {
             HWND dialog = WaitForDialog(L"More settings", nullptr);
             ASSERT_NE(dialog, nullptr);
             script(dialog);
@@ -113,24 +165,27 @@ protected:
 };
 
 // Values outside the dialog's ranges (the Group Policy template allowed RestAfter up to 86400)
-// are shown as stored; a policy's value is shown locked, with the line that says why.
+// are shown as stored; a policy's value is shown locked, with a note on its line that says
+// why. The record shows as a list, newest first, the time in the user's format.
 TEST_F(MoreSettingsDialogTest, ShowsEachSettingAsKalnixAppliesItAndCancelWritesNothing) {
     struct Case {
         std::vector<std::pair<const wchar_t*, DWORD>> local, policies;
         std::vector<std::wstring> record;
-        const wchar_t *shown, *closures;
+        const wchar_t* shown;
+        std::vector<std::wstring> closures;
     } cases[] = {
         {{{L"RestAfter", 20}, {L"HibernateAfter", 60}, {L"AlarmWithExternalDisplay", 1}},
          {},
          {},
-         L"rest [x] \"20\" | hibernate [x] \"60\" | drain [ ] \"\" off | external [x] | log [ ] | no note",
-         L"No lid closure seen yet."},
+         L"rest [x] \"20\" | hibernate [x] \"60\" | drain [ ] \"\" off | external [x] | log [ ]",
+         {L"|No lid closure seen yet.|"}},
         {{{L"RestAfter", 86400}, {L"HibernateAfter", 60}, {L"StandbyDrainAlert", 5}, {L"EnableLogging", 0}},
          {{L"HibernateAfter", 120}, {L"EnableLogging", 1}},
          {L"2025-03-04 10:15  Slept after 8 s", L"2025-03-03 22:40  The alarm rang for 12 s and was heard"},
-         L"rest [x] \"86400\" | hibernate [x] locked \"120\" off | drain [x] \"5\" | external [ ] | log [x] locked | "
-         L"Some settings are managed by your organization.",
-         L"2025-03-04 10:15  Slept after 8 s\r\n2025-03-03 22:40  The alarm rang for 12 s and was heard"},
+         L"rest [x] \"86400\" | hibernate [x] locked \"120\" off (set by your organization) | drain [x] \"5\" | "
+         L"external [ ] | log [x] locked (set by your organization)",
+         {UserTime(2025, 3, 4, 10, 15) + L"|Slept after 8 s|",
+          UserTime(2025, 3, 3, 22, 40) + L"|The alarm rang for 12 s and was heard|"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.shown)));
@@ -142,8 +197,9 @@ TEST_F(MoreSettingsDialogTest, ShowsEachSettingAsKalnixAppliesItAndCancelWritesN
         const std::wstring before = Stored();
         Run([&](HWND dialog) {
             EXPECT_EQ(Shown(dialog), c.shown);
-            EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_CLOSURES)), c.closures);
+            EXPECT_EQ(ListRows(GetDlgItem(dialog, IDC_CLOSURES)), c.closures);
             Click(dialog, IDC_REST_AFTER_ON);
+            EXPECT_EQ(Shown(dialog).find(L"its unit"), std::wstring::npos) << "the unit goes with its field";
             Click(dialog, IDC_ALARM_WITH_EXTERNAL);
             PostClick(dialog, IDCANCEL);
             EXPECT_TRUE(WaitUntilGone(dialog));
@@ -212,6 +268,33 @@ TEST_F(MoreSettingsDialogTest, RefusesAnEditedNumberOutsideItsRangeNamingTheRang
         });
         EXPECT_EQ(GetSettingDword(row.name, 0), row.refusal ? (row.edit == IDC_DRAIN_ALERT ? 5u : 60u)
                                                             : static_cast<DWORD>(_wtoi(row.text)));
+    }
+}
+
+// A stored line in the list's columns. The record keeps at most 95 characters of a cause and
+// 159 of a line: a text cut there ends in "…", never in part of a word without a sign.
+TEST(ClosureColumnsTest, EachLineSplitsIntoTimeWhatHappenedAndCause) {
+    const std::wstring cause95(95, L'c'), line159 = L"2025-03-04 10:15  Opened after 5 s" + std::wstring(125, L'x');
+    const std::wstring rest = L"2025-03-04 10:15  Put to rest by Kalnix (sleep) after 75 s";
+    const struct { std::wstring line, happened, cause; bool stamped; } rows[] = {
+        {L"2025-03-04 10:15  Slept after 8 s", L"Slept after 8 s", L"", true},
+        {rest + L": Lid-close action on battery is Do nothing; the standby used 10% in 1 h 05 min",
+         L"Put to rest by Kalnix (sleep) after 75 s; the standby used 10% in 1 h 05 min",
+         L"Lid-close action on battery is Do nothing", true},
+        {rest + L", no cause found", L"Put to rest by Kalnix (sleep) after 75 s", L"none found", true},
+        {rest + L": " + cause95, L"Put to rest by Kalnix (sleep) after 75 s", cause95 + L"\u2026", true},
+        {rest + L": " + cause95.substr(1), L"Put to rest by Kalnix (sleep) after 75 s", cause95.substr(1), true},
+        {line159, line159.substr(18) + L"\u2026", L"", true},
+        {line159.substr(0, 158), line159.substr(18, 140), L"", true},
+        {L"written by hand", L"written by hand", L"", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.line));
+        ClosureColumns columns;
+        SplitClosureLine(row.line.c_str(), &columns);
+        EXPECT_EQ(std::wstring(columns.time), row.stamped ? UserTime(2025, 3, 4, 10, 15) : L"");
+        EXPECT_EQ(std::wstring(columns.happened), row.happened);
+        EXPECT_EQ(std::wstring(columns.cause), row.cause);
     }
 }
 

@@ -38,6 +38,7 @@ bool Checked(HWND dialog, int id) {
     return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 bool EditEnabled(HWND dialog) { return IsWindowEnabled(GetDlgItem(dialog, IDC_ALARM_SECONDS)) != FALSE; }
+bool UnitEnabled(HWND dialog) { return IsWindowEnabled(GetDlgItem(dialog, IDC_ALARM_SECONDS_UNIT)) != FALSE; }
 std::wstring EditText(HWND dialog) { return TextOf(GetDlgItem(dialog, IDC_ALARM_SECONDS)); }
 void Click(HWND dialog, int id) { SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0); }
 
@@ -177,9 +178,11 @@ TEST_F(SettingsDialogTest, RadioButtonsSwitchTheEditWhichTakesTwoTypedDigits) {
     Run([](HWND dialog) {
         Click(dialog, IDC_AUTO_PROTECT);
         EXPECT_FALSE(EditEnabled(dialog));
+        EXPECT_FALSE(UnitEnabled(dialog)) << "the unit goes with its field";
         EXPECT_FALSE(Checked(dialog, IDC_LID_ALARM));
         Click(dialog, IDC_LID_ALARM);
         EXPECT_TRUE(EditEnabled(dialog));
+        EXPECT_TRUE(UnitEnabled(dialog));
         EXPECT_FALSE(Checked(dialog, IDC_AUTO_PROTECT));
 
         HWND edit = GetDlgItem(dialog, IDC_ALARM_SECONDS);
@@ -193,25 +196,38 @@ TEST_F(SettingsDialogTest, RadioButtonsSwitchTheEditWhichTakesTwoTypedDigits) {
     });
 }
 
-// A setting set by Group Policy is shown as in force and locked, with one line saying so in
-// the row the template leaves free; OK stores only what is not managed, and never a policy.
-TEST_F(SettingsDialogTest, ManagedSettingsAreLockedAndOkStoresOnlyTheOthers) {
+// A setting set by Group Policy shows the policy's value, locked, with a line saying so in the
+// rows the template leaves free, and when it applies: both are read at start, so a value that
+// is not yet in force applies at the next start. OK stores only what is not managed, and never
+// a policy; what is in force stays until that start.
+TEST_F(SettingsDialogTest, ManagedSettingsShowThePolicysValueLockedAndOkStoresOnlyTheOthers) {
     constexpr DWORD kAbsent = 0xFFFFFFFF;
+    const wchar_t* kNow = L"(set by your organization)";
+    const wchar_t* kNext = L"(set by your organization; applies at the next start)";
     struct Case {
         const char* shows;
         DWORD policyAction, policyDelay;
-        int mode, delay;
+        int mode, delay;            // in force
+        int shownMode, shownDelay;
         bool radiosEnabled, editEnabled;
-        const wchar_t* typed;
+        std::wstring note;
         DWORD storedAction, storedDelay;
         int endDelay;
     };
     const Case cases[] = {
-        {"mode set by policy", 1, kAbsent, 1, 30, false, false, L"20", kAbsent, kAbsent, 30},
-        {"mode set by policy, the delay free", 2, kAbsent, 2, 30, false, true, L"20", kAbsent, 20, 20},
-        {"delay set by policy", kAbsent, 45, 2, 45, true, false, L"20", 2, kAbsent, 45},
-        {"both set by policy", 2, 45, 2, 45, false, false, L"20", kAbsent, kAbsent, 45},
-        {"the policies removed", kAbsent, kAbsent, 2, 30, true, true, L"20", 2, 20, 20},
+        {"mode set by policy", 1, kAbsent, 1, 30, 1, 30, false, false, std::wstring(L"Protection mode ") + kNow, kAbsent,
+         kAbsent, 30},
+        {"mode set by policy, the delay free", 2, kAbsent, 2, 30, 2, 30, false, true,
+         std::wstring(L"Protection mode ") + kNow, kAbsent, 20, 20},
+        {"delay set by policy", kAbsent, 45, 2, 45, 2, 45, true, false, std::wstring(L"Alarm delay ") + kNow, 2,
+         kAbsent, 45},
+        {"both set by policy", 2, 45, 2, 45, 2, 45, false, false,
+         std::wstring(L"Protection mode ") + kNow + L"\nAlarm delay " + kNow, kAbsent, kAbsent, 45},
+        {"mode set by policy since the start", 1, kAbsent, 2, 30, 1, 30, false, false,
+         std::wstring(L"Protection mode ") + kNext, kAbsent, kAbsent, 30},
+        {"delay set by policy since the start", kAbsent, 45, 2, 30, 2, 45, true, false,
+         std::wstring(L"Alarm delay ") + kNext, 2, kAbsent, 30},
+        {"the policies removed", kAbsent, kAbsent, 2, 30, 2, 30, true, true, L"", 2, 20, 20},
     };
     PolicyCleanup policies;
     for (const Case& c : cases) {
@@ -222,33 +238,21 @@ TEST_F(SettingsDialogTest, ManagedSettingsAreLockedAndOkStoresOnlyTheOthers) {
         if (c.policyAction != kAbsent) SetPolicyDword(L"Action", c.policyAction);
         if (c.policyDelay != kAbsent) SetPolicyDword(L"AlarmTime", c.policyDelay);
         SetProtectionSettings(c.mode, c.delay);
-        const bool managed = c.policyAction != kAbsent || c.policyDelay != kAbsent;
         Run([&](HWND dialog) {
             EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, IDC_AUTO_PROTECT)) != FALSE, c.radiosEnabled);
             EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, IDC_LID_ALARM)) != FALSE, c.radiosEnabled);
             EXPECT_EQ(EditEnabled(dialog), c.editEnabled);
-            EXPECT_EQ(Checked(dialog, IDC_LID_ALARM), c.mode == 2) << "the mode in force";
-            EXPECT_EQ(EditText(dialog), std::to_wstring(c.delay));
+            EXPECT_EQ(UnitEnabled(dialog), c.editEnabled);
+            EXPECT_EQ(Checked(dialog, IDC_AUTO_PROTECT), c.shownMode == 1);
+            EXPECT_EQ(Checked(dialog, IDC_LID_ALARM), c.shownMode == 2);
+            EXPECT_EQ(EditText(dialog), std::to_wstring(c.shownDelay));
             HWND note = GetDlgItem(dialog, IDC_MANAGED_NOTE);
-            EXPECT_EQ(note != nullptr, managed);
-            EXPECT_EQ(VisibleChildTexts(dialog, L"Static"),
-                      managed ? L"seconds|Some settings are managed by your organization." : L"seconds");
-            if (note) {
-                // Inside the dialog, clear of every control of the template.
-                RECT noteRect, client, other, overlap;
-                GetWindowRect(note, &noteRect);
-                GetClientRect(dialog, &client);
-                MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
-                EXPECT_TRUE(IntersectRect(&overlap, &noteRect, &client) && EqualRect(&overlap, &noteRect));
-                for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                    if (child == note) continue;
-                    GetWindowRect(child, &other);
-                    EXPECT_FALSE(IntersectRect(&overlap, &noteRect, &other)) << GetDlgCtrlID(child);
-                }
-            }
-            if (c.mode == 2) Click(dialog, IDC_LID_ALARM);
+            EXPECT_EQ(note != nullptr, !c.note.empty());
+            EXPECT_EQ(VisibleChildTexts(dialog, L"Static"), L"&seconds" + (c.note.empty() ? L"" : L"|" + c.note));
+            if (note) ExpectInFreeSpace(dialog, note);
+            if (c.shownMode == 2) Click(dialog, IDC_LID_ALARM);
             EXPECT_EQ(EditEnabled(dialog), c.editEnabled) << "a mode's click unlocks no delay set by policy";
-            SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, c.typed);
+            SetDlgItemTextW(dialog, IDC_ALARM_SECONDS, L"20");
             PostClick(dialog, IDOK);
             EXPECT_TRUE(WaitUntilGone(dialog));
         });

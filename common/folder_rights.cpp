@@ -1,4 +1,4 @@
-#include "setup/folder_rights.h"
+#include "common/folder_rights.h"
 
 namespace {
 
@@ -19,29 +19,45 @@ ACCESS_MASK FileRights(ACCESS_MASK mask) {
     return mask;
 }
 
-ACCESS_MASK RightsOfOthers(PACL dacl, bool ownedByAdministrators, PSID alsoAdministrator) {
-    ACCESS_MASK rights = 0;
+struct OthersRights {
+    ACCESS_MASK onObject = 0, onNewFolders = 0, onNewFiles = 0;
+};
+
+void AddAce(const ACE_HEADER* header, ACCESS_MASK mask, bool grantsOthers, bool grantsOthersWhenInherited,
+            OthersRights* rights) {
+    const ACCESS_MASK fileRights = FileRights(mask);
+    if (!(header->AceFlags & INHERIT_ONLY_ACE) && grantsOthers) rights->onObject |= fileRights;
+    if (!grantsOthersWhenInherited) return;
+    if (header->AceFlags & CONTAINER_INHERIT_ACE) rights->onNewFolders |= fileRights;
+    // Passed on by the folders created in between, for the files in them.
+    if (header->AceFlags & OBJECT_INHERIT_ACE) rights->onNewFiles |= fileRights;
+}
+
+OthersRights RightsOfOthers(PACL dacl, bool ownedByAdministrators, PSID alsoAdministrator) {
+    OthersRights rights;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry)) return FILE_ALL_ACCESS;
+        if (!GetAce(dacl, i, &entry)) return {FILE_ALL_ACCESS, FILE_ALL_ACCESS, FILE_ALL_ACCESS};
         const auto* header = static_cast<const ACE_HEADER*>(entry);
-        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
         switch (header->AceType) {
         case ACCESS_ALLOWED_ACE_TYPE:
         case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
             PSID sid = const_cast<DWORD*>(&ace->SidStart);
-            // OWNER RIGHTS stands for the owner, an administrator or refused anyway.
-            bool administrator = IsAdministratorSid(sid, alsoAdministrator) ||
-                                 (ownedByAdministrators && IsWellKnownSid(sid, WinCreatorOwnerRightsSid));
-            if (!administrator) rights |= FileRights(ace->Mask);
+            const bool administrator = IsAdministratorSid(sid, alsoAdministrator);
+            // OWNER RIGHTS stands for the owner, an administrator or refused anyway; CREATOR
+            // OWNER, inherited, for setup, which creates the new items.
+            const bool ownerRights = IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
+            const bool creatorOwner = IsWellKnownSid(sid, WinCreatorOwnerSid);
+            AddAce(header, ace->Mask, !administrator && !(ownedByAdministrators && ownerRights),
+                   !administrator && !ownerRights && !creatorOwner, &rights);
             break;
         }
         case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
         case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
         case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
             // Whom these grant is not read: their rights count as anyone's.
-            rights |= FileRights(ace->Mask);
+            AddAce(header, ace->Mask, true, true, &rights);
             break;
         default:
             break;
@@ -49,6 +65,8 @@ ACCESS_MASK RightsOfOthers(PACL dacl, bool ownedByAdministrators, PSID alsoAdmin
     }
     return rights;
 }
+
+constexpr ACCESS_MASK kReadAndExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
 
 }  // namespace
 
@@ -67,8 +85,9 @@ ObjectGrant ReadObjectGrant(PSECURITY_DESCRIPTOR descriptor, PSID alsoAdministra
     BOOL present = FALSE;
     PACL dacl = nullptr;
     if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl || !IsValidAcl(dacl))
-        return {ownedByAdministrators, FILE_ALL_ACCESS};
-    return {ownedByAdministrators, RightsOfOthers(dacl, ownedByAdministrators, alsoAdministrator)};
+        return {ownedByAdministrators, FILE_ALL_ACCESS, FILE_ALL_ACCESS, FILE_ALL_ACCESS};
+    OthersRights rights = RightsOfOthers(dacl, ownedByAdministrators, alsoAdministrator);
+    return {ownedByAdministrators, rights.onObject, rights.onNewFolders, rights.onNewFiles};
 }
 
 const wchar_t* FolderRefusal(const ObjectGrant& grant, FolderPlace place) {
@@ -91,8 +110,14 @@ const wchar_t* FolderRefusal(const ObjectGrant& grant, FolderPlace place) {
     // A drive's root lets every user create folders, none of which is on Kalnix's path.
     if (place != FolderPlace::DriveRoot && (grant.othersRights & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY)))
         return L"lets non-administrators add files or folders to it";
-    if (place == FolderPlace::ExistingInstallFolder &&
-        (grant.othersRights & ~(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)))
+    if (place == FolderPlace::ExistingInstallFolder && (grant.othersRights & ~kReadAndExecute))
         return L"lets non-administrators do more than read and execute in it";
+    return nullptr;
+}
+
+const wchar_t* InheritanceRefusal(const ObjectGrant& grant, bool createsFolders) {
+    const ACCESS_MASK passed = grant.othersRightsOnNewFiles | (createsFolders ? grant.othersRightsOnNewFolders : 0);
+    if (passed & ~kReadAndExecute)
+        return L"passes on to what is created in it more than read and execute for non-administrators";
     return nullptr;
 }
