@@ -22,17 +22,24 @@ bool Running() { return g_protection.run.running; }
 
 HWND Window() { return Host().window; }
 
-bool OnProtectionTimer(UINT_PTR timer) {
+bool IsProtectionTimer(UINT_PTR timer) {
+    for (UINT_PTR own : kProtectionTimers)
+        if (timer == own) return true;
+    return false;
+}
+
+void OnProtectionTimer(UINT_PTR timer) {
+    // A tick queued before the run ended finds nothing to do.
+    if (!Running()) return;
     HWND window = Window();
     switch (timer) {
-    case kProtectionTimer: if (Running()) OnProtectionTick(window); return true;
-    case kAlarmTimer: if (Running()) OnAlarmTick(window); return true;
-    case kLidSensingTimer: if (Running()) OnLidSensingTimeout(window); return true;
-    case kRestTimer: if (Running()) OnRestTick(window); return true;
-    case kRestConfirmTimer: if (Running()) OnRestConfirmTick(window); return true;
-    case kHoldSettleTimer: if (Running()) OnHoldSettleTick(window); return true;
+    case kProtectionTimer:  OnProtectionTick(window); break;
+    case kAlarmTimer:       OnAlarmTick(window); break;
+    case kLidSensingTimer:  OnLidSensingTimeout(window); break;
+    case kRestTimer:        OnRestTick(window); break;
+    case kRestConfirmTimer: OnRestConfirmTick(window); break;
+    case kHoldSettleTimer:  OnHoldSettleTick(window); break;
     }
-    return false;
 }
 
 void OnLidStateMessage(LidState state, LPARAM occasion) {
@@ -48,7 +55,7 @@ void OnInputMessage(HRAWINPUT input) {
 }  // namespace
 
 void StartProtection(const ProtectionHost& host) {
-    EndProtection();
+    EndProtection();  // a run still going is ended first, everything put back
     g_protection.run = {};
     g_protection.run.host = host;
     g_protection.run.running = true;
@@ -81,7 +88,10 @@ void EndProtection() {
 bool HandleProtectionMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     *result = 0;
     switch (msg) {
-    case WM_TIMER: return OnProtectionTimer(wParam);
+    case WM_TIMER:
+        if (!IsProtectionTimer(wParam)) return false;
+        OnProtectionTimer(wParam);
+        return true;
     case kLidStateMessage: OnLidStateMessage(LidStateFromValue(wParam), lParam); return true;
     // Frees the report, also after the run's end.
     case kWakeReportMessage: OnWakeReport(lParam); return true;
