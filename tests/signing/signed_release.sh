@@ -53,7 +53,8 @@ check)
   done
   for file in "${files[@]}"; do verify "$file" || status=1; done
 
-  "$(dirname "$0")/../installer/fresh-prefix.sh" x64 "$pristine" "$prefix" "$standin" "$setup_test" || status=1
+  KALNIX_KEEP_PREFIX=1 "$(dirname "$0")/../installer/fresh-prefix.sh" run x64 "$pristine" "$prefix" "$standin" \
+    "$setup_test" || status=1
   installed="$prefix/drive_c/Program Files/Kalnix"
   for file in Kalnix.exe Uninstall.exe; do verify "$installed/$file" || status=1; done
   exit $status
