@@ -39,9 +39,10 @@ trap '[ -n "$KALNIX_XVFB_PID" ] && kill "$KALNIX_XVFB_PID" 2>/dev/null || true' 
 
 status=0
 if $x86_runs; then
-  # Its output is shown whole once both have ended, not interleaved with the x64 suite's.
+  # On a display of its own, as its tests click and type in Wine desktops as the x64 suite's do;
+  # its output is shown whole once both have ended, not interleaved with the x64 suite's.
   x86_log=$(mktemp)
-  timed "x86 suite" ctest --preset x86 -j "$jobs" "$@" >"$x86_log" 2>&1 &
+  timed "x86 suite" bash scripts/own-display.sh ctest --preset x86 -j "$jobs" "$@" >"$x86_log" 2>&1 &
   x86_suite=$!
   timed "x64 suite" ctest --preset x64 -j "$jobs" "$@" || status=1
   wait "$x86_suite" || status=1

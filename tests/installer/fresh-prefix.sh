@@ -57,6 +57,12 @@ libraries_untouched() {
   return 1
 }
 
+# Its programs' windows (a console, the notification area) go to a display of the test's own:
+# none lands on the display where other tests click, type and look for the focus.
+unset DISPLAY
+kalnix_start_xvfb
+trap 'kill "$KALNIX_XVFB_PID" 2>/dev/null' EXIT
+
 kalnix_wine_env "$arch" "$prefix"
 [ -d "$prefix" ] && kalnix_server_stop
 rm -rf "$prefix"
