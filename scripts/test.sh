@@ -2,9 +2,10 @@
 # Builds Kalnix for both architectures and runs the default suite under Wine: the x64 suite on
 # every machine, the x86 suite where this machine can start 32-bit programs (elsewhere only the
 # x86 deliverables are built, and checked as files). Each ctest runs twice as many tests at
-# once as the machine has cores; where both suites run, they run side by side (separate trees,
-# prefixes and wineservers). Installs what is missing first. Arguments go to each ctest run
-# (for example -R installer_). The extra suite is not run here: ctest --preset x64-extra.
+# once as the machine has cores; the suites run one after the other, since tests that still
+# hold waits against the wall clock run alone (RUN_SERIAL). Installs what is missing first.
+# Arguments go to each ctest run (for example -R installer_). The extra suite is not run here:
+# ctest --preset x64-extra.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine-env.sh
@@ -38,18 +39,10 @@ kalnix_start_xvfb
 trap '[ -n "$KALNIX_XVFB_PID" ] && kill "$KALNIX_XVFB_PID" 2>/dev/null || true' EXIT
 
 status=0
+timed "x64 suite" ctest --preset x64 -j "$jobs" "$@" || status=1
 if $x86_runs; then
-  # On a display of its own, as its tests click and type in Wine desktops as the x64 suite's do;
-  # its output is shown whole once both have ended, not interleaved with the x64 suite's.
-  x86_log=$(mktemp)
-  timed "x86 suite" bash scripts/own-display.sh ctest --preset x86 -j "$jobs" "$@" >"$x86_log" 2>&1 &
-  x86_suite=$!
-  timed "x64 suite" ctest --preset x64 -j "$jobs" "$@" || status=1
-  wait "$x86_suite" || status=1
-  cat "$x86_log"
-  rm -f "$x86_log"
+  timed "x86 suite" ctest --preset x86 -j "$jobs" "$@" || status=1
 else
-  timed "x64 suite" ctest --preset x64 -j "$jobs" "$@" || status=1
   echo "x86 suite skipped: this machine runs 64-bit code only"
   timed "x86 file checks" ctest --preset x86-static -j "$jobs" "$@" || status=1
 fi

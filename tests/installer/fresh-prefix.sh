@@ -5,7 +5,8 @@
 #   fresh-prefix.sh pristine ARCH PRISTINE
 #       create the pristine prefix (a ctest fixture does, before any test copies it)
 #   fresh-prefix.sh run ARCH PRISTINE PREFIX STANDIN_POWRPROF PROGRAM [ARGS...]
-#       copy it to PREFIX (a folder per test), run PROGRAM there, stop the server; the copy is
+#       copy it to PREFIX (a folder per test), run PROGRAM there (a Windows program through Wine,
+#       a script as it is, with WINEPREFIX and WINELOADER set), stop the server; the copy is
 #       removed when PROGRAM succeeds (unless KALNIX_KEEP_PREFIX=1, for a caller that looks at
 #       what was installed) and kept for a look when it fails
 set -uo pipefail
@@ -77,7 +78,10 @@ export WINEDLLOVERRIDES="powrprof=n,b;mscoree,mshtml="
 kalnix_x86_runs && export KALNIX_X86_RUNS=1
 kalnix_server_start
 
-kalnix_wine "$@"
+case "$1" in
+  *.exe) kalnix_wine "$@" ;;
+  *) "$@" ;;
+esac
 rc=$?
 wineserver -k
 # The server is gone once its lock is free; only then is nothing left writing the copy.
