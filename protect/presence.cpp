@@ -67,7 +67,7 @@ void StartInputWatch(HWND window) {
     g_nudges = {};
     g_stuckKeyLogged = false;
     DWORD restAfter = 0;
-    ReadAppliedSettingDword(L"RestAfter", &restAfter, LocalRead::Quiet);
+    ReadAppliedSettingDword(SettingId::RestAfter, &restAfter, LocalRead::Quiet);
     g_restAfterMs = SecondsToTimerMs(restAfter);
     g_watchFailed = !RegisterInput(window, RIDEV_INPUTSINK);
     if (g_watchFailed) {

@@ -47,7 +47,7 @@ void DrainNotice(wchar_t* text, int chars) {
     // The closure's record keeps every standby long enough to judge, alerted or not.
     if (standbyMs >= kShortestJudgedStandbyMs) NoteStandbyDrain(g_suspendPercent - percent, standbyMs);
     DWORD alert = 0;
-    if (!ReadAppliedSettingDword(L"StandbyDrainAlert", &alert, LocalRead::Quiet)) return;
+    if (!ReadAppliedSettingDword(SettingId::StandbyDrainAlert, &alert, LocalRead::Quiet)) return;
     StandbyDrainText(g_suspendPercent, percent, standbyMs, alert, text, chars);
 }
 
