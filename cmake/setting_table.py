@@ -5,7 +5,7 @@ import re
 
 NUMBER = r"(0|[1-9][0-9]*)"
 TEXT = r'"([^"\\]*)"'
-SEP = r",\s*"
+SEP = r"\s*,\s*"
 SETTING = re.compile(
     r"KALNIX_SETTING\(([A-Za-z][A-Za-z0-9]*)" + SEP + r"(Switch|Choice|Number)" + SEP +
     r"(?:First\(" + NUMBER + r"\)|NoFirst)" + SEP + NUMBER + SEP + NUMBER + SEP + r"(Policy|NoPolicy)" + SEP +
