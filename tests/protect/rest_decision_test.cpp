@@ -135,7 +135,7 @@ TEST(RestDecisionTest, RestAfterIsThePolicysWhereOneIsSet) {
         DeletePolicyKey();
         SetSettingDword(L"RestAfter", row.local);
         if (row.policy != kAbsent) SetPolicyDword(L"RestAfter", row.policy);
-        EXPECT_EQ(CurrentRestSituation(2, 10, false, false).restAfterSeconds, row.applied);
+        EXPECT_EQ(CurrentRestSituation(2, 10, false, false, Displays::LaptopOnly, PresenceSeen{true, kNoInputSeen}).restAfterSeconds, row.applied);
     }
     DeleteSettingValue(L"RestAfter");
 }
