@@ -19,7 +19,7 @@ extern wchar_t g_pendingBalloonText[kBalloonTextChars];
 extern LogoRecord* g_logoRecord;
 
 // The shell's calls for mouse events on the tray icon. The lid-state message and the
-// timers are protect/'s (protect/protection_host.h).
+// timers are protect/'s (protect/protection_messages.h).
 constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 
 // The text a start with -fresh shows once as a balloon.

@@ -8,12 +8,10 @@
 #include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
 #include "common/owner_check.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_sessions.h"
 #include "image/logo_bitmap.h"
-#include "protect/lid_monitor.h"
-#include "protect/power_notifications.h"
-#include "protect/protection_modes.h"
+#include "protect/protection_settings.h"
 #include "res/resource.h"
 
 namespace {
@@ -28,11 +26,11 @@ enum class ExistingMarker { None, Trusted, Foreign };
 // silently. Only a marker owned by Administrators or SYSTEM (an elevated Kalnix's own) stops
 // this start; an owner that cannot be read counts as foreign.
 bool MarkerOwnedByAdministrators(HANDLE marker) {
-    return OwnedByAdministratorsOrSystem(g_platform.getSecurityInfo, marker, SE_KERNEL_OBJECT);
+    return OwnedByAdministratorsOrSystem(g_sessionSeam.getSecurityInfo, marker, SE_KERNEL_OBJECT);
 }
 
 ExistingMarker FindExistingMarker() {
-    ScopedHandle existing(g_platform.openEvent(READ_CONTROL | SYNCHRONIZE, FALSE, kSingleInstanceName));
+    ScopedHandle existing(g_sessionSeam.openEvent(READ_CONTROL | SYNCHRONIZE, FALSE, kSingleInstanceName));
     if (!existing.valid()) return ExistingMarker::None;
     return MarkerOwnedByAdministrators(existing.get()) ? ExistingMarker::Trusted : ExistingMarker::Foreign;
 }
@@ -130,13 +128,10 @@ int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
     }
     ReadProtectionSettings();
     g_instance = instance;
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Sensed);
     // Without its window nothing could ever end the program (the setup program finds it by
     // that window), yet it would hold the single-instance marker: leave at once instead.
     if (!g_trayWindow) return 1;
-    // Without the driver Windows' own lid notifications stand in for it (no thread needed).
-    if (!StartLidMonitor()) StartLidNotifications();
-    else ReportLidSource(LidSource::Driver);
     BuildLogoRecord();
     return RunMessageLoop();
 }

@@ -2,7 +2,8 @@
 
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
-#include "common/platform.h"
+#include "common/seam_sessions.h"
+#include "common/seam_shell.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ bool RunsElevated() {
     DWORD size = sizeof(administrators);
     BOOL member = FALSE;
     if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return true;
-    if (!g_platform.checkTokenMembership(nullptr, administrators, &member)) return true;
+    if (!g_sessionSeam.checkTokenMembership(nullptr, administrators, &member)) return true;
     return member != FALSE;
 }
 
@@ -31,10 +32,10 @@ void ShowForUser(HWND owner, const wchar_t* target) {
 void OpenForUser(HWND owner, const wchar_t* target) {
     if (!RunsElevated()) {
         // What this Kalnix starts gets its token, which holds no administrator's rights.
-        g_platform.shellExecute(nullptr, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
+        g_shellSeam.shellExecute(nullptr, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
         return;
     }
-    HRESULT result = g_platform.openThroughDesktopShell(target);
+    HRESULT result = g_shellSeam.openThroughDesktopShell(target);
     if (result == S_OK) return;
     LogFormatted(L"The desktop's shell cannot open %ls: 0x%08X\n", target, static_cast<unsigned>(result));
     ShowForUser(owner, target);

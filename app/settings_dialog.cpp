@@ -115,18 +115,16 @@ void StoreDelay(int mode, long delay) {
 }
 
 void ChooseAutoProtection(HWND dialog) {
-    ApplyAutoProtection();
+    ChangeProtectionSettings(kModeAutoProtection, AlarmDelaySeconds());
     WriteSettingDword(SettingName(SettingId::Action), kModeAutoProtection);
-    SetProtectionSettings(kModeAutoProtection, AlarmDelaySeconds());
     EndDialog(dialog, 0);
 }
 
 // The lid alarm is put in force before the delay is checked: a refused delay leaves mode 2
 // stored and active with the previous delay.
 void ChooseLidAlarm(HWND dialog) {
-    ReleaseAutoProtection();
+    ChangeProtectionSettings(kModeLidAlarm, AlarmDelaySeconds());
     WriteSettingDword(SettingName(SettingId::Action), kModeLidAlarm);
-    SetProtectionSettings(kModeLidAlarm, AlarmDelaySeconds());
 
     long delay = 0;
     if (!IsManaged(dialog, kAlarmTimeManaged)) {

@@ -9,8 +9,8 @@
 #include "app/tray_icon_image.h"
 #include "app/window_dpi.h"
 #include "common/applied_setting.h"
-#include "common/platform.h"
-#include "protect/sleep_capabilities.h"
+#include "common/seam_shell.h"
+#include "protect/protection_modes.h"
 #include "res/resource.h"
 
 namespace {
@@ -125,7 +125,7 @@ void SetIconVersion(HWND window) {
     NOTIFYICONDATAW record = ExistingIconRecord(0);
     record.hWnd = window;
     record.uVersion = NOTIFYICON_VERSION_4;
-    g_platform.notifyIcon(NIM_SETVERSION, &record);
+    g_shellSeam.notifyIcon(NIM_SETVERSION, &record);
 }
 
 // A Modern Standby laptop sleeps differently (and Kalnix puts it to rest differently): where
@@ -156,7 +156,7 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
 
     // NIM_ADD fails while the icon exists, leaving it as it is; the shown state never
     // needs to change during a run.
-    bool added = g_platform.notifyIcon(NIM_ADD, &record) != FALSE;
+    bool added = g_shellSeam.notifyIcon(NIM_ADD, &record) != FALSE;
     SetIconVersion(window);
     return added;
 }
@@ -165,7 +165,7 @@ void ShowTrayBalloon(const wchar_t* text) {
     if (!text || TrayIconHidden()) return;
     NOTIFYICONDATAW record = ExistingIconRecord(0);
     SetBalloon(record, text, BalloonCause::Unasked);
-    g_platform.notifyIcon(NIM_MODIFY, &record);
+    g_shellSeam.notifyIcon(NIM_MODIFY, &record);
 }
 
 void SetTrayNote(const wchar_t* note) {
@@ -174,24 +174,24 @@ void SetTrayNote(const wchar_t* note) {
     // Only the tooltip changes; the icon, if not shown yet, gets the note when it is added.
     NOTIFYICONDATAW record = ExistingIconRecord(TipFlags());
     StateTip(record, StateText(g_lastTrayState));
-    g_platform.notifyIcon(NIM_MODIFY, &record);
+    g_shellSeam.notifyIcon(NIM_MODIFY, &record);
 }
 
 void ReloadTrayIcon() {
     if (TrayIconHidden()) return;
     NOTIFYICONDATAW record = ExistingIconRecord(NIF_ICON);
     record.hIcon = TakeTrayIcon(g_trayWindow, g_lastTrayState);
-    g_platform.notifyIcon(NIM_MODIFY, &record);
+    g_shellSeam.notifyIcon(NIM_MODIFY, &record);
 }
 
 void ReturnFocusToTray() {
     NOTIFYICONDATAW record = ExistingIconRecord(0);
-    g_platform.notifyIcon(NIM_SETFOCUS, &record);
+    g_shellSeam.notifyIcon(NIM_SETFOCUS, &record);
 }
 
 void DeleteTrayIcon() {
     NOTIFYICONDATAW record = ExistingIconRecord(0);
-    g_platform.notifyIcon(NIM_DELETE, &record);
+    g_shellSeam.notifyIcon(NIM_DELETE, &record);
     if (g_trayIcon) DestroyIcon(g_trayIcon);
     g_trayIcon = nullptr;
     if (g_balloonIcon) DestroyIcon(g_balloonIcon);

@@ -6,70 +6,56 @@
 #include "app/app_state.h"
 #include "app/tray_icon.h"
 #include "app/tray_menu.h"
-#include "common/event_log.h"
-#include "common/platform.h"
-#include "common/sound_output.h"
+#include "common/seam_sessions.h"
 #include "common/user32_functions.h"
-#include "protect/closed_lid_watch.h"
-#include "protect/lid_monitor.h"
-#include "protect/power_notifications.h"
-#include "protect/protection_host.h"
-#include "protect/protection_modes.h"
-#include "protect/wake_report.h"
+#include "protect/protection_run.h"
+#include "protect/standalone_host.h"
 #include "res/resource.h"
 
 namespace {
 
 UINT g_taskbarCreatedMessage = 0;
 
-// Set once the session's end or WM_DESTROY has released the protection. Messages already queued by then (the
-// first tick posted at creation, a lid message from the monitor thread) and dialogs still
-// open must not force the flags again, talk to the driver or bring the icon back.
+// Set once the session's end or WM_DESTROY has ended the protection. Messages already queued by
+// then and dialogs still open must not bring the icon back or open anything.
 bool g_trayEnding = false;
+
+// Whether the protection started at creation senses the lid itself (CreateTrayWindow).
+TrayLid g_trayLid = TrayLid::Sensed;
 
 void RefreshEnabledIcon() {
     UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
 }
 
-// After a wake Kalnix caused: the lid's state now, from whichever source gives it.
-bool RequestLidReport() { return RequestLidStateReport() || RequestLidSwitchReport(); }
+// The protection as the tray program hosts it in its own session, shown through the icon.
+ProtectionHost TrayProtectionHost(HWND hwnd, bool administrator) {
+    ProtectionHost host = StandaloneHost(hwnd);
+    host.changesPowerPolicy = administrator;
+    if (g_trayLid == TrayLid::Posted) host.startLidSource = nullptr;
+    host.showBalloon = ShowTrayBalloon;
+    host.stateChanged = RefreshEnabledIcon;
+    host.showNote = SetTrayNote;
+    return host;
+}
 
 void OnTrayCreate(HWND hwnd) {
     g_trayEnding = false;
-    g_protectionHost = {hwnd, ShowTrayBalloon, RefreshEnabledIcon, SetTrayNote, RequestLidReport};
-    StartEventLog();
-    StartProtectionRun();
-    StartSleepNotifications();
+    // Creation has not returned yet: what the protection's start shows needs the window now.
+    g_trayWindow = hwnd;
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
-    if (IsUserAdministrator()) {
-        StartPolicyNotifications();
-        g_platform.setProtectionTimer(hwnd, kProtectionTimer, kProtectionPeriodMs, nullptr);
-        // The first protection tick runs as soon as the message loop starts.
-        PostMessageW(hwnd, WM_TIMER, kProtectionTimer, 0);
-    } else {
-        // Creation has not returned yet, so g_trayWindow is still null: pass our own handle.
+    bool administrator = IsUserAdministrator();
+    if (!administrator)
         UpdateTrayIcon(hwnd, kTrayStateDisabled, L"Kalnix is disabled\nLogged on user is not an administrator");
-    }
+    StartProtection(TrayProtectionHost(hwnd, administrator));
 }
 
 // Puts the lid-close settings back and tells the driver, once: at the end of the session or
 // at WM_DESTROY, whichever comes first.
-void EndProtection(HWND hwnd) {
+void EndTray() {
     if (g_trayEnding) return;
     g_trayEnding = true;
-    KillTimer(hwnd, kProtectionTimer);
-    KillTimer(hwnd, kAlarmTimer);
-    KillTimer(hwnd, kLidSensingTimer);
-    KillTimer(hwnd, kRestTimer);
-    KillTimer(hwnd, kRestConfirmTimer);
-    KillTimer(hwnd, kHoldSettleTimer);
-    ResetClosedLidWatch();
-    StopPowerNotifications();
-    StopWakeReport();
-    EndSoundOutputReads();
-    ReleaseAutoProtection();
-    EndEventLog();
+    EndProtection();
 }
 
 // An open menu would keep its own loop running after the quit message: it ends first.
@@ -80,7 +66,7 @@ void OnTrayClose(HWND hwnd) {
 
 void OnTrayDestroy(HWND hwnd) {
     EndTrayMenu(hwnd);
-    EndProtection(hwnd);
+    EndTray();
     DeleteTrayIcon();
     PostQuitMessage(0);
 }
@@ -90,7 +76,7 @@ void OnTrayDestroy(HWND hwnd) {
 void OnTrayEndSession(HWND hwnd, BOOL ending) {
     if (!ending) return;
     EndTrayMenu(hwnd);
-    EndProtection(hwnd);
+    EndTray();
 }
 
 void OnTrayPaint(HWND hwnd) {
@@ -105,15 +91,9 @@ LRESULT OnTraySysCommand(HWND hwnd, WPARAM command) {
     return 1;
 }
 
+// The protection's timers are its own (HandleProtectionMessage); the window's is the menu's.
 void OnTrayTimer(WPARAM timer) {
-    if (g_trayEnding) return;
-    if (timer == kProtectionTimer) OnProtectionTick(g_trayWindow);
-    else if (timer == kAlarmTimer) OnAlarmTick(g_trayWindow);
-    else if (timer == kLidSensingTimer) OnLidSensingTimeout(g_trayWindow);
-    else if (timer == kRestTimer) OnRestTick(g_trayWindow);
-    else if (timer == kRestConfirmTimer) OnRestConfirmTick(g_trayWindow);
-    else if (timer == kHoldSettleTimer) OnHoldSettleTick(g_trayWindow);
-    else if (timer == kMenuClickTimer) OnMenuClickTimer(g_trayWindow, IsUserAdministrator());
+    if (!g_trayEnding && timer == kMenuClickTimer) OnMenuClickTimer(g_trayWindow, IsUserAdministrator());
 }
 
 // Version 4 carries the anchor point of the icon (or of the keyboard's focus on it) in wParam.
@@ -142,25 +122,9 @@ void OnTrayMenuCommand(HWND hwnd, UINT command) {
     if (!g_trayEnding) OnTrayCommand(hwnd, command, IsUserAdministrator());
 }
 
-void OnLidState(LidState state, LPARAM kind) {
-    if (g_trayEnding) return;
-    if (kind == kLidStateOnRequest) ReportLidStateOnRequest(g_trayWindow, state);
-    else ReportLidState(g_trayWindow, state);
-}
-
-void OnTrayInput(HWND hwnd, HRAWINPUT input) {
-    if (!g_trayEnding) OnInput(hwnd, input);
-}
-
-void OnTrayPowerBroadcast(HWND hwnd, WPARAM event, LPARAM data) {
-    if (!g_trayEnding) OnPowerBroadcast(hwnd, event, data);
-}
-
 // A change of the display's scale comes as a new DPI for the window, or as a display change.
-void OnTrayDisplayChange(HWND hwnd) {
-    if (g_trayEnding) return;
-    OnDisplayChange(hwnd);
-    ReloadTrayIcon();
+void OnTrayDisplayChange() {
+    if (!g_trayEnding) ReloadTrayIcon();
 }
 
 void OnTrayDpiChanged() {
@@ -176,6 +140,9 @@ void OnTraySettingChange(UINT action, const wchar_t* area) {
 }  // namespace
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // The protection's own timers and messages, and what it looks at before the window does.
+    LRESULT result = 0;
+    if (HandleProtectionMessage(msg, wParam, lParam, &result)) return result;
     switch (msg) {
     case WM_CREATE:           OnTrayCreate(hwnd); return 0;
     case WM_CLOSE:            OnTrayClose(hwnd); return 0;
@@ -189,13 +156,7 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     // Version 4 puts the icon id in lParam's high word; the event is in the low word either way.
     case kTrayCallbackMessage: OnTrayCallback(hwnd, LOWORD(lParam), AnchorPoint(wParam)); return 0;
     case WM_COMMAND:          OnTrayMenuCommand(hwnd, LOWORD(wParam)); return 0;
-    case kLidStateMessage:    OnLidState(LidStateFromValue(wParam), lParam); return 0;
-    // The system cleans up after the default handling.
-    case WM_INPUT:            OnTrayInput(hwnd, reinterpret_cast<HRAWINPUT>(lParam)); break;
-    case kWakeReportMessage:  OnWakeReport(lParam); return 0;
-    // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.
-    case WM_POWERBROADCAST:   OnTrayPowerBroadcast(hwnd, wParam, lParam); return TRUE;
-    case WM_DISPLAYCHANGE:    OnTrayDisplayChange(hwnd); return 0;
+    case WM_DISPLAYCHANGE:    OnTrayDisplayChange(); return 0;
     case WM_DPICHANGED:       OnTrayDpiChanged(); return 0;
     case WM_SETTINGCHANGE:    OnTraySettingChange(static_cast<UINT>(wParam), reinterpret_cast<const wchar_t*>(lParam));
                               return 0;
@@ -209,7 +170,8 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void CreateTrayWindow() {
+void CreateTrayWindow(TrayLid lid) {
+    g_trayLid = lid;
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
@@ -232,7 +194,7 @@ bool IsUserAdministrator() {
         return false;
     }
     BOOL member = FALSE;
-    if (!g_platform.checkTokenMembership(nullptr, administrators, &member)) member = FALSE;
+    if (!g_sessionSeam.checkTokenMembership(nullptr, administrators, &member)) member = FALSE;
     FreeSid(administrators);
     return member != FALSE;
 }

@@ -1,7 +1,7 @@
 #include "app/window_dpi.h"
 
 #include "common/loaded_function.h"
-#include "common/platform.h"
+#include "common/seam_displays.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ UINT SystemDpi() {
 
 UINT DpiOf(HWND window) {
     // 0 for a window that is not (any more) a window.
-    UINT dpi = window ? g_platform.dpiForWindow(window) : 0;
+    UINT dpi = window ? g_displaySeam.dpiForWindow(window) : 0;
     return dpi ? dpi : SystemDpi();
 }
 

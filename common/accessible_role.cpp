@@ -1,7 +1,7 @@
 #include "common/accessible_role.h"
 
 #include "common/com_library.h"
-#include "common/platform.h"
+#include "common/seam_shell.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ HRESULT WithPropServices(Use use) {
     ComScope scope(com);
     if (!scope.Usable()) return CO_E_NOTINITIALIZED;
     ComRef<IAccPropServices> services;
-    HRESULT result = g_platform.createAccPropServices(services.put());
+    HRESULT result = g_shellSeam.createAccPropServices(services.put());
     if (FAILED(result)) return result;
     if (!services.get()) return E_POINTER;
     return use(services.get());

@@ -2,15 +2,16 @@
 
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/platform.h"
-#include "common/scheme_setting_guard.h"
 #include "common/hibernate_timeout.h"
+#include "common/scheme_setting_guard.h"
+#include "common/seam_power.h"
 #include "protect/closure_record.h"
 #include "protect/external_display.h"
 #include "protect/lid_state.h"
 #include "protect/presence.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_settings.h"
+#include "protect/protection_state.h"
 #include "protect/rest_decision.h"
 #include "protect/rest_escalation.h"
 #include "protect/rest_notices.h"
@@ -33,48 +34,27 @@ constexpr DWORD kUnattendedSleepMarginSeconds = 30;
 // A rest called off at the last moment is decided again once the queue has been handled.
 constexpr UINT kCalledOffRestMs = 1000;
 
-bool g_alarmArmed = false;
-bool g_alarmRinging = false;
-bool g_alarmSilent = false;
-TimerDue g_alarmDue = {};
-
-// The rest timer: in automatic protection first Watching until the alarm would ring (the wake
-// report starts then), then Resting until Kalnix puts the laptop to rest; in lid alarm mode
-// Resting from the first tone.
-enum class RestPhase { Off, Watching, Resting };
-RestPhase g_restPhase = RestPhase::Off;
-TimerDue g_restDue = {};
-
-// For the closure: no more rests tried after every way failed; the session that cannot rest
-// said once.
-bool g_restGivenUp = false;
-bool g_sessionLogged = false;
-// The alarm rang when a display-off rest was asked for: it ends, or rings on, with the answer.
-bool g_ringingBeforeRest = false;
-TimerDue g_confirmDue = {};
+WatchState& Watch() { return g_protection.run.watch; }
 
 bool InLidAlarmMode() { return ProtectionMode() == kModeLidAlarm; }
 
+bool AlarmRingingNow() { return Watch().alarmArmed && Watch().alarmRinging; }
+
 // The record of the closure adds up how long the alarm sounded.
 void SetRinging(bool ringing) {
-    if (ringing != g_alarmRinging) NoteAlarmRinging(ringing);
-    g_alarmRinging = ringing;
+    if (ringing != Watch().alarmRinging) NoteAlarmRinging(ringing);
+    Watch().alarmRinging = ringing;
 }
 
 void ArmRestTimer(HWND window, RestPhase phase, UINT delayMs) {
     SetTimer(window, kRestTimer, delayMs, nullptr);
-    g_restPhase = phase;
-    g_restDue = ArmedNow(delayMs);
+    Watch().restPhase = phase;
+    Watch().restDue = ArmedNow(delayMs);
 }
 
 void StopRestTimer(HWND window) {
     KillTimer(window, kRestTimer);
-    g_restPhase = RestPhase::Off;
-}
-
-void StopRestConfirmation(HWND window) {
-    KillTimer(window, kRestConfirmTimer);
-    ForgetDisplayOff();
+    Watch().restPhase = RestPhase::Off;
 }
 
 RestSituation SituationNow(bool alarmSilent) {
@@ -83,7 +63,7 @@ RestSituation SituationNow(bool alarmSilent) {
     Displays displays = Displays::Unreadable;
     PresenceSeen presence = {false, kNoInputSeen};
     if (!RestIsOff() && !HoldActive()) {
-        displays = ReadDisplays();
+        displays = DisplaysNow();
         presence = PresenceNow();
     }
     return CurrentRestSituation(ProtectionMode(), AlarmDelaySeconds(), alarmSilent, HoldActive(), displays, presence);
@@ -93,13 +73,13 @@ UINT RestDelayNow(bool alarmSilent) { return RestDelayMs(SituationNow(alarmSilen
 
 void KeepRinging(HWND window) {
     SetTimer(window, kAlarmTimer, kAlarmPeriodMs, nullptr);
-    g_alarmArmed = true;
-    g_alarmDue = ArmedNow(kAlarmPeriodMs);
+    Watch().alarmArmed = true;
+    Watch().alarmDue = ArmedNow(kAlarmPeriodMs);
 }
 
 // The alarm is all there is: it rings until the lid opens, and no further rest is tried now.
 void RingOn(HWND window, bool ringing) {
-    g_restGivenUp = true;
+    Watch().restGivenUp = true;
     if (!ringing) return;
     KeepRinging(window);
     SetRinging(true);
@@ -129,23 +109,26 @@ bool TickIsDue(HWND window, UINT_PTR timer, const TimerDue& due) {
 void OnRestedAndWoken(HWND window, bool ringing) {
     if (ringing) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {L"Kalnix put the laptop to rest"});
     NoteResume();
-    if (g_protectionHost.requestLidReport && g_protectionHost.requestLidReport()) {
+    if (Host().requestLidReport && Host().requestLidReport()) {
         NoteLidState(LidState::Unknown);
         return;
     }
     WatchClosedLid(window, UnattendedWakeDelayMs());
 }
 
+// The display went off or the standby began after Kalnix's request.
+void OnDisplayOffRest(HWND window, bool ringingBefore) {
+    if (ringingBefore) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {L"Kalnix put the laptop to rest"});
+    // A standby that never comes is caught again; a real one stops this at its suspend.
+    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
+}
+
 void RestNow(HWND window) {
-    bool ringing = InLidAlarmMode() && g_alarmArmed && g_alarmRinging;
+    bool ringing = InLidAlarmMode() && AlarmRingingNow();
     StopLidAlarm(window);  // no tone while the laptop goes to rest
-    switch (PutToRest(window, LastWakeCause())) {
+    switch (PutToRest(window, LastWakeCause(), ringing)) {
     case RestOutcome::Rested: return OnRestedAndWoken(window, ringing);
-    case RestOutcome::Pending:
-        g_ringingBeforeRest = ringing;
-        SetTimer(window, kRestConfirmTimer, kDisplayOffConfirmMs, nullptr);
-        g_confirmDue = ArmedNow(kDisplayOffConfirmMs);
-        return;
+    case RestOutcome::Pending: return;
     case RestOutcome::Failed:
     case RestOutcome::NoWay: return RingOn(window, ringing);
     // The lid report or the input is handled first; then the rest is decided again.
@@ -159,12 +142,12 @@ void RestNow(HWND window) {
 }
 
 void OnNotFromThisSession(HWND window) {
-    if (!g_sessionLogged) {
+    if (!Watch().sessionLogged) {
         LogMessage(L"Can't put the laptop to rest from this session: it is not the console's");
-        g_sessionLogged = true;
+        Watch().sessionLogged = true;
     }
     // A user switch back makes the rest possible again: looked at again after the same wait.
-    UINT restMs = RestDelayNow(g_alarmSilent);
+    UINT restMs = RestDelayNow(Watch().alarmSilent);
     if (restMs != 0) ArmRestTimer(window, RestPhase::Resting, restMs);
 }
 
@@ -172,9 +155,9 @@ void OnNotFromThisSession(HWND window) {
 
 void StartClosure(HWND window) {
     EndHold(window);
-    g_restGivenUp = false;
-    g_sessionLogged = false;
-    StopRestConfirmation(window);
+    Watch().restGivenUp = false;
+    Watch().sessionLogged = false;
+    StartClosureRests(window);
     BeginClosureRecord();
     // Watched from the closing on, armed or not (docked, the alarm quiet): whatever comes later
     // is judged with all the closure's input.
@@ -185,9 +168,9 @@ void StartClosure(HWND window) {
 
 void EndClosure(HWND window, const wchar_t* why) {
     // A ringing alarm that ends with the lid opening was heard.
-    if (g_alarmArmed && g_alarmRinging) NoteAlarmHeard();
+    if (AlarmRingingNow()) NoteAlarmHeard();
     EndAlarm(window, why);
-    StopRestConfirmation(window);
+    ForgetDisplayOff(window);
     StopInputWatch();
     EndHold(window);
 }
@@ -207,7 +190,7 @@ void WatchClosedLid(HWND window, UINT delayMs) {
 
 UINT UnattendedWakeDelayMs() {
     SYSTEM_POWER_STATUS status = {};
-    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    bool onBattery = g_powerSeam.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
     DWORD seconds = kDefaultUnattendedSleepSeconds;
     if (ReadActiveSchemeSetting(kSleepSubgroup, kUnattendedSleepSetting, onBattery, &seconds) != ERROR_SUCCESS)
         seconds = kDefaultUnattendedSleepSeconds;
@@ -225,47 +208,50 @@ void ArmLidAlarm(HWND window, UINT delayMs) {
     // tone the wait for a rest.
     StopRestTimer(window);
     SetTimer(window, kAlarmTimer, delayMs, nullptr);
-    g_alarmArmed = true;
+    Watch().alarmArmed = true;
     SetRinging(false);
-    g_alarmDue = ArmedNow(delayMs);
+    Watch().alarmDue = ArmedNow(delayMs);
 }
 
 void StopLidAlarm(HWND window) {
     KillTimer(window, kAlarmTimer);
-    g_alarmArmed = false;
+    Watch().alarmArmed = false;
     SetRinging(false);
     StopRestTimer(window);  // a rest follows only a ringing alarm
 }
 
 void EndAlarm(HWND window, const wchar_t* why) {
     // Said once: a stopped alarm is no longer armed.
-    if (g_alarmArmed && g_alarmRinging) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {why});
+    if (AlarmRingingNow()) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {why});
     StopLidAlarm(window);
 }
 
-bool ClosedLidWatched() { return g_alarmArmed || g_restPhase != RestPhase::Off; }
+bool ClosedLidWatched() { return Watch().alarmArmed || Watch().restPhase != RestPhase::Off; }
 
 void OnAlarmTick(HWND window) {
-    if (!g_alarmArmed || !TickIsDue(window, kAlarmTimer, g_alarmDue)) return;
+    WatchState& watch = Watch();
+    if (!watch.alarmArmed || !TickIsDue(window, kAlarmTimer, watch.alarmDue)) return;
     // Re-armed before the tone: the next tick is counted from now, not from the tone's end.
     KeepRinging(window);
-    g_platform.beep(kAlarmToneHz, kAlarmToneMs);
-    if (g_alarmRinging) return;
+    const ProtectionHost& host = Host();
+    if (host.soundTone) host.soundTone(kAlarmToneHz, kAlarmToneMs);
+    if (watch.alarmRinging) return;
     // At the first tone, find out why the machine stayed awake (off this thread, so that no
     // tone waits for it), and whether anyone can hear it.
     SetRinging(true);
     StartWakeReport(window);
-    g_alarmSilent = AlarmIsSilent();
-    UINT restMs = g_restGivenUp ? 0 : RestDelayNow(g_alarmSilent);
+    watch.alarmSilent = host.alarmIsSilent && host.alarmIsSilent();
+    UINT restMs = watch.restGivenUp ? 0 : RestDelayNow(watch.alarmSilent);
     if (restMs != 0) ArmRestTimer(window, RestPhase::Resting, restMs);
 }
 
 void OnRestTick(HWND window) {
-    RestPhase phase = g_restPhase;
-    if (phase == RestPhase::Off || !TickIsDue(window, kRestTimer, g_restDue)) return;
+    WatchState& watch = Watch();
+    RestPhase phase = watch.restPhase;
+    if (phase == RestPhase::Off || !TickIsDue(window, kRestTimer, watch.restDue)) return;
     StopRestTimer(window);
-    if (CurrentLidState() != LidState::Closed || g_restGivenUp) return;
-    if (InLidAlarmMode() && !g_alarmRinging) return;
+    if (CurrentLidState() != LidState::Closed || watch.restGivenUp) return;
+    if (InLidAlarmMode() && !watch.alarmRinging) return;
     if (phase == RestPhase::Watching) {
         // Automatic protection at the moment the alarm would ring: what keeps the laptop awake
         // goes to the log, and the rest follows after RestAfter.
@@ -276,7 +262,7 @@ void OnRestTick(HWND window) {
         return ArmRestTimer(window, RestPhase::Resting, restMs > alarmMs ? restMs - alarmMs : 0);
     }
     // The settings, the lid-close action, the displays and who is there may have changed.
-    RestDecision decision = DecideRest(SituationNow(g_alarmSilent));
+    RestDecision decision = DecideRest(SituationNow(watch.alarmSilent));
     switch (decision.verdict) {
     case RestVerdict::Never: return;
     case RestVerdict::NotFromThisSession: return OnNotFromThisSession(window);
@@ -286,24 +272,17 @@ void OnRestTick(HWND window) {
 }
 
 void OnRestConfirmTick(HWND window) {
-    if (!DisplayOffPending()) {
-        KillTimer(window, kRestConfirmTimer);
-        return;
+    bool ringingBefore = false;
+    switch (CheckDisplayOff(window, &ringingBefore)) {
+    case DisplayOffCheck::Waiting: return;
+    case DisplayOffCheck::Confirmed: return OnDisplayOffRest(window, ringingBefore);
+    case DisplayOffCheck::Unconfirmed:
+        return RingOn(window, ringingBefore && CurrentLidState() == LidState::Closed);
     }
-    UINT remainingMs = 0;
-    switch (CheckTimer(g_confirmDue, &remainingMs)) {
-    case TimerCheck::Early: SetTimer(window, kRestConfirmTimer, remainingMs, nullptr); return;
-    // The laptop slept meanwhile, though no suspend was heard of: the standby came.
-    case TimerCheck::Slept: return ConfirmPendingRest(window);
-    case TimerCheck::Due: break;
-    }
-    KillTimer(window, kRestConfirmTimer);
-    DisplayOffUnconfirmed();
-    RingOn(window, g_ringingBeforeRest && CurrentLidState() == LidState::Closed);
 }
 
-void OnInput(HWND window, HRAWINPUT input) {
-    if (!NotePersonInput(input) || !g_alarmArmed || !g_alarmRinging) return;
+void OnPersonInput(HWND window) {
+    if (!AlarmRingingNow()) return;
     LogMessage(L"Someone is at the laptop: the alarm stops and waits again");
     NoteAlarmHeard();
     EndAlarm(window, L"someone used the keyboard or mouse");
@@ -311,21 +290,6 @@ void OnInput(HWND window, HRAWINPUT input) {
 }
 
 void ConfirmPendingRest(HWND window) {
-    if (!DisplayOffPending()) return;
-    KillTimer(window, kRestConfirmTimer);
-    ConfirmDisplayOff();
-    if (g_ringingBeforeRest) ReportKalnixEvent(KALNIX_EVENT_ALARM_ENDED, {L"Kalnix put the laptop to rest"});
-    g_ringingBeforeRest = false;
-    // A standby that never comes is caught again; a real one stops this at its suspend.
-    WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
-}
-
-void ResetClosedLidWatch() {
-    g_alarmArmed = g_alarmRinging = g_alarmSilent = false;
-    g_restPhase = RestPhase::Off;
-    g_restGivenUp = g_sessionLogged = g_ringingBeforeRest = false;
-    ForgetHold();
-    ForgetDisplayOff();
-    StopInputWatch();
-    ForgetClosureRecord();
+    bool ringingBefore = false;
+    if (ConfirmDisplayOff(window, &ringingBefore)) OnDisplayOffRest(window, ringingBefore);
 }

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 // What Kalnix does while the lid is closed: the lid alarm, automatic protection's silent watch,
-// and the rest when nobody hears either. One closure at a time, on the main thread; the host
-// window owns the timers (protect/protection_host.h).
+// and the rest when nobody hears either. One closure at a time, on the main thread; the host's
+// window owns the timers (protect/protection_messages.h).
 
 // A closing starts a closure afresh: the input watch, and the alarm or the silent watch with
 // the full delay. The lid opening ends it: the alarm stops (said with `why`), nothing is
@@ -38,11 +38,8 @@ void OnAlarmTick(HWND window);
 // delay starts again with the lid closed.
 void OnRestTick(HWND window);
 void OnRestConfirmTick(HWND window);
-// WM_INPUT: a person at the keyboard or mouse stops a ringing alarm, which waits the full
-// delay again; the rest waits for quiet.
-void OnInput(HWND window, HRAWINPUT input);
+// A person at the keyboard or mouse (protect/presence.h) stops a ringing alarm, which waits the
+// full delay again; the rest waits for quiet.
+void OnPersonInput(HWND window);
 // The display went off or the laptop suspends: a display-off rest took place.
 void ConfirmPendingRest(HWND window);
-
-// A new run forgets what an earlier one had pending.
-void ResetClosedLidWatch();

@@ -7,12 +7,13 @@
 #include "common/scoped_handle.h"
 #include "common/settings_store.h"
 #include "protect/lid_state.h"
+#include "protect/protection_state.h"
 #include "protect/sleep_clock.h"
+
+static_assert(RestKind{} == RestKind::None, "a closure starts with no rest");
 
 namespace {
 
-constexpr int kStampChars = 20;
-constexpr int kCauseChars = 96;
 constexpr int kDrainChars = 64;
 // More time asleep than the clocks' steps: a sleep nobody reported (a standby Kalnix slept
 // through without a suspend notice).
@@ -21,26 +22,7 @@ constexpr ULONGLONG kUnreportedSleepMs = 2000;
 // program's and is started afresh.
 constexpr int kRecordChars = kClosureRecordLines * kClosureLineChars + 2;
 
-struct Closure {
-    bool open;
-    wchar_t stamp[kStampChars];
-    ClockStamp closedAt;
-    bool slept;
-    unsigned sleptAfter;
-    bool ringing;
-    ClockStamp ringingSince;
-    ULONGLONG rangMs;
-    bool heard;
-    bool rested;
-    RestKind restKind;
-    unsigned restedAfter;
-    wchar_t cause[kCauseChars];
-    bool drained;
-    int drainPercent;
-    ULONGLONG drainMs;
-};
-
-Closure g_closure = {};
+ClosureState& Closure() { return g_protection.run.closure; }
 
 unsigned WholeSeconds(ULONGLONG ms) {
     ULONGLONG seconds = ms / 1000u;
@@ -48,13 +30,14 @@ unsigned WholeSeconds(ULONGLONG ms) {
 }
 
 void StopRinging() {
-    if (!g_closure.ringing) return;
-    g_closure.ringing = false;
-    g_closure.rangMs += MsAwakeSince(g_closure.ringingSince);
+    ClosureState& closure = Closure();
+    if (!closure.ringing) return;
+    closure.ringing = false;
+    closure.rangMs += MsAwakeSince(closure.ringingSince);
 }
 
 // What the closure came to: Kalnix's own rest above all, then a heard alarm, then the sleep.
-void FormatOutcome(const Closure& c, wchar_t* text, int chars) {
+void FormatOutcome(const ClosureState& c, wchar_t* text, int chars) {
     unsigned rang = WholeSeconds(c.rangMs);
     if (c.rested && c.cause[0])
         FormatBounded(text, chars, L"Put to rest by Kalnix (%ls) after %u s: %ls", RestKindText(c.restKind),
@@ -71,7 +54,7 @@ void FormatOutcome(const Closure& c, wchar_t* text, int chars) {
     else FormatBounded(text, chars, L"Opened after %u s, still awake", SecondsSinceLidClosed());
 }
 
-void FormatDrain(const Closure& c, wchar_t* text, int chars) {
+void FormatDrain(const ClosureState& c, wchar_t* text, int chars) {
     text[0] = L'\0';
     if (!c.drained) return;
     ULONGLONG minutes = c.drainMs / 60000u;
@@ -124,66 +107,70 @@ void WriteFirst(const wchar_t* line) {
 }  // namespace
 
 void BeginClosureRecord() {
-    g_closure = {};
-    g_closure.open = true;
-    g_closure.closedAt = ClockNow();
+    ClosureState& closure = Closure();
+    closure = {};
+    closure.open = true;
+    closure.closedAt = ClockNow();
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    FormatBounded(g_closure.stamp, kStampChars, L"%04u-%02u-%02u %02u:%02u", static_cast<unsigned>(now.wYear),
+    FormatBounded(closure.stamp, kClosureStampChars, L"%04u-%02u-%02u %02u:%02u", static_cast<unsigned>(now.wYear),
                   static_cast<unsigned>(now.wMonth), static_cast<unsigned>(now.wDay), static_cast<unsigned>(now.wHour),
                   static_cast<unsigned>(now.wMinute));
 }
 
 void NoteClosureSleep() {
-    if (!g_closure.open || g_closure.slept) return;
-    g_closure.slept = true;
-    g_closure.sleptAfter = SecondsSinceLidClosed();
+    ClosureState& closure = Closure();
+    if (!closure.open || closure.slept) return;
+    closure.slept = true;
+    closure.sleptAfter = SecondsSinceLidClosed();
 }
 
 void NoteAlarmRinging(bool ringing) {
-    if (!g_closure.open) return;
+    ClosureState& closure = Closure();
+    if (!closure.open) return;
     if (!ringing) return StopRinging();
-    if (g_closure.ringing) return;
-    g_closure.ringing = true;
-    g_closure.ringingSince = ClockNow();
+    if (closure.ringing) return;
+    closure.ringing = true;
+    closure.ringingSince = ClockNow();
 }
 
 void NoteAlarmHeard() {
-    if (g_closure.open) g_closure.heard = true;
+    if (Closure().open) Closure().heard = true;
 }
 
 void NoteClosureRest(RestKind kind, const wchar_t* cause) {
-    if (!g_closure.open || g_closure.rested) return;
-    g_closure.rested = true;
-    g_closure.restKind = kind;
-    g_closure.restedAfter = SecondsSinceLidClosed();
-    FormatBounded(g_closure.cause, kCauseChars, L"%ls", cause ? cause : L"");
+    ClosureState& closure = Closure();
+    if (!closure.open || closure.rested) return;
+    closure.rested = true;
+    closure.restKind = kind;
+    closure.restedAfter = SecondsSinceLidClosed();
+    FormatBounded(closure.cause, kClosureCauseChars, L"%ls", cause ? cause : L"");
     // One line per closure: a cause's own line breaks become spaces.
-    for (wchar_t* c = g_closure.cause; *c; ++c)
+    for (wchar_t* c = closure.cause; *c; ++c)
         if (*c < L' ') *c = L' ';
 }
 
 void NoteStandbyDrain(int percentUsed, ULONGLONG standbyMs) {
-    if (!g_closure.open) return;
-    g_closure.drained = true;
-    g_closure.drainPercent = percentUsed > 0 ? percentUsed : 0;
-    g_closure.drainMs = standbyMs;
+    ClosureState& closure = Closure();
+    if (!closure.open) return;
+    closure.drained = true;
+    closure.drainPercent = percentUsed > 0 ? percentUsed : 0;
+    closure.drainMs = standbyMs;
 }
 
 void EndClosureRecord() {
-    if (!g_closure.open) return;
+    ClosureState& closure = Closure();
+    if (!closure.open) return;
     StopRinging();
     wchar_t outcome[kClosureLineChars];
     wchar_t drain[kDrainChars];
-    FormatOutcome(g_closure, outcome, kClosureLineChars);
-    FormatDrain(g_closure, drain, kDrainChars);
+    FormatOutcome(closure, outcome, kClosureLineChars);
+    FormatDrain(closure, drain, kDrainChars);
     wchar_t line[kClosureLineChars];
-    FormatBounded(line, kClosureLineChars, L"%ls  %ls%ls", g_closure.stamp, outcome, drain);
-    g_closure = {};
+    FormatBounded(line, kClosureLineChars, L"%ls  %ls%ls", closure.stamp, outcome, drain);
+    closure = {};
     WriteFirst(line);
 }
-
-void ForgetClosureRecord() { g_closure = {}; }
 
 void ReadClosureRecord(ClosureLines* record) {
     ScopedKey key(OpenSettingsKeyQuietly());

@@ -20,7 +20,8 @@ struct ClosureLines {
     wchar_t lines[kClosureRecordLines][kClosureLineChars];
 };
 
-// A closing seen: a closure starts afresh, stamped with the local time.
+// A closing seen: a closure starts afresh, stamped with the local time. A run that ends with
+// the lid closed writes nothing of it.
 void BeginClosureRecord();
 // What happened while the lid was closed; each is ignored outside a closure.
 // The first sleep, with the awake seconds since the closing.
@@ -36,8 +37,6 @@ void NoteStandbyDrain(int percentUsed, ULONGLONG standbyMs);
 // The lid opened: the closure's line goes first into the record, which keeps the newest
 // kClosureRecordLines. A failed write is logged.
 void EndClosureRecord();
-// A new run, or the program's end: an open closure is dropped, not written.
-void ForgetClosureRecord();
 
 // The record as stored, newest first; empty when there is none or it cannot be read.
 void ReadClosureRecord(ClosureLines* record);

@@ -2,7 +2,10 @@
 
 #include "common/applied_setting.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
+#include "common/seam_displays.h"
+#include "common/seam_power.h"
+#include "common/seam_sessions.h"
+#include "protect/protection_state.h"
 
 bool IsInternalOutput(DISPLAYCONFIG_VIDEO_OUTPUT_TECHNOLOGY technology) {
     return technology == DISPLAYCONFIG_OUTPUT_TECHNOLOGY_INTERNAL ||
@@ -24,7 +27,7 @@ namespace {
 // a sleep expected.
 bool LidCloseDoesNothingNow() {
     SYSTEM_POWER_STATUS status = {};
-    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    bool onBattery = g_powerSeam.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
     DWORD action = kLidCloseSleep;
     const wchar_t* failedCall = nullptr;
     return ReadLidCloseAction(onBattery, &action, &failedCall) == ERROR_SUCCESS && action == kLidCloseDoNothing;
@@ -37,8 +40,10 @@ bool ExternalDisplayKeepsAlarmQuiet() {
     DWORD alarmAnyway = 0;
     if (ReadAppliedSettingDword(SettingId::AlarmWithExternalDisplay, &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1)
         return false;
-    return ReadDisplays() == Displays::External && LidCloseDoesNothingNow();
+    return DisplaysNow() == Displays::External && LidCloseDoesNothingNow();
 }
+
+Displays DisplaysNow() { return Host().readDisplays ? Host().readDisplays() : Displays::Unreadable; }
 
 namespace {
 
@@ -49,13 +54,13 @@ Displays ReadDisplayPaths() {
     for (int attempt = 0; attempt < 3; ++attempt) {
         UINT32 pathCount = 0;
         UINT32 modeCount = 0;
-        if (g_platform.getDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) != ERROR_SUCCESS)
+        if (g_displaySeam.getDisplayConfigBufferSizes(QDC_ONLY_ACTIVE_PATHS, &pathCount, &modeCount) != ERROR_SUCCESS)
             return Displays::Unreadable;
         if (pathCount == 0) return Displays::Unreadable;
         if (pathCount > 64 || modeCount > 128) return Displays::Unreadable;  // far beyond any machine
         DISPLAYCONFIG_PATH_INFO paths[64];
         DISPLAYCONFIG_MODE_INFO modes[128];
-        LONG result = g_platform.queryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &pathCount, paths, &modeCount, modes, nullptr);
+        LONG result = g_displaySeam.queryDisplayConfig(QDC_ONLY_ACTIVE_PATHS, &pathCount, paths, &modeCount, modes, nullptr);
         if (result == ERROR_INSUFFICIENT_BUFFER) continue;
         if (result != ERROR_SUCCESS || pathCount == 0) return Displays::Unreadable;
         for (UINT32 i = 0; i < pathCount; ++i) {
@@ -71,7 +76,7 @@ Displays ReadDisplayPaths() {
 Displays ReadMonitorRecords() {
     MonitorConnection records[kMostMonitorConnections];
     UINT count = 0;
-    if (FAILED(g_platform.readMonitorConnections(records, kMostMonitorConnections, &count)) || count == 0 ||
+    if (FAILED(g_displaySeam.readMonitorConnections(records, kMostMonitorConnections, &count)) || count == 0 ||
         count > kMostMonitorConnections)
         return Displays::Unreadable;
     for (UINT i = 0; i < count; ++i) {
@@ -86,7 +91,7 @@ Displays ReadMonitorRecords() {
 Displays ReadDisplays() {
     // A remote session's layout is its client's, not the laptop's; the monitors' records are
     // the laptop's wherever they are read.
-    if (!g_platform.isRemoteSession()) {
+    if (!g_sessionSeam.isRemoteSession()) {
         Displays layout = ReadDisplayPaths();
         if (layout != Displays::Unreadable) return layout;
     }

@@ -5,12 +5,18 @@
 // Whether a closed laptop is docked or used closed: a display other than its own panel is in
 // use, and no sleep is expected.
 
-// What the laptop's displays are right now: the console's layout where it can be read (not
-// from a remote session, whose layout is its client's; not without access to the current
-// desktop, as while the session is locked; not while it has no active path), else the
-// monitors' connection records, which need no desktop. Unreadable only where neither source
-// answers; it counts as an external display in use.
+// What the laptop's displays are. Unreadable counts as an external display in use.
 enum class Displays { LaptopOnly, External, Unreadable };
+
+// What the host says they are right now (protect/protection_host.h); Unreadable where it
+// cannot say.
+Displays DisplaysNow();
+
+// The tray program's own reading (protect/standalone_host.h): the console's layout where it
+// can be read (not from a remote session, whose layout is its client's; not without access to
+// the current desktop, as while the session is locked; not while it has no active path), else
+// the monitors' connection records, which need no desktop. Unreadable only where neither
+// source answers.
 Displays ReadDisplays();
 
 // True when an external display in use keeps the lid alarm quiet: only while the current

@@ -4,14 +4,14 @@
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/owner_check.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_sessions.h"
 #include "protect/driver_contract.h"
-#include "protect/protection_host.h"
-
-LidMonitor g_lidMonitor = {};
+#include "protect/protection_messages.h"
 
 namespace {
+
+LidMonitor& Monitor() { return g_protection.run.lidMonitor; }
 
 constexpr DWORD kStopWaitMs = 4000;
 // The thread only waits, opens an event and sends a request: a small reservation keeps the
@@ -33,8 +33,8 @@ constexpr DriverEventNames kDriverEventNames[] = {
 // absent, or in a session's own namespace. Only the driver's, made in the kernel and owned by
 // SYSTEM or Administrators, tell the lid. Wine gives them no owner at all, Windows always one.
 bool IsDriversEvent(HANDLE event) {
-    return OwnedByAdministratorsOrSystem(g_platform.getSecurityInfo, event, SE_KERNEL_OBJECT) ||
-           OwnerlessOnWine(g_platform.getSecurityInfo, event, SE_KERNEL_OBJECT);
+    return OwnedByAdministratorsOrSystem(g_sessionSeam.getSecurityInfo, event, SE_KERNEL_OBJECT) ||
+           OwnerlessOnWine(g_sessionSeam.getSecurityInfo, event, SE_KERNEL_OBJECT);
 }
 
 // Opens both events in the first namespace that has the driver's. ERROR_SUCCESS with both, else
@@ -92,7 +92,7 @@ HANDLE Take(HANDLE* field) {
 }  // namespace
 
 bool StartLidMonitor() {
-    g_lidMonitor.callback = PostLidState;
+    Monitor().callback = PostLidState;
 
     ScopedFile device(CreateFileW(kLidDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -111,7 +111,7 @@ bool StartLidMonitor() {
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"Can't open driver's lid events: %d\n", static_cast<int>(error));
         // Requests 1 and 2 still go to the device.
-        g_lidMonitor.device = device.release();
+        Monitor().device = device.release();
         return false;
     }
     ScopedHandle terminateEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -125,7 +125,7 @@ bool StartLidMonitor() {
         return false;
     }
     // Suspended until the record holds everything the thread reads.
-    ScopedHandle thread(CreateThread(nullptr, kMonitorStackBytes, LidMonitorThread, &g_lidMonitor,
+    ScopedHandle thread(CreateThread(nullptr, kMonitorStackBytes, LidMonitorThread, &Monitor(),
                                      CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread.valid()) {
         LogFormatted(L"Can't create monitor thread: %d\n", static_cast<int>(GetLastError()));
@@ -133,13 +133,13 @@ bool StartLidMonitor() {
     }
     // The record keeps null for no device, never INVALID_HANDLE_VALUE: that value is also the
     // current-process pseudo handle, which later requests must not reach.
-    g_lidMonitor.device = device.release();
-    g_lidMonitor.changeEvent = changed.release();
-    g_lidMonitor.stateEvent = state.release();
-    g_lidMonitor.terminateEvent = terminateEvent.release();
-    g_lidMonitor.requestEvent = requestEvent.release();
-    g_lidMonitor.thread = thread.release();
-    ResumeThread(g_lidMonitor.thread);
+    Monitor().device = device.release();
+    Monitor().changeEvent = changed.release();
+    Monitor().stateEvent = state.release();
+    Monitor().terminateEvent = terminateEvent.release();
+    Monitor().requestEvent = requestEvent.release();
+    Monitor().thread = thread.release();
+    ResumeThread(Monitor().thread);
     return true;
 }
 
@@ -159,30 +159,30 @@ DWORD WINAPI LidMonitorThread(LPVOID record) {
 }
 
 bool RequestLidStateReport() {
-    if (!g_lidMonitor.thread || !g_lidMonitor.requestEvent) return false;
-    if (WaitForSingleObject(g_lidMonitor.thread, 0) != WAIT_TIMEOUT) return false;  // ended
-    return SetEvent(g_lidMonitor.requestEvent) != FALSE;
+    if (!Monitor().thread || !Monitor().requestEvent) return false;
+    if (WaitForSingleObject(Monitor().thread, 0) != WAIT_TIMEOUT) return false;  // ended
+    return SetEvent(Monitor().requestEvent) != FALSE;
 }
 
 void PostLidState(DWORD lidState, LPARAM occasion) {
     // Posted, never sent: the monitor thread must not wait for the main thread.
-    PostMessageW(g_protectionHost.window, kLidStateMessage, lidState, occasion);
+    PostMessageW(Host().window, kLidStateMessage, lidState, occasion);
 }
 
-void SendLidControlRequest(DWORD code) { SendRequest(g_lidMonitor.device, code); }
+void SendLidControlRequest(DWORD code) { SendRequest(Monitor().device, code); }
 
 void StopLidMonitor() {
     // The record stays as it is while the thread may run: the thread reads it.
-    if (g_lidMonitor.terminateEvent) {
-        SetEvent(g_lidMonitor.terminateEvent);
-        if (g_lidMonitor.thread) WaitForSingleObject(g_lidMonitor.thread, kStopWaitMs);
+    if (Monitor().terminateEvent) {
+        SetEvent(Monitor().terminateEvent);
+        if (Monitor().thread) WaitForSingleObject(Monitor().thread, kStopWaitMs);
     }
     // Declared in the reverse of their closing: the thread closes before the device, since it
     // may still be inside request 3 on it.
-    ScopedHandle device(Take(&g_lidMonitor.device));
-    ScopedHandle stateEvent(Take(&g_lidMonitor.stateEvent));
-    ScopedHandle changeEvent(Take(&g_lidMonitor.changeEvent));
-    ScopedHandle requestEvent(Take(&g_lidMonitor.requestEvent));
-    ScopedHandle terminateEvent(Take(&g_lidMonitor.terminateEvent));
-    ScopedHandle thread(Take(&g_lidMonitor.thread));
+    ScopedHandle device(Take(&Monitor().device));
+    ScopedHandle stateEvent(Take(&Monitor().stateEvent));
+    ScopedHandle changeEvent(Take(&Monitor().changeEvent));
+    ScopedHandle requestEvent(Take(&Monitor().requestEvent));
+    ScopedHandle terminateEvent(Take(&Monitor().terminateEvent));
+    ScopedHandle thread(Take(&Monitor().thread));
 }

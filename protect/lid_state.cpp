@@ -2,13 +2,14 @@
 
 #include "common/bounded_format.h"
 #include "protect/driver_contract.h"
+#include "protect/protection_state.h"
 #include "protect/sleep_clock.h"
+
+static_assert(LidState{} == LidState::Unknown, "a new run knows nothing of the lid");
 
 namespace {
 
-LidState g_lidState = LidState::Unknown;
-ClockStamp g_closedAt = {};
-bool g_closedBeforeStart = false;
+LidRecord& Lid() { return g_protection.run.lid; }
 
 }  // namespace
 
@@ -18,22 +19,22 @@ LidState LidStateFromValue(ULONG_PTR value) {
     return LidState::Unknown;
 }
 
-LidState CurrentLidState() { return g_lidState; }
+LidState CurrentLidState() { return Lid().state; }
 
 void NoteLidClosed(ClosureStart start) {
-    g_lidState = LidState::Closed;
-    g_closedAt = ClockNow();
-    g_closedBeforeStart = start == ClosureStart::AtStart;
+    Lid().state = LidState::Closed;
+    Lid().closedAt = ClockNow();
+    Lid().closedBeforeStart = start == ClosureStart::AtStart;
 }
 
-void NoteLidState(LidState state) { g_lidState = state; }
+void NoteLidState(LidState state) { Lid().state = state; }
 
 unsigned SecondsSinceLidClosed() {
-    ULONGLONG seconds = MsAwakeSince(g_closedAt) / 1000u;
+    ULONGLONG seconds = MsAwakeSince(Lid().closedAt) / 1000u;
     return seconds > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(seconds);
 }
 
 void FormatSecondsSinceLidClosed(wchar_t* text, int chars) {
-    FormatBounded(text, chars, g_closedBeforeStart ? L"%u (counted from Kalnix's start: the lid was closed already)" : L"%u",
+    FormatBounded(text, chars, Lid().closedBeforeStart ? L"%u (counted from Kalnix's start: the lid was closed already)" : L"%u",
                   SecondsSinceLidClosed());
 }

@@ -4,9 +4,10 @@
 
 #include "common/diagnostic_log.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
-#include "protect/protection_host.h"
+#include "common/seam_power.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
+#include "protect/protection_state.h"
 
 namespace {
 
@@ -25,27 +26,18 @@ constexpr GUID kConsoleDisplayState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 
 constexpr DWORD kDisplayOff = 0;
 constexpr DWORD kDisplayOn = 1;
 
-HPOWERNOTIFY g_lidNotification = nullptr;
-HPOWERNOTIFY g_displayNotification = nullptr;
-// The display's last reported state; the report that follows registration only sets it.
-DWORD g_displayState = kDisplayOn;
-bool g_displayReported = false;
-HPOWERNOTIFY g_sleepNotification = nullptr;
-HPOWERNOTIFY g_lidCloseActionNotification = nullptr;
-HPOWERNOTIFY g_powerSourceNotification = nullptr;
-// The power source's last report (0 mains, 1 battery, 2 a short-term source such as a UPS);
-// the report that follows registration only sets it.
+// The power source's reports: 0 mains, 1 battery, 2 a short-term source such as a UPS.
 constexpr DWORD kOnBattery = 1;
-DWORD g_powerSource = 0;
-bool g_powerSourceReported = false;
-// Set by the system's first lid report after registration, which gives the starting state.
-bool g_lidReported = false;
-// Between the registration and its first report or the end of the wait for it.
-bool g_waitingForLid = false;
-// Registered anew to learn the state now: the next report answers that.
-bool g_lidReportRequested = false;
 
-void Unregister(HPOWERNOTIFY* handle, decltype(Platform::unregisterPowerSettingNotification) unregister) {
+NotificationState& Notifications() { return g_protection.run.notifications; }
+
+// Registers the host's recipient for one setting's changes.
+HPOWERNOTIFY RegisterSetting(const GUID& setting) {
+    const ProtectionHost& host = Host();
+    return g_powerSeam.registerPowerSettingNotification(host.notificationRecipient, &setting, host.notificationFlags);
+}
+
+void Unregister(HPOWERNOTIFY* handle, decltype(PowerSeam::unregisterPowerSettingNotification) unregister) {
     if (!*handle) return;
     unregister(*handle);
     *handle = nullptr;
@@ -54,7 +46,7 @@ void Unregister(HPOWERNOTIFY* handle, decltype(Platform::unregisterPowerSettingN
 void ReportNoLid() {
     LogMessage(L"Can't sense a lid: Windows reports no lid switch\n");
     ReportLidSource(LidSource::None);
-    if (g_protectionHost.showNote) g_protectionHost.showNote(kNoLidNote);
+    if (Host().showNote) Host().showNote(kNoLidNote);
 }
 
 // The data's size is not documented for every setting: at most the 4 bytes of a DWORD.
@@ -68,10 +60,11 @@ bool SettingValue(const POWERBROADCAST_SETTING* setting, DWORD* value) {
 void OnConsoleDisplay(HWND window, const POWERBROADCAST_SETTING* setting) {
     DWORD state = kDisplayOn;
     if (!SettingValue(setting, &state)) return;
-    bool turnedOn = g_displayReported && g_displayState == kDisplayOff && state == kDisplayOn;
-    bool turnedOff = g_displayReported && g_displayState != kDisplayOff && state == kDisplayOff;
-    g_displayReported = true;
-    g_displayState = state;
+    NotificationState& n = Notifications();
+    bool turnedOn = n.displayReported && n.displayState == kDisplayOff && state == kDisplayOn;
+    bool turnedOff = n.displayReported && n.displayState != kDisplayOff && state == kDisplayOff;
+    n.displayReported = true;
+    n.displayState = state;
     if (turnedOn) OnDisplayTurnedOn(window);
     else if (turnedOff) OnDisplayTurnedOff(window);
 }
@@ -79,9 +72,10 @@ void OnConsoleDisplay(HWND window, const POWERBROADCAST_SETTING* setting) {
 void OnPowerSource(HWND window, const POWERBROADCAST_SETTING* setting) {
     DWORD source = 0;
     if (!SettingValue(setting, &source)) return OnLidClosePolicyChange();
-    bool toBattery = g_powerSourceReported && g_powerSource != kOnBattery && source == kOnBattery;
-    g_powerSourceReported = true;
-    g_powerSource = source;
+    NotificationState& n = Notifications();
+    bool toBattery = n.powerSourceReported && n.powerSourceState != kOnBattery && source == kOnBattery;
+    n.powerSourceReported = true;
+    n.powerSourceState = source;
     OnPowerSourceChange(window, toBattery);
 }
 
@@ -91,20 +85,21 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
     LidState state = LidStateFromValue(value);
     if (state == LidState::Unknown) return;
 
-    if (g_lidReportRequested) {
+    NotificationState& n = Notifications();
+    if (n.lidReportRequested) {
         // The first report after registering anew: the state now, as asked for.
-        g_lidReportRequested = false;
+        n.lidReportRequested = false;
         return ReportLidStateOnRequest(window, state);
     }
-    if (g_lidReported) return ReportLidState(window, state);
+    if (n.lidReported) return ReportLidState(window, state);
     // The report that follows registration is the state Kalnix starts in, not a change.
-    g_lidReported = true;
+    n.lidReported = true;
     ReportLidSource(LidSource::WindowsNotifications);
-    if (g_waitingForLid) {
-        g_waitingForLid = false;
+    if (n.waitingForLid) {
+        n.waitingForLid = false;
         KillTimer(window, kLidSensingTimer);
-    } else if (g_protectionHost.showNote) {
-        g_protectionHost.showNote(nullptr);  // a late first report: the lid is sensed after all
+    } else if (Host().showNote) {
+        Host().showNote(nullptr);  // a late first report: the lid is sensed after all
     }
     ReportStartingLidState(state);
 }
@@ -112,56 +107,57 @@ void OnLidSwitch(HWND window, const POWERBROADCAST_SETTING* setting) {
 }  // namespace
 
 void StartLidNotifications() {
-    g_lidReported = false;
-    g_waitingForLid = false;
-    g_lidReportRequested = false;
-    g_lidNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
-                                                                    DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (!g_lidNotification) {
+    NotificationState& n = Notifications();
+    n.lidReported = false;
+    n.waitingForLid = false;
+    n.lidReportRequested = false;
+    n.lid = RegisterSetting(kLidSwitchStateChange);
+    if (!n.lid) {
         ReportNoLid();
         return;
     }
-    g_waitingForLid = true;
-    SetTimer(g_protectionHost.window, kLidSensingTimer, kLidSensingWaitMs, nullptr);
+    n.waitingForLid = true;
+    SetTimer(Host().window, kLidSensingTimer, kLidSensingWaitMs, nullptr);
 }
 
 bool RequestLidSwitchReport() {
+    NotificationState& n = Notifications();
     // Only once the first report has come: until then the state Kalnix starts in is awaited.
-    if (!g_lidNotification || !g_lidReported) return false;
-    Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
+    if (!n.lid || !n.lidReported) return false;
+    Unregister(&n.lid, g_powerSeam.unregisterPowerSettingNotification);
     // Set first: the report may come while the registration is made.
-    g_lidReportRequested = true;
-    g_lidNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kLidSwitchStateChange,
-                                                                    DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (!g_lidNotification) g_lidReportRequested = false;
-    return g_lidNotification != nullptr;
+    n.lidReportRequested = true;
+    n.lid = RegisterSetting(kLidSwitchStateChange);
+    if (!n.lid) n.lidReportRequested = false;
+    return n.lid != nullptr;
 }
 
 void StartSleepNotifications() {
-    g_sleepNotification = g_platform.registerSuspendResumeNotification(g_protectionHost.window,
-                                                                       DEVICE_NOTIFY_WINDOW_HANDLE);
+    NotificationState& n = Notifications();
+    const ProtectionHost& host = Host();
+    if (host.registerSuspendResume)
+        n.sleep = g_powerSeam.registerSuspendResumeNotification(host.notificationRecipient, host.notificationFlags);
     // On a Modern Standby laptop a wake in the bag may show only as the display coming on.
-    g_displayReported = false;
-    g_displayState = kDisplayOn;
-    g_displayNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kConsoleDisplayState,
-                                                                        DEVICE_NOTIFY_WINDOW_HANDLE);
+    n.displayReported = false;
+    n.displayState = kDisplayOn;
+    n.display = RegisterSetting(kConsoleDisplayState);
 }
 
 void StartPolicyNotifications() {
+    NotificationState& n = Notifications();
     // Another tool's "Do nothing" is mended when it appears, not at the next hourly tick.
-    g_powerSourceReported = false;
-    g_lidCloseActionNotification = g_platform.registerPowerSettingNotification(
-        g_protectionHost.window, &kLidCloseSetting, DEVICE_NOTIFY_WINDOW_HANDLE);
-    g_powerSourceNotification = g_platform.registerPowerSettingNotification(g_protectionHost.window, &kPowerSource,
-                                                                            DEVICE_NOTIFY_WINDOW_HANDLE);
+    n.powerSourceReported = false;
+    n.lidCloseAction = RegisterSetting(kLidCloseSetting);
+    n.powerSource = RegisterSetting(kPowerSource);
 }
 
 void StopPowerNotifications() {
-    Unregister(&g_lidNotification, g_platform.unregisterPowerSettingNotification);
-    Unregister(&g_sleepNotification, g_platform.unregisterSuspendResumeNotification);
-    Unregister(&g_displayNotification, g_platform.unregisterPowerSettingNotification);
-    Unregister(&g_lidCloseActionNotification, g_platform.unregisterPowerSettingNotification);
-    Unregister(&g_powerSourceNotification, g_platform.unregisterPowerSettingNotification);
+    NotificationState& n = Notifications();
+    Unregister(&n.lid, g_powerSeam.unregisterPowerSettingNotification);
+    Unregister(&n.sleep, g_powerSeam.unregisterSuspendResumeNotification);
+    Unregister(&n.display, g_powerSeam.unregisterPowerSettingNotification);
+    Unregister(&n.lidCloseAction, g_powerSeam.unregisterPowerSettingNotification);
+    Unregister(&n.powerSource, g_powerSeam.unregisterPowerSettingNotification);
 }
 
 void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
@@ -189,7 +185,8 @@ void OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
 
 void OnLidSensingTimeout(HWND window) {
     KillTimer(window, kLidSensingTimer);
-    if (!g_waitingForLid) return;  // reported already, or nothing registered
-    g_waitingForLid = false;
+    NotificationState& n = Notifications();
+    if (!n.waitingForLid) return;  // reported already, or nothing registered
+    n.waitingForLid = false;
     ReportNoLid();
 }

@@ -2,9 +2,10 @@
 
 #include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
-#include "common/platform.h"
+#include "common/seam_sessions.h"
 #include "protect/input_patterns.h"
 #include "protect/protection_settings.h"
+#include "protect/protection_state.h"
 #include "protect/sleep_clock.h"
 
 namespace {
@@ -13,15 +14,7 @@ constexpr USHORT kGenericDesktopPage = 0x01;
 constexpr USHORT kMouseUsage = 0x02;
 constexpr USHORT kKeyboardUsage = 0x06;
 
-bool g_watching = false;
-bool g_watchFailed = false;
-bool g_inputSeen = false;
-ClockStamp g_lastInput = {};
-// What the rules remember of this watch, and RestAfter as it was when the watch started.
-HeldKey g_heldKey = {};
-NudgeHistory g_nudges = {};
-UINT g_restAfterMs = 0;
-bool g_stuckKeyLogged = false;
+InputWatchState& Watch() { return g_protection.run.input; }
 
 bool RegisterInput(HWND window, DWORD flags) {
     RAWINPUTDEVICE devices[2] = {{kGenericDesktopPage, kMouseUsage, flags, window},
@@ -38,69 +31,84 @@ ULONGLONG MsSinceAnyInput() {
 }
 
 ULONGLONG MsSincePersonInput() {
-    if (g_watchFailed) return MsSinceAnyInput();
-    return g_inputSeen ? MsAwakeSince(g_lastInput) : kNoInputSeen;
+    const InputWatchState& watch = Watch();
+    if (watch.watchFailed) return MsSinceAnyInput();
+    return watch.inputSeen ? MsAwakeSince(watch.lastInput) : kNoInputSeen;
 }
 
 void NoteRepeat(ULONGLONG nowMs) {
-    if (g_stuckKeyLogged || g_restAfterMs == 0 || nowMs - g_heldKey.sinceMs <= g_restAfterMs) return;
+    InputWatchState& watch = Watch();
+    if (watch.stuckKeyLogged || watch.restAfterMs == 0 || nowMs - watch.heldKey.sinceMs <= watch.restAfterMs) return;
     LogMessage(L"A key held down for longer than RestAfter is no one at the laptop: the rest goes on");
-    g_stuckKeyLogged = true;
+    watch.stuckKeyLogged = true;
 }
 
 bool IsPersons(const RAWINPUT& input, ULONGLONG nowMs) {
+    InputWatchState& watch = Watch();
     if (input.header.dwType == RIM_TYPEKEYBOARD &&
-        NoteKeyStroke(&g_heldKey, input.data.keyboard, nowMs) == KeyStroke::Repeat) {
+        NoteKeyStroke(&watch.heldKey, input.data.keyboard, nowMs) == KeyStroke::Repeat) {
         NoteRepeat(nowMs);
         return false;
     }
     if (input.header.hDevice) return true;
-    return !IsJigglerNudge(&g_nudges, input, nowMs);
+    return !IsJigglerNudge(&watch.nudges, input, nowMs);
+}
+
+void NoteInputAt(const ClockStamp& now) {
+    Watch().inputSeen = true;
+    Watch().lastInput = now;
 }
 
 }  // namespace
 
 void StartInputWatch(HWND window) {
-    if (g_watching) return;
-    g_inputSeen = false;
-    g_heldKey = {};
-    g_nudges = {};
-    g_stuckKeyLogged = false;
+    InputWatchState& watch = Watch();
+    if (watch.watching) return;
+    watch = {};
     DWORD restAfter = 0;
     ReadAppliedSettingDword(SettingId::RestAfter, &restAfter, LocalRead::Quiet);
-    g_restAfterMs = SecondsToTimerMs(restAfter);
-    g_watchFailed = !RegisterInput(window, RIDEV_INPUTSINK);
-    if (g_watchFailed) {
-        LogFormatted(L"RRID Failed: %d\n", static_cast<int>(GetLastError()));
-        return;
-    }
-    g_watching = true;
+    watch.restAfterMs = SecondsToTimerMs(restAfter);
+    const ProtectionHost& host = Host();
+    watch.watchFailed = !host.startInputWatch || !host.startInputWatch(window);
+    watch.watching = !watch.watchFailed;
 }
 
 void StopInputWatch() {
-    g_watchFailed = false;
-    if (!g_watching) return;
-    g_watching = false;
-    RegisterInput(nullptr, RIDEV_REMOVE);
+    InputWatchState& watch = Watch();
+    watch.watchFailed = false;
+    if (!watch.watching) return;
+    watch.watching = false;
+    if (Host().stopInputWatch) Host().stopInputWatch();
 }
 
 bool NotePersonInput(HRAWINPUT input) {
     RAWINPUT record = {};
     UINT size = sizeof(record);
-    UINT read = g_platform.getRawInputData(input, RID_INPUT, &record, &size, sizeof(RAWINPUTHEADER));
+    UINT read = g_sessionSeam.getRawInputData(input, RID_INPUT, &record, &size, sizeof(RAWINPUTHEADER));
     if (read == static_cast<UINT>(-1) || read < sizeof(RAWINPUTHEADER)) return false;
     ClockStamp now = ClockNow();
     if (!IsPersons(record, now.awakeMs)) return false;
-    g_inputSeen = true;
-    g_lastInput = now;
+    NoteInputAt(now);
     return true;
 }
+
+void NoteReportedInput() { NoteInputAt(ClockNow()); }
+
+bool SpeaksForConsole() { return Host().speaksForConsole && Host().speaksForConsole(); }
+
+PresenceSeen PresenceNow() { return {SpeaksForConsole(), MsSincePersonInput()}; }
+
+bool StartRawInputWatch(HWND window) {
+    if (RegisterInput(window, RIDEV_INPUTSINK)) return true;
+    LogFormatted(L"RRID Failed: %d\n", static_cast<int>(GetLastError()));
+    return false;
+}
+
+void StopRawInputWatch() { RegisterInput(nullptr, RIDEV_REMOVE); }
 
 bool RunsInConsoleSession() {
     DWORD mine = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &mine)) return false;
-    DWORD console = g_platform.activeConsoleSessionId();
-    return console != 0xFFFFFFFF && console == mine && !g_platform.isRemoteSession();
+    DWORD console = g_sessionSeam.activeConsoleSessionId();
+    return console != 0xFFFFFFFF && console == mine && !g_sessionSeam.isRemoteSession();
 }
-
-PresenceSeen PresenceNow() { return {RunsInConsoleSession(), MsSincePersonInput()}; }

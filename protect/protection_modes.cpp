@@ -13,27 +13,16 @@
 #include "protect/external_display.h"
 #include "protect/lid_monitor.h"
 #include "protect/presence.h"
-#include "protect/protection_host.h"
+#include "protect/protection_state.h"
 #include "protect/rest_notices.h"
 #include "protect/sleep_capabilities.h"
 #include "protect/user_hold.h"
 
+static_assert(ResumeKind{} == ResumeKind::Unattended, "a run awaits no resume with a user");
+
 namespace {
 
-// Set whenever the settings are handed down: a lid-close action saved while the mode is not
-// 1 is one a run in mode 1 left behind (the mode changed since by policy or /MODE=2), and the
-// next tick puts it back rather than leave the user's choice replaced.
-bool g_savedActionPending = false;
-
-// Once a run: the start event waits for the lid's source to be known; automatic protection
-// is reported applied once, not at every hourly tick.
-bool g_startReported = false;
-bool g_protectionApplied = false;
-bool g_adaptiveHibernateLogged = false;
-
-// How the resume came while the lid's state was asked anew after Kalnix's own rest, applied
-// when the answer comes: with a user if any of its notifications said so.
-ResumeKind g_awaitingResumeKind = ResumeKind::Unattended;
+ModesState& Modes() { return g_protection.run.modes; }
 
 // The closure's line is written last: the standby's drain is known only once the notices
 // have looked at the battery.
@@ -56,9 +45,9 @@ void GuardHibernateTimeout() {
         return;
     }
     bool adaptive = ZeroHibernateTimeoutIsAdaptive(machine);
-    if (adaptive && !g_adaptiveHibernateLogged)
+    if (adaptive && !Modes().adaptiveHibernateLogged)
         LogMessage(L"Hibernate-after timeout on battery: 0 is Windows' adaptive hibernation here and is left to Windows");
-    g_adaptiveHibernateLogged = adaptive;
+    Modes().adaptiveHibernateLogged = adaptive;
     EnforceHibernateTimeout(minutes, adaptive);
 }
 
@@ -77,14 +66,11 @@ void OnClosedResume(HWND window, ResumeKind kind) {
     BeginHoldDecision(window);
 }
 
-void ForgetAwaitedResume() { g_awaitingResumeKind = ResumeKind::Unattended; }
+// How the resume came while the lid's state was asked anew after Kalnix's own rest, applied
+// when the answer comes: with a user if any of its notifications said so.
+void ForgetAwaitedResume() { Modes().awaitingResume = ResumeKind::Unattended; }
 
 }  // namespace
-
-void SetProtectionSettings(int mode, int alarmDelaySeconds) {
-    StoreProtectionSettings(mode, alarmDelaySeconds);
-    g_savedActionPending = true;
-}
 
 void ReportLidState(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
@@ -105,7 +91,7 @@ void ReportStartingLidState(LidState state) {
 
 void ReportLidStateOnRequest(HWND window, LidState state) {
     if (state == LidState::Unknown) return;
-    ResumeKind kind = g_awaitingResumeKind;
+    ResumeKind kind = Modes().awaitingResume;
     ForgetAwaitedResume();
     NoteLidState(state);
     if (state == LidState::Open) return OnLidOpen(window);
@@ -113,20 +99,13 @@ void ReportLidStateOnRequest(HWND window, LidState state) {
     OnClosedResume(window, kind);
 }
 
-void StartProtectionRun() {
-    g_startReported = false;
-    g_protectionApplied = false;
-    g_adaptiveHibernateLogged = false;
-    ForgetAwaitedResume();
-    NoteLidState(LidState::Unknown);
-    ResetClosedLidWatch();
-    ReadSleepCapabilities();
-    ClearRestNotices();
-}
+void StartProtectionRun() { Modes().machine = ReadSleepCapabilities(); }
+
+const SleepCapabilities& MachineSleep() { return Modes().machine; }
 
 void ReportLidSource(LidSource source) {
-    if (g_startReported) return;
-    g_startReported = true;
+    if (Modes().startReported) return;
+    Modes().startReported = true;
     int protectionMode = ProtectionMode();
     const wchar_t* mode = protectionMode == kModeAutoProtection ? L"automatic protection"
                           : protectionMode == kModeLidAlarm     ? L"lid alarm"
@@ -143,8 +122,8 @@ void ReportLidSource(LidSource source) {
 }
 
 void ApplyAutoProtection() {
-    if (!g_protectionApplied) ReportKalnixEvent(KALNIX_EVENT_PROTECTION_APPLIED);
-    g_protectionApplied = true;
+    if (!Modes().protectionApplied) ReportKalnixEvent(KALNIX_EVENT_PROTECTION_APPLIED);
+    Modes().protectionApplied = true;
     ForcePowerSettings();
     // The legacy flags mean nothing since Windows Vista; a lid-close action of Do nothing does.
     EnforceLidCloseSleep();
@@ -155,21 +134,27 @@ void ApplyAutoProtection() {
 void ReleaseAutoProtection() {
     // Without a run in automatic protection there was nothing of this run's to put back.
     bool restored = RestorePowerSettings();
-    if (g_protectionApplied)
+    if (Modes().protectionApplied)
         ReportKalnixEvent(restored ? KALNIX_EVENT_PROTECTION_RELEASED : KALNIX_EVENT_SETTINGS_NOT_RESTORED);
-    g_protectionApplied = false;
+    Modes().protectionApplied = false;
     SendLidControlRequest(kRequestProtectionReleased);
 }
 
 void OnProtectionTick(HWND) {
+    bool savedActionPending = TakeSavedActionPending();
     if (ProtectionMode() == kModeAutoProtection) ApplyAutoProtection();
-    else if (g_savedActionPending) {
+    else if (savedActionPending) {
         // Keeps a choice the user made since.
         bool actionBack = RestoreLidCloseAction();
         if (!RestoreHibernateTimeout() || !actionBack) ReportKalnixEvent(KALNIX_EVENT_SETTINGS_NOT_RESTORED);
     }
-    g_savedActionPending = false;
-    if (g_protectionHost.refreshIcon) g_protectionHost.refreshIcon();
+    if (Host().stateChanged) Host().stateChanged();
+}
+
+void ChangeProtectionSettings(int mode, int alarmDelaySeconds) {
+    if (mode == kModeAutoProtection) ApplyAutoProtection();
+    else ReleaseAutoProtection();
+    SetProtectionSettings(mode, alarmDelaySeconds);
 }
 
 void OnLidClosePolicyChange() {
@@ -200,13 +185,13 @@ void OnResume(HWND window, ResumeKind kind) {
     if (lid == LidState::Open) return ShowRestNotices();
     if (lid == LidState::Closed) return OnClosedResume(window, kind);
     // Asked anew after Kalnix's own rest: kept for the answer.
-    if (kind == ResumeKind::WithUser) g_awaitingResumeKind = kind;
+    if (kind == ResumeKind::WithUser) Modes().awaitingResume = kind;
 }
 
 void OnHoldSettleTick(HWND window) {
     if (!HoldSettleDue(window)) return;
     if (CurrentLidState() != LidState::Closed) return EndHold(window);
-    switch (SettleHold(window, ReadDisplays())) {
+    switch (SettleHold(window, DisplaysNow())) {
     case HoldOutcome::NotHeld: return WatchClosedLid(window, UnattendedWakeDelayMs());
     case HoldOutcome::LeftLaptop: return WatchClosedLid(window, AlarmDelayMs(AlarmDelaySeconds()));
     case HoldOutcome::Held:
@@ -217,8 +202,8 @@ void OnHoldSettleTick(HWND window) {
 void OnDisplayTurnedOn(HWND window) {
     // In a bag the display comes on only by a wake nobody asked for; from another session, or
     // with a layout that cannot be read, it says nothing about the laptop.
-    if (CurrentLidState() != LidState::Closed || !RunsInConsoleSession()) return;
-    if (ReadDisplays() == Displays::LaptopOnly) WatchClosedLid(window, UnattendedWakeDelayMs());
+    if (CurrentLidState() != LidState::Closed || !SpeaksForConsole()) return;
+    if (DisplaysNow() == Displays::LaptopOnly) WatchClosedLid(window, UnattendedWakeDelayMs());
 }
 
 void OnDisplayTurnedOff(HWND window) { ConfirmPendingRest(window); }

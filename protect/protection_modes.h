@@ -4,14 +4,17 @@
 
 #include "protect/lid_state.h"
 #include "protect/protection_settings.h"
+#include "protect/sleep_capabilities.h"
 
 // The protection modes: what Kalnix does when its timers fire, the lid closes or opens, the
 // machine sleeps or wakes and the displays change. Everything runs on the main thread; the
 // closed lid itself is watched by protect/closed_lid_watch.h.
 
-// The process-wide copies of Action and AlarmTime, handed down at start-up and by the settings
-// dialog (protect/protection_settings.h).
-void SetProtectionSettings(int mode, int alarmDelaySeconds);
+// The mode chosen at run time, as the settings dialog's OK puts it in force: automatic
+// protection applied at once, any other mode released (the saved lid-close settings back, the
+// driver told), then both settings handed down (protect/protection_settings.h). An alarm that
+// is armed or ringing goes on until the lid opens.
+void ChangeProtectionSettings(int mode, int alarmDelaySeconds);
 
 // A lid source reports what it saw; the modes decide. A change closes or opens the lid; the
 // state Kalnix starts in (the system's first report) is noted only, since it is no closing;
@@ -21,9 +24,9 @@ void ReportLidState(HWND window, LidState state);
 void ReportStartingLidState(LidState state);
 void ReportLidStateOnRequest(HWND window, LidState state);
 
-// A new run of the tray window: reads what the machine can do and forgets what an earlier
-// run had pending.
+// A new run: reads what the machine can do, which MachineSleep keeps for the run.
 void StartProtectionRun();
+const SleepCapabilities& MachineSleep();
 // Where the lid's state comes from, once it is known: the start is reported then.
 enum class LidSource { Driver, WindowsNotifications, None };
 void ReportLidSource(LidSource source);

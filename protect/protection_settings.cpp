@@ -1,20 +1,23 @@
 #include "protect/protection_settings.h"
 
-namespace {
+#include "protect/protection_state.h"
 
-int g_protectionMode = 0;
-int g_alarmDelay = 0;
-
-}  // namespace
-
-void StoreProtectionSettings(int mode, int alarmDelaySeconds) {
-    g_protectionMode = mode;
-    g_alarmDelay = alarmDelaySeconds;
+void SetProtectionSettings(int mode, int alarmDelaySeconds) {
+    SettingsState& settings = g_protection.settings;
+    settings.mode = mode;
+    settings.alarmDelaySeconds = alarmDelaySeconds;
+    settings.savedActionPending = true;
 }
 
-int ProtectionMode() { return g_protectionMode; }
+int ProtectionMode() { return g_protection.settings.mode; }
 
-int AlarmDelaySeconds() { return g_alarmDelay; }
+int AlarmDelaySeconds() { return g_protection.settings.alarmDelaySeconds; }
+
+bool TakeSavedActionPending() {
+    bool pending = g_protection.settings.savedActionPending;
+    g_protection.settings.savedActionPending = false;
+    return pending;
+}
 
 UINT AlarmDelayMs(int alarmDelaySeconds) {
     // AlarmTime is a stored DWORD: read the bits back as unsigned.

@@ -4,8 +4,8 @@
 
 #include "common/bounded_format.h"
 #include "common/loaded_function.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_power.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ DWORD StartTool(const wchar_t* tool, wchar_t* commandLine, HANDLE output, PROCES
     // By full path as the application too: Kalnix runs elevated and must start the system's
     // own tool, never one found by a search.
     *failedCall = L"CP";
-    if (!g_platform.createProcess(tool, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+    if (!g_powerSeam.createProcess(tool, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                   &startup.StartupInfo, process))
         return GetLastError();
     return ERROR_SUCCESS;

@@ -4,7 +4,8 @@
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
+#include "common/seam_sound.h"
 #include "protect/protection_settings.h"
 
 namespace {
@@ -13,7 +14,7 @@ constexpr DWORD kShortestQuietSeconds = 30;
 
 bool OnBattery() {
     SYSTEM_POWER_STATUS status = {};
-    return g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    return g_powerSeam.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
 }
 
 }  // namespace
@@ -90,7 +91,7 @@ bool RestIsOff() {
 bool AlarmIsSilent() {
     BOOL muted = FALSE;
     float volume = 1.0f;
-    HRESULT result = g_platform.readSoundOutput(&muted, &volume);
+    HRESULT result = g_soundSeam.readSoundOutput(&muted, &volume);
     if (result == HRESULT_FROM_WIN32(ERROR_NOT_FOUND)) {
         LogMessage(L"The alarm is silent: no sound device");
         ReportKalnixEvent(KALNIX_EVENT_ALARM_SILENT, {L"no sound device"});

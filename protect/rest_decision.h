@@ -66,6 +66,7 @@ RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent,
 // presence then need no look.
 bool RestIsOff();
 
-// Reads the default sound output at the lid alarm's first tone: true, with a log line, when
-// it is muted, at volume 0 or absent, so that nobody can hear the alarm.
+// The tray program's answer at the lid alarm's first tone (protect/standalone_host.h): reads the
+// default sound output, true, with a log line, when it is muted, at volume 0 or absent, so
+// that nobody can hear the alarm.
 bool AlarmIsSilent();

@@ -3,11 +3,13 @@
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_displays.h"
+#include "common/seam_power.h"
 #include "protect/closure_record.h"
 #include "protect/lid_state.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
+#include "protect/protection_state.h"
 #include "protect/rest_notices.h"
 #include "protect/sleep_clock.h"
 
@@ -15,16 +17,8 @@ namespace {
 
 // Less time asleep than this is no sleep: the two clocks differ by a step or two at most.
 constexpr ULONGLONG kLeastSleepMs = 1000;
-constexpr LPARAM kMonitorOff = 2;
-constexpr int kCauseChars = 256;
-constexpr int kSecondsChars = 96;
 
-bool g_noWayLogged = false;
-
-// The display-off request waiting for its effect, with what its event will say.
-bool g_displayOffPending = false;
-wchar_t g_pendingCause[kCauseChars] = {};
-wchar_t g_pendingSeconds[kSecondsChars] = {};
+RestState& Rest() { return g_protection.run.rest; }
 
 DWORD LogFailure(const wchar_t* call, DWORD error) {
     LogFormatted(L"%ls Failed: %d\n", call, static_cast<int>(error));
@@ -102,7 +96,7 @@ WayResult Suspend(HWND window, RestKind kind, const wchar_t* seconds, const wcha
     // that lies between the look and the call.
     ReportRest(kind, seconds, cause);
     ClockStamp before = ClockNow();
-    BOOLEAN called = g_platform.setSuspendState(hibernate, FALSE, FALSE);
+    BOOLEAN called = g_powerSeam.setSuspendState(hibernate, FALSE, FALSE);
     DWORD error = GetLastError();
     if (called && MsAsleepSince(before) >= kLeastSleepMs) {
         NoteClosureRest(kind, cause);
@@ -119,36 +113,60 @@ WayResult Suspend(HWND window, RestKind kind, const wchar_t* seconds, const wcha
     return WayResult::Refused;
 }
 
-bool RequestDisplayOff(HWND window, const wchar_t* seconds, const wchar_t* cause) {
+enum class DisplayOffResult { Requested, Unavailable, CalledOff };
+
+DisplayOffResult RequestDisplayOff(HWND window, const wchar_t* seconds, const wchar_t* cause, bool ringing) {
     LogMessage(L"Turning the display off for Modern Standby: the laptop stayed awake with the lid closed");
-    if (SomeoneMayBeBack(window)) return false;
-    FormatBounded(g_pendingSeconds, kSecondsChars, L"%ls", seconds);
-    FormatBounded(g_pendingCause, kCauseChars, L"%ls", cause);
-    g_displayOffPending = true;
-    // Kalnix's own window, as a user's display-off tool's: no other window is asked, and none
-    // can hold Kalnix up.
-    g_platform.defWindowProc(window, WM_SYSCOMMAND, SC_MONITORPOWER, kMonitorOff);
-    return true;
+    if (SomeoneMayBeBack(window)) return DisplayOffResult::CalledOff;
+    DisplayOffRest& rest = Rest().displayOff;
+    FormatBounded(rest.seconds, kRestSecondsChars, L"%ls", seconds);
+    FormatBounded(rest.cause, kRestCauseChars, L"%ls", cause);
+    rest.ringingBefore = ringing;
+    // Pending before the request: the display may report itself off while it is made.
+    rest.pending = true;
+    const ProtectionHost& host = Host();
+    if (host.requestDisplayOff && host.requestDisplayOff(window)) {
+        if (rest.pending) {
+            SetTimer(window, kRestConfirmTimer, kDisplayOffConfirmMs, nullptr);
+            rest.confirmDue = ArmedNow(kDisplayOffConfirmMs);
+        }
+        return DisplayOffResult::Requested;
+    }
+    rest.pending = false;
+    if (!Rest().displayOffUnavailableLogged)
+        LogMessage(L"Can't turn the display off for Modern Standby: the laptop's display cannot be reached");
+    Rest().displayOffUnavailableLogged = true;
+    return DisplayOffResult::Unavailable;
+}
+
+void EndDisplayOffWait(HWND window) {
+    KillTimer(window, kRestConfirmTimer);
+    Rest().displayOff.pending = false;
 }
 
 }  // namespace
 
-RestOutcome PutToRest(HWND window, const wchar_t* firstCause) {
+RestOutcome PutToRest(HWND window, const wchar_t* firstCause, bool ringing) {
     const wchar_t* cause = firstCause ? firstCause : L"";
     RestWays ways = ChooseRestWays(FreshSleepCapabilities());
     if (ways.count == 0) {
-        if (!g_noWayLogged) {
+        if (!Rest().noWayLogged) {
             LogMessage(L"Can't put the laptop to rest: it has neither hibernation nor sleep nor Modern Standby");
             ReportKalnixEvent(KALNIX_EVENT_NO_WAY_TO_REST);
         }
-        g_noWayLogged = true;
+        Rest().noWayLogged = true;
         return RestOutcome::NoWay;
     }
-    wchar_t seconds[kSecondsChars];
-    FormatSecondsSinceLidClosed(seconds, kSecondsChars);
+    wchar_t seconds[kRestSecondsChars];
+    FormatSecondsSinceLidClosed(seconds, kRestSecondsChars);
     for (int i = 0; i < ways.count; ++i) {
-        if (ways.kinds[i] == RestKind::DisplayOff)
-            return RequestDisplayOff(window, seconds, cause) ? RestOutcome::Pending : RestOutcome::CalledOff;
+        if (ways.kinds[i] == RestKind::DisplayOff) {
+            switch (RequestDisplayOff(window, seconds, cause, ringing)) {
+            case DisplayOffResult::Requested: return RestOutcome::Pending;
+            case DisplayOffResult::CalledOff: return RestOutcome::CalledOff;
+            case DisplayOffResult::Unavailable: continue;
+            }
+        }
         switch (Suspend(window, ways.kinds[i], seconds, cause)) {
         case WayResult::Rested: return RestOutcome::Rested;
         case WayResult::CalledOff: return RestOutcome::CalledOff;
@@ -158,21 +176,45 @@ RestOutcome PutToRest(HWND window, const wchar_t* firstCause) {
     return RestOutcome::Failed;
 }
 
-bool DisplayOffPending() { return g_displayOffPending; }
-
-void ConfirmDisplayOff() {
-    if (!g_displayOffPending) return;
-    g_displayOffPending = false;
-    NoteRest(RestKind::DisplayOff, g_pendingCause);
-    NoteClosureRest(RestKind::DisplayOff, g_pendingCause);
-    ReportRest(RestKind::DisplayOff, g_pendingSeconds, g_pendingCause);
+void StartClosureRests(HWND window) {
+    ForgetDisplayOff(window);
+    Rest().displayOffUnavailableLogged = false;
 }
 
-void DisplayOffUnconfirmed() {
-    if (!g_displayOffPending) return;
-    g_displayOffPending = false;
+DisplayOffCheck CheckDisplayOff(HWND window, bool* ringingBefore) {
+    DisplayOffRest& rest = Rest().displayOff;
+    *ringingBefore = rest.ringingBefore;
+    if (!rest.pending) {
+        KillTimer(window, kRestConfirmTimer);
+        return DisplayOffCheck::Waiting;
+    }
+    UINT remainingMs = 0;
+    switch (CheckTimer(rest.confirmDue, &remainingMs)) {
+    case TimerCheck::Early: SetTimer(window, kRestConfirmTimer, remainingMs, nullptr); return DisplayOffCheck::Waiting;
+    // The laptop slept meanwhile, though no suspend was heard of: the standby came.
+    case TimerCheck::Slept: return ConfirmDisplayOff(window, ringingBefore) ? DisplayOffCheck::Confirmed
+                                                                             : DisplayOffCheck::Waiting;
+    case TimerCheck::Due: break;
+    }
+    EndDisplayOffWait(window);
     LogMessage(L"The display did not go off and standby did not begin within 15 s: Kalnix stops trying to rest the laptop until the lid opens");
     ReportRestFailure(RestKind::DisplayOff, L"standby did not follow within 15 s");
+    return DisplayOffCheck::Unconfirmed;
 }
 
-void ForgetDisplayOff() { g_displayOffPending = false; }
+bool ConfirmDisplayOff(HWND window, bool* ringingBefore) {
+    DisplayOffRest& rest = Rest().displayOff;
+    *ringingBefore = rest.ringingBefore;
+    if (!rest.pending) return false;
+    EndDisplayOffWait(window);
+    rest.ringingBefore = false;
+    NoteRest(RestKind::DisplayOff, rest.cause);
+    NoteClosureRest(RestKind::DisplayOff, rest.cause);
+    ReportRest(RestKind::DisplayOff, rest.seconds, rest.cause);
+    return true;
+}
+
+void ForgetDisplayOff(HWND window) {
+    EndDisplayOffWait(window);
+    Rest().displayOff.ringingBefore = false;
+}

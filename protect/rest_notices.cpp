@@ -4,34 +4,25 @@
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
 #include "protect/closure_record.h"
-#include "protect/protection_host.h"
+#include "protect/protection_state.h"
 #include "protect/sleep_clock.h"
 
 namespace {
 
-constexpr int kNoticeChars = 256;  // a balloon's text
 constexpr BYTE kUnknownPercent = 255;
 // Battery percentages come in whole steps: a shorter standby tells nothing.
 constexpr ULONGLONG kShortestJudgedStandbyMs = 10 * 60 * 1000;
 // No battery loses more than 600 % an hour over a judged standby: higher alerts are none.
 constexpr DWORD kHighestAlertPerHour = 1000;
 
-// The first rest since anyone looked, and how many came after it.
-wchar_t g_restNotice[kNoticeChars] = {};
-int g_laterRests = 0;
-
-// The start of the first standby since the last lid-open resume, on battery.
-bool g_suspendNoted = false;
-bool g_resumedSinceSuspend = false;
-int g_suspendPercent = 0;
-ClockStamp g_suspendedAt = {};
+NoticeState& Notices() { return g_protection.run.notices; }
 
 // -1 when on mains power or unknown.
 int BatteryPercent() {
     SYSTEM_POWER_STATUS status = {};
-    if (!g_platform.getSystemPowerStatus(&status) || status.ACLineStatus != 0 ||
+    if (!g_powerSeam.getSystemPowerStatus(&status) || status.ACLineStatus != 0 ||
         status.BatteryLifePercent == kUnknownPercent)
         return -1;
     return status.BatteryLifePercent;
@@ -39,60 +30,53 @@ int BatteryPercent() {
 
 void DrainNotice(wchar_t* text, int chars) {
     text[0] = L'\0';
-    if (!g_suspendNoted || !g_resumedSinceSuspend) return;
-    g_suspendNoted = false;
+    if (!Notices().suspendNoted || !Notices().resumedSinceSuspend) return;
+    Notices().suspendNoted = false;
     int percent = BatteryPercent();
     if (percent < 0) return;
-    ULONGLONG standbyMs = MsSince(g_suspendedAt);
+    ULONGLONG standbyMs = MsSince(Notices().suspendedAt);
     // The closure's record keeps every standby long enough to judge, alerted or not.
-    if (standbyMs >= kShortestJudgedStandbyMs) NoteStandbyDrain(g_suspendPercent - percent, standbyMs);
+    if (standbyMs >= kShortestJudgedStandbyMs) NoteStandbyDrain(Notices().suspendPercent - percent, standbyMs);
     DWORD alert = 0;
     if (!ReadAppliedSettingDword(SettingId::StandbyDrainAlert, &alert, LocalRead::Quiet)) return;
-    StandbyDrainText(g_suspendPercent, percent, standbyMs, alert, text, chars);
+    StandbyDrainText(Notices().suspendPercent, percent, standbyMs, alert, text, chars);
 }
 
 }  // namespace
 
-void ClearRestNotices() {
-    g_restNotice[0] = L'\0';
-    g_laterRests = 0;
-    g_suspendNoted = false;
-    g_resumedSinceSuspend = false;
-}
-
 void NoteRest(RestKind kind, const wchar_t* firstCause) {
-    if (g_restNotice[0]) {
-        ++g_laterRests;
+    if (Notices().restNotice[0]) {
+        ++Notices().laterRests;
         return;
     }
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     const wchar_t* done = kind == RestKind::Hibernate ? L"hibernated this laptop" : L"put this laptop to sleep";
-    FormatBounded(g_restNotice, kNoticeChars, L"Kalnix %ls at %02u:%02u: it stayed awake with the lid closed%ls%ls",
+    FormatBounded(Notices().restNotice, kNoticeChars, L"Kalnix %ls at %02u:%02u: it stayed awake with the lid closed%ls%ls",
                   done, static_cast<unsigned>(now.wHour), static_cast<unsigned>(now.wMinute),
                   firstCause && firstCause[0] ? L"\n" : L"", firstCause ? firstCause : L"");
-    g_laterRests = 0;
+    Notices().laterRests = 0;
 }
 
 void WithdrawLastRest() {
-    if (g_laterRests > 0) --g_laterRests;
-    else g_restNotice[0] = L'\0';
+    if (Notices().laterRests > 0) --Notices().laterRests;
+    else Notices().restNotice[0] = L'\0';
 }
 
 bool NoteSuspend() {
-    g_resumedSinceSuspend = false;
-    if (g_suspendNoted) return false;
+    Notices().resumedSinceSuspend = false;
+    if (Notices().suspendNoted) return false;
     int percent = BatteryPercent();
     if (percent < 0) return false;
-    g_suspendNoted = true;
-    g_suspendPercent = percent;
-    g_suspendedAt = ClockNow();
+    Notices().suspendNoted = true;
+    Notices().suspendPercent = percent;
+    Notices().suspendedAt = ClockNow();
     return true;
 }
 
-void ForgetSuspend() { g_suspendNoted = false; }
+void ForgetSuspend() { Notices().suspendNoted = false; }
 
-void NoteResume() { g_resumedSinceSuspend = true; }
+void NoteResume() { Notices().resumedSinceSuspend = true; }
 
 void ShowRestNotices() {
     wchar_t drain[kNoticeChars];
@@ -101,16 +85,16 @@ void ShowRestNotices() {
         LogMessage(drain);
         ReportKalnixEvent(KALNIX_EVENT_STANDBY_DRAIN, {drain});
     }
-    if (!g_restNotice[0] && !drain[0]) return;
+    if (!Notices().restNotice[0] && !drain[0]) return;
     wchar_t text[kNoticeChars];
     wchar_t again[64] = L"";
-    if (g_laterRests == 1) FormatBounded(again, 64, L"\nIt did so once more since");
-    else if (g_laterRests > 1) FormatBounded(again, 64, L"\nIt did so %d more times since", g_laterRests);
-    FormatBounded(text, kNoticeChars, L"%ls%ls%ls%ls", g_restNotice, again, g_restNotice[0] && drain[0] ? L"\n" : L"",
+    if (Notices().laterRests == 1) FormatBounded(again, 64, L"\nIt did so once more since");
+    else if (Notices().laterRests > 1) FormatBounded(again, 64, L"\nIt did so %d more times since", Notices().laterRests);
+    FormatBounded(text, kNoticeChars, L"%ls%ls%ls%ls", Notices().restNotice, again, Notices().restNotice[0] && drain[0] ? L"\n" : L"",
                   drain);
-    g_restNotice[0] = L'\0';
-    g_laterRests = 0;
-    if (g_protectionHost.showBalloon) g_protectionHost.showBalloon(text);
+    Notices().restNotice[0] = L'\0';
+    Notices().laterRests = 0;
+    if (Host().showBalloon) Host().showBalloon(text);
 }
 
 bool StandbyDrainText(int percentBefore, int percentAfter, ULONGLONG elapsedMs, DWORD alertPerHour, wchar_t* text,

@@ -8,8 +8,6 @@
 // laptop to rest itself, and how much battery a standby lost. Kept until then; a second rest
 // before anyone looks adds to the first instead of replacing it.
 
-// A new run of the protection starts with nothing pending.
-void ClearRestNotices();
 // A rest Kalnix makes at this moment, with the wake report's first cause (may be empty); and
 // its withdrawal when Windows refused it.
 void NoteRest(RestKind kind, const wchar_t* firstCause);

@@ -4,7 +4,7 @@
 
 #include "common/diagnostic_log.h"
 #include "common/loaded_function.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
 
 namespace {
 
@@ -12,8 +12,6 @@ static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) + 3 == kAoAcOffs
               "AoAc follows FastSystemS4, Hiberboot and WakeAlarmPresent");
 static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, DiskSpinDown) + 1 == kHiberFileTypeOffset,
               "HiberFileType follows DiskSpinDown");
-
-SleepCapabilities g_machine = {};
 
 // The true build number: GetVersionEx answers what the manifest declares it knows.
 DWORD WindowsBuild() {
@@ -38,20 +36,19 @@ SleepCapabilities CapabilitiesFrom(const SYSTEM_POWER_CAPABILITIES& capabilities
 
 SleepCapabilities FreshSleepCapabilities() {
     SYSTEM_POWER_CAPABILITIES capabilities = {};
-    if (g_platform.getPwrCapabilities(&capabilities)) return CapabilitiesFrom(capabilities);
+    if (g_powerSeam.getPwrCapabilities(&capabilities)) return CapabilitiesFrom(capabilities);
     LogFormatted(L"GPC Failed: %d\n", static_cast<int>(GetLastError()));
     return {};
 }
 
-void ReadSleepCapabilities() {
-    g_machine = FreshSleepCapabilities();
-    LogMessage(g_machine.modernStandby ? L"Sleep: Modern Standby"
-               : g_machine.sleepS3     ? L"Sleep: S3"
-                                       : L"Sleep: none");
-    LogMessage(g_machine.hibernation ? L"Hibernation: available" : L"Hibernation: not available");
+SleepCapabilities ReadSleepCapabilities() {
+    SleepCapabilities machine = FreshSleepCapabilities();
+    LogMessage(machine.modernStandby ? L"Sleep: Modern Standby"
+               : machine.sleepS3     ? L"Sleep: S3"
+                                     : L"Sleep: none");
+    LogMessage(machine.hibernation ? L"Hibernation: available" : L"Hibernation: not available");
+    return machine;
 }
-
-const SleepCapabilities& MachineSleep() { return g_machine; }
 
 bool ZeroHibernateTimeoutIsAdaptive(const SleepCapabilities& machine) {
     return machine.modernStandby && WindowsBuild() >= kFirstAdaptiveHibernateBuild;

@@ -24,10 +24,8 @@ SleepCapabilities CapabilitiesFrom(const SYSTEM_POWER_CAPABILITIES& capabilities
 
 // Reads the capabilities through the seam; all false where Windows cannot say. The start's
 // read logs the kind of sleep; later reads log only a failure.
-void ReadSleepCapabilities();
+SleepCapabilities ReadSleepCapabilities();
 SleepCapabilities FreshSleepCapabilities();
-// The capabilities of the start's read.
-const SleepCapabilities& MachineSleep();
 
 // Windows 11 24H2 and later hibernate a Modern Standby laptop at an adaptive threshold (its
 // standby budget) where the hibernate-after timeout is 0: there 0 does not mean never.

@@ -1,6 +1,6 @@
 #include "protect/sleep_clock.h"
 
-#include "common/platform.h"
+#include "common/seam_clocks.h"
 
 namespace {
 
@@ -12,11 +12,11 @@ ULONGLONG Elapsed(ULONGLONG now, ULONGLONG then) { return now > then ? now - the
 
 }  // namespace
 
-ClockStamp ClockNow() { return {g_platform.tickCount64(), g_platform.awakeTickCount64()}; }
+ClockStamp ClockNow() { return {g_clockSeam.tickCount64(), g_clockSeam.awakeTickCount64()}; }
 
-ULONGLONG MsSince(const ClockStamp& stamp) { return Elapsed(g_platform.tickCount64(), stamp.tickMs); }
+ULONGLONG MsSince(const ClockStamp& stamp) { return Elapsed(g_clockSeam.tickCount64(), stamp.tickMs); }
 
-ULONGLONG MsAwakeSince(const ClockStamp& stamp) { return Elapsed(g_platform.awakeTickCount64(), stamp.awakeMs); }
+ULONGLONG MsAwakeSince(const ClockStamp& stamp) { return Elapsed(g_clockSeam.awakeTickCount64(), stamp.awakeMs); }
 
 ULONGLONG MsAsleepSince(const ClockStamp& stamp) {
     ClockStamp now = ClockNow();

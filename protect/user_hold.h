@@ -25,10 +25,8 @@ void BeginHoldDecision(HWND window);
 // The displays changed while held or deciding: the layout is looked at again once it has
 // settled, the wait starting anew.
 void RecheckHold(HWND window);
-// The lid moved or the laptop went to sleep: no hold, nothing pending. ForgetHold only
-// forgets, for a window whose timers are gone.
+// The lid moved or the laptop went to sleep: no hold, nothing pending.
 void EndHold(HWND window);
-void ForgetHold();
 
 // kHoldSettleTimer: false for a tick that is not due (it waits out the rest of its time) or
 // comes with no decision pending.

@@ -7,35 +7,36 @@
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/lid_close_action.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
-#include "protect/protection_host.h"
+#include "common/seam_power.h"
 #include "protect/lid_state.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_settings.h"
+#include "protect/protection_state.h"
 #include "protect/request_tool.h"
+
+static_assert(kWakeBalloonChars == kWakeCauseChars, "the last cause is the balloon's text");
 
 namespace {
 
 constexpr DWORD kStopWaitMs = 3000;
 constexpr ULONG kAwakeStates = ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_AWAYMODE_REQUIRED;
 
-// One report at a time: the alarm's next lid closure may start the next.
-LONG g_reportRunning = 0;
-
-// What a worker is given: rewritten only once the last worker has ended (g_reportRunning).
+// What a worker is given, on the heap: the worker reads it and frees it, so that nothing the
+// main thread keeps is shared with it.
 struct ReportWork {
     HWND window;
     HANDLE stop;  // the worker's own copy of the stop event, closed by the worker
 };
-ReportWork g_work = {};
 
 // The main thread's record of the running or last report: its worker, and the event that ends
 // the worker's tool early. The worker holds its own copy, so this one may go at any time.
-ScopedHandle g_reportThread;
-ScopedHandle g_reportStop;
+WakeReportState& Report() { return g_protection.run.wakeReport; }
 
-// Kept for the note after a rest, which comes after the report's own balloon.
-wchar_t g_lastCause[kWakeBalloonChars] = {};
+void CloseRecord(HANDLE* handle) {
+    if (*handle) CloseHandle(*handle);
+    *handle = nullptr;
+}
 
 // The log is 8-bit text, where a wider character would end the line: such names show '?'.
 void AddLine(WakeReport* report, const wchar_t* format, ...) {
@@ -198,7 +199,7 @@ HLOCAL ReadRequestTool(HANDLE stop, WakeReport* report) {
 
 void AddLidCloseAction(WakeReport* report) {
     SYSTEM_POWER_STATUS status = {};
-    bool onBattery = g_platform.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
+    bool onBattery = g_powerSeam.getSystemPowerStatus(&status) && status.ACLineStatus == 0;
     DWORD action = kLidCloseSleep;
     const wchar_t* failedCall = L"";
     DWORD error = ReadLidCloseAction(onBattery, &action, &failedCall);
@@ -210,7 +211,7 @@ void AddLidCloseAction(WakeReport* report) {
 }
 
 bool ReadExecutionState(ULONG* state, WakeReport* report) {
-    LONG status = g_platform.callNtPowerInformation(SystemExecutionState, nullptr, 0, state, sizeof(*state));
+    LONG status = g_powerSeam.callNtPowerInformation(SystemExecutionState, nullptr, 0, state, sizeof(*state));
     if (status != 0) AddFailure(report, L"CNPI", static_cast<DWORD>(status));
     return status == 0;
 }
@@ -243,10 +244,11 @@ void GatherWakeReport(HANDLE stop, WakeReport* report) {
 }
 
 DWORD WINAPI WakeReportThread(void* parameter) {
-    const ReportWork* work = static_cast<const ReportWork*>(parameter);
+    ReportWork* work = static_cast<ReportWork*>(parameter);
     HWND window = work->window;
+    ScopedHandle stop(work->stop);
+    HeapFree(GetProcessHeap(), 0, work);
     {
-        ScopedHandle stop(work->stop);
         WakeReport* report =
             static_cast<WakeReport*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WakeReport)));
         if (report) {
@@ -257,25 +259,31 @@ DWORD WINAPI WakeReportThread(void* parameter) {
                 HeapFree(GetProcessHeap(), 0, report);
         }
     }
-    InterlockedExchange(&g_reportRunning, 0);
     return 0;
 }
 
 // The stop event, the worker's copy of it and the worker; ERROR_SUCCESS or the failed call's error.
 DWORD StartWorker(HWND window, const wchar_t** failedCall) {
+    WakeReportState& record = Report();
     *failedCall = L"CE";
-    g_reportStop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!g_reportStop.valid()) return GetLastError();
+    record.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!record.stop) return GetLastError();
     ScopedHandle workerStop;
     *failedCall = L"DH";
-    if (!DuplicateHandle(GetCurrentProcess(), g_reportStop.get(), GetCurrentProcess(), workerStop.put(), 0, FALSE,
+    if (!DuplicateHandle(GetCurrentProcess(), record.stop, GetCurrentProcess(), workerStop.put(), 0, FALSE,
                          DUPLICATE_SAME_ACCESS))
         return GetLastError();
-    g_work = {window, workerStop.get()};
+    *failedCall = L"HA";
+    auto* work = static_cast<ReportWork*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ReportWork)));
+    if (!work) return ERROR_NOT_ENOUGH_MEMORY;
+    *work = {window, workerStop.get()};
     *failedCall = L"CT";
-    HANDLE thread = CreateThread(nullptr, 0, WakeReportThread, &g_work, 0, nullptr);
-    if (!thread) return GetLastError();
-    g_reportThread.Reset(thread);
+    record.thread = CreateThread(nullptr, 0, WakeReportThread, work, 0, nullptr);
+    if (!record.thread) {
+        DWORD error = GetLastError();
+        HeapFree(GetProcessHeap(), 0, work);
+        return error;
+    }
     workerStop.release();  // the worker closes it
     return ERROR_SUCCESS;
 }
@@ -288,24 +296,27 @@ void AddPowerRequests(const wchar_t* text, WakeReport* report) {
 }
 
 bool StartWakeReport(HWND window) {
-    if (InterlockedCompareExchange(&g_reportRunning, 1, 0) != 0) return false;
-    // The last worker has ended (it cleared the flag last): its record goes.
-    g_reportThread.Reset();
-    g_reportStop.Reset();
-    g_lastCause[0] = L'\0';  // an earlier closure's cause is not this one's
+    WakeReportState& record = Report();
+    // One report at a time: the alarm's next lid closure may start the next.
+    if (record.thread && WaitForSingleObject(record.thread, 0) == WAIT_TIMEOUT) return false;
+    // The last worker has ended: its record goes.
+    CloseRecord(&record.thread);
+    CloseRecord(&record.stop);
+    record.lastCause[0] = L'\0';  // an earlier closure's cause is not this one's
     const wchar_t* failedCall = L"";
     DWORD error = StartWorker(window, &failedCall);
     if (error == ERROR_SUCCESS) return true;
     LogFormatted(L"%ls Failed: %d\n", failedCall, static_cast<int>(error));
-    InterlockedExchange(&g_reportRunning, 0);
+    CloseRecord(&record.stop);
     return false;
 }
 
 void StopWakeReport() {
-    if (g_reportStop.valid()) SetEvent(g_reportStop.get());
-    if (g_reportThread.valid()) WaitForSingleObject(g_reportThread.get(), kStopWaitMs);
-    g_reportThread.Reset();
-    g_reportStop.Reset();
+    WakeReportState& record = Report();
+    if (record.stop) SetEvent(record.stop);
+    if (record.thread) WaitForSingleObject(record.thread, kStopWaitMs);
+    CloseRecord(&record.thread);
+    CloseRecord(&record.stop);
 }
 
 namespace {
@@ -335,9 +346,9 @@ void OnWakeReport(LPARAM parameter) {
     if (!report) return;
     ReportStillAwake(report);
     for (int i = 0; i < report->lineCount && i < kWakeReportLines; ++i) LogMessage(report->lines[i]);
-    if (report->balloon[0] && g_protectionHost.showBalloon) g_protectionHost.showBalloon(report->balloon);
-    FormatBounded(g_lastCause, kWakeBalloonChars, L"%ls", report->balloon);
+    if (report->balloon[0] && Host().showBalloon) Host().showBalloon(report->balloon);
+    FormatBounded(Report().lastCause, kWakeCauseChars, L"%ls", report->balloon);
     HeapFree(GetProcessHeap(), 0, report);
 }
 
-const wchar_t* LastWakeCause() { return g_lastCause; }
+const wchar_t* LastWakeCause() { return Report().lastCause; }

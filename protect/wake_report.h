@@ -7,7 +7,7 @@
 // Why a laptop is still awake with its lid closed: gathered on a worker thread when the lid
 // alarm first sounds, so that neither its first tone nor its period waits for the system's
 // request tool, and handed to the main thread as kWakeReportMessage to the host window
-// (protect/protection_host.h), which OnWakeReport frees.
+// (protect/protection_messages.h), which OnWakeReport frees.
 
 constexpr int kWakeReportLines = 16;
 constexpr int kWakeReportLineChars = 320;

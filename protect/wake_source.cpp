@@ -4,8 +4,8 @@
 
 #include "common/bounded_format.h"
 #include "common/diagnostic_log.h"
-#include "common/platform.h"
 #include "common/scoped_handle.h"
+#include "common/seam_events.h"
 #include "protect/last_wake_output.h"
 #include "protect/request_tool.h"
 #include "protect/wake_record_xml.h"
@@ -103,7 +103,7 @@ bool NameFromEvents(const wchar_t* provider, DWORD eventId, const FILETIME& from
     wchar_t query[kQueryChars];
     if (!FormatWakeEventQuery(provider, eventId, from, to, query, kQueryChars)) return false;
     events[0] = events[1] = L'\0';
-    DWORD error = g_platform.querySystemEvents(query, kWakeEventsAsked, events, kEventsChars);
+    DWORD error = g_eventSeam.querySystemEvents(query, kWakeEventsAsked, events, kEventsChars);
     if (error != ERROR_SUCCESS) {
         LogFormatted(L"QSE Failed: %d\n", static_cast<int>(error));
         return false;

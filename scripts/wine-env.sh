@@ -48,9 +48,11 @@ kalnix_server_stop() { wineserver -k 2>/dev/null || true; }
 
 # Kalnix takes powrprof.dll from System32 only, never from beside itself: the stand-in goes
 # where the prefix's own library is (the program's architecture's system32), and
-# powrprof=n,b (in WINEDLLOVERRIDES) has Wine load it instead of its builtin one.
+# powrprof=n,b (in WINEDLLOVERRIDES) has Wine load it instead of its builtin one. The file
+# there is replaced, never written into: it may be a link to another prefix's.
 kalnix_power_standin() {
-  cp "$1" "$WINEPREFIX/drive_c/windows/system32/powrprof.dll"
+  local target=$WINEPREFIX/drive_c/windows/system32/powrprof.dll
+  rm -f "$target" && cp "$1" "$target"
 }
 
 # Asked of the loader itself: a 64-bit-only kernel refuses to start it (Exec format error).

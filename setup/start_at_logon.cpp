@@ -45,6 +45,7 @@ long DeleteTaskWithTool() {
     ScopedHandle process(started.hProcess);
     ScopedHandle thread(started.hThread);
     if (WaitForSingleObject(process.get(), kTaskToolWaitMs) != WAIT_OBJECT_0) {
+        LogMessage(L"CA: schtasks did not finish within 30 s");
         TerminateProcess(process.get(), 1);
         return -1;
     }

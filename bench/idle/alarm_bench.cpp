@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "common/platform.h"
 #include "app/tray_window.h"
-#include "protect/protection_host.h"
+#include "common/seam_displays.h"
+#include "common/seam_power.h"
+#include "common/seam_shell.h"
+#include "common/seam_sound.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 
 namespace {
@@ -91,16 +94,16 @@ int wmain(int argc, wchar_t** argv) {
     int restAfterSeconds = argc > 3 ? _wtoi(argv[3]) : 0;  // the setting itself is in the registry
     if (tones < 2) tones = 2;
     QueryPerformanceFrequency(&g_frequency);
-    g_platform.beep = RecordTone;
-    g_platform.setSuspendState = RecordRest;
-    g_platform.getPwrCapabilities = SleepsInS3;
-    g_platform.readSoundOutput = SoundIsOn;
-    g_platform.notifyIcon = AcceptIcon;
-    g_platform.getDisplayConfigBufferSizes = NoActiveDisplay;
-    g_platform.readMonitorConnections = PanelOnly;
+    g_soundSeam.beep = RecordTone;
+    g_powerSeam.setSuspendState = RecordRest;
+    g_powerSeam.getPwrCapabilities = SleepsInS3;
+    g_soundSeam.readSoundOutput = SoundIsOn;
+    g_shellSeam.notifyIcon = AcceptIcon;
+    g_displaySeam.getDisplayConfigBufferSizes = NoActiveDisplay;
+    g_displaySeam.readMonitorConnections = PanelOnly;
     g_instance = GetModuleHandleW(nullptr);
     SetProtectionSettings(2, delaySeconds);
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     if (!g_trayWindow) return 1;
 
     PostMessageW(g_trayWindow, kLidStateMessage, 0, 0);  // lid closed, as the monitor posts it

@@ -82,7 +82,7 @@ TEST(EntryRaceTest, StartThatDidNotCreateTheMarkerEndsWithZeroChangingNothing) {
     OpenProcessSettingsKey();
     ShellRecorder shell;
     PlatformScope platform;
-    g_platform.openEvent = FindNothingWhileAnotherStartCreates;
+    g_sessionSeam.openEvent = FindNothingWhileAnotherStartCreates;
     SetProtectionSettings(7, AlarmDelaySeconds());
     UINT_PTR guard = SetTimer(nullptr, 0, 500, SendDestroy);  // ends a start that runs on
     EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), "-fresh"), 0);
@@ -147,8 +147,8 @@ TEST(EntryMarkerOwnerTest, OnlyAMarkerOfAdministratorsOrSystemEndsTheStart) {
         "Single-instance marker Global\\Kalnix is not owned by Administrators or SYSTEM: ignored\r\n\r\n";
     ShellRecorder shell;
     PlatformScope platform;
-    g_platform.openEvent = FindMarkerOfNamedOwner;
-    g_platform.getSecurityInfo = ReadNamedOwner;
+    g_sessionSeam.openEvent = FindMarkerOfNamedOwner;
+    g_sessionSeam.getSecurityInfo = ReadNamedOwner;
     for (const auto& row : rows) {
         ResetSettingsKey();
         SetSettingDword(L"Action", 2);
@@ -207,8 +207,8 @@ TEST(EntryPolicyTest, PoliciesWinAtStartAndOutOfRangeOnesAreUsedAsRead) {
     PolicyCleanup policies;
     ShellRecorder shell;
     PlatformScope platform;
-    g_platform.openEvent = FindMarkerOfNamedOwner;
-    g_platform.getSecurityInfo = ReadNamedOwner;
+    g_sessionSeam.openEvent = FindMarkerOfNamedOwner;
+    g_sessionSeam.getSecurityInfo = ReadNamedOwner;
     g_markerOwner = L"S-1-5-32-545";
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.policyAction << " " << row.policyDelay);

@@ -210,7 +210,7 @@ UINT WINAPI DisplayAt200Percent(HWND) { return 192; }
 TEST_F(TrayIconTest, PictureFollowsTheWindowsDpiNotTheSystems) {
     ASSERT_EQ(SystemDpi(), 96u);
     PlatformScope scope;
-    g_platform.dpiForWindow = DisplayAt200Percent;
+    g_displaySeam.dpiForWindow = DisplayAt200Percent;
     g_trayWindow = kWindow;
     UpdateTrayIcon(kWindow, 0, nullptr);
     NOTIFYICONDATAW added = Added();

@@ -138,7 +138,7 @@ protected:
         ResetSettingsKey();
         g_instance = GetModuleHandleW(nullptr);
         SetProtectionSettings(0, AlarmDelaySeconds());
-        CreateTrayWindow();
+        CreateTrayWindow(TrayLid::Posted);
         ASSERT_NE(g_trayWindow, nullptr);
         DropMessages();  // the first tick
     }
@@ -277,7 +277,7 @@ TEST_F(TrayMenuTest, WhileADialogIsOpenNeitherAnotherOpensNorKalnixEnds) {
 
 // The log opens for the user at the desktop, never in an elevated editor.
 TEST_F(TrayMenuTest, OpenLogHandsTheLogBesideKalnixToTheDesktop) {
-    g_platform.openThroughDesktopShell = RecordOpen;
+    g_shellSeam.openThroughDesktopShell = RecordOpen;
     g_opened.clear();
     SetSettingDword(L"EnableLogging", 1);
     const std::wstring log = LogPathBesideExecutable();

@@ -8,7 +8,7 @@
 #include "app/tray_icon.h"
 #include "app/tray_window.h"
 #include "common/power_guard.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
 #include "support/dialog_catcher.h"
@@ -55,7 +55,7 @@ protected:
         DropMessages();  // posted ticks, WM_QUIT
     }
     HWND Create() {
-        CreateTrayWindow();
+        CreateTrayWindow(TrayLid::Posted);
         return g_trayWindow;
     }
     // The last update's add request, which its version request follows.
@@ -107,7 +107,7 @@ TEST_F(TrayWindowTest, HiddenWindowOfTheRegisteredClassIsFoundByName) {
 TEST_F(TrayWindowTest, AdministratorGetsHourlyTimerAndAnImmediateFirstTick) {
     PlatformScope platform;
     g_timerCalls.clear();
-    g_platform.setProtectionTimer = RecordSetTimer;
+    g_clockSeam.setProtectionTimer = RecordSetTimer;
     HWND window = Create();
     EXPECT_TRUE(shell_.Calls().empty()) << "the icon waits for the first tick";
     ASSERT_EQ(g_timerCalls.size(), 1u);
@@ -362,7 +362,7 @@ bool ShellHoldsIcon(HWND window) {
 TEST(TrayWindowRealShellTest, IconAddedOnceByTheFirstTickAndRemovedByDestroy) {
     ResetSettingsKey();
     g_instance = GetModuleHandleW(nullptr);
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     HWND window = g_trayWindow;
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(ShellHoldsIcon(window));

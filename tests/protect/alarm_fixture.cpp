@@ -4,9 +4,11 @@
 
 #include "app/app_state.h"
 #include "app/tray_window.h"
-#include "common/platform.h"
+#include "common/seam_power.h"
+#include "common/seam_shell.h"
+#include "common/seam_sound.h"
 #include "protect/power_notifications.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 #include "support/message_pump.h"
 #include "support/power_standin.h"
@@ -58,8 +60,8 @@ size_t Occurrences(const std::string& text, const std::string& line) {
 
 void LidAlarmTest::SetUp() {
     ResetSettingsKey();
-    g_platform.beep = RecordTone;
-    g_platform.notifyIcon = AcceptIcon;
+    g_soundSeam.beep = RecordTone;
+    g_shellSeam.notifyIcon = AcceptIcon;
     g_tones.clear();
     g_instance = GetModuleHandleW(nullptr);
 }
@@ -72,7 +74,7 @@ void LidAlarmTest::TearDown() {
 
 void LidAlarmTest::StartWindow(int mode, int delaySeconds) {
     SetProtectionSettings(mode, delaySeconds);
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     ASSERT_NE(g_trayWindow, nullptr);
     PumpMessages();  // the first protection tick, posted at creation
 }
@@ -108,10 +110,10 @@ void LidAlarmTest::EndWindow() {
 
 void PowerReportTest::SetUp() {
     LidAlarmTest::SetUp();
-    g_platform.registerPowerSettingNotification = RecordPowerSetting;
-    g_platform.registerSuspendResumeNotification = RecordSuspendResume;
-    g_platform.unregisterPowerSettingNotification = RecordPowerSettingUndone;
-    g_platform.unregisterSuspendResumeNotification = RecordSuspendResumeUndone;
+    g_powerSeam.registerPowerSettingNotification = RecordPowerSetting;
+    g_powerSeam.registerSuspendResumeNotification = RecordSuspendResume;
+    g_powerSeam.unregisterPowerSettingNotification = RecordPowerSettingUndone;
+    g_powerSeam.unregisterSuspendResumeNotification = RecordSuspendResumeUndone;
     g_lidRegistrations.clear();
     g_sleepRegistrations.clear();
     g_lidUnregistrations.clear();

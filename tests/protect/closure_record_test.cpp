@@ -8,7 +8,7 @@
 
 #include "app/app_state.h"
 #include "common/lid_close_action.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "rest_fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "app/app_state.h"
 #include "protect/external_display.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "rest_fixture.h"
 #include "support/display_fakes.h"
 #include "support/message_pump.h"

@@ -2,11 +2,12 @@
 // protect/ source that reaches into app/ breaks the build.
 #include "protect/closed_lid_watch.h"
 #include "protect/lid_monitor.h"
-#include "protect/protection_host.h"
 #include "protect/protection_modes.h"
+#include "protect/protection_run.h"
+#include "protect/standalone_host.h"
 
 int main() {
-    g_protectionHost = {};
+    StartProtection(StandaloneHost(nullptr));
     StartLidMonitor();
     OnProtectionTick(nullptr);
     OnAlarmTick(nullptr);
@@ -14,5 +15,6 @@ int main() {
     ReportLidState(nullptr, LidState::Open);
     ReleaseAutoProtection();
     StopLidMonitor();
+    EndProtection();
     return 0;
 }

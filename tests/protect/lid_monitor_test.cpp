@@ -12,12 +12,16 @@
 #include "handle_count.h"
 #include "protect/driver_contract.h"
 #include "protect/lid_monitor.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
+#include "protect/protection_state.h"
 #include "support/lid_driver.h"
 #include "support/platform_scope.h"
 #include "support/test_support.h"
 
 namespace {
+
+// The monitor's record, the run's.
+LidMonitor& g_lidMonitor = g_protection.run.lidMonitor;
 
 volatile LONG g_reports = 0;
 volatile LONG g_lastState = -1;
@@ -173,16 +177,16 @@ protected:
         ASSERT_TRUE(ResetLidRequestCounts());
         LidMonitor empty = {};
         g_lidMonitor = empty;
-        savedHost_ = g_protectionHost;
+        savedHost_ = g_protection.run.host;
         window_ = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         ASSERT_NE(window_, nullptr);
-        g_protectionHost.window = window_;
+        g_protection.run.host.window = window_;
         handlesBefore_ = CountProcessHandles(GetCurrentProcessId());
         ASSERT_GT(handlesBefore_, 0);
     }
     void TearDown() override {
         StopLidMonitor();
-        g_protectionHost = savedHost_;
+        g_protection.run.host = savedHost_;
         DestroyWindow(window_);
         RemoveFile(LogPathBesideExecutable());
     }
@@ -262,7 +266,7 @@ DWORD WINAPI ShownEventOwner(HANDLE, SE_OBJECT_TYPE type, SECURITY_INFORMATION w
 // the lid, and a user's leaves the lid to the caller with the device kept for requests 1 and 2.
 TEST_F(StartLidMonitorDriverTest, OnlyEventsOwnedBySystemOrAdministratorsAreTheDrivers) {
     PlatformScope platform;
-    g_platform.getSecurityInfo = ShownEventOwner;
+    g_sessionSeam.getSecurityInfo = ShownEventOwner;
     const struct {
         const wchar_t* owner;
         bool used;

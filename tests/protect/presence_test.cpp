@@ -9,7 +9,7 @@
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "protect/driver_contract.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "rest_fixture.h"
 
 namespace {

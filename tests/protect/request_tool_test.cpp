@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "common/seam_power.h"
 #include "protect/request_tool.h"
 #include "support/platform_scope.h"
 #include "support/test_support.h"
@@ -29,7 +29,7 @@ BOOL WINAPI StartProbeInstead(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES processAttr
 
 TEST(RequestToolTest, TheToolInheritsThePipesWriteEndAndNoOtherHandle) {
     PlatformScope platform;
-    g_platform.createProcess = StartProbeInstead;
+    g_powerSeam.createProcess = StartProbeInstead;
     // Another thread's inheritable handle, as it may exist at the moment the tool starts.
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     g_otherInheritable = CreateEventW(&inheritable, TRUE, TRUE, nullptr);

@@ -9,7 +9,7 @@
 
 #include "alarm_fixture.h"
 #include "common/hibernate_timeout.h"
-#include "protect/protection_host.h"
+#include "protect/protection_messages.h"
 #include "protect/user_hold.h"
 #include "support/event_recorder.h"
 #include "support/message_pump.h"

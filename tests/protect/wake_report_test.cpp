@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "common/lid_close_action.h"
-#include "common/platform.h"
-#include "protect/protection_host.h"
+#include "common/seam_power.h"
+#include "common/seam_sound.h"
 #include "protect/closed_lid_watch.h"
+#include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
+#include "protect/protection_state.h"
 #include "protect/wake_report.h"
 #include "support/message_pump.h"
 #include "support/platform_scope.h"
@@ -169,9 +171,9 @@ protected:
         SetSettingDword(L"EnableLogging", 1);
         RemoveFile(LogPathBesideExecutable());
         ClearPowerStandin();
-        g_platform.createProcess = FakeCreateProcess;
-        g_platform.getSystemPowerStatus = FakePowerStatus;
-        g_platform.callNtPowerInformation = FakeExecutionState;
+        g_powerSeam.createProcess = FakeCreateProcess;
+        g_powerSeam.getSystemPowerStatus = FakePowerStatus;
+        g_powerSeam.callNtPowerInformation = FakeExecutionState;
         g_toolBytes = Oem(kEnglishRequests);
         g_toolRuns.clear();
         g_toolError = 0;
@@ -188,14 +190,14 @@ protected:
         RegisterClassW(&windowClass);
         window_ = CreateWindowW(L"KalnixWakeReportTestHost", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
-        savedHost_ = g_protectionHost;
-        g_protectionHost.window = window_;
-        g_protectionHost.showBalloon = RecordBalloon;
+        savedHost_ = g_protection.run.host;
+        g_protection.run.host.window = window_;
+        g_protection.run.host.showBalloon = RecordBalloon;
     }
     void TearDown() override {
         EndRunningTool();
         StopWakeReport();  // no worker outlives its test
-        g_protectionHost = savedHost_;
+        g_protection.run.host = savedHost_;
         DestroyWindow(window_);
         ClearPowerStandin();
         RemoveFile(LogPathBesideExecutable());
@@ -539,7 +541,7 @@ BOOL WINAPI SilentBeep(DWORD, DWORD) { return TRUE; }
 
 // The alarm's first tone starts the report; the following tones do not, a new closure does.
 TEST_F(WakeReportTest, TheFirstToneOfEachAlarmStartsOneReport) {
-    g_platform.beep = SilentBeep;
+    g_soundSeam.beep = SilentBeep;
     ArmLidAlarm(window_, 0);
     OnAlarmTick(window_);
     ASSERT_TRUE(AwaitReport());

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "common/seam_events.h"
+#include "common/seam_power.h"
 #include "common/system_events.h"
 #include "protect/last_wake_output.h"
 #include "protect/wake_record_xml.h"
@@ -129,8 +130,8 @@ BOOL WINAPI PrintPostedOutputInstead(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATT
 class FindWakeSourceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_platform.querySystemEvents = AnswerFromPostedEvents;
-        g_platform.createProcess = PrintPostedOutputInstead;
+        g_eventSeam.querySystemEvents = AnswerFromPostedEvents;
+        g_powerSeam.createProcess = PrintPostedOutputInstead;
         g_queries.clear();
         g_toolCommandLines.clear();
         g_resumeEvent.clear();

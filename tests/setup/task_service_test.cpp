@@ -24,6 +24,10 @@ struct AskedRun {
 };
 AskedRun g_asked;
 HRESULT g_runAnswer = S_OK;
+// A scheduler that does not answer: the run waits for the test to let it return.
+bool g_runHangs = false;
+HANDLE g_letRunReturn = nullptr;
+LONG g_runsReturned = 0;
 
 HRESULT RecordingRunEx(IRegisteredTask*, VARIANT arguments, LONG flags, LONG session, BSTR user, IRunningTask**) {
     ++g_asked.calls;
@@ -31,6 +35,8 @@ HRESULT RecordingRunEx(IRegisteredTask*, VARIANT arguments, LONG flags, LONG ses
     g_asked.flags = flags;
     g_asked.session = session;
     g_asked.user = user != nullptr;
+    if (g_runHangs) WaitForSingleObject(g_letRunReturn, INFINITE);
+    InterlockedIncrement(&g_runsReturned);
     return g_runAnswer;
 }
 
@@ -60,29 +66,43 @@ TEST(TaskServiceTest, RunsTheTaskAsTheUserOfThisSessionWithTheBalloon) {
         const char* name;
         bool registered;
         HRESULT answer;
+        bool hangs;
         bool result;
         int runs;
         std::string lines;
     };
     const std::string entering = "CA: Entering RunKalnixTask\r\n";
     const Case cases[] = {
-        {"no task", false, S_OK, false, 0, entering + "CA: No task Kalnix\r\n"},
-        {"the scheduler takes the run", true, S_OK, true, 1, entering},
-        {"the scheduler refuses", true, E_ACCESSDENIED, false, 1,
+        {"no task", false, S_OK, false, false, 0, entering + "CA: No task Kalnix\r\n"},
+        {"the scheduler takes the run", true, S_OK, false, true, 1, entering},
+        {"the scheduler refuses", true, E_ACCESSDENIED, false, false, 1,
          entering + "CA: IRegisteredTask::RunEx failed: -2147024891\r\n"},
+        // Not waited for beyond the limit (1 s here): the call returns, and says so.
+        {"the scheduler does not answer", true, S_OK, true, false, -1,
+         entering + "CA: The Task Scheduler did not answer within 1 s\r\n"},
     };
     const TaskServiceCalls real = g_taskService;
-    g_taskService = {&RecordingRunEx};
+    g_letRunReturn = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DeleteKalnixTask();
         if (c.registered) RegisterKalnixTask();
         OpenLogGateFor(L"standard");
+        g_taskService = {&RecordingRunEx, c.hangs ? 1000u : real.answerLimitMs};
         g_asked = {};
         g_runAnswer = c.answer;
+        g_runHangs = c.hangs;
+        InterlockedExchange(&g_runsReturned, 0);
         EXPECT_EQ(RunKalnixTask(), c.result);
-        EXPECT_EQ(g_asked.calls, c.runs);
-        if (c.runs) {
+        if (c.hangs) {
+            // The abandoned run ends once let go; only then may the next case swap the call back.
+            SetEvent(g_letRunReturn);
+            EXPECT_TRUE(WaitUntil([] { return InterlockedCompareExchange(&g_runsReturned, 0, 0) == 1; }, 60000));
+        }
+        if (c.runs >= 0) {
+            EXPECT_EQ(g_asked.calls, c.runs);
+        }
+        if (c.runs > 0) {
             EXPECT_EQ(g_asked.argument, L"-fresh");
             EXPECT_EQ(g_asked.flags, kTaskRunInSession);
             EXPECT_EQ(g_asked.session, static_cast<LONG>(session));
@@ -91,6 +111,7 @@ TEST(TaskServiceTest, RunsTheTaskAsTheUserOfThisSessionWithTheBalloon) {
         EXPECT_EQ(ReadFileBytes(LogPathBesideExecutable()), c.lines);
     }
     g_taskService = real;
+    CloseHandle(g_letRunReturn);
     DeleteKalnixTask();
     RemoveFile(LogPathBesideExecutable());
 }

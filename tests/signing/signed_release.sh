@@ -61,7 +61,8 @@ check)
   packed() { python3 "$(dirname "$0")/check_packed_plugins.py" "$1" "$plugins" "$nsis_dir/Plugins/amd64-unicode"; }
   packed "$tree/bin/KalnixSetup-x64.exe" || status=1
 
-  "$(dirname "$0")/../installer/fresh-prefix.sh" x64 "$pristine" "$prefix" "$standin" "$setup_test" || status=1
+  KALNIX_KEEP_PREFIX=1 "$(dirname "$0")/../installer/fresh-prefix.sh" run x64 "$pristine" "$prefix" "$standin" \
+    "$setup_test" || status=1
   installed="$prefix/drive_c/Program Files/Kalnix"
   for file in Kalnix.exe Uninstall.exe; do verify "$installed/$file" || status=1; done
   packed "$installed/Uninstall.exe" || status=1

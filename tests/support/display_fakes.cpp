@@ -42,9 +42,9 @@ DisplayLayout::DisplayLayout() {
     Set({});
     g_sizeAnswer = ERROR_SUCCESS;
     g_monitorAnswer = S_OK;
-    g_platform.getDisplayConfigBufferSizes = FakeBufferSizes;
-    g_platform.queryDisplayConfig = FakeQueryDisplayConfig;
-    g_platform.readMonitorConnections = FakeMonitorConnections;
+    g_displaySeam.getDisplayConfigBufferSizes = FakeBufferSizes;
+    g_displaySeam.queryDisplayConfig = FakeQueryDisplayConfig;
+    g_displaySeam.readMonitorConnections = FakeMonitorConnections;
 }
 
 DisplayLayout::~DisplayLayout() {

@@ -38,9 +38,9 @@ BOOL WINAPI DeregisterSource(HANDLE source) {
 EventRecorder::EventRecorder() {
     Clear();
     g_registrations = g_deregistrations = 0;
-    g_platform.registerEventSource = RegisterSource;
-    g_platform.reportEvent = ReportThroughSeam;
-    g_platform.deregisterEventSource = DeregisterSource;
+    g_eventSeam.registerEventSource = RegisterSource;
+    g_eventSeam.reportEvent = ReportThroughSeam;
+    g_eventSeam.deregisterEventSource = DeregisterSource;
     SetEventWriter(Record);
 }
 

@@ -25,7 +25,7 @@ BOOL WINAPI RecordNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
 ShellRecorder::ShellRecorder(BOOL addResult) : savedAddResult_(g_addResult) {
     g_calls.clear();
     g_addResult = addResult;
-    g_platform.notifyIcon = RecordNotifyIcon;
+    g_shellSeam.notifyIcon = RecordNotifyIcon;
 }
 
 ShellRecorder::~ShellRecorder() {
@@ -36,7 +36,7 @@ ShellRecorder::~ShellRecorder() {
 const std::vector<ShellCall>& ShellRecorder::Calls() const { return g_calls; }
 void ShellRecorder::Clear() { g_calls.clear(); }
 
-MembershipOverride::MembershipOverride(Check check) { g_platform.checkTokenMembership = check; }
+MembershipOverride::MembershipOverride(Check check) { g_sessionSeam.checkTokenMembership = check; }
 
 MembershipOverride::~MembershipOverride() = default;
 
@@ -124,13 +124,13 @@ RestStandin::RestStandin() {
     for (DWORD& error : g_refusals) error = 0;
     g_batteryPercent = -1;
     Machine(true, false, false);
-    g_platform.setSuspendState = RecordSuspend;
-    g_platform.defWindowProc = RecordDisplayOff;
-    g_platform.getPwrCapabilities = AnswerCapabilities;
-    g_platform.readSoundOutput = AnswerSound;
-    g_platform.tickCount64 = SleepingClock;
-    g_platform.awakeTickCount64 = AwakeClock;
-    g_platform.getSystemPowerStatus = AnswerBattery;
+    g_powerSeam.setSuspendState = RecordSuspend;
+    g_displaySeam.defWindowProc = RecordDisplayOff;
+    g_powerSeam.getPwrCapabilities = AnswerCapabilities;
+    g_soundSeam.readSoundOutput = AnswerSound;
+    g_clockSeam.tickCount64 = SleepingClock;
+    g_clockSeam.awakeTickCount64 = AwakeClock;
+    g_powerSeam.getSystemPowerStatus = AnswerBattery;
 }
 
 RestStandin::~RestStandin() {
@@ -211,9 +211,9 @@ PresenceStandin::PresenceStandin() {
     ProcessIdToSessionId(GetCurrentProcessId(), &mine);
     g_consoleSession = mine;
     g_remoteSession = FALSE;
-    g_platform.activeConsoleSessionId = AnswerConsoleSession;
-    g_platform.isRemoteSession = AnswerRemoteSession;
-    g_platform.getRawInputData = AnswerRawInput;
+    g_sessionSeam.activeConsoleSessionId = AnswerConsoleSession;
+    g_sessionSeam.isRemoteSession = AnswerRemoteSession;
+    g_sessionSeam.getRawInputData = AnswerRawInput;
 }
 
 PresenceStandin::~PresenceStandin() = default;

@@ -5,10 +5,9 @@
 
 #include <vector>
 
-#include "common/platform.h"
 #include "support/platform_scope.h"
 
-// Stand-ins for the seam in common/platform.h, each active for the life of a scope.
+// Stand-ins for the seam (common/seam_*.h), each active for the life of a scope.
 
 // One Shell_NotifyIconW call as the shell would have received it.
 struct ShellCall {

@@ -34,7 +34,7 @@ protected:
         DialogTest::SetUp();
         g_annotations.clear();
         g_propServicesReferences = 0;
-        g_platform.createAccPropServices = CreateRecordingPropServices;
+        g_shellSeam.createAccPropServices = CreateRecordingPropServices;
     }
     PlatformScope platform_;
 };

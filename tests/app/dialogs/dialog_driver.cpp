@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "common/platform.h"
+#include "common/seam_shell.h"
 #include "common/settings_store.h"
 #include "support/test_support.h"
 
@@ -210,8 +210,8 @@ OpenRecorder::OpenRecorder(HRESULT desktopAnswer) {
     std::lock_guard<std::mutex> lock(g_openMutex);
     g_openRequests.clear();
     g_desktopAnswer = desktopAnswer;
-    g_platform.shellExecute = RecordShellExecute;
-    g_platform.openThroughDesktopShell = RecordDesktopOpen;
+    g_shellSeam.shellExecute = RecordShellExecute;
+    g_shellSeam.openThroughDesktopShell = RecordDesktopOpen;
 }
 
 OpenRecorder::~OpenRecorder() = default;

@@ -76,7 +76,7 @@ private:
 
 // oleacc's property services as the dialogs use them (Wine's answer every annotation with
 // E_NOTIMPL): every annotation and its clearing recorded, and the references counted, which
-// must all be released. Set g_platform.createAccPropServices to CreateRecordingPropServices.
+// must all be released. Set g_shellSeam.createAccPropServices to CreateRecordingPropServices.
 struct Annotation {
     HWND window;
     DWORD object, child;

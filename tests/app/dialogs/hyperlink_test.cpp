@@ -5,7 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/hyperlink.h"
-#include "common/platform.h"
+#include "common/seam_shell.h"
 #include "res/resource.h"
 #include "support/platform_scope.h"
 
@@ -40,7 +40,7 @@ protected:
         DialogTest::SetUp();
         g_annotations.clear();
         g_propServicesReferences = 0;
-        g_platform.createAccPropServices = CreateRecordingPropServices;
+        g_shellSeam.createAccPropServices = CreateRecordingPropServices;
         dialog_ = CreateDialogParamW(g_instance, MAKEINTRESOURCEW(IDD_STATUS), nullptr, LinkTestDialogProc, 0);
         ASSERT_NE(dialog_, nullptr);
         links_ = {GetDlgItem(dialog_, IDC_WEBSITE_LINK), GetDlgItem(dialog_, IDC_CONFIGURE_LINK),

@@ -4,8 +4,8 @@
 #include "app/settings_dialog.h"
 #include "common/power_guard.h"
 #include "protect/driver_contract.h"
-#include "protect/lid_monitor.h"
 #include "protect/protection_modes.h"
+#include "protect/protection_state.h"
 #include "res/resource.h"
 #include "support/lid_driver.h"
 #include "support/power_standin.h"
@@ -136,9 +136,9 @@ TEST_F(SettingsDialogTest, OkWithNeitherModeChosenStoresTheLidAlarm) {
 TEST_F(SettingsDialogTest, OkForcesOrRestoresTheFlagsAndTellsTheDriver) {
     const DWORD savedAc = 3, savedDc = 1;
     ASSERT_TRUE(InstallSimulatedLidDriver());
-    g_lidMonitor.device = CreateFileW(kLidDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
-    ASSERT_NE(g_lidMonitor.device, INVALID_HANDLE_VALUE);
+    HANDLE& device = g_protection.run.lidMonitor.device;
+    device = CreateFileW(kLidDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
     const DWORD forcedAc = ForcedLidFlags(savedAc), forcedDc = ForcedLidFlags(savedDc);
     struct Case { int from, choice; DWORD startAc, startDc, endAc, endDc, r1, r2; const char* shows; };
     const Case cases[] = {
@@ -167,8 +167,8 @@ TEST_F(SettingsDialogTest, OkForcesOrRestoresTheFlagsAndTellsTheDriver) {
         EXPECT_EQ(counts.r1, c.r1);
         EXPECT_EQ(counts.r2, c.r2);
     }
-    CloseHandle(g_lidMonitor.device);
-    g_lidMonitor.device = nullptr;
+    CloseHandle(device);
+    device = nullptr;
     ClearPowerStandin();
     EXPECT_TRUE(RemoveSimulatedLidDriver());
 }

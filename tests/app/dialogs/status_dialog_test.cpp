@@ -5,9 +5,10 @@
 
 #include "app/app_state.h"
 #include "app/hyperlink.h"
-#include "common/platform.h"
 #include "app/status_dialog.h"
 #include "app/tray_window.h"
+#include "common/seam_sessions.h"
+#include "common/seam_shell.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
 #include "support/message_pump.h"
@@ -58,7 +59,7 @@ TEST_F(StatusDialogTest, WebsiteLinkOpensTheHttpsAddressUnelevatedAndEscapeDoesN
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PlatformScope platform;
-        g_platform.checkTokenMembership = c.membership;
+        g_sessionSeam.checkTokenMembership = c.membership;
         OpenRecorder opened(c.desktopAnswer);
         Run([&](HWND dialog) {
             EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_WEBSITE_LINK)), kWebsiteHost);
@@ -203,11 +204,11 @@ BOOL WINAPI NoShell(DWORD, PNOTIFYICONDATAW) { return TRUE; }
 
 TEST_F(StatusDialogTest, DoubleClickWhileShownBringsUpNoSecondDialog) {
     PlatformScope platform;
-    g_platform.checkTokenMembership = AlwaysAdministrator;
-    g_platform.notifyIcon = NoShell;
+    g_sessionSeam.checkTokenMembership = AlwaysAdministrator;
+    g_shellSeam.notifyIcon = NoShell;
     SetProtectionSettings(0, AlarmDelaySeconds());
     HHOOK hook = SetWindowsHookExW(WH_CBT, RecordDialogs, nullptr, GetCurrentThreadId());
-    CreateTrayWindow();
+    CreateTrayWindow(TrayLid::Posted);
     ASSERT_NE(g_trayWindow, nullptr);
     const LPARAM doubleClick = MAKELPARAM(WM_LBUTTONDBLCLK, 1);
 

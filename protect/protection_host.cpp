@@ -1,3 +1,0 @@
-#include "protect/protection_host.h"
-
-ProtectionHost g_protectionHost = {};

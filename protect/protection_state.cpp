@@ -1,0 +1,3 @@
+#include "protect/protection_state.h"
+
+ProtectionState g_protection = {};
