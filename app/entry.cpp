@@ -87,8 +87,8 @@ bool TakeSingleInstance() {
 void ReadProtectionSettings() {
     DWORD mode = 0;
     DWORD delay = 0;
-    ReadAppliedSettingDword(L"Action", &mode, LocalRead::ProcessKey);
-    ReadAppliedSettingDword(L"AlarmTime", &delay, LocalRead::ProcessKey);
+    ReadAppliedSettingDword(SettingId::Action, &mode, LocalRead::ProcessKey);
+    ReadAppliedSettingDword(SettingId::AlarmTime, &delay, LocalRead::ProcessKey);
     // Stored as unsigned 32-bit values; kept as the same bits in signed form.
     SetProtectionSettings(static_cast<int>(mode), static_cast<int>(delay));
 }

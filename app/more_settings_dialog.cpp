@@ -6,8 +6,10 @@
 #include "app/closure_list.h"
 #include "app/field_name.h"
 #include "app/managed_note.h"
+#include "app/range_message.h"
 #include "common/applied_setting.h"
 #include "common/setting_policy.h"
+#include "common/setting_table.h"
 #include "common/settings_store.h"
 #include "common/system_library.h"
 #include "protect/closure_record.h"
@@ -23,40 +25,58 @@ constexpr int kNumberTextChars = 40;
 // setting's line (its top in dialog units).
 constexpr int kNoteLeft = 306, kNoteWidth = 96, kNoteHeight = 8;
 
-// A number that is off (0) or within its range, with the box that switches it and its unit.
+// A number that is off (0) or within the range the dialog takes, with the box that switches it
+// and its unit. Checking the box offers the setting's first value.
 struct NumberSetting {
-    const wchar_t* name;
+    SettingId setting;
     int switchId;
     int editId;
     int unitId;
     int lineTop;
-    DWORD least, most;
-    DWORD firstValue;  // what the setup program writes: offered when the box is checked
-    const wchar_t* rangeMessage;
+    constexpr const SettingFact& Fact() const { return SettingFactOf(setting); }
+    constexpr const wchar_t* Name() const { return SettingName(setting); }
 };
 
 constexpr NumberSetting kNumbers[] = {
-    {L"RestAfter", IDC_REST_AFTER_ON, IDC_REST_AFTER, IDC_REST_AFTER_UNIT, 11, 30, 3600, 60,
-     L"Possible values for putting the laptop to rest are between 30 and 3600 seconds"},
-    {L"HibernateAfter", IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER, IDC_HIBERNATE_AFTER_UNIT, 27, 5, 1440, 60,
-     L"Possible values for hibernating after a standby are between 5 and 1440 minutes"},
-    {L"StandbyDrainAlert", IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT, IDC_DRAIN_ALERT_UNIT, 43, 1, 100, 5,
-     L"Possible values for the standby drain alert are between 1 and 100 percent an hour"},
+    {SettingId::RestAfter, IDC_REST_AFTER_ON, IDC_REST_AFTER, IDC_REST_AFTER_UNIT, 11},
+    {SettingId::HibernateAfter, IDC_HIBERNATE_AFTER_ON, IDC_HIBERNATE_AFTER, IDC_HIBERNATE_AFTER_UNIT, 27},
+    {SettingId::StandbyDrainAlert, IDC_DRAIN_ALERT_ON, IDC_DRAIN_ALERT, IDC_DRAIN_ALERT_UNIT, 43},
 };
 constexpr int kNumberCount = ARRAYSIZE(kNumbers);
 
 // On when the value is 1.
 struct SwitchSetting {
-    const wchar_t* name;
+    SettingId setting;
     int id;
     int lineTop;
+    constexpr const wchar_t* Name() const { return SettingName(setting); }
 };
 
 constexpr SwitchSetting kSwitches[] = {
-    {L"AlarmWithExternalDisplay", IDC_ALARM_WITH_EXTERNAL, 59},
-    {L"EnableLogging", IDC_ENABLE_LOGGING, 73},
+    {SettingId::AlarmWithExternalDisplay, IDC_ALARM_WITH_EXTERNAL, 59},
+    {SettingId::EnableLogging, IDC_ENABLE_LOGGING, 73},
 };
 constexpr int kSwitchCount = ARRAYSIZE(kSwitches);
+
+// The dialog has a line for every setting the table gives it, of the setting's form, and its
+// fields take the longest number the range allows.
+constexpr bool ShowsItsSettings() {
+    int given = 0;
+    for (const SettingFact& fact : kSettingFacts) given += fact.dialog == SettingDialog::MoreSettings;
+    if (given != kNumberCount + kSwitchCount) return false;
+    for (const NumberSetting& line : kNumbers) {
+        const SettingFact& fact = line.Fact();
+        if (fact.dialog != SettingDialog::MoreSettings || fact.form != SettingForm::Number || !fact.hasFirstValue ||
+            DigitsOf(fact.dialogMost) > kNumberDigits)
+            return false;
+    }
+    for (const SwitchSetting& line : kSwitches) {
+        const SettingFact& fact = SettingFactOf(line.setting);
+        if (fact.dialog != SettingDialog::MoreSettings || fact.form != SettingForm::Switch) return false;
+    }
+    return true;
+}
+static_assert(ShowsItsSettings(), "More settings and the settings table disagree");
 
 // What the dialog showed at opening: OK writes only what differs. One dialog at a time (the
 // tray menu brings an open one to the front).
@@ -84,30 +104,30 @@ void NoteIfManaged(HWND dialog, const wchar_t* name, int lineTop) {
 }
 
 void ShowNumber(HWND dialog, const NumberSetting& setting, DWORD value) {
-    bool managed = SettingIsManaged(setting.name);
+    bool managed = SettingIsManaged(setting.Name());
     CheckDlgButton(dialog, setting.switchId, value != 0 ? BST_CHECKED : BST_UNCHECKED);
     // Shown as stored, also outside the range: only typing is limited.
     if (value != 0) SetDlgItemInt(dialog, setting.editId, value, FALSE);
     SendDlgItemMessageW(dialog, setting.editId, EM_LIMITTEXT, kNumberDigits, 0);
     EnableWindow(GetDlgItem(dialog, setting.switchId), !managed);
     EnableNumberField(dialog, setting, !managed && value != 0);
-    NoteIfManaged(dialog, setting.name, setting.lineTop);
+    NoteIfManaged(dialog, setting.Name(), setting.lineTop);
     NameFieldAfterItsLine(dialog, setting.editId, setting.switchId, setting.unitId);
 }
 
 void ShowSwitch(HWND dialog, const SwitchSetting& setting, bool on) {
     CheckDlgButton(dialog, setting.id, on ? BST_CHECKED : BST_UNCHECKED);
-    EnableWindow(GetDlgItem(dialog, setting.id), !SettingIsManaged(setting.name));
-    NoteIfManaged(dialog, setting.name, setting.lineTop);
+    EnableWindow(GetDlgItem(dialog, setting.id), !SettingIsManaged(setting.Name()));
+    NoteIfManaged(dialog, setting.Name(), setting.lineTop);
 }
 
 void OnMoreSettingsInit(HWND dialog) {
     for (int i = 0; i < kNumberCount; ++i) {
-        g_shownNumbers[i] = ShownValue(kNumbers[i].name);
+        g_shownNumbers[i] = ShownValue(kNumbers[i].Name());
         ShowNumber(dialog, kNumbers[i], g_shownNumbers[i]);
     }
     for (int i = 0; i < kSwitchCount; ++i) {
-        g_shownSwitches[i] = ShownValue(kSwitches[i].name) == 1;
+        g_shownSwitches[i] = ShownValue(kSwitches[i].Name()) == 1;
         ShowSwitch(dialog, kSwitches[i], g_shownSwitches[i]);
     }
     ClosureLines record;
@@ -123,7 +143,7 @@ void OnNumberSwitched(HWND dialog, const NumberSetting& setting) {
     bool on = Checked(dialog, setting.switchId);
     EnableNumberField(dialog, setting, on);
     HWND edit = GetDlgItem(dialog, setting.editId);
-    if (on && GetWindowTextLengthW(edit) == 0) SetDlgItemInt(dialog, setting.editId, setting.firstValue, FALSE);
+    if (on && GetWindowTextLengthW(edit) == 0) SetDlgItemInt(dialog, setting.editId, setting.Fact().firstValue, FALSE);
 }
 
 // The record's list is a common control, whose class must be registered before a template
@@ -151,9 +171,9 @@ bool EditedNumberInRange(const wchar_t* text, const NumberSetting& setting, DWOR
     for (const wchar_t* digit = text; *digit; ++digit) {
         if (*digit < L'0' || *digit > L'9') return false;
         number = number * 10 + static_cast<DWORD>(*digit - L'0');
-        if (number > setting.most) return false;  // before a longer text could overflow it
+        if (number > setting.Fact().dialogMost) return false;  // before a longer text could overflow it
     }
-    if (number < setting.least) return false;
+    if (number < setting.Fact().dialogLeast) return false;
     *value = number;
     return true;
 }
@@ -177,7 +197,7 @@ bool ConfirmedNumber(HWND dialog, const NumberSetting& setting, DWORD shown, DWO
 }
 
 void RefuseNumber(HWND dialog, const NumberSetting& setting) {
-    MessageBoxW(dialog, setting.rangeMessage, L"Kalnix", MB_OK);
+    ShowRangeMessage(dialog, setting.Fact());
     HWND edit = GetDlgItem(dialog, setting.editId);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, -1);
@@ -192,13 +212,14 @@ void OnMoreSettingsOk(HWND dialog) {
     }
     bool hibernateChanged = false;
     for (int i = 0; i < kNumberCount; ++i) {
-        if (numbers[i] == g_shownNumbers[i] || SettingIsManaged(kNumbers[i].name)) continue;
-        WriteSettingDword(kNumbers[i].name, numbers[i]);
+        if (numbers[i] == g_shownNumbers[i] || SettingIsManaged(kNumbers[i].Name())) continue;
+        WriteSettingDword(kNumbers[i].Name(), numbers[i]);
         hibernateChanged |= kNumbers[i].switchId == IDC_HIBERNATE_AFTER_ON;
     }
     for (int i = 0; i < kSwitchCount; ++i) {
         bool on = Checked(dialog, kSwitches[i].id);
-        if (on != g_shownSwitches[i] && !SettingIsManaged(kSwitches[i].name)) WriteSettingDword(kSwitches[i].name, on ? 1 : 0);
+        if (on == g_shownSwitches[i] || SettingIsManaged(kSwitches[i].Name())) continue;
+        WriteSettingDword(kSwitches[i].Name(), on ? 1 : 0);
     }
     // Automatic protection guards the hibernate-after timeout: the new value counts now, not
     // at the next hourly check.

@@ -6,8 +6,10 @@
 #include "app/app_state.h"
 #include "app/field_name.h"
 #include "app/managed_note.h"
+#include "app/range_message.h"
 #include "common/bounded_format.h"
 #include "common/setting_policy.h"
+#include "common/setting_table.h"
 #include "common/settings_store.h"
 #include "protect/protection_modes.h"
 #include "res/resource.h"
@@ -15,7 +17,7 @@
 namespace {
 
 constexpr int kDelayTextChars = 40;
-constexpr int kDelayDigits = 2;
+constexpr int kDelayDigits = DigitsOf(SettingFactOf(SettingId::AlarmTime).dialogMost);
 
 // The settings Group Policy set when the dialog opened, kept with the dialog (DWLP_USER) so
 // that its controls and its OK agree.
@@ -78,8 +80,8 @@ void LockManagedSettings(HWND dialog, const ShownSetting& mode, const ShownSetti
 
 // The controls show the mode and delay in force, or a policy's where one sets them.
 void OnSettingsInit(HWND dialog) {
-    const ShownSetting mode = Shown(L"Action", ProtectionMode());
-    const ShownSetting delay = Shown(L"AlarmTime", AlarmDelaySeconds());
+    const ShownSetting mode = Shown(SettingName(SettingId::Action), ProtectionMode());
+    const ShownSetting delay = Shown(SettingName(SettingId::AlarmTime), AlarmDelaySeconds());
     LockManagedSettings(dialog, mode, delay);
     if (mode.value == kModeAutoProtection) {
         EnableDelayEdit(dialog, false);
@@ -97,22 +99,24 @@ void OnSettingsInit(HWND dialog) {
 
 // The typed delay when it is in range; otherwise the range message, and the dialog stays.
 bool TakeTypedDelay(HWND dialog, long* delay) {
+    const SettingFact& alarmTime = SettingFactOf(SettingId::AlarmTime);
     wchar_t text[kDelayTextChars] = {};
     GetDlgItemTextW(dialog, IDC_ALARM_SECONDS, text, kDelayTextChars);
     *delay = std::wcstol(text, nullptr, 10);
-    if (*delay >= kMinAlarmDelay && *delay <= kMaxAlarmDelay) return true;
-    MessageBoxW(dialog, L"Possible values are between 5 and 60 seconds", L"Kalnix", MB_OK);
+    if (*delay >= static_cast<long>(alarmTime.dialogLeast) && *delay <= static_cast<long>(alarmTime.dialogMost))
+        return true;
+    ShowRangeMessage(dialog, alarmTime);
     return false;
 }
 
 void StoreDelay(int mode, long delay) {
-    WriteSettingDword(L"AlarmTime", static_cast<DWORD>(delay));
+    WriteSettingDword(SettingName(SettingId::AlarmTime), static_cast<DWORD>(delay));
     SetProtectionSettings(mode, static_cast<int>(delay));
 }
 
 void ChooseAutoProtection(HWND dialog) {
     ChangeProtectionSettings(kModeAutoProtection, AlarmDelaySeconds());
-    WriteSettingDword(L"Action", kModeAutoProtection);
+    WriteSettingDword(SettingName(SettingId::Action), kModeAutoProtection);
     EndDialog(dialog, 0);
 }
 
@@ -120,7 +124,7 @@ void ChooseAutoProtection(HWND dialog) {
 // stored and active with the previous delay.
 void ChooseLidAlarm(HWND dialog) {
     ChangeProtectionSettings(kModeLidAlarm, AlarmDelaySeconds());
-    WriteSettingDword(L"Action", kModeLidAlarm);
+    WriteSettingDword(SettingName(SettingId::Action), kModeLidAlarm);
 
     long delay = 0;
     if (!IsManaged(dialog, kAlarmTimeManaged)) {

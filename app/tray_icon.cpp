@@ -62,7 +62,7 @@ void CopyText(wchar_t (&destination)[N], const wchar_t* source) {
 // failures belong in the log.
 bool TrayIconHidden() {
     DWORD hide = 0;
-    ReadAppliedSettingDword(L"HideTrayIcon", &hide, LocalRead::FreshKey);
+    ReadAppliedSettingDword(SettingId::HideTrayIcon, &hide, LocalRead::FreshKey);
     return hide == 1;
 }
 

@@ -48,7 +48,7 @@ bool LogPath(wchar_t* path, DWORD capacity) {
 
 bool LoggingOn() {
     DWORD logging = 0;
-    return ReadAppliedSettingDword(L"EnableLogging", &logging, LocalRead::Quiet) && logging == 1;
+    return ReadAppliedSettingDword(SettingId::EnableLogging, &logging, LocalRead::Quiet) && logging == 1;
 }
 
 bool LogAvailable() {

@@ -13,6 +13,7 @@
 #include "common/loaded_function.h"
 #include "common/scoped_handle.h"
 #include "common/setting_policy.h"
+#include "common/setting_table.h"
 #include "common/settings_key.h"
 
 // The base of the module this code is linked into, placed by the linker.
@@ -33,8 +34,8 @@ DWORD LocalLogGate() {
         // undefined, so the query goes to a copy and only a successful read counts.
         DWORD value = 0;
         DWORD size = sizeof(value);
-        if (RegQueryValueExW(key.get(), L"EnableLogging", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
-            ERROR_SUCCESS) {
+        if (RegQueryValueExW(key.get(), SettingName(SettingId::EnableLogging), nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS) {
             gate = value;
         }
     }
@@ -46,7 +47,7 @@ DWORD LocalLogGate() {
 // setup program's helper reports.
 bool LogGateOpen() {
     DWORD gate = 0;
-    if (!InProgramsOwnModule() || !ReadPolicyDword(L"EnableLogging", &gate)) gate = LocalLogGate();
+    if (!InProgramsOwnModule() || !ReadPolicyDword(SettingName(SettingId::EnableLogging), &gate)) gate = LocalLogGate();
 #if defined(KALNIX_LOG_GATE_DIAGNOSTIC)
     return gate != 1;
 #else

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "common/setting_table.h"
+
 // The hibernate-after timeout of the active power scheme on battery, in seconds (0 = never),
 // which automatic protection shortens to the HibernateAfter setting while it runs, so that a
 // laptop put away asleep still hibernates before its battery runs flat.
@@ -15,9 +17,9 @@ constexpr GUID kHibernateTimeoutSetting = {0x9d7815a6, 0x7ee4, 0x497e, {0x88, 0x
 // the scheme (REG_BINARY, 16 bytes), the user's seconds (REG_DWORD) and the seconds Kalnix
 // wrote in their place (REG_DWORD), stored once the write succeeded: only that value is
 // taken back.
-constexpr const wchar_t* kSavedHibernateScheme = L"HibernateScheme";
-constexpr const wchar_t* kSavedHibernateTimeout = L"HibernateTimeout";
-constexpr const wchar_t* kWrittenHibernateTimeout = L"HibernateWritten";
+constexpr const wchar_t* kSavedHibernateScheme = SettingName(SettingId::HibernateScheme);
+constexpr const wchar_t* kSavedHibernateTimeout = SettingName(SettingId::HibernateTimeout);
+constexpr const wchar_t* kWrittenHibernateTimeout = SettingName(SettingId::HibernateWritten);
 
 // Automatic protection: when the active scheme's timeout on battery is never (0) or longer
 // than `minutes` (the HibernateAfter setting), saves the scheme and the timeout (unless

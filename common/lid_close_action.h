@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/scheme_setting_guard.h"  // ReadActiveSchemeSetting, which readers of the action use
+#include "common/setting_table.h"
 
 // The lid-close action of the active power scheme (Windows Vista and later), beside the
 // legacy lid-close flags of the global policy, which those systems ignore.
@@ -18,11 +19,11 @@ constexpr DWORD kLidCloseSleep = 1;
 
 // The settings values that keep the user's on-battery action while Kalnix has replaced it:
 // the scheme (REG_BINARY, 16 bytes) and the action (REG_DWORD).
-constexpr const wchar_t* kSavedLidCloseScheme = L"LidCloseScheme";
-constexpr const wchar_t* kSavedLidCloseAction = L"LidCloseAction";
+constexpr const wchar_t* kSavedLidCloseScheme = SettingName(SettingId::LidCloseScheme);
+constexpr const wchar_t* kSavedLidCloseAction = SettingName(SettingId::LidCloseAction);
 // The action Kalnix wrote in its place (REG_DWORD), stored once the write succeeded: only that
 // value is taken back. Saved values without it come from an earlier Kalnix, which wrote Sleep.
-constexpr const wchar_t* kWrittenLidCloseAction = L"LidCloseWritten";
+constexpr const wchar_t* kWrittenLidCloseAction = SettingName(SettingId::LidCloseWritten);
 
 // Reads the active scheme's lid-close action for battery or mains power. Logs nothing (it
 // also runs off the main thread): returns ERROR_SUCCESS or the failed call's error, and

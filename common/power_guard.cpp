@@ -7,6 +7,7 @@
 #include "common/lid_close_action.h"
 #include "common/power_library.h"
 #include "common/scoped_handle.h"
+#include "common/setting_table.h"
 #include "common/settings_store.h"
 
 namespace {
@@ -64,18 +65,20 @@ bool WriteSavedFlags(HKEY key, const wchar_t* name, DWORD flags, const wchar_t* 
 }
 
 bool SaveFlagsTo(HKEY key, const GLOBAL_POWER_POLICY& policy) {
-    return WriteSavedFlags(key, L"PowerSettings1", policy.user.LidCloseAc.Flags, L"Failed to write PowerSettings1\n") &&
-           WriteSavedFlags(key, L"PowerSettings2", policy.user.LidCloseDc.Flags, L"Failed to write PowerSettings2\n");
+    return WriteSavedFlags(key, SettingName(SettingId::PowerSettings1), policy.user.LidCloseAc.Flags,
+                           L"Failed to write PowerSettings1\n") &&
+           WriteSavedFlags(key, SettingName(SettingId::PowerSettings2), policy.user.LidCloseDc.Flags,
+                           L"Failed to write PowerSettings2\n");
 }
 
 // Both words are read into the local copy before anything is written, so a failed read
 // leaves the system's policy untouched.
 bool RestoreFlagsFrom(HKEY key, GLOBAL_POWER_POLICY* policy) {
-    if (!ReadSettingDword(L"PowerSettings1", &policy->user.LidCloseAc.Flags, key)) {
+    if (!ReadSettingDword(SettingName(SettingId::PowerSettings1), &policy->user.LidCloseAc.Flags, key)) {
         LogMessage(L"Failed to read PowerSettings1\n");
         return false;
     }
-    if (!ReadSettingDword(L"PowerSettings2", &policy->user.LidCloseDc.Flags, key)) {
+    if (!ReadSettingDword(SettingName(SettingId::PowerSettings2), &policy->user.LidCloseDc.Flags, key)) {
         LogMessage(L"Failed to read PowerSettings2\n");
         return false;
     }

@@ -13,6 +13,7 @@
 ;   KALNIX_LID_DRIVER  path of the lid-sensor driver (.sys) of that architecture
 ;                      (optional: not ours, so an input)
 ;   MSI_UPGRADE_CODE   the upgrade code of KalnixSetup-<arch>.msi, {GUID}     (required)
+;   SETTINGS_TABLE_NSH the include the build generates from the settings table (required)
 ;   KALNIX_SIGN_SCRIPT the build tree's signing script, and KALNIX_CMAKE the cmake that runs it
 ;                      (optional: a signed build, see cmake/signing.cmake)
 ;   KALNIX_SIGNED_PLUGINS  signed copies of NSIS's plug-ins for this target (with a signed build)
@@ -52,6 +53,9 @@ ManifestDPIAware true
 !endif
 !ifndef MSI_UPGRADE_CODE
   !error "define MSI_UPGRADE_CODE, the upgrade code of this architecture's Windows Installer package"
+!endif
+!ifndef SETTINGS_TABLE_NSH
+  !error "define SETTINGS_TABLE_NSH, the include generated from common/setting_table.def"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "KalnixSetup-${KALNIX_ARCH}.exe"
@@ -101,6 +105,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 
+!include "${SETTINGS_TABLE_NSH}"
 !include "include/options.nsh"
 !include "include/library.nsh"
 !include "include/log.nsh"

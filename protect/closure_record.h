@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/setting_table.h"
 #include "protect/rest_decision.h"
 
 // What Kalnix saw of the last lid closures, so that a user can tell whether it ever had to
@@ -9,7 +10,7 @@
 // "LidClosures". A closure is gathered in memory while the lid is closed and its line written
 // once, when the lid opens: an idle laptop costs nothing. Main thread only.
 
-constexpr const wchar_t* kClosureRecordValue = L"LidClosures";
+constexpr const wchar_t* kClosureRecordValue = SettingName(SettingId::LidClosures);
 constexpr int kClosureRecordLines = 20;
 // A line and its terminator; longer causes are cut.
 constexpr int kClosureLineChars = 160;

@@ -38,7 +38,7 @@ bool LidCloseDoesNothingNow() {
 bool ExternalDisplayKeepsAlarmQuiet() {
     // Read quietly: an absent value is the usual case, not a failure worth a log line.
     DWORD alarmAnyway = 0;
-    if (ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1)
+    if (ReadAppliedSettingDword(SettingId::AlarmWithExternalDisplay, &alarmAnyway, LocalRead::Quiet) && alarmAnyway == 1)
         return false;
     return DisplaysNow() == Displays::External && LidCloseDoesNothingNow();
 }

@@ -66,7 +66,7 @@ void StartInputWatch(HWND window) {
     if (watch.watching) return;
     watch = {};
     DWORD restAfter = 0;
-    ReadAppliedSettingDword(L"RestAfter", &restAfter, LocalRead::Quiet);
+    ReadAppliedSettingDword(SettingId::RestAfter, &restAfter, LocalRead::Quiet);
     watch.restAfterMs = SecondsToTimerMs(restAfter);
     const ProtectionHost& host = Host();
     watch.watchFailed = !host.startInputWatch || !host.startInputWatch(window);

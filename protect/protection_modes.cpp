@@ -38,7 +38,7 @@ void OnLidOpen(HWND window) {
 // never, and stays.
 void GuardHibernateTimeout() {
     DWORD minutes = 0;
-    ReadAppliedSettingDword(L"HibernateAfter", &minutes, LocalRead::Quiet);
+    ReadAppliedSettingDword(SettingId::HibernateAfter, &minutes, LocalRead::Quiet);
     SleepCapabilities machine = FreshSleepCapabilities();
     if (!machine.hibernation || minutes == 0) {
         RestoreHibernateTimeout();

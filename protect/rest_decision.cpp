@@ -69,10 +69,10 @@ RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent,
     s.consoleSession = presence.consoleSession;
     s.msSinceInput = presence.msSinceInput;
     DWORD value = 0;
-    if (ReadAppliedSettingDword(L"RestAfter", &value, LocalRead::Quiet)) s.restAfterSeconds = value;
+    if (ReadAppliedSettingDword(SettingId::RestAfter, &value, LocalRead::Quiet)) s.restAfterSeconds = value;
     value = 0;
     s.alarmWithExternalDisplay =
-        ReadAppliedSettingDword(L"AlarmWithExternalDisplay", &value, LocalRead::Quiet) && value == 1;
+        ReadAppliedSettingDword(SettingId::AlarmWithExternalDisplay, &value, LocalRead::Quiet) && value == 1;
     if (s.restAfterSeconds == 0) return s;  // nothing else matters: spare the queries
     DWORD action = kLidCloseSleep;
     const wchar_t* failedCall = nullptr;
@@ -85,7 +85,7 @@ RestSituation CurrentRestSituation(int mode, int alarmSeconds, bool alarmSilent,
 
 bool RestIsOff() {
     DWORD value = 0;
-    return !ReadAppliedSettingDword(L"RestAfter", &value, LocalRead::Quiet) || value == 0;
+    return !ReadAppliedSettingDword(SettingId::RestAfter, &value, LocalRead::Quiet) || value == 0;
 }
 
 bool AlarmIsSilent() {

@@ -38,7 +38,7 @@ void DrainNotice(wchar_t* text, int chars) {
     // The closure's record keeps every standby long enough to judge, alerted or not.
     if (standbyMs >= kShortestJudgedStandbyMs) NoteStandbyDrain(Notices().suspendPercent - percent, standbyMs);
     DWORD alert = 0;
-    if (!ReadAppliedSettingDword(L"StandbyDrainAlert", &alert, LocalRead::Quiet)) return;
+    if (!ReadAppliedSettingDword(SettingId::StandbyDrainAlert, &alert, LocalRead::Quiet)) return;
     StandbyDrainText(Notices().suspendPercent, percent, standbyMs, alert, text, chars);
 }
 

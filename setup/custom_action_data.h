@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/setting_table.h"
+
 // What the package's planning action hands each deferred action: "name=value" fields joined by
 // '|', a character no Windows path, number or settings text holds. A deferred action sees no
 // property but its CustomActionData, so everything it needs travels this way.
@@ -29,8 +31,9 @@ constexpr wchar_t kSetupFound[] = L"setupfound";        // 1 when the setup prog
 constexpr wchar_t kSetupFolder[] = L"setupfolder";
 constexpr wchar_t kX86Found[] = L"x86found";            // 1 when an earlier 32-bit Kalnix is there
 constexpr wchar_t kX86Folder[] = L"x86folder";
-constexpr wchar_t kMode[] = L"mode";                    // MODE, "" when not given
-constexpr wchar_t kAlarmTime[] = L"alarmtime";          // ALARMTIME, "" when not given
+// A setting's install option, "" when not given, under the package property's own name.
+constexpr const wchar_t* kMode = SettingFactOf(SettingId::Action).option;            // MODE
+constexpr const wchar_t* kAlarmTime = SettingFactOf(SettingId::AlarmTime).option;    // ALARMTIME
 constexpr wchar_t kSettingsKey[] = L"settingskey";      // 1 when the settings key was there
 constexpr wchar_t kSettings[] = L"settings";            // its values (settings_snapshot.h)
 // Start at log-on before a change, in the rollback record the changing action keeps.

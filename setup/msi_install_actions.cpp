@@ -7,6 +7,7 @@
 #include "common/diagnostic_log.h"
 #include "common/power_guard.h"
 #include "common/scoped_handle.h"
+#include "common/setting_table.h"
 #include "common/settings_key.h"
 #include "setup/custom_action_data.h"
 #include "setup/earlier_x86_install.h"
@@ -25,20 +26,6 @@ using namespace data_field;
 namespace {
 
 const wchar_t kSetupLog[] = L"KalnixSetup.log";
-
-// First values of a new installation, as the setup program writes them: automatic protection,
-// 15 s alarm delay, no log, the icon shown, rest after a minute of alarm, hibernation after an
-// hour on battery, an alert above 5 % lost per hour of standby.
-struct FirstValue {
-    const wchar_t* name;
-    DWORD value;
-    const wchar_t* option;  // the data field that overrides it, or null
-};
-const FirstValue kFirstValues[] = {
-    {L"Action", 1, kMode},       {L"AlarmTime", 15, kAlarmTime}, {L"EnableLogging", 0, nullptr},
-    {L"HideTrayIcon", 0, nullptr}, {L"RestAfter", 60, nullptr},    {L"HibernateAfter", 60, nullptr},
-    {L"StandbyDrainAlert", 5, nullptr},
-};
 
 std::wstring DataOf(MSIHANDLE install) { return MsiProperty(install, L"CustomActionData"); }
 
@@ -99,7 +86,8 @@ bool SetFirstValue(HKEY key, const wchar_t* name, DWORD value, bool force, StepL
 // Saves the user's lid-close flags before anything forces them, once: at a reinstallation they
 // may be forced still, and saving them would lose the user's own for good.
 void SaveLidCloseFlags(StepLog& log) {
-    if (SettingExists(L"PowerSettings1") && SettingExists(L"PowerSettings2")) {
+    if (SettingExists(SettingName(SettingId::PowerSettings1)) &&
+        SettingExists(SettingName(SettingId::PowerSettings2))) {
         log.Line(L"SavePowerSettings skipped: the lid-close flags saved earlier are kept.");
     } else if (SavePowerSettings()) {
         log.Line(L"SavePowerSettings: lid-close flags saved.");
@@ -161,11 +149,14 @@ UINT __stdcall WriteKalnixSettings(MSIHANDLE install) {
                         key.put(), nullptr) != ERROR_SUCCESS) {
         return FailInstall(log, L"Settings: could not create HKLM\\Software\\Kalnix.");
     }
-    for (const FirstValue& first : kFirstValues) {
-        std::wstring option = first.option ? FieldOf(data, first.option) : L"";
-        DWORD value = option.empty() ? first.value : static_cast<DWORD>(wcstoul(option.c_str(), nullptr, 10));
-        if (!SetFirstValue(key.get(), first.name, value, !option.empty(), log)) {
-            return FailInstall(log, std::wstring(L"Settings: could not write ") + first.name +
+    // The first values, as the setup program writes them; an option the plan checked overrides
+    // its setting's (its data field is the property's own name).
+    for (const SettingFact& fact : kSettingFacts) {
+        if (!fact.hasFirstValue) continue;
+        std::wstring option = fact.option[0] ? FieldOf(data, fact.option) : L"";
+        DWORD value = option.empty() ? fact.firstValue : static_cast<DWORD>(wcstoul(option.c_str(), nullptr, 10));
+        if (!SetFirstValue(key.get(), fact.name, value, !option.empty(), log)) {
+            return FailInstall(log, std::wstring(L"Settings: could not write ") + fact.name +
                                         L" under HKLM\\Software\\Kalnix.");
         }
     }

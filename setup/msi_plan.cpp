@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/scoped_handle.h"
+#include "common/setting_table.h"
 #include "setup/custom_action_data.h"
 #include "setup/event_source.h"
 #include "setup/exports.h"
@@ -43,16 +44,18 @@ struct Options {
 
 UINT CheckOptions(MSIHANDLE install, Options* options) {
     DWORD value = 0;
-    options->mode = MsiProperty(install, L"MODE");
+    options->mode = MsiProperty(install, data_field::kMode);
     if (!options->mode.empty() && !ParseModeOption(options->mode, &value)) {
-        return Refuse(install, L"MODE=" + options->mode +
+        return Refuse(install, std::wstring(data_field::kMode) + L"=" + options->mode +
                                    L" is refused: it must be 1 (automatic protection) or 2 (lid alarm).");
     }
-    options->alarmTime = MsiProperty(install, L"ALARMTIME");
+    options->alarmTime = MsiProperty(install, data_field::kAlarmTime);
     if (!options->alarmTime.empty()) {
         if (!ParseAlarmTimeOption(options->alarmTime, &value)) {
-            return Refuse(install, L"ALARMTIME=" + options->alarmTime +
-                                       L" is refused: it must be a number of seconds from 5 to 60.");
+            const SettingFact& alarm = SettingFactOf(SettingId::AlarmTime);
+            return Refuse(install, std::wstring(data_field::kAlarmTime) + L"=" + options->alarmTime +
+                                       L" is refused: it must be a number of " + alarm.unit + L" from " +
+                                       std::to_wstring(alarm.least) + L" to " + std::to_wstring(alarm.most) + L".");
         }
         options->alarmTime = std::to_wstring(value);
     }

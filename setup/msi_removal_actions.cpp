@@ -6,6 +6,7 @@
 #include "common/diagnostic_log.h"
 #include "common/power_guard.h"
 #include "common/scoped_handle.h"
+#include "common/setting_table.h"
 #include "common/settings_key.h"
 #include "setup/custom_action_data.h"
 #include "setup/driver_service.h"
@@ -23,12 +24,6 @@ using namespace data_field;
 namespace {
 
 const wchar_t kUninstallLog[] = L"KalnixUninstall.log";
-
-// Kalnix's own choices and its record of the lid closures; the rest of the key (the saved
-// lid-close and hibernate settings) is the user's and stays when it could not be put back.
-const wchar_t* const kOwnSettings[] = {L"Action",       L"AlarmTime",  L"EnableLogging",  L"HideTrayIcon",
-                                       L"AlarmWithExternalDisplay", L"RestAfter", L"HibernateAfter",
-                                       L"StandbyDrainAlert", L"LidClosures"};
 
 std::wstring DataOf(MSIHANDLE install) { return MsiProperty(install, L"CustomActionData"); }
 
@@ -57,7 +52,11 @@ void RemoveSettingsKey(bool keepSaved) {
     }
     ScopedKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
-    for (const wchar_t* name : kOwnSettings) RegDeleteValueW(key.get(), name);
+    // Kalnix's own choices and its record of the lid closures; the saved lid-close and hibernate
+    // settings are the user's and stay when they could not be put back.
+    for (const SettingFact& fact : kSettingFacts) {
+        if (DeletedAtRemoval(fact)) RegDeleteValueW(key.get(), fact.name);
+    }
 }
 
 // A setup program's installation that this package took over may have brought the lid-sensor

@@ -1,9 +1,8 @@
 #include <windows.h>
 
 #include "common/diagnostic_log.h"
-#include "common/hibernate_timeout.h"
-#include "common/lid_close_action.h"
 #include "common/scoped_handle.h"
+#include "common/setting_table.h"
 #include "common/settings_store.h"
 #include "setup/exports.h"
 
@@ -47,13 +46,9 @@ bool __stdcall PowerSettingsAreSaved() {
     LogMessage(L"CA: Entering PowerSettingsAreSaved");
     // The lid-close flags the setup program saved, and what automatic protection saved of the
     // active scheme's own settings before replacing them.
-    const wchar_t* const saved[] = {
-        L"PowerSettings1",     L"PowerSettings2",
-        kSavedLidCloseScheme,  kSavedLidCloseAction,   kWrittenLidCloseAction,
-        kSavedHibernateScheme, kSavedHibernateTimeout, kWrittenHibernateTimeout,
-    };
-    for (const wchar_t* name : saved) {
-        LONG status = QuerySetting(name);
+    for (const SettingFact& fact : kSettingFacts) {
+        if (fact.kind != SettingKind::Saved) continue;
+        LONG status = QuerySetting(fact.name);
         if (status == ERROR_FILE_NOT_FOUND) continue;
         // A value that cannot be read may still be the user's: it counts as saved.
         if (status != ERROR_SUCCESS) LogFormatted(L"CA: RegGetValue failed: %d", static_cast<int>(status));

@@ -26,8 +26,8 @@
 !define EXIT_UNSAFE_FOLDER 7
 !define EXIT_MSI_INSTALLED 8
 
-Var OptMode        ; "" when /MODE= was not given
-Var OptAlarmTime   ; "" when /ALARMTIME= was not given
+; The options' variables and ranges (Option_MODE, OPTION_MODE_LEAST, ...) come from the
+; generated include of the settings table.
 
 ; $0 = 1 when $1 is 1 to 9 decimal digits, else 0; then $1 loses its leading zeros (NSIS
 ; would read "020" as octal).
@@ -63,11 +63,11 @@ Function IsDecimal
   Pop $2
 FunctionEnd
 
-; Checks every option; $0 = 1 when all are known and valid. Sets $OptMode and $OptAlarmTime.
-; A mistyped option must not be ignored silently on a whole fleet.
+; Checks every option; $0 = 1 when all are known and valid. Sets $Option_MODE and
+; $Option_ALARMTIME. A mistyped option must not be ignored silently on a whole fleet.
 Function ParseOptions
-  StrCpy $OptMode ""
-  StrCpy $OptAlarmTime ""
+  StrCpy $Option_MODE ""
+  StrCpy $Option_ALARMTIME ""
   ${GetParameters} $R0
   StrCpy $0 1
   ${Do}
@@ -98,9 +98,19 @@ Function ParseOptions
     ${OrIf} $R1 S== "/NCRC"
       ; read by NSIS itself
     ${ElseIf} $R4 == "/MODE="
-      StrCpy $OptMode $R1 "" 6
-      ${If} $OptMode S!= "1"
-      ${AndIf} $OptMode S!= "2"
+      ; One of the modes, written as its number alone ("01" is none).
+      StrCpy $R6 $0
+      StrCpy $Option_MODE $R1 "" 6
+      StrCpy $1 $Option_MODE
+      Call IsDecimal
+      ${If} $0 = 1
+        ${If} $1 S!= $Option_MODE
+        ${OrIf} $1 < ${OPTION_MODE_LEAST}
+        ${OrIf} $1 > ${OPTION_MODE_MOST}
+          StrCpy $0 0
+        ${EndIf}
+      ${EndIf}
+      ${If} $R6 = 0
         StrCpy $0 0
       ${EndIf}
     ${ElseIf} $R5 == "/ALARMTIME="
@@ -108,9 +118,9 @@ Function ParseOptions
       StrCpy $1 $R1 "" 11
       Call IsDecimal
       ${If} $0 = 1
-        StrCpy $OptAlarmTime $1
-        ${If} $OptAlarmTime < 5
-        ${OrIf} $OptAlarmTime > 60
+        StrCpy $Option_ALARMTIME $1
+        ${If} $Option_ALARMTIME < ${OPTION_ALARMTIME_LEAST}
+        ${OrIf} $Option_ALARMTIME > ${OPTION_ALARMTIME_MOST}
           StrCpy $0 0
         ${EndIf}
       ${EndIf}
@@ -126,7 +136,7 @@ FunctionEnd
 !macro RefuseBadOptions
   Call ParseOptions
   ${If} $0 = 0
-    MessageBox MB_OK|MB_ICONSTOP "Unknown or invalid option.$\r$\n$\r$\nUsage: KalnixSetup.exe [/S] [/MODE=1|2] [/ALARMTIME=5..60] [/D=folder]" /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "Unknown or invalid option.$\r$\n$\r$\nUsage: KalnixSetup.exe [/S] [/MODE=${OPTION_MODE_LEAST}|${OPTION_MODE_MOST}] [/ALARMTIME=${OPTION_ALARMTIME_LEAST}..${OPTION_ALARMTIME_MOST}] [/D=folder]" /SD IDOK
     SetErrorLevel ${EXIT_BAD_OPTION}
     Quit
   ${EndIf}

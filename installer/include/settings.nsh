@@ -1,13 +1,6 @@
 ; The settings key, its first values, and the user's lid-close flags saved for the uninstaller.
-
-; First values of a new installation: automatic protection, 15 s alarm delay; rest after a
-; minute of alarm, hibernation after an hour on battery, an alert above 5 % lost per hour of
-; standby.
-!define FIRST_ACTION 1
-!define FIRST_ALARMTIME 15
-!define FIRST_RESTAFTER 60
-!define FIRST_HIBERNATEAFTER 60
-!define FIRST_STANDBYDRAINALERT 5
+; Which settings there are, their first values and the options that set them come from the
+; generated include of the settings table (WriteFirstValues, Option_*).
 
 ; Settings and the uninstall entry go to the registry view that Kalnix.exe of this
 ; architecture reads.
@@ -39,39 +32,7 @@ FunctionEnd
 
 ; The first write creates the key.
 Function WriteSettings
-  StrCpy $1 "Action"
-  ${If} $OptMode != ""
-    StrCpy $2 $OptMode
-    StrCpy $3 1
-  ${Else}
-    StrCpy $2 ${FIRST_ACTION}
-    StrCpy $3 0
-  ${EndIf}
-  Call SetFirstValue
-  StrCpy $1 "AlarmTime"
-  ${If} $OptAlarmTime != ""
-    StrCpy $2 $OptAlarmTime
-    StrCpy $3 1
-  ${Else}
-    StrCpy $2 ${FIRST_ALARMTIME}
-    StrCpy $3 0
-  ${EndIf}
-  Call SetFirstValue
-  StrCpy $1 "EnableLogging"
-  StrCpy $2 0
-  StrCpy $3 0
-  Call SetFirstValue
-  StrCpy $1 "HideTrayIcon"
-  Call SetFirstValue
-  StrCpy $1 "RestAfter"
-  StrCpy $2 ${FIRST_RESTAFTER}
-  Call SetFirstValue
-  StrCpy $1 "HibernateAfter"
-  StrCpy $2 ${FIRST_HIBERNATEAFTER}
-  Call SetFirstValue
-  StrCpy $1 "StandbyDrainAlert"
-  StrCpy $2 ${FIRST_STANDBYDRAINALERT}
-  Call SetFirstValue
+  !insertmacro WriteFirstValues
 FunctionEnd
 
 ; Saves the user's lid-close flags before anything forces them, once: at a reinstallation

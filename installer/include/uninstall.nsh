@@ -103,15 +103,7 @@ Function un.RemoveKeys
     ; The user's own lid-close and hibernate settings would be lost with them: only Kalnix's
     ; choices and its record of the lid closures go, and a later installation puts the saved
     ; ones back.
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "Action"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmTime"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "EnableLogging"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "HideTrayIcon"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "AlarmWithExternalDisplay"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "RestAfter"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "HibernateAfter"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "StandbyDrainAlert"
-    DeleteRegValue HKLM "${SETTINGS_KEY}" "LidClosures"
+    !insertmacro DeleteOwnValues
   ${Else}
     DeleteRegKey HKLM "${SETTINGS_KEY}"
   ${EndIf}

@@ -1,12 +1,18 @@
-"""The Group Policy template: both files well-formed, and its policies name exactly the eight
-settings of Kalnix with their ranges and the setup program's first values as the editor's
-defaults, under Software\\Policies\\Kalnix (never the settings key Kalnix itself writes); its
-revision is above the first template's (1.0), which wrote the settings key; every policy is
-supported on Kalnix's own definition, which starts at this build's version (argument 3, as
-major.minor); every text it refers to exists."""
+"""The Group Policy template: both files well-formed, and its policies are exactly the settings
+the settings table (common/setting_table.def, argument 4) lets a policy set, each under the
+setting's own value name with the setting's range, its first value as the editor's default, and
+a help text that says when Kalnix reads it and gives the same range and first value; all under
+Software\\Policies\\Kalnix (never the settings key Kalnix itself writes); its revision is above
+the first template's (1.0), which wrote the settings key; every policy is supported on Kalnix's
+own definition, which starts at this build's version (argument 3, as major.minor); every text it
+refers to exists."""
+import os
 import re
 import sys
 import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
+from setting_table import read_table  # noqa: E402
 
 NS = {"p": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
 failures = []
@@ -28,36 +34,63 @@ for policy in policies:
     named = [policy.get("valueName")] + [e.get("valueName") for e in policy.iter() if e.get("valueName")]
     for name in filter(None, named):
         values.setdefault(name, policy)
-check(sorted(values) == ["Action", "AlarmTime", "AlarmWithExternalDisplay", "EnableLogging", "HibernateAfter",
-                        "HideTrayIcon", "RestAfter", "StandbyDrainAlert"],
-      f"values named: {sorted(values)}")
+settings = {fact.name: fact for fact in read_table(sys.argv[4]) if fact.kind == "Setting" and fact.policy}
+check(sorted(values) == sorted(settings), f"values named: {sorted(values)}, the table's: {sorted(settings)}")
+strings = {s.get("id"): s.text or "" for s in adml.findall("p:resources/p:stringTable/p:string", NS)}
 
-action = admx.find("p:policies/p:policy[@name='Action']/p:elements/p:enum", NS)
-check(action is not None and action.get("valueName") == "Action", "Action is not an enum of value Action")
-if action is not None:
-    items = sorted(int(d.get("value")) for d in action.findall("p:item/p:value/p:decimal", NS))
-    check(items == [1, 2], f"Action items {items}")
 
-# Number settings: the range Kalnix accepts, and the first value a new installation writes.
-NUMBERS = {
-    "AlarmTime": ("5", "60", "15"),
-    "RestAfter": ("0", "86400", "60"),
-    "HibernateAfter": ("0", "1440", "60"),
-    "StandbyDrainAlert": ("0", "100", "5"),
-}
-for name, (low, high, first) in NUMBERS.items():
-    number = admx.find(f"p:policies/p:policy[@name='{name}']/p:elements/p:decimal[@valueName='{name}']", NS)
-    check(number is not None and (number.get("minValue"), number.get("maxValue")) == (low, high),
-          f"{name} is not a decimal from {low} to {high}")
-    box = adml.find(f"p:resources/p:presentationTable/p:presentation/p:decimalTextBox[@refId='{name}']", NS)
-    check(box is not None and box.get("defaultValue") == first, f"{name} is not offered with {first}")
+def help_text(policy):
+    ref = re.fullmatch(r"\$\(string\.([^)]+)\)", policy.get("explainText") or "")
+    return strings.get(ref.group(1), "") if ref else ""
 
-for name in ("AlarmWithExternalDisplay", "EnableLogging", "HideTrayIcon"):
-    policy = values.get(name)
-    on = policy.find("p:enabledValue/p:decimal", NS) if policy is not None else None
-    off = policy.find("p:disabledValue/p:decimal", NS) if policy is not None else None
+
+def presentation(kind, name):
+    return adml.find(f"p:resources/p:presentationTable/p:presentation/p:{kind}[@refId='{name}']", NS)
+
+
+def check_choice(name, fact, policy):
+    choice = policy.find(f"p:elements/p:enum[@valueName='{name}']", NS)
+    items = [] if choice is None else [int(d.get("value")) for d in choice.findall("p:item/p:value/p:decimal", NS)]
+    check(sorted(items) == list(range(fact.least, fact.most + 1)), f"{name} items {items}")
+    box = presentation("dropdownList", name)
+    index = int(box.get("defaultItem", "-1")) if box is not None else -1
+    offered = items[index] if 0 <= index < len(items) else None
+    check(offered == fact.first, f"{name} is offered with {offered}, not {fact.first}")
+
+
+def check_number(name, fact, policy, explained):
+    number = policy.find(f"p:elements/p:decimal[@valueName='{name}']", NS)
+    limits = None if number is None else (number.get("minValue"), number.get("maxValue"))
+    check(limits == (str(fact.least), str(fact.most)), f"{name} is not a decimal from {fact.least} to {fact.most}")
+    box = presentation("decimalTextBox", name)
+    offered = None if box is None else box.get("defaultValue")
+    check(offered == (None if fact.first is None else str(fact.first)), f"{name} is offered with {offered}")
+    check(f"from {fact.least} to {fact.most}" in explained, f"{name}'s help gives another range")
+
+
+def check_switch(name, policy):
+    on = policy.find("p:enabledValue/p:decimal", NS)
+    off = policy.find("p:disabledValue/p:decimal", NS)
     check(on is not None and on.get("value") == "1" and off is not None and off.get("value") == "0",
           f"{name} is not 1 when enabled and 0 when disabled")
+
+
+for name, fact in settings.items():
+    policy = values.get(name)
+    if policy is None:
+        continue
+    explained = help_text(policy)
+    if fact.form == "Choice":
+        check_choice(name, fact, policy)
+    elif fact.form == "Number":
+        check_number(name, fact, policy, explained)
+    else:
+        check_switch(name, policy)
+    for sets in re.findall(r"A new installation sets (\d+)", explained):
+        check(int(sets) == fact.first, f"{name}'s help says a new installation sets {sets}, not {fact.first}")
+    check(("when it starts" in explained) == (fact.read == "AtStart"),
+          f"{name}'s help says otherwise when Kalnix reads it ({fact.read})")
+
 
 # Administrative template editors compare revisions as numbers; the ADML must be at least as new
 # as the ADMX asks for.
@@ -88,7 +121,6 @@ starts = [] if definition is None or major_entry is None else [
     if r.get("ref") == major_entry.get("name") and int(r.get("minVersionIndex", "0")) == minor]
 check(len(starts) == 1, f"the supported-on definition does not start at {major}.{minor}")
 
-strings = {s.get("id") for s in adml.findall("p:resources/p:stringTable/p:string", NS)}
 presentations = {p.get("id") for p in adml.findall("p:resources/p:presentationTable/p:presentation", NS)}
 text = open(sys.argv[1], encoding="utf-8").read()
 for ref in re.findall(r"\$\(string\.([^)]+)\)", text):

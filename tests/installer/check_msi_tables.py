@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Reads a Windows Installer package's tables back with msiinfo (msitools) and checks them against
 what the package must do, written down below as requirements (never read from the package's
-sources), where no ICE validation runs on Linux.
+sources, but for the settings table, which owns the settings' facts), where no ICE validation runs
+on Linux.
 
     check_msi_tables.py ARCH PACKAGE PRODUCT_CODE UPGRADE_CODE VERSION KALNIXCA_DLL KALNIX_EXE
-                        SAME_PRODUCT_PACKAGE NEXT_PACKAGE
+                        SAME_PRODUCT_PACKAGE NEXT_PACKAGE SETTING_TABLE
 
 SAME_PRODUCT_PACKAGE is a build of a version that differs from VERSION in the fourth field only,
-NEXT_PACKAGE one of a later version.
+NEXT_PACKAGE one of a later version. SETTING_TABLE is common/setting_table.def: the settings'
+install options are the package's public properties. (The first values and the values removal
+deletes are KalnixCA.dll's, which takes them from the same table; the package carries the built
+library, checked below, and the msi tests see what it writes and removes.)
 """
 import os
 import re
@@ -15,6 +19,9 @@ import struct
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake"))
+from setting_table import read_table  # noqa: E402
 
 failures = []
 
@@ -100,7 +107,9 @@ ORDER = [
     ("CompleteKalnixTakeOver", "StartKalnixForUser"),
     ("StartKalnixForUser", "InstallFinalize"),
 ]
-SECURE_PROPERTIES = {"MODE", "ALARMTIME", "INSTALLFOLDER", "WIX_UPGRADE_DETECTED", "WIX_DOWNGRADE_DETECTED"}
+# Secure, so that a per-machine installation passes them on to its SYSTEM actions; the settings'
+# options (MODE, ALARMTIME) come from the settings table.
+SECURE_PROPERTIES = {"INSTALLFOLDER", "WIX_UPGRADE_DETECTED", "WIX_DOWNGRADE_DETECTED"}
 # Files Kalnix and the setup program put beside Kalnix.exe, removed with it: at removal (2), or
 # also at installation (3), which takes the setup program's uninstaller away.
 REMOVED_FILES = {"Uninstall.exe": 3, "Kalnix.log": 2, "KalnixSetup.log": 2, "KalnixTask.xml": 2}
@@ -143,7 +152,7 @@ def check_codes(package, product_code, upgrade_code, version, same_product, next
     return properties
 
 
-def check_properties(properties, x64, arch_summary):
+def check_properties(properties, x64, arch_summary, options):
     check(arch_summary, "platform of the summary")
     check(properties.get("ALLUSERS") == "1", "per-machine (ALLUSERS 1)")
     # Windows Installer's own top-level action: a package property of that name would break msiexec.
@@ -151,7 +160,7 @@ def check_properties(properties, x64, arch_summary):
     # Otherwise AdminUser follows Privileged, which a standard user's repair has too.
     check(properties.get("MSIUSEREALADMINDETECTION") == "1", "AdminUser tells a real administrator")
     secure = set(properties.get("SecureCustomProperties", "").split(";"))
-    check(SECURE_PROPERTIES <= secure, "secure properties: %s" % sorted(secure))
+    check(SECURE_PROPERTIES | options <= secure, "secure properties: %s" % sorted(secure))
 
 
 def check_actions(package, x64):
@@ -241,11 +250,12 @@ def check_files(package, library, exe):
 
 
 def main():
-    arch, package, product_code, upgrade_code, version, library, exe, same_product, next_package = sys.argv[1:10]
+    arch, package, product_code, upgrade_code, version, library, exe, same_product, next_package, table = sys.argv[1:11]
+    options = {fact.option for fact in read_table(table) if fact.option}
     x64 = arch == "x64"
     summary = subprocess.run(["msiinfo", "suminfo", package], check=True, capture_output=True).stdout.decode()
     properties = check_codes(package, product_code, upgrade_code, version, same_product, next_package)
-    check_properties(properties, x64, "Template: %s;1033" % ("x64" if x64 else "Intel") in summary)
+    check_properties(properties, x64, "Template: %s;1033" % ("x64" if x64 else "Intel") in summary, options)
     check_actions(package, x64)
     check_folder_search(package, x64)
     check_upgrades(package, upgrade_code, version, x64)

@@ -632,7 +632,8 @@ TEST_F(BadOptions, AreRefusedWithExitCode2AndNothingChanged) {
     const wchar_t* cases[] = {
         L"/S /ALARMTIME=4",   L"/S /ALARMTIME=61", L"/S /ALARMTIME=0",  L"/S /ALARMTIME=",
         L"/S /ALARMTIME=abc", L"/S /ALARMTIME=5x", L"/S /ALARMTIME=-5", L"/S /ALARMTIME=4294967301",
-        L"/S /MODE=0",        L"/S /MODE=3",       L"/S /MODE=",        L"/S /MODE=1 /ALARM=20",
+        L"/S /MODE=0",        L"/S /MODE=3",       L"/S /MODE=",        L"/S /MODE=01",
+        L"/S /MODE=a",        L"/S /MODE=1 /ALARM=20",
     };
     for (const wchar_t* options : cases) {
         EXPECT_EQ(2u, RunSetup(options)) << options;
