@@ -36,9 +36,10 @@ const wchar_t* BodyFault(const LinkMessage& m) {
     case LinkKind::Displays:
         return m.flag <= static_cast<UINT32>(LinkDisplays::Unreadable) ? nullptr : L"unknown display layout";
     case LinkKind::DisplayOffDone:
-    case LinkKind::Ring:
     case LinkKind::WatchInput:
         return m.flag <= 1 ? nullptr : L"a flag that is neither 0 nor 1";
+    case LinkKind::Tone:
+        return m.tone.hz >= 37 && m.tone.hz <= 32767 && m.tone.ms <= kLinkLongestToneMs ? nullptr : L"a tone out of range";
     case LinkKind::Welcome:
         return m.welcome.console <= 1 && ValidState(m.welcome.state) ? nullptr : L"a state out of range";
     case LinkKind::Refused:
@@ -65,10 +66,11 @@ UINT32 LinkMessageSize(LinkKind kind) {
     case LinkKind::PersonInput:
     case LinkKind::Displays:
     case LinkKind::DisplayOffDone:
-    case LinkKind::Ring:
     case LinkKind::WatchInput:
     case LinkKind::Refused:
         return kHeaderBytes + sizeof(UINT32);
+    case LinkKind::Tone:
+        return kHeaderBytes + 2 * sizeof(UINT32);
     case LinkKind::Welcome:
         return kHeaderBytes + sizeof(UINT32) + sizeof(LinkState);
     case LinkKind::State:
@@ -101,6 +103,13 @@ LinkMessage MakeBalloonMessage(const wchar_t* text, bool respectQuietTime) {
     size_t length = text ? wcsnlen(text, kLinkTextChars - 1) : 0;
     if (length) wmemcpy(message.balloon.text, text, length);
     message.balloon.text[length] = L'\0';
+    return message;
+}
+
+LinkMessage MakeToneMessage(DWORD hz, DWORD ms) {
+    LinkMessage message = MakeLinkMessage(LinkKind::Tone);
+    message.tone.hz = hz;
+    message.tone.ms = ms;
     return message;
 }
 

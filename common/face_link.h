@@ -12,6 +12,7 @@ constexpr UINT16 kLinkVersion = 1;
 // Larger than any message: a read that needs more is a bad message.
 constexpr DWORD kLinkMaxMessageBytes = 1024;
 constexpr int kLinkTextChars = 256;
+constexpr UINT32 kLinkLongestToneMs = 1000;
 
 enum class LinkKind : UINT16 {
     // From a face.
@@ -23,7 +24,7 @@ enum class LinkKind : UINT16 {
     Welcome = 100,       // the face is accepted, with the state now
     Refused = 101,       // the face is not accepted, and why
     State = 102,         // the protection's state changed
-    Ring = 103,          // the console's face starts or stops the alarm's tone
+    Tone = 103,          // the console's face sounds one tone of the alarm
     WatchInput = 104,    // the console's face starts or stops watching for a person
     Balloon = 105,       // a notification to show
     TurnDisplayOff = 106,  // the console's face asks its display to go off (Modern Standby's rest)
@@ -54,7 +55,11 @@ struct LinkState {
 struct LinkMessage {
     LinkHeader header;
     union {
-        UINT32 flag;  // PersonInput (LinkInputSource), Displays (LinkDisplays), DisplayOffDone, Ring, WatchInput: 0/1
+        UINT32 flag;  // PersonInput (LinkInputSource), Displays (LinkDisplays), DisplayOffDone, WatchInput: 0/1
+        struct {
+            UINT32 hz;  // 37 to 32767, as Beep takes it
+            UINT32 ms;  // at most kLinkLongestToneMs
+        } tone;
         struct {
             UINT32 console;  // 1 when this face is the console session's
             LinkState state;
@@ -75,6 +80,7 @@ UINT32 LinkMessageSize(LinkKind kind);
 LinkMessage MakeLinkMessage(LinkKind kind);
 LinkMessage MakeFlagMessage(LinkKind kind, UINT32 flag);
 LinkMessage MakeBalloonMessage(const wchar_t* text, bool respectQuietTime);
+LinkMessage MakeToneMessage(DWORD hz, DWORD ms);
 
 // Who may send a kind: a face, or the service.
 enum class LinkSender { Face, Service };

@@ -55,6 +55,10 @@ TEST(FaceLinkTest, SizesVersionsAndFieldsOutOfTheirRulesAreRefused) {
     EXPECT_FALSE(Reads(Bytes(unknown, size), LinkSender::Face));
     EXPECT_FALSE(Reads(Bytes(MakeFlagMessage(LinkKind::PersonInput, 3), size), LinkSender::Face));
     EXPECT_FALSE(Reads(Bytes(MakeFlagMessage(LinkKind::Displays, 3), size), LinkSender::Face));
+    LinkMessage tone = MakeToneMessage(2000, 200);
+    EXPECT_TRUE(Reads(Bytes(tone, tone.header.size), LinkSender::Service));
+    EXPECT_FALSE(Reads(Bytes(MakeToneMessage(36, 200), tone.header.size), LinkSender::Service));
+    EXPECT_FALSE(Reads(Bytes(MakeToneMessage(2000, kLinkLongestToneMs + 1), tone.header.size), LinkSender::Service));
     LinkMessage state = MakeLinkMessage(LinkKind::State);
     state.state.note = 9;
     EXPECT_FALSE(Reads(Bytes(state, state.header.size), LinkSender::Service));
