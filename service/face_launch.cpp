@@ -108,15 +108,15 @@ bool KalnixPath(wchar_t* path, DWORD chars) {
 FaceLaunchCalls g_faceLaunch = {EnumerateSessions, FreeMemory, QueryUserToken, CreateProcessAsUserW,
                                 GetTokenInformation};
 
-void StartFaceInSession(DWORD sessionId) {
+void StartFaceInSession(DWORD sessionId, bool fresh) {
     // Session 0 holds services only, never a person.
     if (sessionId == 0 || FaceInSession(sessionId)) return;
     ScopedHandle token(FaceToken(sessionId));
     if (!token.valid()) return;
     wchar_t kalnix[MAX_PATH];
     if (!KalnixPath(kalnix, MAX_PATH)) return ReportFailure(sessionId, L"GetModuleFileName", GetLastError());
-    wchar_t commandLine[MAX_PATH + 4];
-    FormatBounded(commandLine, MAX_PATH + 4, L"\"%ls\"", kalnix);
+    wchar_t commandLine[MAX_PATH + 12];
+    FormatBounded(commandLine, MAX_PATH + 12, fresh ? L"\"%ls\" -fresh" : L"\"%ls\"", kalnix);
     wchar_t desktop[] = L"winsta0\\default";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -134,7 +134,7 @@ void StartFaceInSession(DWORD sessionId) {
     LogFormatted(L"Started Kalnix in session %u\n", static_cast<unsigned>(sessionId));
 }
 
-void StartFacesInEverySession() {
+void StartFacesInEverySession(bool fresh) {
     WTS_SESSION_INFOW* sessions = nullptr;
     DWORD count = 0;
     if (!g_faceLaunch.enumerateSessions(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
@@ -143,7 +143,7 @@ void StartFacesInEverySession() {
     }
     for (DWORD i = 0; i < count; ++i) {
         if (sessions[i].State == WTSActive || sessions[i].State == WTSDisconnected)
-            StartFaceInSession(sessions[i].SessionId);
+            StartFaceInSession(sessions[i].SessionId, fresh);
     }
     g_faceLaunch.freeMemory(sessions);
 }

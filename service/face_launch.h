@@ -9,8 +9,10 @@
 
 // A session with a user in it, active or disconnected, that has no face yet gets one. A start
 // that fails is logged and reported (event 1012) with the error.
-void StartFaceInSession(DWORD sessionId);
-void StartFacesInEverySession();
+// `fresh`: the face says once that Kalnix now protects the laptop (the service's own start, after
+// an installation or an upgrade).
+void StartFaceInSession(DWORD sessionId, bool fresh = false);
+void StartFacesInEverySession(bool fresh);
 
 // What Wine cannot show: sessions, users' tokens, elevation, processes started as another user.
 struct FaceLaunchCalls {

@@ -23,6 +23,13 @@ void StartServiceStatus(SERVICE_STATUS_HANDLE handle) {
     ReleaseSRWLockExclusive(&g_statusLock);
 }
 
+SERVICE_STATUS_HANDLE ServiceStatusHandle() {
+    AcquireSRWLockShared(&g_statusLock);
+    SERVICE_STATUS_HANDLE handle = g_statusHandle;
+    ReleaseSRWLockShared(&g_statusLock);
+    return handle;
+}
+
 void ReportServiceState(DWORD state, DWORD exitCode, DWORD waitHintMs) {
     AcquireSRWLockExclusive(&g_statusLock);
     SERVICE_STATUS status = {};

@@ -6,6 +6,8 @@
 // handle; both the control handler's thread and the worker report through here.
 
 void StartServiceStatus(SERVICE_STATUS_HANDLE handle);
+// Where the service's power notifications go (DEVICE_NOTIFY_SERVICE_HANDLE).
+SERVICE_STATUS_HANDLE ServiceStatusHandle();
 // Running accepts stop, preshutdown, power events and session changes; the pending states take
 // a wait hint, with a checkpoint that grows at each report.
 void ReportServiceState(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHintMs = 0);
