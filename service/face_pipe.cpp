@@ -170,7 +170,8 @@ void OnReadDone(FaceConnection* c) {
         if (error == ERROR_MORE_DATA && g_events.oversized) g_events.oversized(c);
         return End(c);
     }
-    if (g_events.received) g_events.received(c, c->readBuffer, bytes);
+    // After its refusal a face is no longer heard; only its closing is waited for.
+    if (g_events.received && !c->closeWhenSent) g_events.received(c, c->readBuffer, bytes);
     if (FaceConnected(c)) StartRead(c);
 }
 
@@ -180,7 +181,8 @@ void OnWriteDone(FaceConnection* c) {
     if (!GetOverlappedResult(c->pipe, &c->write, &bytes, FALSE)) return End(c);
     c->queueStart = (c->queueStart + 1) % kFaceSendQueue;
     --c->queued;
-    if (c->queued == 0 && c->closeWhenSent) return End(c);
+    // A refused face's last word stays in the pipe until it has read it: disconnecting now
+    // would discard it. The face closes its end, which ends the read.
     StartWrite(c);
 }
 
@@ -255,10 +257,7 @@ bool SendOnFaceConnection(FaceConnection* c, const LinkMessage& message) {
     return true;
 }
 
-void CloseFaceConnectionAfterSend(FaceConnection* c) {
-    if (c->queued == 0) return End(c);
-    c->closeWhenSent = true;
-}
+void CloseFaceConnectionAfterSend(FaceConnection* c) { c->closeWhenSent = true; }
 
 void CloseFaceConnection(FaceConnection* c) { End(c); }
 

@@ -36,7 +36,8 @@ bool FacePipeSignalled(HANDLE signalled);
 
 // Queues a message; false, with the connection ended, when its queue is full.
 bool SendOnFaceConnection(FaceConnection* connection, const LinkMessage& message);
-// Ends the connection once what is queued has been written (a refusal's last word).
+// Sends nothing more and hears nothing more on the connection, which ends when the client
+// closes it, once it has read what was queued (a refusal's last word).
 void CloseFaceConnectionAfterSend(FaceConnection* connection);
 void CloseFaceConnection(FaceConnection* connection);
 

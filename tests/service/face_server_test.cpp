@@ -8,6 +8,7 @@
 #include "common/face_link.h"
 #include "common/protection_service_names.h"
 #include "service/face_server.h"
+#include "support/face_pipe_client.h"
 #include "support/test_support.h"
 
 // The service's side of the faces' pipe, run in the test's own process: the test's clients
@@ -15,6 +16,12 @@
 // the seam, in the order they connect.
 
 namespace {
+
+// A test's face, served by the server in this process while it waits.
+class Face : public FacePipeClient {
+public:
+    Face();
+};
 
 std::vector<DWORD> g_sessionsToGive;
 DWORD g_consoleSession = 1;
@@ -35,65 +42,31 @@ void OnDisplayOffDone(bool) {}
 void OnConsoleFace(bool) {}
 LinkState State() { return {2, 1, 0}; }
 
+// Hands the server every pipe event that is signalled now.
+void ServeOnce() {
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    int count = FaceServerHandles(handles, MAXIMUM_WAIT_OBJECTS);
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, 20);
+    if (result < WAIT_OBJECT_0 + count) FaceServerSignalled(handles[result - WAIT_OBJECT_0]);
+}
+
 // Hands every signalled pipe event to the server until `done` or the bound.
 template <class Condition>
 bool Serve(Condition done, DWORD timeoutMs = 5000) {
     DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > timeoutMs) return false;
-        HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-        int count = FaceServerHandles(handles, MAXIMUM_WAIT_OBJECTS);
-        DWORD result = WaitForMultipleObjects(count, handles, FALSE, 50);
-        if (result < WAIT_OBJECT_0 + count) FaceServerSignalled(handles[result - WAIT_OBJECT_0]);
+        ServeOnce();
     }
     return true;
 }
-
-class Face {
-public:
-    Face() {
-        pipe_ = CreateFileW(kProtectionPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        DWORD mode = PIPE_READMODE_MESSAGE;
-        if (pipe_ != INVALID_HANDLE_VALUE) SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
-    }
-    ~Face() {
-        if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-    }
-    Face(const Face&) = delete;
-    Face& operator=(const Face&) = delete;
-    bool Open() const { return pipe_ != INVALID_HANDLE_VALUE; }
-    bool Send(const void* bytes, DWORD size) {
-        DWORD written = 0;
-        return WriteFile(pipe_, bytes, size, &written, nullptr) && written == size;
-    }
-    bool Send(const LinkMessage& message) { return Send(&message, message.header.size); }
-    // The next message the server sent, once the server has written it.
-    bool Receive(LinkMessage* message) {
-        DWORD available = 0;
-        if (!Serve([&] { return !PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr) || available > 0; }))
-            return false;
-        BYTE bytes[kLinkMaxMessageBytes];
-        DWORD read = 0;
-        if (!ReadFile(pipe_, bytes, sizeof(bytes), &read, nullptr)) return false;
-        const wchar_t* why = nullptr;
-        return ReadLinkMessage(bytes, read, LinkSender::Service, message, &why);
-    }
-    // True once the server has closed this face's connection.
-    bool Dropped() {
-        return Serve([&] {
-            DWORD available = 0;
-            return !PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr);
-        });
-    }
-
-private:
-    HANDLE pipe_;
-};
 
 std::vector<BYTE> Bytes(const LinkMessage& message, UINT32 size) {
     const BYTE* first = reinterpret_cast<const BYTE*>(&message);
     return std::vector<BYTE>(first, first + size);
 }
+
+Face::Face() { serve = ServeOnce; }
 
 size_t LogCount(const std::string& line) {
     std::string log = ReadFileBytes(LogPathBesideExecutable());
@@ -123,10 +96,8 @@ protected:
     void Greet(Face* face, DWORD session, bool console) {
         g_sessionsToGive.push_back(session);
         ASSERT_TRUE(face->Open());
-        ASSERT_TRUE(face->Send(MakeLinkMessage(LinkKind::Hello)));
         LinkMessage welcome;
-        ASSERT_TRUE(face->Receive(&welcome));
-        ASSERT_EQ(welcome.header.kind, static_cast<UINT16>(LinkKind::Welcome));
+        ASSERT_TRUE(face->Greet(&welcome));
         EXPECT_EQ(welcome.welcome.console, console ? 1u : 0u);
         EXPECT_EQ(welcome.welcome.state.mode, 2u);
     }
@@ -166,7 +137,12 @@ TEST_F(FaceServerTest, OnlyTheConsoleFacesReportsCountAndASecondFaceInASessionIs
     ASSERT_TRUE(second.Receive(&refused));
     EXPECT_EQ(refused.header.kind, static_cast<UINT16>(LinkKind::Refused));
     EXPECT_EQ(refused.refusal, static_cast<UINT32>(LinkRefusal::FaceInSession));
-    EXPECT_TRUE(second.Dropped());
+    // Refused, it is heard no more (its closing is waited for).
+    size_t heard = g_inputs.size();
+    ASSERT_TRUE(second.Send(MakeFlagMessage(LinkKind::PersonInput, static_cast<UINT32>(LinkInputSource::Device))));
+    second.Close();
+    Serve([] { return false; }, 300);
+    EXPECT_EQ(g_inputs.size(), heard);
     EXPECT_TRUE(FaceInSession(1));
     EXPECT_TRUE(ConsoleFacePresent());
 }
