@@ -24,7 +24,10 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0), ("SetLogPath", 4), ("PrepareLogFolder", 4),
-                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0), ("MsiPackageInstalled", 12)]
+                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0), ("MsiPackageInstalled", 12),
+                              ("InstallProtectionService", 4), ("StartProtectionService", 0),
+                              ("StopProtectionService", 0), ("RemoveProtectionService", 0),
+                              ("ProtectionServiceInstalled", 0)]
 # The Windows Installer packages' custom actions, each taking the installer's handle.
 CA_EXPORTS += [(name, 4) for name in (
     "PlanKalnixPackage", "SecureKalnixFolder", "UndoKalnixFolder", "WriteKalnixSettings", "UndoKalnixSettings",
