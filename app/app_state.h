@@ -30,5 +30,19 @@ constexpr const wchar_t* kFreshStartBalloon =
 // tail and returns the process exit code.
 int RunTrayApplication(HINSTANCE instance, const char* commandTail);
 
+// Kalnix beside the protection service: the face of this session (app/face.h), and one settings
+// dialog alone, elevated (-settings, -moresettings). Each returns the exit code.
+int RunFace(HINSTANCE instance, const char* commandTail);
+int RunElevatedDialog(HINSTANCE instance, bool more);
+// True when the protection service is registered: Kalnix then runs as its face.
+bool ProtectionServiceRegistered();
+// The face's marker, one in each session's own namespace.
+constexpr const wchar_t* kFaceMarkerName = L"Local\\KalnixFace";
+
 // True when the command-line tail is exactly "-fresh" in any letter case.
 bool IsFreshSwitch(const char* commandTail);
+
+// The switches that open one settings dialog alone, with an administrator's rights, for a
+// Kalnix beside the protection service that has none (app/settings_effect.h).
+constexpr const wchar_t* kElevatedSettingsSwitch = L"-settings";
+constexpr const wchar_t* kElevatedMoreSettingsSwitch = L"-moresettings";

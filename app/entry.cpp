@@ -4,11 +4,17 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/elevation.h"
+#include "app/face_client.h"
+#include "app/more_settings_dialog.h"
+#include "app/settings_dialog.h"
+#include "app/settings_effect.h"
 #include "app/tray_window.h"
 #include "common/applied_setting.h"
 #include "common/diagnostic_log.h"
 #include "common/owner_check.h"
 #include "common/scoped_handle.h"
+#include "common/protection_service_names.h"
 #include "common/seam_sessions.h"
 #include "image/logo_bitmap.h"
 #include "protect/protection_settings.h"
@@ -120,6 +126,13 @@ bool IsFreshSwitch(const char* commandTail) {
 }
 
 int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
+    // Without the service this Kalnix protects the laptop itself, which needs an administrator's
+    // rights: an administrator whose rights User Account Control limited is asked, as Windows
+    // asks for any program that needs them; a refusal ends this start.
+    if (RunsAsLimitedAdministrator()) {
+        StartKalnixElevated(nullptr, IsFreshSwitch(commandTail) ? L"-fresh" : L"");
+        return 0;
+    }
     if (!TakeSingleInstance()) return 0;
 
     if (IsFreshSwitch(commandTail)) {
@@ -134,4 +147,40 @@ int RunTrayApplication(HINSTANCE instance, const char* commandTail) {
     if (!g_trayWindow) return 1;
     BuildLogoRecord();
     return RunMessageLoop();
+}
+
+int RunFace(HINSTANCE instance, const char* commandTail) {
+    // One in each session: the name lives in the session's own namespace. A user who makes it
+    // first keeps only their own session's icon away.
+    ScopedHandle marker(CreateEventW(nullptr, FALSE, FALSE, kFaceMarkerName));
+    if (!marker.valid() || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    if (IsFreshSwitch(commandTail)) {
+        wcsncpy(g_pendingBalloonText, kFreshStartBalloon, kBalloonTextChars - 1);
+        g_pendingBalloonText[kBalloonTextChars - 1] = L'\0';
+    }
+    SetProtectionElsewhere(true);
+    ReadProtectionSettings();
+    g_instance = instance;
+    CreateFaceWindow();
+    if (!g_trayWindow) return 1;
+    BuildLogoRecord();
+    return RunMessageLoop();
+}
+
+int RunElevatedDialog(HINSTANCE instance, bool more) {
+    g_instance = instance;
+    // The service puts what this dialog writes in force; where it is gone meanwhile, the dialog
+    // still only writes, and the next Kalnix reads it.
+    SetProtectionElsewhere(true);
+    ReadProtectionSettings();
+    if (more) ShowMoreSettingsDialog(nullptr);
+    else DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDialogProc, 0);
+    return 0;
+}
+
+bool ProtectionServiceRegistered() {
+    ScopedService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.valid()) return false;
+    ScopedService service(OpenServiceW(manager.get(), kProtectionServiceName, SERVICE_QUERY_STATUS));
+    return service.valid();
 }

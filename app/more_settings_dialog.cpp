@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include "app/app_state.h"
+#include "app/elevation.h"
+#include "app/settings_effect.h"
 #include "app/closure_list.h"
 #include "app/field_name.h"
 #include "app/managed_note.h"
@@ -122,6 +124,8 @@ void ShowSwitch(HWND dialog, const SwitchSetting& setting, bool on) {
 }
 
 void OnMoreSettingsInit(HWND dialog) {
+    // OK asks for an administrator where this Kalnix may not write the settings.
+    if (DialogNeedsElevation()) SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0, TRUE);
     for (int i = 0; i < kNumberCount; ++i) {
         g_shownNumbers[i] = ShownValue(kNumbers[i].Name());
         ShowNumber(dialog, kNumbers[i], g_shownNumbers[i]);
@@ -206,6 +210,12 @@ void RefuseNumber(HWND dialog, const NumberSetting& setting) {
 // Every edited number is checked before anything is written: a refused one leaves the
 // dialog open and the settings as they were.
 void OnMoreSettingsOk(HWND dialog) {
+    // Beside the service and without an administrator's rights: the elevated dialog writes.
+    if (DialogNeedsElevation()) {
+        StartKalnixElevated(dialog, kElevatedMoreSettingsSwitch);
+        EndDialog(dialog, 0);
+        return;
+    }
     DWORD numbers[kNumberCount];
     for (int i = 0; i < kNumberCount; ++i) {
         if (!ConfirmedNumber(dialog, kNumbers[i], g_shownNumbers[i], &numbers[i])) return RefuseNumber(dialog, kNumbers[i]);
@@ -223,7 +233,7 @@ void OnMoreSettingsOk(HWND dialog) {
     }
     // Automatic protection guards the hibernate-after timeout: the new value counts now, not
     // at the next hourly check.
-    if (hibernateChanged && ProtectionMode() == kModeAutoProtection) ApplyAutoProtection();
+    if (hibernateChanged) TakeHibernateChange();
     EndDialog(dialog, 0);
 }
 

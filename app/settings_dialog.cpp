@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <cwchar>
 
+#include <commctrl.h>
+
 #include "app/app_state.h"
+#include "app/elevation.h"
+#include "app/settings_effect.h"
 #include "app/field_name.h"
 #include "app/managed_note.h"
 #include "app/range_message.h"
@@ -80,6 +84,8 @@ void LockManagedSettings(HWND dialog, const ShownSetting& mode, const ShownSetti
 
 // The controls show the mode and delay in force, or a policy's where one sets them.
 void OnSettingsInit(HWND dialog) {
+    // OK asks for an administrator where this Kalnix may not write the settings.
+    if (DialogNeedsElevation()) SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0, TRUE);
     const ShownSetting mode = Shown(SettingName(SettingId::Action), ProtectionMode());
     const ShownSetting delay = Shown(SettingName(SettingId::AlarmTime), AlarmDelaySeconds());
     LockManagedSettings(dialog, mode, delay);
@@ -111,11 +117,11 @@ bool TakeTypedDelay(HWND dialog, long* delay) {
 
 void StoreDelay(int mode, long delay) {
     WriteSettingDword(SettingName(SettingId::AlarmTime), static_cast<DWORD>(delay));
-    SetProtectionSettings(mode, static_cast<int>(delay));
+    TakeChosenDelay(mode, static_cast<int>(delay));
 }
 
 void ChooseAutoProtection(HWND dialog) {
-    ChangeProtectionSettings(kModeAutoProtection, AlarmDelaySeconds());
+    TakeChosenMode(kModeAutoProtection, AlarmDelaySeconds());
     WriteSettingDword(SettingName(SettingId::Action), kModeAutoProtection);
     EndDialog(dialog, 0);
 }
@@ -123,7 +129,7 @@ void ChooseAutoProtection(HWND dialog) {
 // The lid alarm is put in force before the delay is checked: a refused delay leaves mode 2
 // stored and active with the previous delay.
 void ChooseLidAlarm(HWND dialog) {
-    ChangeProtectionSettings(kModeLidAlarm, AlarmDelaySeconds());
+    TakeChosenMode(kModeLidAlarm, AlarmDelaySeconds());
     WriteSettingDword(SettingName(SettingId::Action), kModeLidAlarm);
 
     long delay = 0;
@@ -146,6 +152,12 @@ void ConfirmDelayOnly(HWND dialog) {
 }
 
 void OnSettingsOk(HWND dialog) {
+    // Beside the service and without an administrator's rights: the elevated dialog writes.
+    if (DialogNeedsElevation()) {
+        StartKalnixElevated(dialog, kElevatedSettingsSwitch);
+        EndDialog(dialog, 0);
+        return;
+    }
     if (IsManaged(dialog, kActionManaged)) {
         ConfirmDelayOnly(dialog);
     } else if (SendDlgItemMessageW(dialog, IDC_AUTO_PROTECT, BM_GETCHECK, 0, 0) == BST_CHECKED) {

@@ -4,6 +4,8 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/face.h"
+#include "app/face_client.h"
 #include "app/tray_icon.h"
 #include "app/tray_menu.h"
 #include "common/seam_sessions.h"
@@ -22,6 +24,11 @@ bool g_trayEnding = false;
 
 // Whether the protection started at creation senses the lid itself (CreateTrayWindow).
 TrayLid g_trayLid = TrayLid::Sensed;
+// The window is the protection service's face (CreateFaceWindow): no protection of its own.
+bool g_face = false;
+
+// Everyone may look at the face's dialogs; what they change asks for an administrator there.
+bool MayOpenDialogs() { return g_face || IsUserAdministrator(); }
 
 void RefreshEnabledIcon() {
     UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
@@ -44,6 +51,7 @@ void OnTrayCreate(HWND hwnd) {
     g_trayWindow = hwnd;
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AllowTaskbarCreated();
+    if (g_face) return StartFace(hwnd);
     bool administrator = IsUserAdministrator();
     if (!administrator)
         UpdateTrayIcon(hwnd, kTrayStateDisabled, L"Kalnix is disabled\nLogged on user is not an administrator");
@@ -55,7 +63,8 @@ void OnTrayCreate(HWND hwnd) {
 void EndTray() {
     if (g_trayEnding) return;
     g_trayEnding = true;
-    EndProtection();
+    if (g_face) EndFace();
+    else EndProtection();
 }
 
 // An open menu would keep its own loop running after the quit message: it ends first.
@@ -93,7 +102,9 @@ LRESULT OnTraySysCommand(HWND hwnd, WPARAM command) {
 
 // The protection's timers are its own (HandleProtectionMessage); the window's is the menu's.
 void OnTrayTimer(WPARAM timer) {
-    if (!g_trayEnding && timer == kMenuClickTimer) OnMenuClickTimer(g_trayWindow, IsUserAdministrator());
+    if (g_trayEnding) return;
+    if (timer == kMenuClickTimer) OnMenuClickTimer(g_trayWindow, MayOpenDialogs());
+    else if (g_face && timer == kFaceRetryTimer) OnFaceRetryTimer(g_trayWindow);
 }
 
 // Version 4 carries the anchor point of the icon (or of the keyboard's focus on it) in wParam.
@@ -109,22 +120,37 @@ void OnTrayCallback(HWND hwnd, UINT event, POINT anchor) {
     case NIN_SELECT: OnTraySelect(hwnd, anchor); break;
     case WM_LBUTTONDBLCLK:
         OnTrayDoubleClick(hwnd);
-        if (IsUserAdministrator()) OnTrayCommand(hwnd, IDM_STATUS, true);
+        if (MayOpenDialogs()) OnTrayCommand(hwnd, IDM_STATUS, true);
         break;
     // A right-click, or Shift+F10 on the icon.
-    case WM_CONTEXTMENU: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), false); break;
+    case WM_CONTEXTMENU: ShowTrayMenu(hwnd, anchor, MayOpenDialogs(), false); break;
     // Enter or Space on the icon.
-    case NIN_KEYSELECT: ShowTrayMenu(hwnd, anchor, IsUserAdministrator(), true); break;
+    case NIN_KEYSELECT: ShowTrayMenu(hwnd, anchor, MayOpenDialogs(), true); break;
     }
 }
 
 void OnTrayMenuCommand(HWND hwnd, UINT command) {
-    if (!g_trayEnding) OnTrayCommand(hwnd, command, IsUserAdministrator());
+    if (g_trayEnding) return;
+    // The face's Exit ends no protection, and says so.
+    if (g_face && command == IDM_EXIT) return OnFaceExit(hwnd);
+    OnTrayCommand(hwnd, command, MayOpenDialogs());
+}
+
+void OnTrayInput(HRAWINPUT input) {
+    if (g_face && !g_trayEnding) OnFaceInput(input);
+}
+
+void OnTrayFaceLink(HWND hwnd, UINT msg, LPARAM lParam) {
+    if (g_trayEnding) return FreeFaceMessage(msg == kFaceLinkMessage ? lParam : 0);
+    if (msg == kFaceLinkMessage) OnFaceLinkMessage(hwnd, lParam);
+    else OnFaceLinkLost(hwnd);
 }
 
 // A change of the display's scale comes as a new DPI for the window, or as a display change.
 void OnTrayDisplayChange() {
-    if (!g_trayEnding) ReloadTrayIcon();
+    if (g_trayEnding) return;
+    if (g_face) OnFaceDisplayChange();
+    ReloadTrayIcon();
 }
 
 void OnTrayDpiChanged() {
@@ -142,7 +168,7 @@ void OnTraySettingChange(UINT action, const wchar_t* area) {
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     // The protection's own timers and messages, and what it looks at before the window does.
     LRESULT result = 0;
-    if (HandleProtectionMessage(msg, wParam, lParam, &result)) return result;
+    if (!g_face && HandleProtectionMessage(msg, wParam, lParam, &result)) return result;
     switch (msg) {
     case WM_CREATE:           OnTrayCreate(hwnd); return 0;
     case WM_CLOSE:            OnTrayClose(hwnd); return 0;
@@ -157,6 +183,10 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case kTrayCallbackMessage: OnTrayCallback(hwnd, LOWORD(lParam), AnchorPoint(wParam)); return 0;
     case WM_COMMAND:          OnTrayMenuCommand(hwnd, LOWORD(wParam)); return 0;
     case WM_DISPLAYCHANGE:    OnTrayDisplayChange(); return 0;
+    // The system cleans up after the default handling.
+    case WM_INPUT:            OnTrayInput(reinterpret_cast<HRAWINPUT>(lParam)); break;
+    case kFaceLinkMessage:
+    case kFaceLinkLost:       OnTrayFaceLink(hwnd, msg, lParam); return 0;
     case WM_DPICHANGED:       OnTrayDpiChanged(); return 0;
     case WM_SETTINGCHANGE:    OnTraySettingChange(static_cast<UINT>(wParam), reinterpret_cast<const wchar_t*>(lParam));
                               return 0;
@@ -170,8 +200,11 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void CreateTrayWindow(TrayLid lid) {
+namespace {
+
+void CreateTrayWindowAs(TrayLid lid, bool face) {
     g_trayLid = lid;
+    g_face = face;
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
@@ -185,6 +218,17 @@ void CreateTrayWindow(TrayLid lid) {
     g_trayWindow = CreateWindowExW(WS_EX_TOOLWINDOW, kTrayWindowClass, kTrayWindowName, WS_POPUP,
                                    CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, g_instance, nullptr);
 }
+
+}  // namespace
+
+bool TrayIsFace() { return g_face; }
+
+void CreateFaceWindow() {
+    CreateTrayWindowAs(TrayLid::Posted, true);
+}
+
+void CreateTrayWindow(TrayLid lid) { CreateTrayWindowAs(lid, false); }
+
 
 bool IsUserAdministrator() {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;

@@ -14,6 +14,11 @@ enum class TrayLid { Sensed, Posted };
 // starts the protection in it (protect/protection_run.h), which its WM_DESTROY, or the end of
 // the session, ends.
 void CreateTrayWindow(TrayLid lid);
+// Creates the same window as the protection service's face in this session (app/face.h): it
+// protects nothing itself, and shows what the service says.
+void CreateFaceWindow();
+// True in the face: the window hosts no protection.
+bool TrayIsFace();
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // True when the calling thread's token is in the built-in Administrators group.
 bool IsUserAdministrator();

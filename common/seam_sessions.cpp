@@ -13,4 +13,5 @@ SessionSeam g_sessionSeam = {
     &::WTSGetActiveConsoleSessionId,
     IsRemoteSession,
     &::GetRawInputData,
+    &::GetTokenInformation,
 };

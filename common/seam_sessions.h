@@ -21,6 +21,8 @@ struct SessionSeam {
     BOOL(WINAPI* isRemoteSession)();
     // Keyboard and mouse records: Windows delivers injected input with no device, Wine none.
     decltype(&::GetRawInputData) getRawInputData;
+    // This process's token: Wine's is always a full administrator's, never a limited one.
+    decltype(&::GetTokenInformation) getTokenInformation;
 };
 
 extern SessionSeam g_sessionSeam;

@@ -22,4 +22,5 @@ ShellSeam g_shellSeam = {
     &::ShellExecuteW,
     OpenThroughDesktopShell,
     CreateAccPropServices,
+    &::ShellExecuteExW,
 };

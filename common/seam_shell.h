@@ -18,6 +18,9 @@ struct ShellSeam {
     // oleacc's property services, which tell screen readers what a control is: Wine's answers
     // every annotation with E_NOTIMPL.
     HRESULT(WINAPI* createAccPropServices)(IAccPropServices** services);
+    // Starting Kalnix with an administrator's rights ("runas"): Wine asks nobody, and a test
+    // must see what the shell was asked without starting it.
+    decltype(&::ShellExecuteExW) shellExecuteEx;
 };
 
 extern ShellSeam g_shellSeam;

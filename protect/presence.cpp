@@ -106,6 +106,24 @@ bool StartRawInputWatch(HWND window) {
 
 void StopRawInputWatch() { RegisterInput(nullptr, RIDEV_REMOVE); }
 
+bool StartWatchForReports(HWND window) {
+    InputWatchState& watch = Watch();
+    if (watch.watching) return true;
+    watch = {};
+    DWORD restAfter = 0;
+    ReadAppliedSettingDword(L"RestAfter", &restAfter, LocalRead::Quiet);
+    watch.restAfterMs = SecondsToTimerMs(restAfter);
+    watch.watching = StartRawInputWatch(window);
+    return watch.watching;
+}
+
+void StopWatchForReports() {
+    InputWatchState& watch = Watch();
+    if (!watch.watching) return;
+    watch.watching = false;
+    StopRawInputWatch();
+}
+
 bool RunsInConsoleSession() {
     DWORD mine = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &mine)) return false;

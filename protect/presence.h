@@ -39,4 +39,8 @@ bool SpeaksForConsole();
 // switch has left.
 bool StartRawInputWatch(HWND window);
 void StopRawInputWatch();
+// The same watch and rules for a host that runs elsewhere (the protection service, whose face
+// in the console session watches and reports): begins afresh on `window`, without a run.
+bool StartWatchForReports(HWND window);
+void StopWatchForReports();
 bool RunsInConsoleSession();

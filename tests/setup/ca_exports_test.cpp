@@ -28,6 +28,8 @@ const std::pair<const char*, int> kExports[] = {
     {"RemoveKalnixStart", 4},     {"RestoreKalnixStart", 4},  {"RemoveKalnixSettings", 4},
     {"PutBackKalnixSettings", 4}, {"UndoKalnixTakeOver", 4},  {"EndStartedKalnix", 4},
     {"MsiPackageInstalled", 12},
+    {"InstallProtectionService", 4}, {"StartProtectionService", 0}, {"StopProtectionService", 0},
+    {"RemoveProtectionService", 0}, {"ProtectionServiceInstalled", 0},
 };
 
 std::set<std::string> ExpectedExportNames() {

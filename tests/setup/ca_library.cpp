@@ -101,3 +101,15 @@ void OpenLogGateFor(const wchar_t* build) {
 }
 
 std::string TestLog() { return ReadFileBytes(LogPathBesideExecutable()); }
+
+int CaLibrary::InstallProtectionService(const wchar_t* kalnixExe) const {
+    KALNIX_CALL(OneArgExport, ExportName("InstallProtectionService", 4).c_str(), kalnixExe);
+}
+int CaLibrary::StartProtectionService() const { KALNIX_CALL(NoArgExport, ExportName("StartProtectionService", 0).c_str()); }
+int CaLibrary::StopProtectionService() const { KALNIX_CALL(NoArgExport, ExportName("StopProtectionService", 0).c_str()); }
+int CaLibrary::RemoveProtectionService() const {
+    KALNIX_CALL(NoArgExport, ExportName("RemoveProtectionService", 0).c_str());
+}
+int CaLibrary::ProtectionServiceInstalled() const {
+    KALNIX_CALL(NoArgExport, ExportName("ProtectionServiceInstalled", 0).c_str());
+}

@@ -45,6 +45,11 @@ public:
     int PrepareLogFolder(const wchar_t* folder) const;
     int RunKalnixTask() const;
     int TaskIsAbsent() const;
+    int InstallProtectionService(const wchar_t* kalnixExe) const;
+    int StartProtectionService() const;
+    int StopProtectionService() const;
+    int RemoveProtectionService() const;
+    int ProtectionServiceInstalled() const;
 
 private:
     int FolderCall(const char* name, const wchar_t* folder, std::wstring* reason) const;

@@ -24,7 +24,10 @@ CA_EXPORTS = POWER_EXPORTS + [("InstallDriverAndStart", 4), ("RemoveDriver", 0),
                               ("EndInstalledKalnix", 4), ("IsLocalSystem", 0), ("SettingExists", 4),
                               ("PowerSettingsAreSaved", 0), ("WriteTaskHead", 4), ("TaskIsRegistered", 0),
                               ("TakeOverX86Settings", 0), ("SetLogPath", 4), ("PrepareLogFolder", 4),
-                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0), ("MsiPackageInstalled", 12)]
+                              ("RunKalnixTask", 0), ("TaskIsAbsent", 0), ("MsiPackageInstalled", 12),
+                              ("InstallProtectionService", 4), ("StartProtectionService", 0),
+                              ("StopProtectionService", 0), ("RemoveProtectionService", 0),
+                              ("ProtectionServiceInstalled", 0)]
 # The Windows Installer packages' custom actions, each taking the installer's handle.
 CA_EXPORTS += [(name, 4) for name in (
     "PlanKalnixPackage", "SecureKalnixFolder", "UndoKalnixFolder", "WriteKalnixSettings", "UndoKalnixSettings",
@@ -207,7 +210,9 @@ def check_kalnix(arch, path):
     check_icons(path, resources)
     check(resources.get(("LOGO", 110), b"")[:8] == b"\x89PNG\r\n\x1a\n", "%s: no PNG logo 110" % path)
     manifest = resources.get((RT_MANIFEST, 1), b"").decode("utf-8", "replace")
-    check('level="requireAdministrator"' in manifest, "%s: manifest does not require administrator" % path)
+    # Each session's Kalnix runs with its user's own rights; the tray program without the service
+    # asks for an administrator's itself.
+    check('level="asInvoker"' in manifest, "%s: manifest does not run as the invoker" % path)
     check('name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in " ".join(manifest.split()),
           "%s: manifest does not ask for common controls 6" % path)
     check_dpi_awareness(path, manifest)
