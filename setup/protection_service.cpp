@@ -2,7 +2,9 @@
 
 #include <sddl.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "common/diagnostic_log.h"
 #include "common/protection_service_names.h"
@@ -127,6 +129,17 @@ bool SetPermissions(SC_HANDLE service) {
     return false;
 }
 
+// The Kalnix.exe of a command as InstallProtectionService writes it: "<path>" -service.
+std::wstring KalnixExeOf(const wchar_t* command) {
+    const wchar_t kTail[] = L"\" -service";
+    std::wstring text = command ? command : L"";
+    const size_t tailChars = wcslen(kTail);
+    if (text.size() <= tailChars + 1 || text[0] != L'"' || text.compare(text.size() - tailChars, tailChars, kTail) != 0)
+        return L"";
+    std::wstring exe = text.substr(1, text.size() - tailChars - 1);
+    return exe.find(L'"') == std::wstring::npos ? exe : L"";
+}
+
 SC_HANDLE CreateOrUpdate(SC_HANDLE manager, const std::wstring& command) {
     SC_HANDLE service = OpenProtectionService(manager, SERVICE_ALL_ACCESS);
     if (service) {
@@ -222,4 +235,25 @@ bool __stdcall ProtectionServiceInstalled() {
     if (!manager.valid()) return false;
     ScopedService service(OpenServiceW(manager.get(), kProtectionServiceName, SERVICE_QUERY_STATUS));
     return service.valid();
+}
+
+ProtectionServiceState ReadProtectionServiceState() {
+    ProtectionServiceState result;
+    ScopedService manager(OpenManager(SC_MANAGER_CONNECT));
+    if (!manager.valid()) return result;
+    ScopedService service(OpenProtectionService(manager.get(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+    if (!service.valid()) return result;
+    result.installed = true;
+    DWORD state = 0;
+    result.running = QueryState(service.get(), &state) && state != SERVICE_STOPPED;
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (needed >= sizeof(QUERY_SERVICE_CONFIGW) && QueryServiceConfigW(service.get(), config, needed, &needed)) {
+        result.kalnixExe = KalnixExeOf(config->lpBinaryPathName);
+    } else {
+        LogFailure(L"QueryServiceConfig");
+    }
+    return result;
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // The protection service "KalnixProtection": Kalnix.exe run by the service control manager as
 // LocalSystem, started with Windows, restarted when it fails. Only administrators and SYSTEM may
 // stop, start or change it; interactive users may ask its state (the face in each session does).
@@ -30,3 +32,13 @@ bool __stdcall RemoveProtectionService();
 // True when the service is registered.
 bool __stdcall ProtectionServiceInstalled();
 }
+
+// The service as it stands, read as SYSTEM by the packages' actions before they change it, so
+// that their rollback puts back exactly that: registered or not, running or not, and the
+// Kalnix.exe it runs ("" when its command is not the one InstallProtectionService writes).
+struct ProtectionServiceState {
+    bool installed = false;
+    bool running = false;
+    std::wstring kalnixExe;
+};
+ProtectionServiceState ReadProtectionServiceState();

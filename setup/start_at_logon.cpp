@@ -129,10 +129,10 @@ LogonStart RegisterStartAtLogon(const std::wstring& kalnixExe, const std::wstrin
     if (RegisterTask(kalnixExe, workFolder, log)) return LogonStart::Task;
     bool written = SetRunKey((L"\"" + kalnixExe + L"\"").c_str());
     log.Line(std::wstring(L"SetRunKey: result ") + (written ? L"1." : L"0."));
-    // Kalnix requires administrator rights, and with User Account Control on Windows does not
-    // start such a program from the Run value at log-on.
+    // Kalnix.exe asks for no rights of its own: Windows starts it from the Run value at every
+    // log-on with the user's own rights, as the task does.
     if (written) {
-        log.Line(L"Start at log-on is not assured: with User Account Control on, the Run value does not start Kalnix.");
+        log.Line(L"Start at log-on by the Run value: Kalnix starts at each log-on with the user's own rights.");
         return LogonStart::RunValue;
     }
     log.Line(L"Kalnix will not start at log-on.");

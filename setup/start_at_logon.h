@@ -12,7 +12,7 @@ enum class LogonStart { Task, RunValue, None };
 // Removes an earlier task and Run value, then registers the task for `kalnixExe`: its definition
 // is written in a new folder of `workFolder` (a folder only administrators can write) and removed
 // once the Task Scheduler is done with it. When the task is not registered within 20 seconds,
-// writes the Run value instead, which with User Account Control on does not start Kalnix.
+// writes the Run value instead.
 LogonStart RegisterStartAtLogon(const std::wstring& kalnixExe, const std::wstring& workFolder, StepLog& log);
 
 // Deletes the task and the Run value; true only when neither is left. A log-on entry left behind

@@ -13,10 +13,11 @@
 namespace {
 
 // The task "Kalnix" up to its action: started at the log-on of every interactive user
-// (BUILTIN\Users) with the highest rights that user has. A laptop tool must start and keep
-// running on battery, and for longer than the default three days. Every element other than
-// the action stands here, before <Actions>: the tail closes the elements after it. Run on
-// demand for one session, the scheduler starts it as that session's user, in the same way.
+// (BUILTIN\Users) with that user's limited rights, never elevated: what it starts is the icon
+// of the protection service, which needs none. A laptop tool must start and keep running on
+// battery, and for longer than the default three days. Every element other than the action
+// stands here, before <Actions>: the tail closes the elements after it. Run on demand for one
+// session, the scheduler starts it as that session's user, in the same way.
 constexpr wchar_t kTaskHead[] =
     L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
     L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
@@ -32,7 +33,7 @@ constexpr wchar_t kTaskHead[] =
     L"  <Principals>\r\n"
     L"    <Principal id=\"Author\">\r\n"
     L"      <GroupId>S-1-5-32-545</GroupId>\r\n"
-    L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
+    L"      <RunLevel>LeastPrivilege</RunLevel>\r\n"
     L"    </Principal>\r\n"
     L"  </Principals>\r\n"
     L"  <Settings>\r\n"

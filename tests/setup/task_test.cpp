@@ -167,7 +167,7 @@ TEST_F(TaskTest, HeadAndCommandMakeTheLogonTaskOfEveryUser) {
     }
     std::string definition = ReadFileBytes(taskFile_);
     for (const wchar_t* element : {L"<LogonTrigger>\r\n      <Enabled>true</Enabled>\r\n    </LogonTrigger>",
-                                   L"<GroupId>S-1-5-32-545</GroupId>", L"<RunLevel>HighestAvailable</RunLevel>"}) {
+                                   L"<GroupId>S-1-5-32-545</GroupId>", L"<RunLevel>LeastPrivilege</RunLevel>"}) {
         EXPECT_TRUE(Contains(definition, Utf16Bytes(element))) << "missing from the definition";
     }
     EXPECT_EQ(TestLog(), "CA: Entering WriteTaskHead\r\nCA: Entering InstallKalnixTask\r\n");
