@@ -45,6 +45,11 @@ constexpr wchar_t kSystem[] = L"system";                // 1 when msiexec runs a
 constexpr wchar_t kSession[] = L"session";              // the session msiexec runs in
 constexpr wchar_t kRun[] = L"run";                      // this run's token (setup/rollback_record.h)
 constexpr wchar_t kRepair[] = L"repair";                // 1 on a repair: installed, not removed, not replaced
+constexpr wchar_t kRemoval[] = L"removal";              // 1 when the run removes Kalnix
+// The protection service before a change, in the rollback record the changing action keeps.
+constexpr wchar_t kServiceInstalled[] = L"serviceinstalled";  // 1 when it was registered
+constexpr wchar_t kServiceRunning[] = L"servicerunning";      // 1 when it ran
+constexpr wchar_t kServiceExe[] = L"serviceexe";              // the Kalnix.exe it ran
 // What a take-over removes, as it was before (settings_snapshot.h encoding), for its rollback.
 constexpr wchar_t kSetupEntry[] = L"setupentry";        // the setup program's Apps & Features entry
 constexpr wchar_t kX86Entry[] = L"x86entry";            // the 32-bit Kalnix's entry

@@ -7,6 +7,7 @@
 #include "setup/exports.h"
 #include "setup/msi_session.h"
 #include "setup/package_actions.h"
+#include "setup/protection_service.h"
 #include "setup/settings_snapshot.h"
 #include "setup/setup_program_takeover.h"
 #include "setup/step_log.h"
@@ -99,12 +100,12 @@ UINT __stdcall UndoKalnixTakeOver(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-// Starts Kalnix for the person at the desktop msiexec was started from, as that person, never
-// with this process's token (SYSTEM): the Task Scheduler runs the log-on task for the user of
-// that session, with that user's own token at the highest level they have. Run as SYSTEM (a
-// deployment tool), or without the task, Kalnix waits for the next log-on. Either way no step
-// failed: Kalnix is installed to start there. The last step: the files a take-over kept for a
-// rollback go now.
+// Kalnix for the person at the desktop msiexec was started from, as that person, never with this
+// process's token (SYSTEM): the protection service, once running, has started it in every
+// signed-in session; without it the Task Scheduler runs the log-on task for the user of that
+// session, with that user's own token. Run as SYSTEM (a deployment tool), or without the task,
+// Kalnix waits for the next log-on. Either way no step failed: Kalnix is installed to start
+// there. The last step: the files a take-over kept for a rollback go now.
 UINT __stdcall StartKalnixForUser(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kSetupLog);
@@ -116,7 +117,9 @@ UINT __stdcall StartKalnixForUser(MSIHANDLE install) {
         if (FlagOf(data, kX86Found)) DiscardTakenOverFiles(TakenOver::X86, FieldOf(data, kX86Folder), folder, keep);
         RemoveDirectoryW(keep.c_str());
     }
-    if (FlagOf(data, kSystem)) {
+    if (ReadProtectionServiceState().running) {
+        log.Line(L"The protection service starts Kalnix in every signed-in session: the task Kalnix is not run.");
+    } else if (FlagOf(data, kSystem)) {
         log.Line(L"Running as SYSTEM: Kalnix starts at the next log-on.");
     } else if (!TaskIsRegistered()) {
         log.Line(L"Kalnix not started: only the task Kalnix can start it as the user at this desktop, and there is "
@@ -131,11 +134,14 @@ UINT __stdcall StartKalnixForUser(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-// A Kalnix the task started must not run on from files the rollback takes away; a repair ends
+// Neither the service nor a Kalnix the task started may run on from files the rollback takes
+// away: the service is stopped through its own teardown first (ending its process would leave
+// the power settings it changed), and UndoKalnixService puts back its registration. A repair ends
 // no Kalnix, not even then.
 UINT __stdcall EndStartedKalnix(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     if (FlagOf(data, kRepair)) return ERROR_SUCCESS;
+    StopProtectionService();
     EndInstalledKalnix((FieldOf(data, kFolder) + L"\\Kalnix.exe").c_str());
     return ERROR_SUCCESS;
 }

@@ -101,10 +101,8 @@ void SaveLidCloseFlags(StepLog& log) {
 UINT __stdcall SecureKalnixFolder(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     const std::wstring folder = FieldOf(data, kFolder);
+    // The log's first line is StopKalnixService's, the run's first step.
     StepLog log(install, FieldOf(data, kLogFolder), kSetupLog);
-    log.Line(L"Kalnix Setup " + FieldOf(data, kVersion) + L" (Windows Installer package), " + LocalTimeText() +
-             L", into " + folder);
-    log.NameWhatWasSetAside();
     std::wstring refused = PrepareInstallFolder(data, log);
     if (!refused.empty()) return FailInstall(log, refused, L"Installation failed: nothing was installed.");
     // A repair may be a standard user's: it ends no one's Kalnix, and Windows Installer replaces

@@ -131,6 +131,10 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common, bool repair
 #endif
     ok = ok && AppendField(&found, kX86Found, Flag(x86.found)) && AppendField(&found, kX86Folder, x86.folder);
 
+    std::wstring first = common;
+    ok = ok && AppendField(&first, kRepair, Flag(repair)) && AppendField(&first, kRemoval, Flag(false));
+    ok = ok && HandOver(install, L"StopKalnixService", first) && HandOver(install, L"StartKalnixServiceAgain", first);
+
     std::wstring secure = found;
 #ifdef _WIN64
     ok = ok && AppendField(&secure, kProgramFiles, FolderOf(install, L"ProgramFiles64Folder")) &&
@@ -165,6 +169,8 @@ UINT PlanInstallation(MSIHANDLE install, const std::wstring& common, bool repair
     ok = ok && AppendField(&undoEvents, kHadEvents, Flag(hadEvents)) && AppendField(&undoEvents, kEvents, messageFile);
     ok = ok && HandOver(install, L"UndoKalnixEvents", undoEvents);
 
+    ok = ok && HandOver(install, L"InstallKalnixService", common) && HandOver(install, L"UndoKalnixService", common);
+
     std::wstring takeOver = found;
     ok = ok && AppendTakeOverState(&takeOver, setup, x86);
     ok = ok && HandOver(install, L"CompleteKalnixTakeOver", takeOver) &&
@@ -186,9 +192,13 @@ UINT PlanRemoval(MSIHANDLE install, const std::wstring& common) {
     bool keyExisted = ReadSettingsKey(&values);
     std::wstring messageFile, settings = common;
     bool hadEvents = ReadKalnixEventSource(&messageFile);
+    std::wstring first = common;
     bool ok = AppendField(&settings, kSettingsKey, Flag(keyExisted)) &&
               AppendField(&settings, kSettings, EncodeSettings(values)) &&
-              AppendField(&settings, kHadEvents, Flag(hadEvents)) && AppendField(&settings, kEvents, messageFile);
+              AppendField(&settings, kHadEvents, Flag(hadEvents)) && AppendField(&settings, kEvents, messageFile) &&
+              AppendField(&first, kRemoval, Flag(true));
+    ok = ok && HandOver(install, L"StopKalnixService", first) && HandOver(install, L"StartKalnixServiceAgain", first) &&
+         HandOver(install, L"RemoveKalnixService", common) && HandOver(install, L"PutBackKalnixService", common);
     ok = ok && HandOver(install, L"StopKalnix", common) && HandOver(install, L"RemoveKalnixStart", common) &&
          HandOver(install, L"RestoreKalnixStart", common) && HandOver(install, L"RemoveKalnixSettings", common) &&
          HandOver(install, L"PutBackKalnixSettings", settings);

@@ -87,9 +87,6 @@ void RemoveLidDriver(StepLog& log) {
 UINT __stdcall StopKalnix(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);
-    log.Line(L"Kalnix Uninstall " + FieldOf(data, kVersion) + L" (Windows Installer package), " + LocalTimeText() +
-             L", from " + FieldOf(data, kFolder));
-    log.NameWhatWasSetAside();
     StopRunningKalnix({FieldOf(data, kFolder)}, log);
     return ERROR_SUCCESS;
 }

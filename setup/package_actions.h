@@ -19,6 +19,12 @@ extern "C" {
 // every deferred action its data.
 UINT __stdcall PlanKalnixPackage(MSIHANDLE install);
 
+// First of every run (installation, repair, removal): the log's first line, then the protection
+// service stopped (not at a repair), which puts back the power settings it changed, before any
+// Kalnix.exe is ended or replaced. Undone: started again when it ran.
+UINT __stdcall StopKalnixService(MSIHANDLE install);
+UINT __stdcall StartKalnixServiceAgain(MSIHANDLE install);
+
 // Installation, in this order:
 // The log folder made safe, the install folder checked (inside Program Files) or secured
 // (elsewhere) as the setup program's, and a running Kalnix ended (not at a repair). Undone: a
@@ -37,13 +43,20 @@ UINT __stdcall UndoKalnixStart(MSIHANDLE install);
 // The event source. Undone: as it was.
 UINT __stdcall RegisterKalnixEvents(MSIHANDLE install);
 UINT __stdcall UndoKalnixEvents(MSIHANDLE install);
+// The protection service registered for the installed Kalnix.exe (an earlier registration
+// pointed here, at a repair too) and started, once the files, the settings and the event source
+// are in place. Undone: the service as it was.
+UINT __stdcall InstallKalnixService(MSIHANDLE install);
+UINT __stdcall UndoKalnixService(MSIHANDLE install);
 // After the product is registered: the setup program's (or the earlier 32-bit Kalnix's) entry
 // removed and its files moved into the log folder. Undone: entries, 32-bit settings and Run
 // value, and files put back.
 UINT __stdcall CompleteKalnixTakeOver(MSIHANDLE install);
 UINT __stdcall UndoKalnixTakeOver(MSIHANDLE install);
 // Last: the files a take-over kept deleted, and Kalnix started through the log-on task for the
-// user of msiexec's session. Undone: the Kalnix of the install folder ended (not at a repair).
+// user of msiexec's session where the protection service does not run (it starts Kalnix in
+// every session itself). Undone: the service stopped and the Kalnix of the install folder ended
+// (not at a repair).
 UINT __stdcall StartKalnixForUser(MSIHANDLE install);
 UINT __stdcall EndStartedKalnix(MSIHANDLE install);
 
@@ -54,6 +67,10 @@ UINT __stdcall StopKalnix(MSIHANDLE install);
 // one there was put back.
 UINT __stdcall RemoveKalnixStart(MSIHANDLE install);
 UINT __stdcall RestoreKalnixStart(MSIHANDLE install);
+// Removal: the protection service deleted, after keeping what it was as the run's rollback
+// record; when it is left, the removal fails and nothing is removed. Undone: registered again.
+UINT __stdcall RemoveKalnixService(MSIHANDLE install);
+UINT __stdcall PutBackKalnixService(MSIHANDLE install);
 // Removal: the user's power settings put back (kept saved when they cannot be); the lid-sensor
 // driver that a setup program's installation taken over brought, the event source and the
 // settings key removed. Undone: the settings key and the event source as they were.

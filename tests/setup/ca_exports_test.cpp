@@ -28,6 +28,8 @@ const std::pair<const char*, int> kExports[] = {
     {"RemoveKalnixStart", 4},     {"RestoreKalnixStart", 4},  {"RemoveKalnixSettings", 4},
     {"PutBackKalnixSettings", 4}, {"UndoKalnixTakeOver", 4},  {"EndStartedKalnix", 4},
     {"MsiPackageInstalled", 12},
+    {"StopKalnixService", 4},     {"StartKalnixServiceAgain", 4}, {"InstallKalnixService", 4},
+    {"UndoKalnixService", 4},     {"RemoveKalnixService", 4},     {"PutBackKalnixService", 4},
     {"InstallProtectionService", 4}, {"StartProtectionService", 0}, {"StopProtectionService", 0},
     {"RemoveProtectionService", 0}, {"ProtectionServiceInstalled", 0},
 };

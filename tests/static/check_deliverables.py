@@ -33,7 +33,9 @@ CA_EXPORTS += [(name, 4) for name in (
     "PlanKalnixPackage", "SecureKalnixFolder", "UndoKalnixFolder", "WriteKalnixSettings", "UndoKalnixSettings",
     "RegisterKalnixStart", "UndoKalnixStart", "RegisterKalnixEvents", "UndoKalnixEvents", "CompleteKalnixTakeOver",
     "StartKalnixForUser", "StopKalnix", "RemoveKalnixStart", "RestoreKalnixStart", "RemoveKalnixSettings",
-    "PutBackKalnixSettings", "UndoKalnixTakeOver", "EndStartedKalnix")]
+    "PutBackKalnixSettings", "UndoKalnixTakeOver", "EndStartedKalnix", "StopKalnixService",
+    "StartKalnixServiceAgain", "InstallKalnixService", "UndoKalnixService", "RemoveKalnixService",
+    "PutBackKalnixService")]
 # An elevated Kalnix imports only KnownDLLs: Windows maps those from System32 whatever lies
 # beside the program, while any other imported library would be looked for in the program's
 # folder first. These are the values of HKLM\SYSTEM\CurrentControlSet\Control\Session
