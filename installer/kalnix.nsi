@@ -2,8 +2,8 @@
 ; fleets. One setup program per architecture: x86 for 32-bit Windows, x64 for 64-bit Windows.
 ; This file is the outline: the pages and the steps of both sections in their order; each
 ; topic's functions are in include/ (options and exit codes, the helper library, log,
-; install folder, the running Kalnix, files and driver, settings, start at log-on,
-; uninstall). The Win32 work is done by KalnixCA.dll, which has tests of its own.
+; install folder, the running Kalnix, files and driver, settings, start at log-on, the
+; protection service, the Start menu entry, uninstall). The Win32 work is done by KalnixCA.dll, which has tests of its own.
 ;
 ; Build inputs (makensis -D...):
 ;   KALNIX_ARCH        x86 or x64: the architecture of the two files below  (required)
@@ -87,7 +87,7 @@ ShowUninstDetails show
 !define MUI_ICON "../res/kalnix.ico"
 !define MUI_UNICON "../res/kalnix.ico"
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "Kalnix keeps this laptop from staying awake with its lid closed.$\r$\n$\r$\nSetup installs Kalnix for every user of this computer and starts it at each log-on.$\r$\n$\r$\nClick Next to continue."
+!define MUI_WELCOMEPAGE_TEXT "Kalnix keeps this laptop from staying awake with its lid closed.$\r$\n$\r$\nSetup installs Kalnix for every user of this computer: its protection service guards the laptop whoever is signed in, and its icon starts at each sign-in.$\r$\n$\r$\nClick Next to continue."
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -110,10 +110,12 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
 !include "include/library.nsh"
 !include "include/log.nsh"
 !include "include/folder.nsh"
+!include "include/service.nsh"
 !include "include/kalnix_process.nsh"
 !include "include/files.nsh"
 !include "include/settings.nsh"
 !include "include/logon.nsh"
+!include "include/start_menu.nsh"
 !include "include/uninstall.nsh"
 !include "include/upgrade.nsh"
 !include "include/event_source.nsh"
@@ -124,6 +126,7 @@ Function .onInit
   !insertmacro SelectRegView
   StrCpy $LogHandle ""
   StrCpy $Warnings 0
+  StrCpy $ServiceStopped 0
   !insertmacro RefuseBadOptions
   !insertmacro RefuseNonAdministrator "Kalnix Setup needs administrator rights."
 FunctionEnd
@@ -140,7 +143,9 @@ Section "Kalnix" SecKalnix
   Call RefuseOverMsiPackage
   Call PrepareInstallFolder
   ${Log} "$FolderNote"
-  ; 2. A running Kalnix holds its file and the lid-close flags it forced.
+  ; 2. A running Kalnix holds its file and the lid-close flags it forced: the protection
+  ;    service first, through its own stop, then every Kalnix.exe of the folder.
+  Call StopProtection
   Call StopKalnix
 !if "${KALNIX_ARCH}" == "x64"
   ; 2a. An earlier 32-bit Kalnix: its settings are taken over before any are written.
@@ -156,11 +161,15 @@ Section "Kalnix" SecKalnix
   Call StartLidDriver
   ; 7. Start at log-on.
   Call RegisterStartAtLogon
-  ; 8. The event source, then Apps & Features.
+  ; 8. The event source.
   Call RegisterEventSource
+  ; 9. The protection service, which starts Kalnix in every signed-in session.
+  Call StartProtection
+  ; 10. The Start menu entry, then Apps & Features.
+  Call CreateStartMenuEntry
   Call WriteUninstallEntry
-  ; 9. Kalnix itself, as the user at this desktop: through the log-on task, never as this
-  ;    program.
+  ; 11. Without the service running, Kalnix for the user at this desktop: through the log-on
+  ;     task, never as this program.
   Call StartKalnix
 
   !insertmacro CloseLogWithOutcome "Installation"
@@ -178,10 +187,12 @@ Section "Uninstall"
   !insertmacro ExtractCa
   Call un.OpenUninstallLog
 
+  Call un.RemoveProtection
   Call un.StopKalnix
   Call un.RestoreLidCloseFlags
   Call un.RemoveLidDriver
   Call un.RemoveStartAtLogon
+  Call un.RemoveStartMenuEntry
   Call un.RemoveFiles
   Call un.RemoveEventSource
   Call un.RemoveKeys

@@ -1,5 +1,5 @@
-; The install folder and its security. Kalnix runs elevated at every log-on, so nothing a
-; standard user can create, change, rename or delete may lie on its path. KalnixCA.dll checks
+; The install folder and its security. Kalnix.exe runs as the protection service (SYSTEM),
+; so nothing a standard user can create, change, rename or delete may lie on its path. KalnixCA.dll checks
 ; the folder and every folder above it by handle before anything is written; Program Files
 ; keeps users out by its own permissions, any other folder gets permissions of its own.
 

@@ -26,11 +26,16 @@ FunctionEnd
 ; Starts Kalnix now for the person at this desktop, as that person, never with this program's
 ; token: when an administrator typed their password at a standard user's elevation prompt,
 ; that token would give the user an elevated Kalnix, and through it an administrator's
-; programs. The Task Scheduler runs the log-on task for the user of this session, with that
-; user's own token at the highest level they have; like at log-on, a standard user's Kalnix
-; then does not start. Run as SYSTEM (a deployment tool), or without the task, Kalnix waits
-; for the next log-on. Either way no step failed: Kalnix is installed to start there.
+; programs. The running protection service has done so already, in every signed-in session.
+; Without it the Task Scheduler runs the log-on task for the user of this session, with that
+; user's own token, as at log-on. Run as SYSTEM (a deployment tool), or without the task,
+; Kalnix waits for the next log-on. Either way no step failed: Kalnix is installed to start
+; there.
 Function StartKalnix
+  ${If} $ServiceRunning = 1
+    ${Log} "The protection service starts Kalnix in every signed-in session: the task Kalnix is not run."
+    Return
+  ${EndIf}
   ${CallCa} IsLocalSystem
   ${If} $0 = 1
     ${Log} "Running as SYSTEM: Kalnix starts at the next log-on."

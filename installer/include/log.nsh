@@ -121,9 +121,15 @@ FunctionEnd
   Abort "${text}"
 !macroend
 
-; Program files or the settings key could not be written: exit code 4.
+; Program files or the settings key could not be written: exit code 4. A protection service
+; this run stopped protects the laptop on where it can.
 !macro FailInstall text
-  !insertmacro LeaveFailed "${text}" "Installation failed." ${EXIT_FAILED}
+  ${Log} "${text}"
+  Call RestartStoppedProtection
+  ${Log} "Installation failed."
+  !insertmacro CloseLog
+  SetErrorLevel ${EXIT_FAILED}
+  Abort "${text}"
 !macroend
 !define FailInstall "!insertmacro FailInstall"
 

@@ -22,8 +22,9 @@ Function TaskIsStored
   ${CallCa} TaskIsRegistered
 FunctionEnd
 
-; $5 = 1 once the task "Kalnix" is registered. The task definition runs elevated: it is
-; written where only administrators can write, and removed once the task tool is done with it.
+; $5 = 1 once the task "Kalnix" is registered. The task definition is written where only
+; administrators can write (a user who changed it could run anything at every log-on), and
+; removed once the task tool is done with it.
 Function RegisterTask
   StrCpy $5 0
   StrCpy $8 "$PLUGINSDIR\KalnixTask"
@@ -87,12 +88,12 @@ Function RegisterStartAtLogon
   ${EndIf}
   ${CallCaWithText} SetRunKey '"$INSTDIR\Kalnix.exe"'
   ${Log} "SetRunKey: result $0."
-  ; Kalnix requires administrator rights, and with User Account Control on Windows does
-  ; not start such a program from the Run value at log-on.
+  ; Kalnix.exe asks for no rights of its own: Windows starts it from the Run value at every
+  ; log-on with the user's own rights, as the task does.
   ${If} $0 = 1
-    ${Log} "Start at log-on is not assured: with User Account Control on, the Run value does not start Kalnix."
+    ${Log} "Start at log-on by the Run value: Kalnix starts at each log-on with the user's own rights."
   ${Else}
     ${Log} "Kalnix will not start at log-on."
+    Call Warn
   ${EndIf}
-  Call Warn
 FunctionEnd

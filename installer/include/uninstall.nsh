@@ -80,6 +80,12 @@ Function un.RemoveStartAtLogon
 FunctionEnd
 
 Function un.RemoveFiles
+  ; The service left behind runs the folder's Kalnix.exe as SYSTEM: the same holds, the more so.
+  ${If} $ServiceLeft = 1
+    ${Log} "$INSTDIR is kept, with Kalnix.exe: the protection service left behind runs $INSTDIR\Kalnix.exe as SYSTEM, and without the folder any user could put a program there. Remove the service (sc delete KalnixProtection), then run the uninstaller again."
+    Call un.Warn
+    Return
+  ${EndIf}
   ${If} $StartAtLogonLeft = 1
     Return
   ${EndIf}
@@ -108,6 +114,7 @@ Function un.RemoveKeys
     DeleteRegKey HKLM "${SETTINGS_KEY}"
   ${EndIf}
   ${If} $StartAtLogonLeft <> 1
+  ${AndIf} $ServiceLeft <> 1
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ${EndIf}
 FunctionEnd
