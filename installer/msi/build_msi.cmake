@@ -64,10 +64,11 @@ endif()
 # Action types: 1 a DLL in the Binary table; +1024 deferred (in the script); +256 rollback on top
 # of it; +2048 without impersonation (as SYSTEM); 51 sets a property.
 set(immediate PlanKalnixPackage)
-set(deferred StopKalnix RemoveKalnixStart SecureKalnixFolder WriteKalnixSettings RegisterKalnixStart
-    RegisterKalnixEvents RemoveKalnixSettings CompleteKalnixTakeOver StartKalnixForUser)
-set(rollback RestoreKalnixStart UndoKalnixFolder UndoKalnixSettings UndoKalnixStart UndoKalnixEvents
-    PutBackKalnixSettings UndoKalnixTakeOver EndStartedKalnix)
+set(deferred StopKalnixService StopKalnix RemoveKalnixStart RemoveKalnixService SecureKalnixFolder
+    WriteKalnixSettings RegisterKalnixStart RegisterKalnixEvents InstallKalnixService RemoveKalnixSettings
+    CompleteKalnixTakeOver StartKalnixForUser)
+set(rollback StartKalnixServiceAgain RestoreKalnixStart PutBackKalnixService UndoKalnixFolder UndoKalnixSettings
+    UndoKalnixStart UndoKalnixEvents UndoKalnixService PutBackKalnixSettings UndoKalnixTakeOver EndStartedKalnix)
 set(property KeepKalnixFolder RecordKalnixFolder)
 set(queries)
 foreach(kind_type immediate:1 deferred:3073 rollback:3329 property:51)

@@ -59,9 +59,15 @@ ACTIONS = {
     # Decides from the installation's own properties, changing nothing; REMOVE may say ALL only
     # from InstallValidate on.
     "PlanKalnixPackage": (IMMEDIATE, None, None),
+    # Every run: the protection service is stopped (not at a repair) and started again by the
+    # rollback, which does not start again at the next log-on.
+    "StartKalnixServiceAgain": (ROLLBACK, None, "StopKalnixService"),
+    "StopKalnixService": (DEFERRED, None, None),
     "StopKalnix": (DEFERRED, REMOVING, None),
     "RestoreKalnixStart": (ROLLBACK, REMOVING_FOR_GOOD, "RemoveKalnixStart"),
     "RemoveKalnixStart": (DEFERRED, REMOVING_FOR_GOOD, None),
+    "PutBackKalnixService": (ROLLBACK, REMOVING_FOR_GOOD, "RemoveKalnixService"),
+    "RemoveKalnixService": (DEFERRED, REMOVING_FOR_GOOD, None),
     "PutBackKalnixSettings": (ROLLBACK, REMOVING_FOR_GOOD, "RemoveKalnixSettings"),
     "RemoveKalnixSettings": (DEFERRED, REMOVING_FOR_GOOD, None),
     "UndoKalnixFolder": (ROLLBACK, INSTALLING, "SecureKalnixFolder"),
@@ -72,6 +78,8 @@ ACTIONS = {
     "RegisterKalnixStart": (DEFERRED, INSTALLING, None),
     "UndoKalnixEvents": (ROLLBACK, INSTALLING, "RegisterKalnixEvents"),
     "RegisterKalnixEvents": (DEFERRED, INSTALLING, None),
+    "UndoKalnixService": (ROLLBACK, INSTALLING, "InstallKalnixService"),
+    "InstallKalnixService": (DEFERRED, INSTALLING, None),
     "UndoKalnixTakeOver": (ROLLBACK, INSTALLING, "CompleteKalnixTakeOver"),
     "CompleteKalnixTakeOver": (DEFERRED, INSTALLING, None),
     "EndStartedKalnix": (ROLLBACK, INSTALLING, "StartKalnixForUser"),
@@ -94,15 +102,31 @@ ORDER = [
     ("InstallValidate", "PlanKalnixPackage"),
     ("PlanKalnixPackage", "InstallInitialize"),
     ("InstallInitialize", "RemoveExistingProducts"),  # the earlier version goes inside this transaction
+    ("RemoveExistingProducts", "StopKalnixService"),
+    # The service stops through its own teardown, which puts the power settings back, before any
+    # Kalnix.exe is ended (its process with them) or replaced.
+    ("StopKalnixService", "StopKalnix"),
+    ("StopKalnixService", "SecureKalnixFolder"),
+    ("StopKalnixService", "RemoveFiles"),
+    ("StopKalnixService", "InstallFiles"),
     ("RemoveExistingProducts", "StopKalnix"),
     ("StopKalnix", "RemoveKalnixStart"),            # nothing removed while a log-on entry is left
     ("RemoveKalnixStart", "RemoveKalnixSettings"),
     ("RemoveKalnixStart", "RemoveFiles"),
+    ("RemoveKalnixService", "RemoveKalnixSettings"),  # the service gone before the settings are put back
+    ("RemoveKalnixService", "RemoveFiles"),         # nothing removed while the service is left
     ("RemoveExistingProducts", "SecureKalnixFolder"),
     ("SecureKalnixFolder", "InstallFiles"),         # the folder checked before anything goes in
     ("WriteKalnixSettings", "InstallFiles"),        # the user's flags saved before Kalnix can run
     ("InstallFiles", "RegisterKalnixStart"),
     ("InstallFiles", "RegisterKalnixEvents"),
+    # The service starts from the installed files, reading the settings and the saved flags, and
+    # names its lid source in an event that has its message text.
+    ("InstallFiles", "InstallKalnixService"),
+    ("WriteKalnixSettings", "InstallKalnixService"),
+    ("RegisterKalnixEvents", "InstallKalnixService"),
+    ("InstallKalnixService", "CompleteKalnixTakeOver"),  # it runs from this folder before another's files go
+    ("InstallKalnixService", "StartKalnixForUser"),  # which runs the task only where the service does not
     ("PublishProduct", "CompleteKalnixTakeOver"),   # the earlier installation goes once this one is whole
     ("CompleteKalnixTakeOver", "StartKalnixForUser"),
     ("StartKalnixForUser", "InstallFinalize"),
@@ -249,6 +273,22 @@ def check_files(package, library, exe):
             check(a.read() == b.read(), "the package carries %s" % library)
 
 
+def check_start_menu_entry(package):
+    """"Kalnix" in the Start menu of every user: ProgramMenuFolder of a per-machine package (the
+    properties check ALLUSERS 1), made and removed with Kalnix.exe, starting the file itself (a
+    feature as target would make it an advertised shortcut, which can set off a repair)."""
+    shortcuts = [row for row in table(package, "Shortcut")]
+    check(len(shortcuts) == 1, "one shortcut: %s" % shortcuts)
+    row = (shortcuts or [[""] * 12])[0]
+    check(row[1:5] == ["ProgramMenuFolder", "Kalnix", "KalnixExe", "[#KalnixExe]"], "the Start menu entry: %s" % row)
+    check(row[11] == "INSTALLFOLDER", "it starts in the install folder: %s" % row[11])
+    directories = {r[0]: r for r in table(package, "Directory")}
+    check(directories.get("ProgramMenuFolder", [""] * 3)[1:] == ["TARGETDIR", "."],
+          "ProgramMenuFolder is Windows Installer's own: %s" % directories.get("ProgramMenuFolder"))
+    sequence = {r[0] for r in table(package, "InstallExecuteSequence")}
+    check({"CreateShortcuts", "RemoveShortcuts"} <= sequence, "shortcuts created and removed")
+
+
 def main():
     arch, package, product_code, upgrade_code, version, library, exe, same_product, next_package, table = sys.argv[1:11]
     options = {fact.option for fact in read_table(table) if fact.option}
@@ -260,6 +300,7 @@ def main():
     check_folder_search(package, x64)
     check_upgrades(package, upgrade_code, version, x64)
     check_files(package, library, exe)
+    check_start_menu_entry(package)
     for failure in failures:
         print("FAIL: %s: %s" % (package, failure))
     return 1 if failures else 0
