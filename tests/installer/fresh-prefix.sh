@@ -73,7 +73,8 @@ copy_prefix || exit 1
 # program (which loads KalnixCA.dll from its temporary folder), Kalnix.exe and the
 # uninstaller's temporary copy.
 kalnix_power_standin "$standin" || exit 1
-export WINEDLLOVERRIDES="powrprof=n,b;mscoree,mshtml="
+# winemenubuilder would turn the Start menu entry into a menu entry of this machine's own desktop.
+export WINEDLLOVERRIDES="powrprof=n,b;mscoree,mshtml=;winemenubuilder.exe=d"
 # Tests that need a 32-bit program started in the 64-bit prefix look for this.
 kalnix_x86_runs && export KALNIX_X86_RUNS=1
 kalnix_server_start

@@ -4,6 +4,8 @@
 // all see the same global power policy.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,10 +58,13 @@ DWORD ReadDword(HKEY root, const wchar_t* key, const wchar_t* value) {
     return data;
 }
 
-// Every test starts from the user's own power policy.
+// Every test starts from the user's own power policy, which the protection service sees too.
 class InstallerTest : public ::testing::Test {
 protected:
-    void SetUp() override { PresetUserPolicy(); }
+    void SetUp() override {
+        PresetUserPolicy();
+        LetServicesUseThePowerStandin();
+    }
 };
 using SilentInstall = InstallerTest;
 using Reinstall = InstallerTest;
@@ -88,10 +93,10 @@ bool TaskFileLeft(const std::wstring& folder) {
     return FileExists(folder + L"\\KalnixTask.xml");
 }
 
-// What Wine shows of the setup program's start: the task is there, the scheduler does not run
-// it, and the setup program starts no Kalnix of its own.
-const char kNotStartedByTheTask[] =
-    "Kalnix not started: the Task Scheduler did not run the task Kalnix now; Kalnix starts at the next log-on.\r\n";
+// The running service has started Kalnix in every signed-in session (none under Wine, which
+// names no session): the setup program starts none.
+const char kStartedByTheService[] =
+    "The protection service starts Kalnix in every signed-in session: the task Kalnix is not run.\r\n";
 
 // Nothing of Kalnix is left, though `folder` itself may be.
 void ExpectNothingInstalledBut(const std::wstring& folder) {
@@ -103,6 +108,8 @@ void ExpectNothingInstalledBut(const std::wstring& folder) {
     EXPECT_EQ(L"<missing>", ReadMachineString(kRunKey, L"Kalnix"));
     EXPECT_FALSE(TaskRegistered());
     EXPECT_EQ(0u, ServiceState());
+    EXPECT_TRUE(KalnixServices().empty());
+    EXPECT_EQ(L"<missing>", StartMenuEntryTarget(CSIDL_COMMON_PROGRAMS));
     EXPECT_TRUE(KalnixTrayWindows().empty());
     EXPECT_TRUE(KalnixProcessIds().empty());
 }
@@ -131,7 +138,9 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsAndStartAtLogonAndStartsKal
     EXPECT_TRUE(TaskRegistered() || run == L"\"" + InstallDir() + L"\\Kalnix.exe\"") << run;
     EXPECT_FALSE(TaskRegistered() && run != L"<missing>") << "both ways would start Kalnix twice";
     Sleep(2000);
-    EXPECT_TRUE(KalnixProcessIds().empty()) << "the setup program never starts Kalnix with its own token";
+    EXPECT_EQ(std::vector<DWORD>{ExpectOneProtectionService(InstallDir())}, KalnixProcessIds())
+        << "the setup program never starts Kalnix with its own token";
+    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", StartMenuEntryTarget(CSIDL_COMMON_PROGRAMS));
     EXPECT_TRUE(PolicyIsTheUsers());
 
     EXPECT_EQ(L"Kalnix", ReadMachineString(kUninstallKey, L"DisplayName"));
@@ -156,7 +165,10 @@ TEST_F(SilentInstall, LaysDownFilesSettingsSavedFlagsAndStartAtLogonAndStartsKal
     std::string log = ReadFileBytes(SetupLog());
     size_t at = 0;
     for (const char* step : {"TerminateUIProcess", "Copied Kalnix.exe", "Settings: Action", "SavePowerSettings",
-                             "InstallKalnixTask", "Apps & Features", kNotStartedByTheTask}) {
+                             "InstallKalnixTask", "Event source Kalnix registered.",
+                             "StartProtectionService: the protection service is running.",
+                             "Start menu entry Kalnix created for every user.", "Apps & Features",
+                             kStartedByTheService}) {
         size_t found = log.find(step, at);
         EXPECT_NE(std::string::npos, found) << step << " missing or out of order";
         if (found != std::string::npos) at = found;
@@ -196,22 +208,17 @@ void MakeTheTaskToolInert() {
 
 TEST_F(SilentInstall, FallsBackToTheRunValueWhenTheTaskIsNotRegistered) {
     MakeTheTaskToolInert();
-    // Kalnix requires administrator rights: with UAC on, Windows does not start it from the
-    // Run value, so the setup program cannot report success.
-    ASSERT_EQ(5u, RunSetup(L"/S"));
+    // Kalnix.exe asks for no rights: Windows starts it from the Run value as from the task.
+    ASSERT_EQ(0u, RunSetup(L"/S"));
     EXPECT_FALSE(TaskRegistered());
     EXPECT_EQ(L"\"" + InstallDir() + L"\\Kalnix.exe\"", ReadMachineString(kRunKey, L"Kalnix"));
     EXPECT_TRUE(SetupLogHas("Task Kalnix not registered."));
     EXPECT_TRUE(SetupLogHas(
-        "Start at log-on is not assured: with User Account Control on, the Run value does not start Kalnix.\r\n"));
-    EXPECT_TRUE(SetupLogHas("Installation complete with 1 failed step(s)."));
+        "Start at log-on by the Run value: Kalnix starts at each log-on with the user's own rights.\r\n"));
+    EXPECT_TRUE(SetupLogHas("Installation complete.\r\n"));
     EXPECT_TRUE(SetupLogHas("Task definition removed."));
     EXPECT_FALSE(TaskFileLeft(InstallDir()));
-    // Only the task could start it as the user at the desktop.
-    EXPECT_TRUE(SetupLogHas("Kalnix not started: only the task Kalnix can start it as the user at this desktop, "
-                            "and there is none.\r\n"));
-    Sleep(2000);
-    EXPECT_TRUE(KalnixProcessIds().empty());
+    EXPECT_TRUE(SetupLogHas(kStartedByTheService));
 
     ASSERT_TRUE(RunUninstallAndWait());
     ExpectNothingInstalled();
@@ -224,22 +231,21 @@ TEST_F(SilentInstall, WithTheDriverRunsTheServiceAndKalnixHearsTheLidUninstallRe
     EXPECT_TRUE(FileExists(SystemPath(L"\\drivers\\kalnix.sys")));
     EXPECT_EQ(L"\\SystemRoot\\System32\\drivers\\kalnix.sys",
               ReadMachineString(L"System\\CurrentControlSet\\Services\\Kalnix", L"ImagePath"));
-    StartKalnixAsTheTaskWould();
-    ASSERT_TRUE(WaitForLidRequestCount(1, 1, 10000)) << "Kalnix opened the driver and told it of the forcing";
+    // The protection service, started after the driver, hears the lid through it.
+    ExpectOneProtectionService(InstallDir());
+    ASSERT_TRUE(WaitForLidRequestCount(1, 1, 10000)) << "the service opened the driver and told it of the forcing";
     ASSERT_TRUE(ResetLidRequestCounts());
     ASSERT_TRUE(SetSimulatedLid(true));
-    EXPECT_TRUE(WaitForLidRequestCount(3, 1, 5000)) << "Kalnix's lid monitor woke on the closing";
+    EXPECT_TRUE(WaitForLidRequestCount(3, 1, 5000)) << "its lid monitor woke on the closing";
     ASSERT_TRUE(SetSimulatedLid(false));
     EXPECT_TRUE(WaitForLidRequestCount(3, 2, 5000)) << "and on the opening";
     EXPECT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
 
-    // Ended without its own teardown, Kalnix leaves the flags forced: only the uninstaller
-    // can put them back now.
-    ASSERT_TRUE(KillKalnixProcesses());
-    ASSERT_TRUE(ReadLidFlags() == kForcedFlags);
+    // The service's stop puts the flags back before the driver goes.
     ASSERT_TRUE(RunUninstallAndWait());
     EXPECT_TRUE(PolicyIsTheUsers());
     EXPECT_TRUE(WaitUntil([] { return ServiceState() == 0; }, 10000));
+    EXPECT_TRUE(KalnixServices().empty());
     EXPECT_FALSE(IsSimulatedLidDriverLoaded());
     EXPECT_FALSE(FileExists(SystemPath(L"\\drivers\\kalnix.sys")));
 }
@@ -266,8 +272,12 @@ TEST_F(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndEndsIt) {
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     EXPECT_EQ(4u, RunSetup(L"/S"));
     CloseHandle(held);
-    EXPECT_TRUE(SetupLogHas(
-        ("Could not replace " + std::string(exe.begin(), exe.end()) + ": it could not be deleted.\r\n").c_str()));
+    // The earlier installation's service protects on.
+    EXPECT_TRUE(SetupLogHas(("Could not replace " + std::string(exe.begin(), exe.end()) +
+                             ": it could not be deleted.\r\nStartProtectionService: the earlier protection service "
+                             "runs again.\r\nInstallation failed.\r\n")
+                                .c_str()));
+    ExpectOneProtectionService(InstallDir());
     ASSERT_EQ(0u, RunSetup(L"/S"));
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
@@ -276,7 +286,7 @@ TEST_F(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndEndsIt) {
     EXPECT_EQ(30u, GetSettingDword(L"RestAfter", 0));
     EXPECT_EQ(60u, GetSettingDword(L"HibernateAfter", 0)) << "a missing setting gets its first value";
     EXPECT_TRUE(SetupLogHas("TerminateUIProcess: a running Kalnix was stopped.\r\n"));
-    EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().empty(); }, 10000)) << KalnixProcessIds().size();
+    EXPECT_EQ(std::vector<DWORD>{ExpectOneProtectionService(InstallDir())}, KalnixProcessIds());
 
     // An option on the command line is the administrator's explicit choice: it wins.
     ASSERT_EQ(0u, RunSetup(L"/S /ALARMTIME=5"));
@@ -286,8 +296,10 @@ TEST_F(Reinstall, OverARunningKalnixKeepsTheUsersSettingsAndEndsIt) {
 
 // Ended without its own teardown (terminated by a setup program run as SYSTEM, a log-off, a
 // crash), Kalnix leaves the flags forced: a reinstallation must not save them as the user's.
+// Here an installation of before the protection service, whose Kalnix protected by itself.
 TEST_F(Reinstall, AfterKalnixWasEndedWithTheFlagsForcedKeepsTheSavedOnes) {
     ASSERT_EQ(0u, RunSetup(L"/S /MODE=1"));
+    TakeTheProtectionServiceAway();
     StartKalnixAsTheTaskWould();
     ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
     ASSERT_TRUE(KillKalnixProcesses());
@@ -297,9 +309,36 @@ TEST_F(Reinstall, AfterKalnixWasEndedWithTheFlagsForcedKeepsTheSavedOnes) {
     EXPECT_TRUE(SetupLogHas("SavePowerSettings skipped: the lid-close flags saved earlier are kept.\r\n"));
     EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
     EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+    ExpectOneProtectionService(InstallDir());
 
     ASSERT_TRUE(RunUninstallAndWait());
     EXPECT_TRUE(PolicyIsTheUsers()) << "the user's own policy comes back byte for byte";
+}
+
+// Over an installation of before the protection service (as it leaves everything but the
+// service), whose Kalnix runs elevated, as every program does under Wine: each setting and
+// saved value is kept, that Kalnix ended, and only the service runs Kalnix.exe.
+TEST_F(Reinstall, OverAnInstallationWithoutTheServiceLeavesOnlyTheServiceRunningAndKeepsEverySetting) {
+    ASSERT_EQ(0u, RunSetup(L"/S /MODE=2"));
+    TakeTheProtectionServiceAway();
+    SetSettingDword(L"AlarmTime", 33);
+    SetSettingDword(L"RestAfter", 30);
+    StartKalnixAsTheTaskWould();
+    const std::vector<DWORD> earlier = KalnixProcessIds();
+    ASSERT_EQ(1u, earlier.size());
+
+    ASSERT_EQ(0u, RunSetup(L"/S"));
+    EXPECT_TRUE(SetupLogHas("TerminateUIProcess: a running Kalnix was stopped.\r\n"));
+    const DWORD service = ExpectOneProtectionService(InstallDir());
+    EXPECT_NE(earlier[0], service);
+    EXPECT_EQ(std::vector<DWORD>{service}, KalnixProcessIds()) << "the earlier Kalnix is ended";
+    EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
+    EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    EXPECT_EQ(30u, GetSettingDword(L"RestAfter", 0));
+    EXPECT_EQ(kUserFlags.ac, GetSettingDword(L"PowerSettings1", 0));
+    EXPECT_EQ(kUserFlags.dc, GetSettingDword(L"PowerSettings2", 0));
+    EXPECT_EQ(L"Kalnix", ReadMachineString(kUninstallKey, L"DisplayName"));
+    EXPECT_TRUE(PolicyIsTheUsers()) << "the lid alarm keeps the user's own flags";
 }
 
 std::wstring Lowercase(std::wstring text) {
@@ -391,6 +430,17 @@ TEST_F(SilentUninstall, EndsKalnixPutsTheFlagsBackAndRemovesEverything) {
     EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().empty(); }, 10000));
     EXPECT_TRUE(PolicyIsTheUsers());
     ExpectNothingInstalled();
+    // The service goes first (its stop puts the flags back), then this session's Kalnix.
+    std::string log = ReadFileBytes(UninstallLog());
+    size_t at = 0;
+    for (const char* step : {"RemoveProtectionService: no protection service is left.\r\n",
+                             "TerminateUIProcess: a running Kalnix was stopped.\r\n",
+                             "RestorePowerSettings: lid-close flags put back.\r\n",
+                             "Start menu entry Kalnix removed.\r\n", "Uninstallation complete.\r\n"}) {
+        size_t found = log.find(step, at);
+        EXPECT_NE(std::string::npos, found) << step << " missing or out of order in\n" << log;
+        if (found != std::string::npos) at = found;
+    }
 }
 
 // Lid-close settings that cannot be put back stay saved, and the exit code says so.
@@ -496,7 +546,7 @@ TEST_F(SilentInstall, LogsInTheSecuredFolderAndNeverThroughAFilePlantedThere) {
         << setupLog;
     EXPECT_NE(setupLog.find("Installation complete.\r\n"), std::string::npos) << setupLog;
     EXPECT_EQ(0u, ReadFileBytes(UninstallLog()).find("Kalnix Uninstall "));
-    EXPECT_NE(ReadFileBytes(LogFolder() + L"\\Kalnix.log").find("CA: Entering RunKalnixTask\r\n"),
+    EXPECT_NE(ReadFileBytes(LogFolder() + L"\\Kalnix.log").find("CA: Entering StartProtectionService\r\n"),
               std::string::npos);
     EXPECT_FALSE(FileExists(besideSetup));
     for (const wchar_t* name : {L"KalnixSetup.log", L"Kalnix.log", L"KalnixUninstall.log"}) {
@@ -580,7 +630,8 @@ TEST_F(SilentInstall, OverAnEarlier32BitKalnixTakesItsSettingsOverAndLeavesOneIn
     RegCloseKey(run);
     EXPECT_FALSE(FileExists(x86Folder));
     EXPECT_TRUE(MachineKeyExists(kUninstallKey));
-    EXPECT_EQ(1u, KalnixProcessIds().size());
+    ExpectOneProtectionService(InstallDir());
+    EXPECT_EQ(2u, KalnixProcessIds().size()) << "the service and its Kalnix of this session";
 }
 
 // The 32-bit Kalnix's files are deleted by path: where a user could have changed its folder

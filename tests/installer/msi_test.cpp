@@ -5,6 +5,8 @@
 // next release.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -104,6 +106,8 @@ void ExpectNothingInstalledButTheSettingsKey() {
     EXPECT_TRUE(KalnixEntries().empty());
     EXPECT_EQ(L"<missing>", ReadMachineString(kRunKey, L"Kalnix"));
     EXPECT_FALSE(TaskRegistered());
+    EXPECT_TRUE(KalnixServices().empty());
+    EXPECT_EQ(L"<missing>", StartMenuEntryTarget(CSIDL_PROGRAMS));
     EXPECT_TRUE(KalnixProcessIds().empty());
 }
 
@@ -114,7 +118,10 @@ void ExpectNothingInstalled() {
 
 class MsiPackage : public ::testing::Test {
 protected:
-    void SetUp() override { PresetUserPolicy(); }
+    void SetUp() override {
+        PresetUserPolicy();
+        LetServicesUseThePowerStandin();
+    }
 };
 
 TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingBack) {
@@ -136,26 +143,33 @@ TEST_F(MsiPackage, InstallsSilentlyAsTheSetupProgramAndItsRemovalPutsEverythingB
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
     EXPECT_EQ(kPackageEntry, KalnixEntries());
     Sleep(2000);
-    EXPECT_TRUE(KalnixProcessIds().empty()) << "the package never starts Kalnix with its own token";
-    EXPECT_TRUE(PolicyIsTheUsers());
+    EXPECT_EQ(std::vector<DWORD>{ExpectOneProtectionService(InstallDir())}, KalnixProcessIds())
+        << "the package never starts Kalnix with its own token";
+    // Wine keeps ProgramMenuFolder per user; Windows puts a per-machine package's in every user's.
+    EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", StartMenuEntryTarget(CSIDL_PROGRAMS));
     ExpectStepsInOrder(SetupLog(), {"Kalnix Setup 1.0.0.0 (Windows Installer package), ",
                                     "Install folder in Program Files: its inherited permissions are kept.\r\n",
                                     "TerminateUIProcess", "Settings: Action = 1.\r\n",
                                     "SavePowerSettings: lid-close flags saved.\r\n", "Task Kalnix registered.\r\n",
                                     "Event source Kalnix registered.\r\n",
-                                    "Kalnix not started: the Task Scheduler did not run the task Kalnix now",
+                                    "StartProtectionService: the protection service is running.\r\n",
+                                    "The protection service starts Kalnix in every signed-in session: the task "
+                                    "Kalnix is not run.\r\n",
                                     "Installation complete.\r\n"});
 
-    // Automatic protection forces the flags; the removal ends Kalnix and puts the user's back.
-    StartKalnixAsTheTaskWould();
+    // Automatic protection, by the service, forces the flags; the removal stops the service,
+    // which puts them back, and ends this session's Kalnix.
     ASSERT_TRUE(WaitUntil([] { return ReadLidFlags() == kForcedFlags; }, 10000));
-    ASSERT_TRUE(KillKalnixProcesses() && ReadLidFlags() == kForcedFlags) << "ended without its own teardown";
     StartKalnixAsTheTaskWould();
     EXPECT_EQ(0u, Uninstall(kProductCode));
     EXPECT_TRUE(PolicyIsTheUsers());
     ExpectNothingInstalled();
-    ExpectStepsInOrder(UninstallLog(), {"TerminateUIProcess: a running Kalnix was stopped.\r\n",
+    ExpectStepsInOrder(UninstallLog(), {"Kalnix Uninstall 1.0.0.0 (Windows Installer package), ",
+                                        "StopProtectionService: the protection service is stopped; it put back the "
+                                        "power settings it changed.\r\n",
+                                        "TerminateUIProcess: a running Kalnix was stopped.\r\n",
                                         "Start at log-on removed: no task Kalnix, no Run value.\r\n",
+                                        "RemoveProtectionService: no protection service is left.\r\n",
                                         "RestorePowerSettings: lid-close flags put back.\r\n",
                                         "Uninstallation complete.\r\n"});
 }
@@ -181,17 +195,24 @@ TEST_F(MsiPackage, WritesItsPropertiesAndRefusesABadValueOrFolderBeforeAnyChange
     EXPECT_EQ(60u, GetSettingDword(L"AlarmTime", 0));
 }
 
-// The upgrade stays in the folder the earlier version was installed in.
+// The upgrade stays in the folder the earlier version was installed in. The earlier one is a
+// package of before the protection service (as it leaves everything but the service), whose
+// Kalnix runs elevated, as every program does under Wine: it is ended, and only the service
+// runs Kalnix.exe after the upgrade.
 TEST_F(MsiPackage, UpgradeKeepsTheSettingsAndTheFolderInOneEntryAndADowngradeIsRefused) {
     const std::wstring folder = L"C:\\Kalnix";
     ASSERT_EQ(0u, Install(kPackage, L"MODE=2 INSTALLFOLDER=" + folder));
     EXPECT_EQ(folder + L"\\", ReadMachineString(std::wstring(kUninstallKey) + L"\\" + kProductCode, L"InstallLocation"));
+    TakeTheProtectionServiceAway();
     SetSettingDword(L"AlarmTime", 33);
     SetSettingDword(L"HideTrayIcon", 1);
     StartKalnixAsTheTaskWould(folder);
+    const std::vector<DWORD> earlier = KalnixProcessIds();
 
     ASSERT_EQ(0u, Install(kNextPackage));
-    EXPECT_TRUE(WaitUntil([] { return KalnixProcessIds().empty(); }, 10000)) << "the earlier Kalnix was ended";
+    const DWORD service = ExpectOneProtectionService(folder);
+    EXPECT_EQ(std::vector<DWORD>{service}, KalnixProcessIds()) << "the earlier Kalnix was ended";
+    EXPECT_NE(earlier, KalnixProcessIds());
     EXPECT_EQ(std::vector<std::wstring>{kNextProductCode}, KalnixEntries());
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
@@ -206,6 +227,7 @@ TEST_F(MsiPackage, UpgradeKeepsTheSettingsAndTheFolderInOneEntryAndADowngradeIsR
     EXPECT_EQ(std::vector<std::wstring>{kNextProductCode}, KalnixEntries());
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
     EXPECT_TRUE(FileExists(folder + L"\\Kalnix.exe"));
+    EXPECT_EQ(service, ExpectOneProtectionService(folder)) << "the refused downgrade leaves the service alone";
 }
 
 // Windows Installer compares only a version's first three fields: a package that differs in the
@@ -230,7 +252,9 @@ TEST_F(MsiPackage, ARepairLeavesKalnixRunningInItsFolder) {
     RemoveFile(SetupLog());
 
     EXPECT_EQ(0u, Msiexec(L"/i " + std::wstring(kProductCode) + L" REINSTALL=ALL MODE=2"));
-    EXPECT_EQ(running, KalnixProcessIds());
+    EXPECT_EQ(running, KalnixProcessIds()) << "the service and this session's Kalnix run on";
+    ExpectOneProtectionService(folder);
+    EXPECT_TRUE(LogHas(SetupLog(), "Repair: the protection service keeps running.\r\n"));
     EXPECT_TRUE(LogHas(SetupLog(), "Repair: a running Kalnix is left running; a Kalnix.exe in use is replaced at the "
                                    "next restart.\r\n"));
     EXPECT_FALSE(LogHas(SetupLog(), "TerminateUIProcess"));
@@ -258,6 +282,7 @@ TEST_F(MsiPackage, ARollbackPutsBackWhatEveryStepChanged) {
     EXPECT_EQ(setupFolder + L"\\Kalnix.exe", ReadMachineString(kEventSourceKey, L"EventMessageFile"));
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
+    ExpectOneProtectionService(setupFolder);
 
     ASSERT_EQ(0u, Install(kFailingPackage));
     ASSERT_EQ(kPackageEntry, KalnixEntries());
@@ -269,6 +294,7 @@ TEST_F(MsiPackage, ARollbackPutsBackWhatEveryStepChanged) {
     EXPECT_EQ(33u, GetSettingDword(L"AlarmTime", 0));
     ExpectTheUsersSavedFlags();
     EXPECT_EQ(InstallDir() + L"\\Kalnix.exe", ReadMachineString(kEventSourceKey, L"EventMessageFile"));
+    ExpectOneProtectionService(InstallDir());
 }
 
 // One installation only: the package takes over the setup program's, keeping the user's
@@ -282,6 +308,7 @@ TEST_F(MsiPackage, TakesOverTheSetupProgramsInstallationWhichThenLeavesThePackag
 
     ASSERT_EQ(0u, Install(kPackage));
     EXPECT_EQ(kPackageEntry, KalnixEntries());
+    EXPECT_EQ(std::vector<DWORD>{ExpectOneProtectionService(InstallDir())}, KalnixProcessIds());
     EXPECT_FALSE(FileExists(InstallDir() + L"\\Uninstall.exe"));
     EXPECT_TRUE(FileExists(InstallDir() + L"\\Kalnix.exe"));
     EXPECT_EQ(2u, GetSettingDword(L"Action", 0));

@@ -7,6 +7,7 @@
 
 #include "setup/ca_library.h"
 #include "support/face_pipe_client.h"
+#include "support/installed_kalnix.h"
 #include "support/lid_driver.h"
 #include "support/power_standin.h"
 #include "support/test_support.h"
@@ -65,16 +66,6 @@ ServiceConfig QueryProtectionService() {
     return result;
 }
 
-void SetWineDllOverride(const wchar_t* library, const wchar_t* order) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExW(key, library, 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
-                   static_cast<DWORD>((wcslen(order) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
-
 class ProtectionServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,9 +75,7 @@ protected:
         SetSettingDword(L"PowerSettings2", kStartDc);
         // Wine shows its one display as an external one.
         SetSettingDword(L"AlarmWithExternalDisplay", 1);
-        // The service is started by Wine's service manager, which does not pass on the test's
-        // environment: the stand-in power library is chosen in the prefix's registry.
-        SetWineDllOverride(L"powrprof", L"native,builtin");
+        LetServicesUseThePowerStandin();
         ClearPowerStandin();
         PresetPowerPolicy(PatternedPowerPolicy(kStartAc, kStartDc));
         ASSERT_TRUE(InstallSimulatedLidDriver());
