@@ -118,18 +118,7 @@ DWORD WINAPI ReadNamedOwner(HANDLE, SE_OBJECT_TYPE type, SECURITY_INFORMATION wh
                             PACL*, PSECURITY_DESCRIPTOR* descriptor) {
     if (!(g_markerAccess & READ_CONTROL)) return ERROR_ACCESS_DENIED;
     if (type != SE_KERNEL_OBJECT || what != OWNER_SECURITY_INFORMATION) return ERROR_INVALID_PARAMETER;
-    PSID parsed = nullptr;
-    if (!ConvertStringSidToSidW(g_markerOwner, &parsed)) return GetLastError();
-    DWORD sidSize = GetLengthSid(parsed);
-    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + sidSize));
-    PSID sid = block + sizeof(SECURITY_DESCRIPTOR);
-    CopySid(sidSize, sid, parsed);
-    LocalFree(parsed);
-    InitializeSecurityDescriptor(block, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorOwner(block, sid, FALSE);
-    *owner = sid;
-    *descriptor = block;
-    return ERROR_SUCCESS;
+    return OwnerOnlyDescriptor(g_markerOwner, owner, descriptor);
 }
 
 TEST(EntryMarkerOwnerTest, OnlyAMarkerOfAdministratorsOrSystemEndsTheStart) {
