@@ -292,7 +292,7 @@ def source_text(*parts):
 
 def check_event_messages(path, resources):
     """Every event the code reports has a message in Kalnix.exe with as many inserts as the
-    code gives it, and the README's event table lists every message."""
+    code gives it, and the admin guide's event table lists every message."""
     messages = message_table(resources.get((RT_MESSAGETABLE, 1), b"\0\0\0\0"))
     check(messages, "%s: no message table" % path)
     names = {}
@@ -310,8 +310,8 @@ def check_event_messages(path, resources):
                 used.update(re.findall(r"KALNIX_EVENT_\w+", source_text(folder, file)))
     for name in sorted(used - set(table)):
         check(False, "%s is reported but has no insert count in common/event_report.cpp" % name)
-    # Only the event table's rows: other tables of the README hold four-digit codes too.
-    events = re.search(r"^### Events in the Windows Event Log$(.*?)^#", source_text("README.md"), re.M | re.S)
+    # Only the event table's rows: other tables of the guide hold four-digit codes too.
+    events = re.search(r"^## Events$(.*?)^#", source_text("docs", "admin-guide.md"), re.M | re.S)
     readme_ids = set(int(n) for n in re.findall(r"^\| (\d{4}) \|", events.group(1) if events else "", re.M))
     for name, count in sorted(table.items()):
         event_id = names.get(name)
@@ -323,9 +323,9 @@ def check_event_messages(path, resources):
         check(text is not None, "%s: no message %d for %s" % (path, event_id, name))
         inserts = max([int(n) for n in re.findall(r"%(\d+)", text or "")] or [0])
         check(inserts == count, "%s: message %d takes %d inserts, the code gives %d" % (path, event_id, inserts, count))
-        check(event_id in readme_ids, "README.md: event %d is not in the event table" % event_id)
+        check(event_id in readme_ids, "docs/admin-guide.md: event %d is not in the event table" % event_id)
     check(readme_ids == set(names.values()),
-          "README.md: event table %s, messages %s" % (sorted(readme_ids), sorted(names.values())))
+          "docs/admin-guide.md: event table %s, messages %s" % (sorted(readme_ids), sorted(names.values())))
 
 
 def check_installer_library(arch, path):
