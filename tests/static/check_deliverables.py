@@ -9,6 +9,9 @@ seen of the x86 build.
 """
 import os
 import re
+import subprocess
+import shutil
+import zipfile
 import struct
 import sys
 
@@ -294,7 +297,7 @@ def source_text(*parts):
 
 def check_event_messages(path, resources):
     """Every event the code reports has a message in Kalnix.exe with as many inserts as the
-    code gives it, and the README's event table lists every message."""
+    code gives it, and the admin guide's event table lists every message."""
     messages = message_table(resources.get((RT_MESSAGETABLE, 1), b"\0\0\0\0"))
     check(messages, "%s: no message table" % path)
     names = {}
@@ -312,8 +315,8 @@ def check_event_messages(path, resources):
                 used.update(re.findall(r"KALNIX_EVENT_\w+", source_text(folder, file)))
     for name in sorted(used - set(table)):
         check(False, "%s is reported but has no insert count in common/event_report.cpp" % name)
-    # Only the event table's rows: other tables of the README hold four-digit codes too.
-    events = re.search(r"^### Events in the Windows Event Log$(.*?)^#", source_text("README.md"), re.M | re.S)
+    # Only the event table's rows: other tables of the guide hold four-digit codes too.
+    events = re.search(r"^## Events$(.*?)(?:^#|\Z)", source_text("docs", "admin-guide.md"), re.M | re.S)
     readme_ids = set(int(n) for n in re.findall(r"^\| (\d{4}) \|", events.group(1) if events else "", re.M))
     for name, count in sorted(table.items()):
         event_id = names.get(name)
@@ -325,9 +328,9 @@ def check_event_messages(path, resources):
         check(text is not None, "%s: no message %d for %s" % (path, event_id, name))
         inserts = max([int(n) for n in re.findall(r"%(\d+)", text or "")] or [0])
         check(inserts == count, "%s: message %d takes %d inserts, the code gives %d" % (path, event_id, inserts, count))
-        check(event_id in readme_ids, "README.md: event %d is not in the event table" % event_id)
+        check(event_id in readme_ids, "docs/admin-guide.md: event %d is not in the event table" % event_id)
     check(readme_ids == set(names.values()),
-          "README.md: event table %s, messages %s" % (sorted(readme_ids), sorted(names.values())))
+          "docs/admin-guide.md: event table %s, messages %s" % (sorted(readme_ids), sorted(names.values())))
 
 
 def check_installer_library(arch, path):
@@ -345,12 +348,41 @@ def check_setup_program(arch, path):
     check(pe.machine == MACHINE[arch], "%s: machine %#x, not %s" % (path, pe.machine, arch))
 
 
+def check_policies_and_codes(arch, bin_dir):
+    """The Group Policy template as the build output lays it out and zips it, and the product
+    codes file: this package's code as the package carries it, each as the admin guide prints it."""
+    sources = {"Kalnix.admx": ("installer", "admx", "Kalnix.admx"),
+               "en-US/Kalnix.adml": ("installer", "admx", "en-US", "Kalnix.adml")}
+    with zipfile.ZipFile(os.path.join(bin_dir, "KalnixPolicies.zip")) as policies:
+        check(sorted(policies.namelist()) == sorted(sources), "KalnixPolicies.zip holds %s" % policies.namelist())
+        for name, parts in sources.items():
+            with open(os.path.join(SOURCE_DIR, *parts), "rb") as source:
+                wanted = source.read()
+            with open(os.path.join(bin_dir, "policies", *name.split("/")), "rb") as copied:
+                check(copied.read() == wanted, "policies/%s differs from its source" % name)
+            if name in policies.namelist():
+                check(policies.read(name) == wanted, "KalnixPolicies.zip: %s differs from its source" % name)
+    with open(os.path.join(bin_dir, "product-codes.txt"), encoding="utf-8") as listing:
+        codes = dict(re.findall(r"^KalnixSetup-(x64|x86)\.msi  ProductCode (\{[0-9A-F-]{36}\})", listing.read(), re.M))
+    check(sorted(codes) == ["x64", "x86"], "product-codes.txt names %s" % sorted(codes))
+    guide = source_text("docs", "admin-guide.md")
+    for code in codes.values():
+        check(code in guide, "docs/admin-guide.md does not print the product code %s" % code)
+    package = os.path.join(bin_dir, "KalnixSetup-%s.msi" % arch)
+    if arch in codes and os.path.exists(package) and shutil.which("msiinfo"):
+        table = subprocess.run(["msiinfo", "export", package, "Property"], capture_output=True, text=True).stdout
+        found = re.search(r"^ProductCode\t(\S+)", table, re.M)
+        check(found and found.group(1) == codes[arch],
+              "%s: product code %s, product-codes.txt %s" % (package, found and found.group(1), codes[arch]))
+
+
 def main():
     arch, bin_dir = sys.argv[1], sys.argv[2]
     checks = [(check_kalnix, bin_dir + "/Kalnix.exe"),
               (check_installer_library, bin_dir + "/standard/KalnixCA.dll"),
               (check_installer_library, bin_dir + "/diagnostic/KalnixCA.dll"),
-              (check_setup_program, "%s/KalnixSetup-%s.exe" % (bin_dir, arch))]
+              (check_setup_program, "%s/KalnixSetup-%s.exe" % (bin_dir, arch)),
+              (check_policies_and_codes, bin_dir)]
     for check_file, path in checks:
         try:
             check_file(arch, path)

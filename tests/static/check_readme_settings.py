@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""The README against the settings table (common/setting_table.def): its table of settings names
+"""The admin guide against the settings table (common/setting_table.def): its table of settings names
 every setting and the record and nothing else; the first values it lists, the values removal
 keeps and deletes, and the policies' ranges are the table's.
 
-    check_readme_settings.py README TABLE
+    check_readme_settings.py ADMIN_GUIDE TABLE
 """
 import os
 import re
@@ -46,7 +46,7 @@ def main():
     facts = read_table(sys.argv[2])
     settings = [fact for fact in facts if fact.kind == "Setting"]
 
-    rows = re.findall(r"^\| " + NAME + r" \|", section(text, "Settings (for administrators)"), re.M)
+    rows = re.findall(r"^\| " + NAME + r" \|", section(text, "Settings reference"), re.M)
     named = [fact.name for fact in facts if fact.kind != "Saved"]
     check(sorted(rows) == sorted(named), "the settings table names %s, the table %s" % (sorted(rows), sorted(named)))
 
@@ -54,7 +54,7 @@ def main():
     expected = [(fact.name, str(fact.first)) for fact in settings if fact.first is not None]
     check(sorted(firsts) == sorted(expected), "first values %s, the table's %s" % (sorted(firsts), sorted(expected)))
 
-    removal = paragraph(section(text, "Uninstalling"), "When the saved lid-close settings cannot be put back")
+    removal = paragraph(section(text, "Removing Kalnix"), "When the saved lid-close settings cannot be put back")
     kept, _, deleted = removal.partition("removing only")
     check(sorted(re.findall(NAME, kept)) == sorted(fact.name for fact in facts if not fact.deleted_at_removal),
           "the values kept at removal: %s" % re.findall(NAME, kept))

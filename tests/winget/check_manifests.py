@@ -4,9 +4,9 @@ official 1.12.0 schema (a copy in schema/, with its licence), the three files of
 and version, the version and publisher the setup programs carry, every setup program and MSI
 package listed with the SHA-256 of the built file, the switches and scope of a per-machine
 silent installation, the x86 installers kept off 64-bit Windows, and the setup program's exit
-codes as the README's table gives them.
+codes as the admin guide's table of return codes gives them.
 
-    check_manifests.py MANIFEST_DIR README X64_BIN_DIR X86_BIN_DIR
+    check_manifests.py MANIFEST_DIR ADMIN_GUIDE X64_BIN_DIR X86_BIN_DIR
 """
 import hashlib
 import json
@@ -53,32 +53,35 @@ def load_manifests(folder):
     return documents
 
 
-def readme_exit_codes(readme):
-    """{code: meaning} of the setup program's exit-code table."""
-    with open(readme, encoding="utf-8") as stream:
+def return_code_rows(guide):
+    """{code: {column: cell}} of the admin guide's one table of return codes."""
+    with open(guide, encoding="utf-8") as stream:
         text = stream.read()
-    table = text[text.index("| Exit code | Meaning |"):]
-    codes = {}
-    for line in table.splitlines()[2:]:
-        row = re.match(r"\| (\d+) \| (.*) \|$", line)
-        if not row:
+    table = text[text.index("| Code | Setup program |"):].splitlines()
+    columns = [cell.strip() for cell in table[0].strip("|").split(" | ")]
+    rows = {}
+    for line in table[2:]:
+        if not line.startswith("| "):
             break
-        codes[int(row.group(1))] = row.group(2)
-    return codes
+        cells = [cell.strip() for cell in line.strip().strip("|").split(" | ")]
+        check(len(cells) == len(columns), "%s: the row %s has %d cells" % (guide, cells[0], len(cells)))
+        rows[int(cells[0])] = dict(zip(columns, cells))
+    return rows
 
 
-def readme_winget_responses(readme):
-    """{code: winget's ReturnResponse} of the README's table of the setup program's codes in winget."""
-    with open(readme, encoding="utf-8") as stream:
-        text = stream.read()
-    table = text[text.index("| Exit code | winget |"):]
+def readme_exit_codes(guide):
+    """{code: meaning} of the setup program's codes: the rows whose setup program's cell is no dash."""
+    return {code: row["Setup program"] for code, row in return_code_rows(guide).items()
+            if row.get("Setup program", "—") != "—"}
+
+
+def readme_winget_responses(guide):
+    """{code: winget's ReturnResponse} of the setup program's codes, as the winget column names them."""
     responses = {}
-    for line in table.splitlines()[2:]:
-        if not line.startswith("|"):
-            break
-        row = re.match(r"\| (\d+) \| `(\w+)`", line)
-        if row:
-            responses[int(row.group(1))] = row.group(2)
+    for code, row in return_code_rows(guide).items():
+        response = re.match(r"`(\w+)`", row.get("winget", ""))
+        if response and row.get("Setup program", "—") != "—":
+            responses[code] = response.group(1)
     return responses
 
 
@@ -108,19 +111,19 @@ def check_nullsoft(where, installer, root, exit_codes, responses):
     check(installer.get("ElevationRequirement", root.get("ElevationRequirement")) == "elevatesSelf",
           "%s: elevation" % where)
     check(installer.get("ProductCode") == "Kalnix", "%s: the Apps & Features key %r" % (where, installer.get("ProductCode")))
-    # Every code the README names, and only those: a success where Kalnix is installed.
+    # Every code the guide names, and only those: a success where Kalnix is installed.
     success = set(installer.get("InstallerSuccessCodes", []))
     expected = {row["InstallerReturnCode"] for row in installer.get("ExpectedReturnCodes", [])}
     check(not success & expected, "%s: codes both success and failure: %s" % (where, success & expected))
     wanted_success = {code for code, meaning in exit_codes.items() if code and meaning.startswith("installed")}
-    check(success == wanted_success, "%s: success codes %s, README %s" % (where, sorted(success), sorted(wanted_success)))
+    check(success == wanted_success, "%s: success codes %s, guide %s" % (where, sorted(success), sorted(wanted_success)))
     wanted_failures = set(exit_codes) - wanted_success - {0}
-    check(expected == wanted_failures, "%s: return codes %s, README %s" % (where, sorted(expected), sorted(wanted_failures)))
-    # Each failure as winget reports it, as the README describes it to administrators.
+    check(expected == wanted_failures, "%s: return codes %s, guide %s" % (where, sorted(expected), sorted(wanted_failures)))
+    # Each failure as winget reports it, as the guide describes it to administrators.
     for row in installer.get("ExpectedReturnCodes", []):
         code = row["InstallerReturnCode"]
         check(responses.get(code) == row["ReturnResponse"],
-              "%s: code %s is %s, README %s" % (where, code, row["ReturnResponse"], responses.get(code)))
+              "%s: code %s is %s, guide %s" % (where, code, row["ReturnResponse"], responses.get(code)))
 
 
 def main():
@@ -137,7 +140,7 @@ def main():
 
     exit_codes = readme_exit_codes(readme)
     responses = readme_winget_responses(readme)
-    check(0 in exit_codes and len(exit_codes) > 1, "README's exit codes: %s" % exit_codes)
+    check(0 in exit_codes and len(exit_codes) > 1, "the guide's exit codes: %s" % exit_codes)
     # What was built: both setup programs, and the MSI packages where the build makes them.
     built = {(arch, "nullsoft"): os.path.join(bins[arch], "KalnixSetup-%s.exe" % arch) for arch in bins}
     for arch in bins:
