@@ -87,7 +87,7 @@ bool RestoreDeviceWake(ToolStarter start) {
                          device);
             continue;
         }
-        LogFormatted(L"%ls may wake the laptop again\n", device);
+        LogFormatted(L"%ls may wake the laptop again", device);
         ReportKalnixEvent(KALNIX_EVENT_DEVICE_WAKE_PUT_BACK, {device});
         RemoveFromList(&left, device);
     }
