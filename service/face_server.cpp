@@ -57,8 +57,11 @@ void OnHello(FaceConnection* connection) {
         return;
     }
     record->accepted = true;
+    bool console = InConsoleSession(*record);
+    LogFormatted(L"Kalnix in session %u is connected%ls\n", static_cast<unsigned>(record->sessionId),
+                 console ? L": the console's, which sounds the alarm and hears the person" : L"");
     LinkMessage welcome = MakeLinkMessage(LinkKind::Welcome);
-    welcome.welcome.console = InConsoleSession(*record) ? 1 : 0;
+    welcome.welcome.console = console ? 1 : 0;
     if (g_reports.state) welcome.welcome.state = g_reports.state();
     if (SendOnFaceConnection(connection, welcome)) NoteConsoleFace();
 }

@@ -1,7 +1,11 @@
 // The least a tray program can be: one hidden window and a message loop. The idle
 // benchmark sets Kalnix.exe against it. Built a second time with Kalnix's manifest and
 // system imports (BENCH_WITH_IMPORTS), to tell what the platform costs from what Kalnix adds.
+// A number on the command line starts that many more threads, each waiting for ever: what Wine
+// charges for a thread.
 #include <windows.h>
+
+#include <cstdlib>
 #if defined(BENCH_WITH_IMPORTS)
 #include <shellapi.h>
 #include <powrprof.h>
@@ -25,6 +29,11 @@ LRESULT CALLBACK BaselineWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
+DWORD WINAPI Park(void*) {
+    Sleep(INFINITE);
+    return 0;
+}
+
 }  // namespace
 
 #if defined(BENCH_WITH_IMPORTS)
@@ -35,7 +44,11 @@ const void* const g_benchImports[] = {
     reinterpret_cast<const void*>(&ReadGlobalPwrPolicy), reinterpret_cast<const void*>(&CheckTokenMembership)};
 #endif
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
+    for (int i = atoi(commandTail); i > 0; --i) {
+        HANDLE thread = CreateThread(nullptr, 0, Park, nullptr, 0, nullptr);
+        if (thread) CloseHandle(thread);
+    }
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = BaselineWindowProc;

@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "common/settings_store.h"
@@ -118,18 +119,7 @@ DWORD WINAPI ReadNamedOwner(HANDLE, SE_OBJECT_TYPE type, SECURITY_INFORMATION wh
                             PACL*, PSECURITY_DESCRIPTOR* descriptor) {
     if (!(g_markerAccess & READ_CONTROL)) return ERROR_ACCESS_DENIED;
     if (type != SE_KERNEL_OBJECT || what != OWNER_SECURITY_INFORMATION) return ERROR_INVALID_PARAMETER;
-    PSID parsed = nullptr;
-    if (!ConvertStringSidToSidW(g_markerOwner, &parsed)) return GetLastError();
-    DWORD sidSize = GetLengthSid(parsed);
-    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + sidSize));
-    PSID sid = block + sizeof(SECURITY_DESCRIPTOR);
-    CopySid(sidSize, sid, parsed);
-    LocalFree(parsed);
-    InitializeSecurityDescriptor(block, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorOwner(block, sid, FALSE);
-    *owner = sid;
-    *descriptor = block;
-    return ERROR_SUCCESS;
+    return OwnerOnlyDescriptor(g_markerOwner, owner, descriptor);
 }
 
 TEST(EntryMarkerOwnerTest, OnlyAMarkerOfAdministratorsOrSystemEndsTheStart) {
@@ -290,6 +280,49 @@ TEST_F(EntryTest, FirstRunReadsSettingsShowsBalloonAndQuitsWithZeroThenMarkerSto
     EXPECT_EQ(ProtectionMode(), 7);
     EXPECT_EQ(g_pendingBalloonText[0], L'\0');
     EXPECT_TRUE(shell_.Calls().empty());
+}
+
+// Where no service is installed, Kalnix protects the laptop itself and needs an administrator's
+// rights; the manifest no longer asks for them. An administrator whose rights User Account
+// Control limited starts Kalnix again through the shell's "runas", with the same switch, and
+// this start ends with 0 whatever the answer: nothing of its own is made meanwhile. Wine's token
+// is always a full administrator's, and its shell asks nobody.
+TOKEN_ELEVATION_TYPE g_tokenType = TokenElevationTypeLimited;
+BOOL g_elevationAnswer = TRUE;
+std::vector<std::pair<std::wstring, std::wstring>> g_elevatedStarts;  // verb, parameters
+
+BOOL WINAPI TokenType(HANDLE, TOKEN_INFORMATION_CLASS kind, void* value, DWORD, DWORD*) {
+    if (kind != TokenElevationType) return FALSE;
+    *static_cast<TOKEN_ELEVATION_TYPE*>(value) = g_tokenType;
+    return TRUE;
+}
+
+BOOL WINAPI ShellStartsElevated(SHELLEXECUTEINFOW* start) {
+    g_elevatedStarts.push_back({start->lpVerb ? start->lpVerb : L"", start->lpParameters ? start->lpParameters : L""});
+    if (!g_elevationAnswer) SetLastError(ERROR_CANCELLED);
+    return g_elevationAnswer;
+}
+
+TEST(EntryElevationTest, ALimitedAdministratorsStartRestartsElevatedWithItsSwitchAndEndsWithZero) {
+    PlatformScope platform;
+    g_sessionSeam.getTokenInformation = TokenType;
+    g_shellSeam.shellExecuteEx = ShellStartsElevated;
+    const struct {
+        const char* tail;
+        BOOL answer;
+        const wchar_t* parameters;
+    } rows[] = {{"-fresh", TRUE, L"-fresh"}, {"-FRESH", FALSE, L"-fresh"}, {"", FALSE, L""}, {"-other", TRUE, L""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.tail);
+        g_elevatedStarts.clear();
+        g_elevationAnswer = row.answer;
+        EXPECT_EQ(RunTrayApplication(GetModuleHandleW(nullptr), row.tail), 0);
+        ASSERT_EQ(g_elevatedStarts.size(), 1u);
+        EXPECT_EQ(g_elevatedStarts[0].first, L"runas");
+        EXPECT_EQ(g_elevatedStarts[0].second, row.parameters);
+        EXPECT_EQ(g_trayWindow, nullptr);
+        EXPECT_EQ(g_pendingBalloonText[0], L'\0');
+    }
 }
 
 }  // namespace

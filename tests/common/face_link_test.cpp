@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "common/face_link.h"
@@ -36,6 +38,31 @@ TEST(FaceLinkTest, EachKindReadsBackAsWrittenFromItsOwnSenderOnly) {
     ASSERT_TRUE(Reads(Bytes(balloon, balloon.header.size), LinkSender::Service, &read));
     EXPECT_STREQ(read.balloon.text, L"Kalnix put the laptop back to sleep");
     EXPECT_FALSE(Reads(Bytes(balloon, balloon.header.size), LinkSender::Face));
+}
+
+// A face may say who it is and what it saw, nothing else: no kind it can send names a setting, a
+// path or a power value, or starts anything. Every kind number, at every size a message has,
+// with a body of zeros or a small flag.
+TEST(FaceLinkTest, AFaceCanSendOnlyItsHelloAndItsThreeReports) {
+    const UINT16 faceKinds[] = {static_cast<UINT16>(LinkKind::Hello), static_cast<UINT16>(LinkKind::PersonInput),
+                                static_cast<UINT16>(LinkKind::Displays),
+                                static_cast<UINT16>(LinkKind::DisplayOffDone)};
+    std::vector<UINT32> sizes = {sizeof(LinkHeader), sizeof(LinkMessage)};
+    for (UINT16 kind = 1; kind < 400; ++kind)
+        if (UINT32 size = LinkMessageSize(static_cast<LinkKind>(kind))) sizes.push_back(size);
+    for (UINT32 kind = 0; kind <= 0xFFFF; ++kind) {
+        bool mayBeSent = std::find(std::begin(faceKinds), std::end(faceKinds), kind) != std::end(faceKinds);
+        bool read = false;
+        for (UINT32 size : sizes) {
+            for (UINT32 flag : {0u, 1u, 2u}) {
+                LinkMessage message = {};
+                message.header = {size, static_cast<UINT16>(kind), kLinkVersion};
+                message.flag = flag;
+                read = read || Reads(Bytes(message, size), LinkSender::Face);
+            }
+        }
+        if (read != mayBeSent) ADD_FAILURE() << "kind " << kind << (read ? " is read from a face" : " is refused");
+    }
 }
 
 TEST(FaceLinkTest, SizesVersionsAndFieldsOutOfTheirRulesAreRefused) {

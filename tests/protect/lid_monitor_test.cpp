@@ -248,18 +248,7 @@ const wchar_t* g_eventOwner = nullptr;
 DWORD WINAPI ShownEventOwner(HANDLE, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*, PACL*, PACL*,
                              PSECURITY_DESCRIPTOR* descriptor) {
     if (type != SE_KERNEL_OBJECT || what != OWNER_SECURITY_INFORMATION) return ERROR_INVALID_PARAMETER;
-    PSID parsed = nullptr;
-    if (!ConvertStringSidToSidW(g_eventOwner, &parsed)) return GetLastError();
-    DWORD sidSize = GetLengthSid(parsed);
-    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + sidSize));
-    PSID sid = block + sizeof(SECURITY_DESCRIPTOR);
-    CopySid(sidSize, sid, parsed);
-    LocalFree(parsed);
-    InitializeSecurityDescriptor(block, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorOwner(block, sid, FALSE);
-    *owner = sid;
-    *descriptor = block;
-    return ERROR_SUCCESS;
+    return OwnerOnlyDescriptor(g_eventOwner, owner, descriptor);
 }
 
 // Any user can make events of the driver's names first; only SYSTEM's or Administrators' tell

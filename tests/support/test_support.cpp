@@ -185,3 +185,22 @@ DWORD RunChildCopy(const wchar_t* childFlag, const wchar_t* filter, DWORD timeou
     SetEnvironmentVariableW(childFlag, nullptr);
     return code;
 }
+
+DWORD OwnerOnlyDescriptor(const wchar_t* sidText, PSID* owner, PSECURITY_DESCRIPTOR* descriptor) {
+    PSID parsed = nullptr;
+    if (!ConvertStringSidToSidW(sidText, &parsed)) return GetLastError();
+    DWORD sidSize = GetLengthSid(parsed);
+    BYTE* block = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + sidSize));
+    if (!block) {
+        LocalFree(parsed);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    PSID sid = block + sizeof(SECURITY_DESCRIPTOR);
+    CopySid(sidSize, sid, parsed);
+    LocalFree(parsed);
+    InitializeSecurityDescriptor(block, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(block, sid, FALSE);
+    *owner = sid;
+    *descriptor = block;
+    return ERROR_SUCCESS;
+}

@@ -33,6 +33,9 @@ struct PolicyCleanup {
 std::string ReadFileBytes(const std::wstring& path);
 // A security descriptor's owner and DACL as SDDL; "<none>" without one.
 std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor);
+// A descriptor with only an owner, the SID written as text ("S-1-5-18"), as GetSecurityInfo
+// hands one out: *owner points into *descriptor, which the caller frees with LocalFree.
+DWORD OwnerOnlyDescriptor(const wchar_t* sidText, PSID* owner, PSECURITY_DESCRIPTOR* descriptor);
 
 bool FileExists(const std::wstring& path);
 void RemoveFile(const std::wstring& path);
