@@ -21,6 +21,7 @@ constexpr wchar_t kRestPrefix[] = L"Put to rest by Kalnix (";
 constexpr wchar_t kRestCause[] = L" s: ";
 constexpr wchar_t kNoCause[] = L", no cause found";
 constexpr wchar_t kDrain[] = L"; the standby used ";
+constexpr wchar_t kWoken[] = L"; woken ";
 
 bool ParseStamp(const wchar_t* line, SYSTEMTIME* time) {
     for (int i = 0; i < kStampChars; ++i) {
@@ -94,10 +95,13 @@ void SplitClosureLine(const wchar_t* line, ClosureColumns* columns) {
         return;
     }
     const wchar_t* body = line + kStampChars;
-    // The drain comes last, after any cause, and belongs to what happened.
+    // The wakes and the drain come last, after any cause, and belong to what happened.
     const wchar_t* drain = nullptr;
     for (const wchar_t* at = wcsstr(body, kDrain); at; at = wcsstr(at + 1, kDrain)) drain = at;
-    const wchar_t* outcomeEnd = drain ? drain : line + lineLength;
+    const wchar_t* wakes = wcsstr(body, kWoken);
+    if (drain && wakes > drain) wakes = nullptr;
+    const wchar_t* tail = wakes ? wakes : drain;
+    const wchar_t* outcomeEnd = tail ? tail : line + lineLength;
     const wchar_t* cause = nullptr;
     if (wcsncmp(body, kRestPrefix, ARRAYSIZE(kRestPrefix) - 1) == 0) {
         const wchar_t* colon = wcsstr(body, kRestCause);
@@ -107,13 +111,13 @@ void SplitClosureLine(const wchar_t* line, ClosureColumns* columns) {
     const size_t noCause = ARRAYSIZE(kNoCause) - 1;
     if (cause) {
         const size_t length = static_cast<size_t>(outcomeEnd - cause);
-        Column(columns->cause, cause, length, length >= kCauseLimit || (lineCut && !drain));
+        Column(columns->cause, cause, length, length >= kCauseLimit || (lineCut && !tail));
     } else if (static_cast<size_t>(outcomeEnd - body) > noCause && wcsncmp(outcomeEnd - noCause, kNoCause, noCause) == 0) {
         happenedEnd = outcomeEnd - noCause;
         FormatBounded(columns->cause, ARRAYSIZE(columns->cause), L"none found");
     }
     FormatBounded(columns->happened, ARRAYSIZE(columns->happened), L"%.*ls%ls%ls", static_cast<int>(happenedEnd - body),
-                  body, drain ? drain : L"", lineCut && (drain || !cause) ? L"\u2026" : L"");
+                  body, tail ? tail : L"", lineCut && (tail || !cause) ? L"\u2026" : L"");
 }
 
 void ShowClosureList(HWND list, const ClosureLines& record) {

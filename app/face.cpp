@@ -1,5 +1,6 @@
 #include "app/face.h"
 
+#include "app/elevation.h"
 #include "app/face_client.h"
 #include "app/tray_icon.h"
 #include "common/diagnostic_log.h"
@@ -91,6 +92,12 @@ void OnTone(const LinkMessage& message) {
     if (g_face.console) g_soundSeam.beep(message.tone.hz, message.tone.ms);
 }
 
+// The face runs with the user's own rights: an administrator is one whom Windows would elevate.
+void OnBalloon(const LinkMessage& message) {
+    if (!message.balloon.offersWakeAction) return ShowTrayBalloon(message.balloon.text);
+    ShowTrayWakeNotice(message.balloon.text, RunsElevated() || RunsAsLimitedAdministrator());
+}
+
 void OnTurnDisplayOff() {
     if (!g_face.console) return;
     // The face's own window, as a user's display-off tool's: no other window is asked.
@@ -127,7 +134,7 @@ void OnFaceLinkMessage(HWND, LPARAM lParam) {
     case LinkKind::State: ShowState(message->state); break;
     case LinkKind::Tone: OnTone(*message); break;
     case LinkKind::WatchInput: OnWatchInput(message->flag == 1); break;
-    case LinkKind::Balloon: ShowTrayBalloon(message->balloon.text); break;
+    case LinkKind::Balloon: OnBalloon(*message); break;
     case LinkKind::TurnDisplayOff: OnTurnDisplayOff(); break;
     default: break;
     }

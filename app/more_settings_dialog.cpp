@@ -9,7 +9,9 @@
 #include "app/field_name.h"
 #include "app/managed_note.h"
 #include "app/range_message.h"
+#include "app/wake_list.h"
 #include "common/applied_setting.h"
+#include "common/maintenance_wake.h"
 #include "common/setting_policy.h"
 #include "common/setting_table.h"
 #include "common/settings_store.h"
@@ -57,6 +59,8 @@ struct SwitchSetting {
 constexpr SwitchSetting kSwitches[] = {
     {SettingId::AlarmWithExternalDisplay, IDC_ALARM_WITH_EXTERNAL, 59},
     {SettingId::EnableLogging, IDC_ENABLE_LOGGING, 73},
+    {SettingId::WakeTimersOffOnBattery, IDC_WAKE_TIMERS_OFF, 87},
+    {SettingId::MaintenanceWakeOff, IDC_MAINTENANCE_WAKE_OFF, 101},
 };
 constexpr int kSwitchCount = ARRAYSIZE(kSwitches);
 
@@ -117,10 +121,17 @@ void ShowNumber(HWND dialog, const NumberSetting& setting, DWORD value) {
     NameFieldAfterItsLine(dialog, setting.editId, setting.switchId, setting.unitId);
 }
 
+// Automatic maintenance's wake exists from Windows 8 on.
+bool OfferedHere(const SwitchSetting& setting) {
+    return setting.setting != SettingId::MaintenanceWakeOff || MaintenanceWakeOffered();
+}
+
 void ShowSwitch(HWND dialog, const SwitchSetting& setting, bool on) {
     CheckDlgButton(dialog, setting.id, on ? BST_CHECKED : BST_UNCHECKED);
-    EnableWindow(GetDlgItem(dialog, setting.id), !SettingIsManaged(setting.Name()));
+    EnableWindow(GetDlgItem(dialog, setting.id), !SettingIsManaged(setting.Name()) && OfferedHere(setting));
     NoteIfManaged(dialog, setting.Name(), setting.lineTop);
+    if (!OfferedHere(setting))
+        ShowManagedSettingsNote(dialog, kNoteLeft, setting.lineTop, kNoteWidth, kNoteHeight, L"(not on this Windows)");
 }
 
 void OnMoreSettingsInit(HWND dialog) {
@@ -134,6 +145,7 @@ void OnMoreSettingsInit(HWND dialog) {
         g_shownSwitches[i] = ShownValue(kSwitches[i].Name()) == 1;
         ShowSwitch(dialog, kSwitches[i], g_shownSwitches[i]);
     }
+    ShowWakeList(dialog);
     ClosureLines record;
     ReadClosureRecord(&record);
     ShowClosureList(GetDlgItem(dialog, IDC_CLOSURES), record);
@@ -226,14 +238,18 @@ void OnMoreSettingsOk(HWND dialog) {
         WriteSettingDword(kNumbers[i].Name(), numbers[i]);
         hibernateChanged |= kNumbers[i].switchId == IDC_HIBERNATE_AFTER_ON;
     }
+    bool wakeChanged = false;
     for (int i = 0; i < kSwitchCount; ++i) {
         bool on = Checked(dialog, kSwitches[i].id);
         if (on == g_shownSwitches[i] || SettingIsManaged(kSwitches[i].Name())) continue;
         WriteSettingDword(kSwitches[i].Name(), on ? 1 : 0);
+        wakeChanged |= kSwitches[i].id == IDC_WAKE_TIMERS_OFF || kSwitches[i].id == IDC_MAINTENANCE_WAKE_OFF;
     }
-    // Automatic protection guards the hibernate-after timeout: the new value counts now, not
-    // at the next hourly check.
+    wakeChanged |= StoreWakeDeviceChoices();
+    // Automatic protection guards the hibernate-after timeout and wake timers, and the wake
+    // choices hold in every mode: the new values count now, not at the next hourly check.
     if (hibernateChanged) TakeHibernateChange();
+    if (wakeChanged) TakeWakeChange();
     EndDialog(dialog, 0);
 }
 
@@ -242,13 +258,23 @@ void OnMoreSettingsCommand(HWND dialog, WORD id, WORD code) {
     for (const NumberSetting& setting : kNumbers) {
         if (id == setting.switchId) return OnNumberSwitched(dialog, setting);
     }
-    if (id == IDOK) OnMoreSettingsOk(dialog);
-    else if (id == IDCANCEL) EndDialog(dialog, 0);
+    switch (id) {
+    case IDOK: return OnMoreSettingsOk(dialog);
+    case IDCANCEL: EndDialog(dialog, 0); return;
+    case IDC_WAKE_TIMERS_OFF:
+    case IDC_MAINTENANCE_WAKE_OFF: return OnWakeBoxClicked(dialog);
+    case IDC_WAKE_KEEP_OFF:
+    case IDC_WAKE_PUT_BACK: return OnWakeListButton(dialog, id);
+    }
+}
+
+void OnMoreSettingsNotify(HWND dialog, const NMHDR* header) {
+    if (header->idFrom == IDC_WAKE_LIST && header->code == LVN_ITEMCHANGED) OnWakeListSelection(dialog);
 }
 
 }  // namespace
 
-INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
         OnMoreSettingsInit(dialog);
@@ -256,6 +282,9 @@ INT_PTR CALLBACK MoreSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LP
     case WM_COMMAND:
         OnMoreSettingsCommand(dialog, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
+    case WM_NOTIFY:
+        OnMoreSettingsNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
+        return FALSE;
     case WM_DESTROY:
         OnMoreSettingsDestroy(dialog);
         return FALSE;

@@ -25,4 +25,8 @@ void TakeHibernateChange() {
     if (!g_protectionElsewhere && ProtectionMode() == kModeAutoProtection) ApplyAutoProtection();
 }
 
+void TakeWakeChange() {
+    if (!g_protectionElsewhere) TakeWakeChoices();
+}
+
 bool DialogNeedsElevation() { return g_protectionElsewhere && !RunsElevated(); }

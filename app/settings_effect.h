@@ -13,6 +13,8 @@ bool ProtectionElsewhere();
 void TakeChosenMode(int mode, int alarmDelaySeconds);
 void TakeChosenDelay(int mode, int alarmDelaySeconds);
 void TakeHibernateChange();
+// What may wake the laptop: wake timers, automatic maintenance, the devices chosen.
+void TakeWakeChange();
 
 // True where the dialog may not write the key itself (Kalnix beside the service, without an
 // administrator's rights): its OK shows the shield and starts the elevated dialog instead.

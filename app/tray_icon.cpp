@@ -23,6 +23,8 @@ wchar_t g_trayNote[64] = {};
 // The picture last handed to the shell, which keeps a copy of its own: held until the next
 // one replaces it.
 HICON g_trayIcon = nullptr;
+// The balloon shown last is a wake notice whose action the user may take.
+bool g_wakeNoticeOffered = false;
 // Kalnix's own icon for balloons, at the DPI it was loaded for: kept until that DPI changes
 // or the tray icon goes.
 HICON g_balloonIcon = nullptr;
@@ -163,9 +165,30 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text) {
 
 void ShowTrayBalloon(const wchar_t* text) {
     if (!text || TrayIconHidden()) return;
+    g_wakeNoticeOffered = false;
     NOTIFYICONDATAW record = ExistingIconRecord(0);
     SetBalloon(record, text, BalloonCause::Unasked);
     g_shellSeam.notifyIcon(NIM_MODIFY, &record);
+}
+
+void ShowTrayWakeNotice(const wchar_t* text, bool mayAct) {
+    if (!text) return;
+    if (!mayAct) return ShowTrayBalloon(text);
+    // The action's line always fits: the note gives way.
+    constexpr int kBalloonChars = sizeof(NOTIFYICONDATAW::szInfo) / sizeof(wchar_t);
+    const int room = kBalloonChars - 2 - static_cast<int>(wcslen(kWakeNoticeAction));
+    wchar_t offered[kBalloonChars];
+    _snwprintf(offered, kBalloonChars - 1, L"%.*ls\n%ls", room, text, kWakeNoticeAction);
+    offered[kBalloonChars - 1] = L'\0';
+    ShowTrayBalloon(offered);
+    g_wakeNoticeOffered = !TrayIconHidden();
+}
+
+bool TakeWakeNoticeSelection(UINT event) {
+    bool selected = event == NIN_BALLOONUSERCLICK && g_wakeNoticeOffered;
+    if (event == NIN_BALLOONUSERCLICK || event == NIN_BALLOONHIDE || event == NIN_BALLOONTIMEOUT)
+        g_wakeNoticeOffered = false;
+    return selected;
 }
 
 void SetTrayNote(const wchar_t* note) {

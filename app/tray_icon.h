@@ -14,6 +14,14 @@ bool UpdateTrayIcon(HWND window, int state, const wchar_t* text);
 // Shows a balloon titled "Kalnix" with Kalnix's own icon on the shown icon (nothing while
 // HideTrayIcon is 1). Such balloons come unasked and wait out Windows' quiet time.
 void ShowTrayBalloon(const wchar_t* text);
+// The same for a note that names what woke the laptop. For a user who may act on it (an
+// administrator) it ends in kWakeNoticeAction, and selecting it is its action until another
+// balloon replaces it.
+void ShowTrayWakeNotice(const wchar_t* text, bool mayAct);
+// A balloon event of the icon (NIN_BALLOONUSERCLICK, NIN_BALLOONHIDE, NIN_BALLOONTIMEOUT): true
+// when the user selected a wake notice that offered its action. The offer ends with any of them.
+bool TakeWakeNoticeSelection(UINT event);
+constexpr const wchar_t* kWakeNoticeAction = L"Select this notification to keep it from waking the laptop again.";
 // Keeps `note` (null: none) as the tooltip's second line under the state's text, on the
 // shown icon at once and on every later update.
 void SetTrayNote(const wchar_t* note);

@@ -4,8 +4,10 @@
 #include <cwchar>
 
 #include "app/app_state.h"
+#include "app/elevation.h"
 #include "app/face.h"
 #include "app/face_client.h"
+#include "app/settings_effect.h"
 #include "app/tray_icon.h"
 #include "app/tray_menu.h"
 #include "common/seam_sessions.h"
@@ -34,12 +36,23 @@ void RefreshEnabledIcon() {
     UpdateTrayIcon(g_trayWindow, kTrayStateEnabled, nullptr);
 }
 
+// Only an administrator may keep what woke the laptop from waking it again.
+void ShowWakeNoticeHere(const wchar_t* text) { ShowTrayWakeNotice(text, IsUserAdministrator()); }
+
+// A wake notice's action: More settings, which lists what may wake the laptop; where this
+// Kalnix may not write the settings, the dialog starts elevated at once.
+void OpenWakeChoices(HWND hwnd) {
+    if (DialogNeedsElevation()) StartKalnixElevated(hwnd, kElevatedMoreSettingsSwitch);
+    else OnTrayCommand(hwnd, IDM_MORE_SETTINGS, MayOpenDialogs());
+}
+
 // The protection as the tray program hosts it in its own session, shown through the icon.
 ProtectionHost TrayProtectionHost(HWND hwnd, bool administrator) {
     ProtectionHost host = StandaloneHost(hwnd);
     host.changesPowerPolicy = administrator;
     if (g_trayLid == TrayLid::Posted) host.startLidSource = nullptr;
     host.showBalloon = ShowTrayBalloon;
+    host.showWakeNotice = ShowWakeNoticeHere;
     host.stateChanged = RefreshEnabledIcon;
     host.showNote = SetTrayNote;
     return host;
@@ -126,6 +139,11 @@ void OnTrayCallback(HWND hwnd, UINT event, POINT anchor) {
     case WM_CONTEXTMENU: ShowTrayMenu(hwnd, anchor, MayOpenDialogs(), false); break;
     // Enter or Space on the icon.
     case NIN_KEYSELECT: ShowTrayMenu(hwnd, anchor, MayOpenDialogs(), true); break;
+    case NIN_BALLOONUSERCLICK:
+    case NIN_BALLOONHIDE:
+    case NIN_BALLOONTIMEOUT:
+        if (TakeWakeNoticeSelection(event)) OpenWakeChoices(hwnd);
+        break;
     }
 }
 

@@ -50,7 +50,7 @@ const wchar_t* BodyFault(const LinkMessage& m) {
     case LinkKind::State:
         return ValidState(m.state) ? nullptr : L"a state out of range";
     case LinkKind::Balloon:
-        if (m.balloon.respectQuietTime > 1) return L"a flag that is neither 0 nor 1";
+        if (m.balloon.respectQuietTime > 1 || m.balloon.offersWakeAction > 1) return L"a flag that is neither 0 nor 1";
         return Terminated(m.balloon.text, kLinkTextChars) ? nullptr : L"an unterminated text";
     }
     return L"unknown kind";
@@ -76,7 +76,7 @@ UINT32 LinkMessageSize(LinkKind kind) {
     case LinkKind::State:
         return kHeaderBytes + sizeof(LinkState);
     case LinkKind::Balloon:
-        return kHeaderBytes + sizeof(UINT32) + kLinkTextChars * sizeof(wchar_t);
+        return kHeaderBytes + 2 * sizeof(UINT32) + kLinkTextChars * sizeof(wchar_t);
     }
     return 0;
 }
@@ -96,9 +96,10 @@ LinkMessage MakeFlagMessage(LinkKind kind, UINT32 flag) {
     return message;
 }
 
-LinkMessage MakeBalloonMessage(const wchar_t* text, bool respectQuietTime) {
+LinkMessage MakeBalloonMessage(const wchar_t* text, bool respectQuietTime, bool offersWakeAction) {
     LinkMessage message = MakeLinkMessage(LinkKind::Balloon);
     message.balloon.respectQuietTime = respectQuietTime ? 1 : 0;
+    message.balloon.offersWakeAction = offersWakeAction ? 1 : 0;
     // Cut to fit, always terminated.
     size_t length = text ? wcsnlen(text, kLinkTextChars - 1) : 0;
     if (length) wmemcpy(message.balloon.text, text, length);

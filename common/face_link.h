@@ -8,7 +8,7 @@
 // every number within its range and every text terminated inside its array. Nothing in a
 // message names a setting, a path or a power value, and none starts anything.
 
-constexpr UINT16 kLinkVersion = 1;
+constexpr UINT16 kLinkVersion = 2;
 // Larger than any message: a read that needs more is a bad message.
 constexpr DWORD kLinkMaxMessageBytes = 1024;
 constexpr int kLinkTextChars = 256;
@@ -68,6 +68,7 @@ struct LinkMessage {
         LinkState state;
         struct {
             UINT32 respectQuietTime;  // 1: a notification nobody asked for
+            UINT32 offersWakeAction;  // 1: it names what woke the laptop, which an administrator may stop
             wchar_t text[kLinkTextChars];
         } balloon;
     };
@@ -79,7 +80,7 @@ UINT32 LinkMessageSize(LinkKind kind);
 // A message of `kind` with its header filled and its body zero.
 LinkMessage MakeLinkMessage(LinkKind kind);
 LinkMessage MakeFlagMessage(LinkKind kind, UINT32 flag);
-LinkMessage MakeBalloonMessage(const wchar_t* text, bool respectQuietTime);
+LinkMessage MakeBalloonMessage(const wchar_t* text, bool respectQuietTime, bool offersWakeAction = false);
 LinkMessage MakeToneMessage(DWORD hz, DWORD ms);
 
 // Who may send a kind: a face, or the service.

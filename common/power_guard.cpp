@@ -1,14 +1,17 @@
 #include "common/power_guard.h"
 
 #include "common/bounded_format.h"
+#include "common/device_wake.h"
 #include "common/diagnostic_log.h"
 #include "common/event_report.h"
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
+#include "common/maintenance_wake.h"
 #include "common/power_library.h"
 #include "common/scoped_handle.h"
 #include "common/setting_table.h"
 #include "common/settings_store.h"
+#include "common/wake_timers.h"
 
 namespace {
 
@@ -116,16 +119,23 @@ bool __stdcall SavePowerSettings() {
     return SaveFlagsTo(key.get(), policy);
 }
 
-bool __stdcall RestorePowerSettings() {
+bool RestoreForcedPowerSettings() {
     LogMessage(L"Entering RestorePowerSettings");
-    // First and apart from the flags: a crashed run's lid-close action and hibernate-after
-    // timeout come back even when the legacy policy cannot be read. Both are tried, whatever
-    // the other's outcome.
+    // First and apart from the flags: a crashed run's lid-close action, hibernate-after
+    // timeout and wake timers come back even when the legacy policy cannot be read.
     bool actionRestored = RestoreLidCloseAction();
     bool timeoutRestored = RestoreHibernateTimeout();
+    bool wakeTimersRestored = RestoreWakeTimers();
     GLOBAL_POWER_POLICY policy;
     if (!ReadGlobalPolicy(&policy)) return false;
     ScopedKey key;
     OpenSettingsKey(key.put());
-    return RestoreFlagsFrom(key.get(), &policy) && actionRestored && timeoutRestored;
+    return RestoreFlagsFrom(key.get(), &policy) && actionRestored && timeoutRestored && wakeTimersRestored;
+}
+
+bool __stdcall RestorePowerSettings() {
+    bool forcedRestored = RestoreForcedPowerSettings();
+    bool maintenanceRestored = RestoreMaintenanceWake();
+    bool devicesRestored = RestoreDeviceWake(&::CreateProcessW);
+    return forcedRestored && maintenanceRestored && devicesRestored;
 }

@@ -17,6 +17,7 @@
 #include "protect/rest_notices.h"
 #include "protect/sleep_clock.h"
 #include "protect/user_hold.h"
+#include "protect/wake_finding.h"
 #include "protect/wake_report.h"
 
 namespace {
@@ -159,6 +160,7 @@ void StartClosure(HWND window) {
     Watch().sessionLogged = false;
     StartClosureRests(window);
     BeginClosureRecord();
+    ForgetClosureWake();
     // Watched from the closing on, armed or not (docked, the alarm quiet): whatever comes later
     // is judged with all the closure's input.
     int mode = ProtectionMode();

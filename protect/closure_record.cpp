@@ -63,6 +63,21 @@ void FormatDrain(const ClosureState& c, wchar_t* text, int chars) {
                   hours > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(hours), static_cast<unsigned>(minutes % 60u));
 }
 
+// "; woken at 03:12 by the device X", or "; woken 3 times, the last at 03:12 by ...".
+void FormatWakes(const ClosureState& c, wchar_t* text, int chars) {
+    text[0] = L'\0';
+    if (c.wakes == 0) return;
+    wchar_t count[32] = L"";
+    if (c.wakes > 1) FormatBounded(count, 32, L" %d times, the last", c.wakes);
+    FormatBounded(text, chars, L"; woken%ls at %02u:%02u%ls%ls", count, static_cast<unsigned>(c.wakeHour),
+                  static_cast<unsigned>(c.wakeMinute), c.wakeSource[0] ? L" by " : L"", c.wakeSource);
+}
+
+void OneLine(wchar_t* text) {
+    for (wchar_t* c = text; *c; ++c)
+        if (*c < L' ') *c = L' ';
+}
+
 void ReadLines(HKEY key, ClosureLines* record) {
     record->count = 0;
     // Zero beyond what the query may fill: every line read is terminated.
@@ -146,8 +161,23 @@ void NoteClosureRest(RestKind kind, const wchar_t* cause) {
     closure.restedAfter = SecondsSinceLidClosed();
     FormatBounded(closure.cause, kClosureCauseChars, L"%ls", cause ? cause : L"");
     // One line per closure: a cause's own line breaks become spaces.
-    for (wchar_t* c = closure.cause; *c; ++c)
-        if (*c < L' ') *c = L' ';
+    OneLine(closure.cause);
+}
+
+void NoteClosureWake(WORD hour, WORD minute) {
+    ClosureState& closure = Closure();
+    if (!closure.open) return;
+    ++closure.wakes;
+    closure.wakeHour = hour;
+    closure.wakeMinute = minute;
+    closure.wakeSource[0] = L'\0';
+}
+
+void NameClosureWake(const wchar_t* source) {
+    ClosureState& closure = Closure();
+    if (!closure.open || closure.wakes == 0) return;
+    FormatBounded(closure.wakeSource, kClosureWakeChars, L"%ls", source ? source : L"");
+    OneLine(closure.wakeSource);
 }
 
 void NoteStandbyDrain(int percentUsed, ULONGLONG standbyMs) {
@@ -163,11 +193,13 @@ void EndClosureRecord() {
     if (!closure.open) return;
     StopRinging();
     wchar_t outcome[kClosureLineChars];
+    wchar_t wakes[kClosureLineChars];
     wchar_t drain[kDrainChars];
     FormatOutcome(closure, outcome, kClosureLineChars);
+    FormatWakes(closure, wakes, kClosureLineChars);
     FormatDrain(closure, drain, kDrainChars);
     wchar_t line[kClosureLineChars];
-    FormatBounded(line, kClosureLineChars, L"%ls  %ls%ls", closure.stamp, outcome, drain);
+    FormatBounded(line, kClosureLineChars, L"%ls  %ls%ls%ls", closure.stamp, outcome, wakes, drain);
     closure = {};
     WriteFirst(line);
 }

@@ -12,8 +12,8 @@
 
 constexpr const wchar_t* kClosureRecordValue = SettingName(SettingId::LidClosures);
 constexpr int kClosureRecordLines = 20;
-// A line and its terminator; longer causes are cut.
-constexpr int kClosureLineChars = 160;
+// A line and its terminator; longer causes and wake sources are cut.
+constexpr int kClosureLineChars = 256;
 
 struct ClosureLines {
     int count;
@@ -30,6 +30,10 @@ void NoteClosureSleep();
 void NoteAlarmRinging(bool ringing);
 // Someone heard the ringing alarm: the lid opened, or a person used the keyboard or mouse.
 void NoteAlarmHeard();
+// The laptop woke with the lid closed at this local time; and, once known, what woke it. The
+// line tells the last wake and how many came.
+void NoteClosureWake(WORD hour, WORD minute);
+void NameClosureWake(const wchar_t* source);
 // Kalnix put the laptop to rest, with the wake report's first cause (may be empty).
 void NoteClosureRest(RestKind kind, const wchar_t* cause);
 // A standby long enough to judge, and the battery it used.

@@ -36,6 +36,9 @@ struct ProtectionHost {
     // What the user sees: a notification balloon; the protection's state is as it should be
     // (at every protection tick); a lasting second line under it (null removes it).
     void (*showBalloon)(const wchar_t* text);
+    // The same for a note that names what woke the laptop, which an administrator may keep
+    // from waking it again (null: shown as any balloon). Its action is the host's.
+    void (*showWakeNotice)(const wchar_t* text);
     void (*stateChanged)();
     void (*showNote)(const wchar_t* note);
 

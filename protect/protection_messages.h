@@ -13,6 +13,12 @@ constexpr LPARAM kLidChanged = 0;
 constexpr LPARAM kLidStateOnRequest = 1;
 // Posted by the wake report's worker; lParam is the finished WakeReport (protect/wake_report.h).
 constexpr UINT kWakeReportMessage = WM_USER + 0x101;
+// Posted by the worker that named what woke the laptop; lParam is its WakeSource
+// (protect/wake_finding.h).
+constexpr UINT kWakeSourceMessage = WM_USER + 0x102;
+// Posted by the worker that switched devices' wake; lParam is its results
+// (protect/wake_choices.h).
+constexpr UINT kDeviceWakeMessage = WM_USER + 0x103;
 
 // Window timers of the host window.
 constexpr UINT_PTR kProtectionTimer = 1;
@@ -26,4 +32,7 @@ constexpr UINT_PTR kRestConfirmTimer = 5;
 // Decides or ends the hold for a docked user once the displays have settled
 // (protect/user_hold.h).
 constexpr UINT_PTR kHoldSettleTimer = 6;
+// Asks what woke the laptop once Windows has written its records of the wake
+// (protect/wake_finding.h).
+constexpr UINT_PTR kWakeSourceTimer = 7;
 constexpr UINT kProtectionPeriodMs = 3600000;

@@ -7,6 +7,7 @@
 #include "common/hibernate_timeout.h"
 #include "common/lid_close_action.h"
 #include "common/power_guard.h"
+#include "common/wake_timers.h"
 #include "protect/closed_lid_watch.h"
 #include "protect/closure_record.h"
 #include "protect/driver_contract.h"
@@ -17,6 +18,8 @@
 #include "protect/rest_notices.h"
 #include "protect/sleep_capabilities.h"
 #include "protect/user_hold.h"
+#include "protect/wake_choices.h"
+#include "protect/wake_finding.h"
 
 static_assert(ResumeKind{} == ResumeKind::Unattended, "a run awaits no resume with a user");
 
@@ -58,12 +61,23 @@ void GuardHibernateTimeout() {
 // AlarmWithExternalDisplay says (it is about rings while a display is in use, not about a
 // person who has just woken the laptop).
 void OnClosedResume(HWND window, ResumeKind kind) {
+    StartWakeFinding(window);
     int mode = ProtectionMode();
     if (mode != kModeLidAlarm && mode != kModeAutoProtection) return;
     if (kind == ResumeKind::Unattended) return WatchClosedLid(window, UnattendedWakeDelayMs());
     StopLidAlarm(window);
     StartInputWatch(window);
     BeginHoldDecision(window);
+}
+
+// A wake timer that fires in a bag wakes a laptop whose lid does not move: on battery,
+// automatic protection turns wake timers off where WakeTimersOffOnBattery says so, and puts
+// the user's value back where it no longer does.
+void GuardWakeTimers() {
+    DWORD off = 0;
+    ReadAppliedSettingDword(SettingId::WakeTimersOffOnBattery, &off, LocalRead::Quiet);
+    if (off == 1) EnforceWakeTimersOff();
+    else RestoreWakeTimers();
 }
 
 // How the resume came while the lid's state was asked anew after Kalnix's own rest, applied
@@ -128,27 +142,37 @@ void ApplyAutoProtection() {
     // The legacy flags mean nothing since Windows Vista; a lid-close action of Do nothing does.
     EnforceLidCloseSleep();
     GuardHibernateTimeout();
+    GuardWakeTimers();
     SendLidControlRequest(kRequestProtectionApplied);
 }
 
 void ReleaseAutoProtection() {
     // Without a run in automatic protection there was nothing of this run's to put back.
-    bool restored = RestorePowerSettings();
+    bool restored = RestoreForcedPowerSettings();
     if (Modes().protectionApplied)
         ReportKalnixEvent(restored ? KALNIX_EVENT_PROTECTION_RELEASED : KALNIX_EVENT_SETTINGS_NOT_RESTORED);
     Modes().protectionApplied = false;
     SendLidControlRequest(kRequestProtectionReleased);
 }
 
-void OnProtectionTick(HWND) {
+void OnProtectionTick(HWND window) {
     bool savedActionPending = TakeSavedActionPending();
     if (ProtectionMode() == kModeAutoProtection) ApplyAutoProtection();
     else if (savedActionPending) {
         // Keeps a choice the user made since.
         bool actionBack = RestoreLidCloseAction();
-        if (!RestoreHibernateTimeout() || !actionBack) ReportKalnixEvent(KALNIX_EVENT_SETTINGS_NOT_RESTORED);
+        bool timeoutBack = RestoreHibernateTimeout();
+        if (!RestoreWakeTimers() || !timeoutBack || !actionBack) ReportKalnixEvent(KALNIX_EVENT_SETTINGS_NOT_RESTORED);
     }
+    // The machine's wake settings an administrator chose hold in every mode.
+    ApplyWakeChoices(window);
     if (Host().stateChanged) Host().stateChanged();
+}
+
+void TakeWakeChoices() {
+    if (!g_protection.run.running) return;
+    if (ProtectionMode() == kModeAutoProtection && Host().changesPowerPolicy) GuardWakeTimers();
+    ApplyWakeChoices(Host().window);
 }
 
 void ChangeProtectionSettings(int mode, int alarmDelaySeconds) {
@@ -203,7 +227,9 @@ void OnDisplayTurnedOn(HWND window) {
     // In a bag the display comes on only by a wake nobody asked for; from another session, or
     // with a layout that cannot be read, it says nothing about the laptop.
     if (CurrentLidState() != LidState::Closed || !SpeaksForConsole()) return;
-    if (DisplaysNow() == Displays::LaptopOnly) WatchClosedLid(window, UnattendedWakeDelayMs());
+    if (DisplaysNow() != Displays::LaptopOnly) return;
+    StartWakeFinding(window);
+    WatchClosedLid(window, UnattendedWakeDelayMs());
 }
 
 void OnDisplayTurnedOff(HWND window) { ConfirmPendingRest(window); }

@@ -35,10 +35,14 @@ void ReportLidSource(LidSource source);
 void ApplyAutoProtection();
 // Restores the saved lid-close flags and sends control request 2.
 void ReleaseAutoProtection();
+// The wake settings changed (More settings, a policy): wake timers in automatic protection and
+// the machine's wake settings (protect/wake_choices.h) are put in force at once.
+void TakeWakeChoices();
 
 // The host window's timers and power events. The protection tick applies automatic protection
 // in mode 1; in any other mode, the first tick after the settings are handed down puts back a
-// lid-close action a run in mode 1 left saved.
+// lid-close action a run in mode 1 left saved. In every mode it puts the wake settings an
+// administrator chose in force.
 void OnProtectionTick(HWND window);
 // The lid-close action changed: automatic protection mends a Do nothing another tool left at
 // once. The power source changed: the same, and a closed laptop that went on battery is
@@ -54,7 +58,8 @@ enum class ResumeKind { Unattended, WithUser };
 // displays once they have settled (protect/user_hold.h); any other wake, and a user's without
 // an external display (the power button pressed by the bag), may be one in the bag, and the
 // alarm waits for Windows' own unattended sleep first. A resume that comes while the lid's
-// state is asked anew after Kalnix's own rest is applied when the answer comes.
+// state is asked anew after Kalnix's own rest is applied when the answer comes. Either way,
+// what woke it is looked for (protect/wake_finding.h).
 void OnResume(HWND window, ResumeKind kind);
 // kHoldSettleTimer: the displays have settled since the resume or the change.
 void OnHoldSettleTick(HWND window);

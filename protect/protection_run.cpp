@@ -11,12 +11,14 @@
 #include "protect/protection_messages.h"
 #include "protect/protection_modes.h"
 #include "protect/protection_state.h"
+#include "protect/wake_choices.h"
+#include "protect/wake_finding.h"
 #include "protect/wake_report.h"
 
 namespace {
 
-constexpr UINT_PTR kProtectionTimers[] = {kProtectionTimer, kAlarmTimer,       kLidSensingTimer,
-                                          kRestTimer,       kRestConfirmTimer, kHoldSettleTimer};
+constexpr UINT_PTR kProtectionTimers[] = {kProtectionTimer,  kAlarmTimer,      kLidSensingTimer, kRestTimer,
+                                          kRestConfirmTimer, kHoldSettleTimer, kWakeSourceTimer};
 
 bool Running() { return g_protection.run.running; }
 
@@ -39,6 +41,7 @@ void OnProtectionTimer(UINT_PTR timer) {
     case kRestTimer:        OnRestTick(window); break;
     case kRestConfirmTimer: OnRestConfirmTick(window); break;
     case kHoldSettleTimer:  OnHoldSettleTick(window); break;
+    case kWakeSourceTimer:  OnWakeSourceTick(window); break;
     }
 }
 
@@ -78,6 +81,8 @@ void EndProtection() {
     StopInputWatch();
     StopPowerNotifications();
     StopWakeReport();
+    StopWakeFinding();
+    StopWakeChoices();
     EndSoundOutputReads();
     ReleaseAutoProtection();
     // After the release: control request 2 goes through the driver's device.
@@ -95,6 +100,8 @@ bool HandleProtectionMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* re
     case kLidStateMessage: OnLidStateMessage(LidStateFromValue(wParam), lParam); return true;
     // Frees the report, also after the run's end.
     case kWakeReportMessage: OnWakeReport(lParam); return true;
+    case kWakeSourceMessage: OnWakeSourceFound(lParam); return true;
+    case kDeviceWakeMessage: OnDeviceWakeResults(Window(), lParam); return true;
     case WM_POWERBROADCAST:
         if (Running()) OnPowerBroadcast(Window(), wParam, lParam);
         // TRUE grants a query to suspend; Kalnix never stands in the way of a sleep.

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include "common/setting_list.h"
 #include "protect/input_patterns.h"
 #include "protect/protection_host.h"
 #include "protect/sleep_capabilities.h"
 #include "protect/sleep_clock.h"
+#include "protect/wake_naming.h"
+#include "protect/worker_thread.h"
 
 // Everything the protection keeps, in one place. One instance, g_protection, owned by
 // protect/protection_state.cpp; each module reads and writes its own member and asks the
@@ -150,8 +153,10 @@ constexpr int kNoticeChars = 256;  // a balloon's text
 
 // What waits to be told once the lid is open (protect/rest_notices.h).
 struct NoticeState {
-    // The first rest since anyone looked, and how many came after it.
+    // The first rest since anyone looked, and how many came after it; whether an
+    // administrator may act on the first (keep its wake from coming again).
     wchar_t restNotice[kNoticeChars];
+    bool restNoticePreventable;
     int laterRests;
     // The start of the first standby since the last lid-open resume, on battery.
     bool suspendNoted;
@@ -162,6 +167,7 @@ struct NoticeState {
 
 constexpr int kClosureStampChars = 20;
 constexpr int kClosureCauseChars = 96;
+constexpr int kClosureWakeChars = 96;
 
 // The closure being gathered (protect/closure_record.h).
 struct ClosureState {
@@ -181,6 +187,9 @@ struct ClosureState {
     bool drained;
     int drainPercent;
     ULONGLONG drainMs;
+    int wakes;
+    WORD wakeHour, wakeMinute;
+    wchar_t wakeSource[kClosureWakeChars];
 };
 
 constexpr int kWakeCauseChars = 256;
@@ -191,6 +200,31 @@ struct WakeReportState {
     HANDLE thread;
     HANDLE stop;
     wchar_t lastCause[kWakeCauseChars];
+};
+
+// What woke the laptop with its lid closed (protect/wake_finding.h): the wake being looked
+// into, the worker that reads Windows' records of it, and the closure's last wake.
+struct WakeFindingState {
+    bool due;  // the timer waits for Windows' records
+    TimerDue recordsDue;
+    FILETIME resumedAt;  // UTC
+    bool onBattery;
+    WorkerRecord worker;
+    // A wake in this closure, its local time, and once known what woke it and whether Kalnix
+    // can keep that from waking it again.
+    bool woken;
+    WORD wokenHour, wokenMinute;
+    bool named;
+    bool preventable;
+    wchar_t name[kWakeNameChars];
+};
+
+// The devices' wake switched on a worker (protect/wake_choices.h); `again` once the choices
+// changed while it ran; the devices whose switch failed, not tried again this run.
+struct WakeChoicesState {
+    WorkerRecord worker;
+    bool again;
+    SettingList failed;
 };
 
 struct ProtectionRun {
@@ -208,6 +242,8 @@ struct ProtectionRun {
     NoticeState notices;
     ClosureState closure;
     WakeReportState wakeReport;
+    WakeFindingState wakeFinding;
+    WakeChoicesState wakeChoices;
 };
 
 struct ProtectionState {

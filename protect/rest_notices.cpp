@@ -8,6 +8,7 @@
 #include "protect/closure_record.h"
 #include "protect/protection_state.h"
 #include "protect/sleep_clock.h"
+#include "protect/wake_finding.h"
 
 namespace {
 
@@ -44,6 +45,10 @@ void DrainNotice(wchar_t* text, int chars) {
 
 }  // namespace
 
+// What woke the laptop, in the note: cut so that the first cause and the action an
+// administrator may take still fit the balloon.
+constexpr int kNoticeWakeChars = 96;
+
 void NoteRest(RestKind kind, const wchar_t* firstCause) {
     if (Notices().restNotice[0]) {
         ++Notices().laterRests;
@@ -51,16 +56,37 @@ void NoteRest(RestKind kind, const wchar_t* firstCause) {
     }
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    const wchar_t* done = kind == RestKind::Hibernate ? L"hibernated this laptop" : L"put this laptop to sleep";
-    FormatBounded(Notices().restNotice, kNoticeChars, L"Kalnix %ls at %02u:%02u: it stayed awake with the lid closed%ls%ls",
-                  done, static_cast<unsigned>(now.wHour), static_cast<unsigned>(now.wMinute),
-                  firstCause && firstCause[0] ? L"\n" : L"", firstCause ? firstCause : L"");
+    const wchar_t* cause = firstCause ? firstCause : L"";
+    const wchar_t* separator = cause[0] ? L"\n" : L"";
+    WORD hour = 0, minute = 0;
+    const wchar_t* source = L"";
+    bool preventable = false;
+    wchar_t* notice = Notices().restNotice;
+    if (LastClosedWake(&hour, &minute, &source, &preventable)) {
+        // Woken with the lid closed, and put back to rest: what woke it is what to stop.
+        const wchar_t* done = kind == RestKind::Hibernate ? L"hibernated the laptop" : L"put the laptop back to sleep";
+        wchar_t by[kNoticeWakeChars + 8] = L"";
+        if (source[0]) FormatBounded(by, kNoticeWakeChars + 8, L" by %.*ls", kNoticeWakeChars, source);
+        FormatBounded(notice, kNoticeChars, L"Kalnix %ls at %02u:%02u: it was woken at %02u:%02u%ls%ls%ls", done,
+                      static_cast<unsigned>(now.wHour), static_cast<unsigned>(now.wMinute),
+                      static_cast<unsigned>(hour), static_cast<unsigned>(minute),
+                      source[0] ? by : L" with the lid closed", separator, cause);
+    } else {
+        const wchar_t* done = kind == RestKind::Hibernate ? L"hibernated this laptop" : L"put this laptop to sleep";
+        FormatBounded(notice, kNoticeChars, L"Kalnix %ls at %02u:%02u: it stayed awake with the lid closed%ls%ls", done,
+                      static_cast<unsigned>(now.wHour), static_cast<unsigned>(now.wMinute), separator, cause);
+    }
+    Notices().restNoticePreventable = preventable;
     Notices().laterRests = 0;
 }
 
 void WithdrawLastRest() {
-    if (Notices().laterRests > 0) --Notices().laterRests;
-    else Notices().restNotice[0] = L'\0';
+    if (Notices().laterRests > 0) {
+        --Notices().laterRests;
+        return;
+    }
+    Notices().restNotice[0] = L'\0';
+    Notices().restNoticePreventable = false;
 }
 
 bool NoteSuspend() {
@@ -92,9 +118,13 @@ void ShowRestNotices() {
     else if (Notices().laterRests > 1) FormatBounded(again, 64, L"\nIt did so %d more times since", Notices().laterRests);
     FormatBounded(text, kNoticeChars, L"%ls%ls%ls%ls", Notices().restNotice, again, Notices().restNotice[0] && drain[0] ? L"\n" : L"",
                   drain);
+    bool preventable = Notices().restNotice[0] && Notices().restNoticePreventable;
     Notices().restNotice[0] = L'\0';
+    Notices().restNoticePreventable = false;
     Notices().laterRests = 0;
-    if (Host().showBalloon) Host().showBalloon(text);
+    // An administrator may keep what woke the laptop from waking it again: the host offers it.
+    if (preventable && Host().showWakeNotice) Host().showWakeNotice(text);
+    else if (Host().showBalloon) Host().showBalloon(text);
 }
 
 bool StandbyDrainText(int percentBefore, int percentAfter, ULONGLONG elapsedMs, DWORD alertPerHour, wchar_t* text,

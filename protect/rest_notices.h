@@ -9,7 +9,10 @@
 // before anyone looks adds to the first instead of replacing it.
 
 // A rest Kalnix makes at this moment, with the wake report's first cause (may be empty); and
-// its withdrawal when Windows refused it.
+// its withdrawal when Windows refused it. After a wake with the lid closed the note says when
+// the laptop was woken and, where known, by what ("Kalnix put the laptop back to sleep at
+// 03:14: it was woken at 03:12 by ..."); a source Kalnix can keep from waking it again is
+// offered to the host as a wake notice (protect/protection_host.h).
 void NoteRest(RestKind kind, const wchar_t* firstCause);
 void WithdrawLastRest();
 // The battery and the time at the start of a standby, unless a standby since the last lid-open

@@ -123,6 +123,7 @@ void NameDevice(const wchar_t* instancePath, const wchar_t* deviceName, WakeSour
     const wchar_t* path = instancePath ? instancePath : L"";
     const wchar_t* shown = deviceName && *deviceName ? deviceName : path;
     Copy(out->instancePath, kWakeDetailChars, path);
+    Copy(out->deviceName, kWakeDetailChars, deviceName);
     out->builtIn = StartsWithNoCase(path, L"ACPI\\");
     for (const FirmwarePart& part : kFirmwareParts) {
         bool byName = !*path && part.deviceName && _wcsicmp(shown, part.deviceName) == 0;

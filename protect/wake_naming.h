@@ -30,6 +30,9 @@ struct WakeSource {
     // to be kept from waking it.
     bool builtIn;
     wchar_t name[kWakeNameChars];  // "the network adapter Intel(R) Ethernet Connection I219-LM"
+    // A device's name as Windows shows it ("Intel(R) Ethernet Connection I219-LM"), which its
+    // power tool takes to switch the device's wake.
+    wchar_t deviceName[kWakeDetailChars];
     wchar_t instancePath[kWakeDetailChars];
     wchar_t timerOwner[kWakeDetailChars];    // as Windows gives it
     wchar_t timerContext[kWakeDetailChars];  // the owner's reason, where it gave one

@@ -51,3 +51,9 @@
 #define IDC_HIBERNATE_AFTER_UNIT 321
 #define IDC_DRAIN_ALERT_UNIT  322
 #define IDC_CLOSURES_LABEL    323
+#define IDC_WAKE_TIMERS_OFF   324
+#define IDC_MAINTENANCE_WAKE_OFF 325
+#define IDC_WAKE_LIST_LABEL   326
+#define IDC_WAKE_LIST         327   // what may wake the closed laptop: a list view with two columns
+#define IDC_WAKE_KEEP_OFF     328
+#define IDC_WAKE_PUT_BACK     329

@@ -30,6 +30,7 @@ struct ServiceProtection {
     LinkDisplays consoleDisplays;
     // A notification for the person at the laptop, kept until a console face can show it.
     bool balloonPending;
+    bool balloonOffersWakeAction;
     wchar_t balloon[kLinkTextChars];
 };
 
@@ -60,14 +61,20 @@ void ReadModeSettings(int* mode, int* delay) {
     *delay = static_cast<int>(alarmTime);
 }
 
-void ShowBalloonAtConsole(const wchar_t* text) {
+void ShowAtConsole(const wchar_t* text, bool offersWakeAction) {
     if (!text || !text[0]) return;
-    if (SendToConsoleFace(MakeBalloonMessage(text, true))) return;
+    if (SendToConsoleFace(MakeBalloonMessage(text, true, offersWakeAction))) return;
     // Nobody at the console now: the next person to sign in there is told.
     wcsncpy(g_service.balloon, text, kLinkTextChars - 1);
     g_service.balloon[kLinkTextChars - 1] = L'\0';
     g_service.balloonPending = true;
+    g_service.balloonOffersWakeAction = offersWakeAction;
 }
+
+void ShowBalloonAtConsole(const wchar_t* text) { ShowAtConsole(text, false); }
+
+// The face offers the action to an administrator only.
+void ShowWakeNoticeAtConsole(const wchar_t* text) { ShowAtConsole(text, true); }
 
 void OnStateChanged() { SendState(); }
 
@@ -126,7 +133,8 @@ void OnConsoleFaceChanged(bool present) {
     g_service.consoleDisplaysKnown = false;
     if (!present) return;
     if (g_service.inputWatchWanted) SendToConsoleFace(MakeFlagMessage(LinkKind::WatchInput, 1));
-    if (g_service.balloonPending && SendToConsoleFace(MakeBalloonMessage(g_service.balloon, true)))
+    if (g_service.balloonPending &&
+        SendToConsoleFace(MakeBalloonMessage(g_service.balloon, true, g_service.balloonOffersWakeAction)))
         g_service.balloonPending = false;
 }
 
@@ -140,6 +148,7 @@ ProtectionHost ServiceHost(HWND window) {
     host.startLidSource = StartLidSource;
     host.requestLidReport = RequestLidReport;
     host.showBalloon = ShowBalloonAtConsole;
+    host.showWakeNotice = ShowWakeNoticeAtConsole;
     host.stateChanged = OnStateChanged;
     host.showNote = ShowNote;
     host.soundTone = ToneAtConsole;
@@ -178,6 +187,9 @@ void EndServiceProtection() {
 
 void OnServiceSettingsChanged() {
     if (!g_service.running) return;
+    // An administrator's wake choices, or the records Kalnix keeps beside them: put in force
+    // at once (nothing is switched where nothing differs).
+    TakeWakeChoices();
     int mode = 0;
     int delay = 0;
     ReadModeSettings(&mode, &delay);

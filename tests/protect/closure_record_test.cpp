@@ -14,7 +14,7 @@
 namespace {
 
 // The record's lines, each checked for its local time stamp ("2025-03-04 10:15  ") and given
-// without it.
+// without it; the local time of a wake reads "hh:mm".
 std::vector<std::wstring> Recorded() {
     std::vector<std::wstring> outcomes;
     wchar_t data[8192] = {};
@@ -29,7 +29,12 @@ std::vector<std::wstring> Recorded() {
         for (size_t i = 0; stamped && i < shape.size(); ++i)
             stamped = shape[i] == L'0' ? std::iswdigit(text[i]) != 0 : text[i] == shape[i];
         EXPECT_TRUE(stamped) << testing::PrintToString(text);
-        outcomes.push_back(stamped ? text.substr(shape.size()) : text);
+        std::wstring outcome = stamped ? text.substr(shape.size()) : text;
+        const std::wstring woken = L"woken at ";
+        size_t at = outcome.find(woken);
+        if (at != std::wstring::npos && at + woken.size() + 5 <= outcome.size())
+            outcome.replace(at + woken.size(), 5, L"hh:mm");
+        outcomes.push_back(outcome);
     }
     return outcomes;
 }
@@ -64,7 +69,7 @@ TEST_F(RestTest, EachClosureIsRecordedWhenTheLidOpensWithWhatCameOfIt) {
     rest_.Battery(70);
     Power(PBT_APMRESUMEAUTOMATIC);
     LidReport(1);
-    EXPECT_EQ(Recorded()[0], L"Slept after 8 s; the standby used 10% in 1 h 05 min");
+    EXPECT_EQ(Recorded()[0], L"Slept after 8 s; woken at hh:mm; the standby used 10% in 1 h 05 min");
 
     // Nobody hears the alarm: Kalnix puts the laptop to rest, and says what kept it awake.
     events_.Clear();
@@ -75,7 +80,7 @@ TEST_F(RestTest, EachClosureIsRecordedWhenTheLidOpensWithWhatCameOfIt) {
     ASSERT_EQ(rest_.Requests(), std::vector<RestRequest>{R::Sleep});
     LidReport(1);  // the lid's state asked for after the wake: opened
     EXPECT_EQ(Recorded(), (Lines{L"Put to rest by Kalnix (sleep) after 75 s: Lid-close action on battery is Do nothing",
-                                 L"Slept after 8 s; the standby used 10% in 1 h 05 min",
+                                 L"Slept after 8 s; woken at hh:mm; the standby used 10% in 1 h 05 min",
                                  L"The alarm rang for 12 s and was heard", L"Opened after 5 s, still awake"}));
 
     // A standby Kalnix slept through without a word from Windows is a sleep all the same.

@@ -44,10 +44,11 @@ TEST_F(AccessibilityTest, EveryFieldHasItsNameAndEveryChoiceAndLabelItsOwnAccess
         {L"Settings", OpenSettings, L"a l s",
          {{IDC_ALARM_SECONDS, L"seconds",
            L"When closing lid, sound alarm if laptop does not fall asleep within (seconds)"}}},
-        {L"More settings", OpenMoreSettings, L"r s h m d o a l w",
+        {L"More settings", OpenMoreSettings, L"r s h m d o a l b n c w",
          {{IDC_REST_AFTER, L"seconds", L"Put the laptop to rest when the alarm rang unheard for (seconds)"},
           {IDC_HIBERNATE_AFTER, L"minutes", L"On battery, hibernate after a standby of (minutes)"},
           {IDC_DRAIN_ALERT, L"% an hour", L"Alert when a standby drains the battery by more than (% an hour)"},
+          {IDC_WAKE_LIST, L"What may wake the closed laptop, and what Kalnix changed", nullptr},
           {IDC_CLOSURES, L"What Kalnix did at the last lid closures", nullptr}}},
     };
     for (const Dialog& d : dialogs) {

@@ -272,20 +272,26 @@ TEST_F(MoreSettingsDialogTest, RefusesAnEditedNumberOutsideItsRangeNamingTheRang
 }
 
 // A stored line in the list's columns. The record keeps at most 95 characters of a cause and
-// 159 of a line: a text cut there ends in "…", never in part of a word without a sign.
+// 255 of a line: a text cut there ends in "…", never in part of a word without a sign. The
+// wakes, like the drain, belong to what happened.
 TEST(ClosureColumnsTest, EachLineSplitsIntoTimeWhatHappenedAndCause) {
-    const std::wstring cause95(95, L'c'), line159 = L"2025-03-04 10:15  Opened after 5 s" + std::wstring(125, L'x');
+    const std::wstring cause95(95, L'c'), line255 = L"2025-03-04 10:15  Opened after 5 s" + std::wstring(221, L'x');
     const std::wstring rest = L"2025-03-04 10:15  Put to rest by Kalnix (sleep) after 75 s";
+    const std::wstring woken = L"; woken 2 times, the last at 03:12 by the device USB Root Hub";
     const struct { std::wstring line, happened, cause; bool stamped; } rows[] = {
         {L"2025-03-04 10:15  Slept after 8 s", L"Slept after 8 s", L"", true},
         {rest + L": Lid-close action on battery is Do nothing; the standby used 10% in 1 h 05 min",
          L"Put to rest by Kalnix (sleep) after 75 s; the standby used 10% in 1 h 05 min",
          L"Lid-close action on battery is Do nothing", true},
+        {rest + L": Process x.exe holds a power request" + woken + L"; the standby used 1% in 0 h 12 min",
+         L"Put to rest by Kalnix (sleep) after 75 s" + woken + L"; the standby used 1% in 0 h 12 min",
+         L"Process x.exe holds a power request", true},
+        {rest + L", no cause found" + woken, L"Put to rest by Kalnix (sleep) after 75 s" + woken, L"none found", true},
         {rest + L", no cause found", L"Put to rest by Kalnix (sleep) after 75 s", L"none found", true},
         {rest + L": " + cause95, L"Put to rest by Kalnix (sleep) after 75 s", cause95 + L"\u2026", true},
         {rest + L": " + cause95.substr(1), L"Put to rest by Kalnix (sleep) after 75 s", cause95.substr(1), true},
-        {line159, line159.substr(18) + L"\u2026", L"", true},
-        {line159.substr(0, 158), line159.substr(18, 140), L"", true},
+        {line255, line255.substr(18) + L"\u2026", L"", true},
+        {line255.substr(0, 254), line255.substr(18, 236), L"", true},
         {L"written by hand", L"written by hand", L"", false},
     };
     for (const auto& row : rows) {
