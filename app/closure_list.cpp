@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "app/list_columns.h"
 #include "common/bounded_format.h"
 
 namespace {
@@ -54,17 +55,6 @@ bool FormatLocalTime(const SYSTEMTIME& time, wchar_t* text, int chars) {
 template <size_t N>
 void Column(wchar_t (&to)[N], const wchar_t* from, size_t length, bool cut) {
     FormatBounded(to, N, L"%.*ls%ls", static_cast<int>(length), from, cut ? L"\u2026" : L"");
-}
-
-void AddColumn(HWND list, int index, const wchar_t* title, int widthInDialogUnits) {
-    RECT width = {0, 0, widthInDialogUnits, 0};
-    MapDialogRect(GetParent(list), &width);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.pszText = const_cast<wchar_t*>(title);
-    column.cx = width.right;
-    column.iSubItem = index;
-    SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
 }
 
 void AddRow(HWND list, int row, const ClosureColumns& columns) {
@@ -124,9 +114,9 @@ void ShowClosureList(HWND list, const ClosureLines& record) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP,
                  LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
     // The three widths fill the list's 390 dialog units, room left for a scroll bar.
-    AddColumn(list, 0, L"Time", 72);
-    AddColumn(list, 1, L"What happened", 166);
-    AddColumn(list, 2, L"Cause", 140);
+    AddListColumn(list, 0, L"Time", 72);
+    AddListColumn(list, 1, L"What happened", 166);
+    AddListColumn(list, 2, L"Cause", 140);
     if (record.count == 0) {
         ClosureColumns none = {};
         FormatBounded(none.happened, ARRAYSIZE(none.happened), L"No lid closure seen yet.");

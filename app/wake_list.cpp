@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "common/applied_setting.h"
+#include "app/list_columns.h"
 #include "common/bounded_format.h"
 #include "common/device_wake.h"
 #include "common/diagnostic_log.h"
@@ -93,17 +94,6 @@ void SetRow(HWND list, int index, HWND dialog, bool insert) {
     SendMessageW(list, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
 }
 
-void AddColumn(HWND list, int index, const wchar_t* title, int widthInDialogUnits) {
-    RECT width = {0, 0, widthInDialogUnits, 0};
-    MapDialogRect(GetParent(list), &width);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.pszText = const_cast<wchar_t*>(title);
-    column.cx = width.right;
-    column.iSubItem = index;
-    SendMessageW(list, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&column));
-}
-
 void AddRow(RowKind kind, const wchar_t* device) {
     if (g_list.rowCount >= kMaxRows) return;
     WakeRow& row = g_list.rows[g_list.rowCount++];
@@ -155,8 +145,8 @@ void ShowWakeList(HWND dialog) {
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP,
                  LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
     // The two widths fill the list's 296 dialog units, room left for a scroll bar.
-    AddColumn(list, 0, L"Wake source", 136);
-    AddColumn(list, 1, L"Now", 148);
+    AddListColumn(list, 0, L"Wake source", 136);
+    AddListColumn(list, 1, L"Now", 148);
     for (int i = 0; i < g_list.rowCount; ++i) SetRow(list, i, dialog, true);
     OnWakeListSelection(dialog);
 }

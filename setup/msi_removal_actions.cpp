@@ -91,9 +91,9 @@ UINT __stdcall StopKalnix(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-// A log-on entry left behind runs whatever Kalnix.exe stands at its path, elevated, at every
-// administrator's log-on: with the folder gone, any user could create it anew and put their own
-// program there. So nothing is removed while an entry is left.
+// A log-on entry left behind runs whatever Kalnix.exe stands at its path at every user's log-on:
+// with the folder gone, any user could create it anew and put their own program there, for
+// everyone who signs in after. So nothing is removed while an entry is left.
 UINT __stdcall RemoveKalnixStart(MSIHANDLE install) {
     const std::wstring data = DataOf(install);
     StepLog log(install, FieldOf(data, kLogFolder), kUninstallLog);

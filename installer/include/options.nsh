@@ -9,7 +9,8 @@
 ;   4  installation failed (program files or settings key could not be written, or an
 ;      earlier program file could not be deleted first)
 ;   5  installed, but a later step failed (lid-close flags not saved, driver not started,
-;      start at log-on not assured, event source not registered, or the earlier 32-bit
+;      no start at log-on at all, event source not registered, protection service not
+;      registered or not started, Start menu entry not created, or the earlier 32-bit
 ;      Kalnix's folder left as it is); KalnixSetup.log says which
 ;   6  the x86 setup program on 64-bit Windows: wrong setup program, nothing was changed
 ;   7  the install folder was refused (a folder on its path that users could change, a

@@ -54,9 +54,9 @@ FunctionEnd
 
 Var StartAtLogonLeft  ; 1 when the task or the Run value could not be removed
 
-; A log-on entry left behind runs whatever Kalnix.exe stands at its path, elevated, at every
-; administrator's log-on: with the folder gone, any user could create it anew and put their
-; own program there. So the folder stays, with Kalnix.exe, while an entry is left.
+; A log-on entry left behind runs whatever Kalnix.exe stands at its path at every user's
+; log-on: with the folder gone, any user could create it anew and put their own program there,
+; for everyone who signs in after. So the folder stays, with Kalnix.exe, while an entry is left.
 Function un.RemoveStartAtLogon
   StrCpy $StartAtLogonLeft 0
   Call un.DeleteTask
