@@ -175,8 +175,10 @@ TEST_F(ProtectionServiceTest, TheConsoleFaceRingsAndHearsAndWithoutItTheRestStil
     EXPECT_TRUE(SuspendRequested()) << "the service rests the laptop";
     ASSERT_TRUE(SetSimulatedLid(false));
 
-    // A face again, and a person at the laptop: the alarm stops, and no rest is tried.
+    // A face again, and a person at the laptop: the alarm stops, and no rest is tried. RestAfter
+    // (read at each use) leaves the person's input ample time to arrive on a loaded machine.
     ClearPowerCallLog();
+    SetSettingDword(L"RestAfter", 600);
     FacePipeClient again;
     ASSERT_TRUE(again.Greet(&message));
     ASSERT_TRUE(SetSimulatedLid(true));
