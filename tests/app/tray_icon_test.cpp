@@ -183,7 +183,9 @@ constexpr const wchar_t* kNoControlsChild = L"KALNIX_NO_CONTROLS_CHILD";
 
 TEST(TrayIconPicture, EachScaleGetsTheImageOfItsSmallIconSize) {
     const bool controls = !IsChildRun(kNoControlsChild);
-    if (controls) EXPECT_EQ(RunChildCopy(kNoControlsChild, L"TrayIconPicture.*", 60000), 0u);
+    if (controls) {
+        EXPECT_EQ(RunChildCopy(kNoControlsChild, L"TrayIconPicture.*", 60000), 0u);
+    }
     SCOPED_TRACE(controls ? "common controls loaded" : "no common controls");
     g_instance = GetModuleHandleW(nullptr);
     ASSERT_EQ(SystemDpi(), 96u) << "the test prefix runs at 100 %";

@@ -64,7 +64,9 @@ TEST_F(WakeNoticeTest, OnlyAnAdministratorIsOfferedToKeepAWakeFromComingAgain) {
         DialogCatcher dialogs;
         SendMessageW(window, kTrayCallbackMessage, 1, MAKELPARAM(NIN_BALLOONUSERCLICK, 1));
         EXPECT_EQ(dialogs.Count(), row.dialogs);
-        if (row.dialogs) EXPECT_EQ(dialogs.Caption(), L"More settings");
+        if (row.dialogs) {
+            EXPECT_EQ(dialogs.Caption(), L"More settings");
+        }
     }
 }
 
