@@ -12,6 +12,7 @@
 #include "protect/protection_modes.h"
 #include "res/resource.h"
 #include "support/dialog_catcher.h"
+#include "tray_window_fixture.h"
 #include "support/icon_pixels.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
@@ -41,23 +42,8 @@ UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPRO
     return SetTimer(window, id, periodMs, procedure);
 }
 
-class TrayWindowTest : public ::testing::Test {
+class TrayWindowTest : public TrayWindowFixture {
 protected:
-    void SetUp() override {
-        ResetSettingsKey();
-        g_instance = GetModuleHandleW(nullptr);
-        g_trayWindow = nullptr;
-        SetProtectionSettings(0, AlarmDelaySeconds());
-    }
-    void TearDown() override {
-        if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
-        g_trayWindow = nullptr;
-        DropMessages();  // posted ticks, WM_QUIT
-    }
-    HWND Create() {
-        CreateTrayWindow(TrayLid::Posted);
-        return g_trayWindow;
-    }
     // The last update's add request, which its version request follows.
     NOTIFYICONDATAW LastAdd() {
         const auto& calls = shell_.Calls();
@@ -75,7 +61,6 @@ protected:
         PresetPowerPolicy(PatternedPowerPolicy(ForcedLidFlags(savedAc), ForcedLidFlags(savedDc)));
     }
     static constexpr DWORD savedAc = 3, savedDc = 1;
-    ShellRecorder shell_;
 };
 
 TEST(IsUserAdministratorTest, AsksForTheBuiltInAdministratorsOfTheCallersToken) {

@@ -10,6 +10,7 @@
 #include "protect/protection_modes.h"
 #include "protect/protection_state.h"
 #include "support/dialog_catcher.h"
+#include "tray_window_fixture.h"
 #include "support/message_pump.h"
 #include "support/platform_fakes.h"
 #include "support/test_support.h"
@@ -21,25 +22,7 @@ BOOL WINAPI MemberOnlyOfAdministrators(HANDLE token, PSID sid, PBOOL member) {
     return TRUE;
 }
 
-class WakeNoticeTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetSettingsKey();
-        g_instance = GetModuleHandleW(nullptr);
-        g_trayWindow = nullptr;
-        SetProtectionSettings(0, AlarmDelaySeconds());
-    }
-    void TearDown() override {
-        if (g_trayWindow && IsWindow(g_trayWindow)) DestroyWindow(g_trayWindow);
-        g_trayWindow = nullptr;
-        DropMessages();
-    }
-    HWND Create() {
-        CreateTrayWindow(TrayLid::Posted);
-        return g_trayWindow;
-    }
-    ShellRecorder shell_;
-};
+using WakeNoticeTest = TrayWindowFixture;
 
 TEST_F(WakeNoticeTest, OnlyAnAdministratorIsOfferedToKeepAWakeFromComingAgain) {
     HWND window = Create();

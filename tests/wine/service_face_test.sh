@@ -36,22 +36,7 @@ log_holds() {
   return 1
 }
 wait_for_lines() { log_holds "$1" "$2" || fail "Kalnix.log never held \"$1\" $2 times"; }
-# What desktop_probe.exe saw inside the desktop, one line per state of $states: `seen STATE`
-# waits for the next line; a click point or an exit code follows "yes" in $x and $y.
-answer=$run/probe-answer
-step=0
-seen() {
-  local line= state reached
-  step=$((step + 1))
-  for _ in $(seq 250); do
-    line=$(sed -n "${step}p" "$answer" 2>/dev/null | tr -d '\r')
-    [ -n "$line" ] && break
-    sleep 0.2
-  done
-  read -r state reached x y <<<"$line"
-  [ "$state $reached" = "$1 yes" ]
-}
-click_icon() { xdotool mousemove --window "$window" $((width - 10)) $((height - 10)) click "$@"; }
+. "$(dirname "$0")/probe_steps.sh"
 
 rm -rf "$run"
 mkdir -p "$run"

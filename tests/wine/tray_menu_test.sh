@@ -24,27 +24,10 @@ fail() { echo "$1" >&2; cat "$run/Kalnix.log" >&2 || true; exit 1; }
 in_desktop() {
   wine explorer "/desktop=$desktop,${width}x$height" "$(wine winepath -w "$1")" "${@:2}" </dev/null >/dev/null 2>&1 &
 }
-# The icon, the only one in the notification area, sits in the desktop's bottom right corner.
-click_icon() { xdotool mousemove --window "$window" $((width - 10)) $((height - 10)) click "$@"; }
-# Kalnix's windows in the desktop as a person sees them, reported by desktop_probe.exe inside
-# it: each state of the list below in turn, as a line "STATE yes" (or "no" after 30 s) of
-# $answer. `seen STATE` waits for the next line.
-answer=$run/probe-answer
+# The probe's steps; the icon, the only one in the notification area, sits in the bottom right corner.
+. "$(dirname "$0")/probe_steps.sh"
+# What the probe looks for, in turn.
 states=(icon menu no-menu menu no-menu status no-status menu)
-step=0
-# `seen STATE` waits for the next line; where a person would click next (the status dialog's
-# Close, the menu's last item) is left in $x and $y.
-seen() {
-  local line= state reached
-  step=$((step + 1))
-  for _ in $(seq 250); do
-    line=$(sed -n "${step}p" "$answer" 2>/dev/null | tr -d '\r')
-    [ -n "$line" ] && break
-    sleep 0.2
-  done
-  read -r state reached x y <<<"$line"
-  [ "$state $reached" = "$1 yes" ]
-}
 
 rm -rf "$run"
 mkdir -p "$run"
