@@ -194,11 +194,10 @@ struct ClosureState {
 
 constexpr int kWakeCauseChars = 256;
 
-// The wake report's worker (protect/wake_report.h): the main thread's handles on the running or
-// last worker, which holds its own copy of the stop event, and the last report's first cause.
+// The wake report's worker (protect/wake_report.h), running or last, and the last report's first
+// cause.
 struct WakeReportState {
-    HANDLE thread;
-    HANDLE stop;
+    WorkerRecord worker;
     wchar_t lastCause[kWakeCauseChars];
 };
 

@@ -14,6 +14,7 @@
 #include "protect/protection_settings.h"
 #include "protect/protection_state.h"
 #include "protect/request_tool.h"
+#include "protect/worker_thread.h"
 
 static_assert(kWakeBalloonChars == kWakeCauseChars, "the last cause is the balloon's text");
 
@@ -22,21 +23,9 @@ namespace {
 constexpr DWORD kStopWaitMs = 3000;
 constexpr ULONG kAwakeStates = ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED | ES_AWAYMODE_REQUIRED;
 
-// What a worker is given, on the heap: the worker reads it and frees it, so that nothing the
-// main thread keeps is shared with it.
-struct ReportWork {
-    HWND window;
-    HANDLE stop;  // the worker's own copy of the stop event, closed by the worker
-};
-
 // The main thread's record of the running or last report: its worker, and the event that ends
-// the worker's tool early. The worker holds its own copy, so this one may go at any time.
+// the worker's tool early.
 WakeReportState& Report() { return g_protection.run.wakeReport; }
-
-void CloseRecord(HANDLE* handle) {
-    if (*handle) CloseHandle(*handle);
-    *handle = nullptr;
-}
 
 // The log is 8-bit text, where a wider character would end the line: such names show '?'.
 void AddLine(WakeReport* report, const wchar_t* format, ...) {
@@ -243,49 +232,11 @@ void GatherWakeReport(HANDLE stop, WakeReport* report) {
     if (report->causeCount == 0 && report->failureCount == 0) AddLine(report, L"No cause found");
 }
 
-DWORD WINAPI WakeReportThread(void* parameter) {
-    ReportWork* work = static_cast<ReportWork*>(parameter);
-    HWND window = work->window;
-    ScopedHandle stop(work->stop);
-    HeapFree(GetProcessHeap(), 0, work);
-    {
-        WakeReport* report =
-            static_cast<WakeReport*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WakeReport)));
-        if (report) {
-            GatherWakeReport(stop.get(), report);
-            // Once the program ends, nobody would read it.
-            bool stopped = WaitForSingleObject(stop.get(), 0) == WAIT_OBJECT_0;
-            if (stopped || !PostMessageW(window, kWakeReportMessage, 0, reinterpret_cast<LPARAM>(report)))
-                HeapFree(GetProcessHeap(), 0, report);
-        }
-    }
-    return 0;
-}
-
-// The stop event, the worker's copy of it and the worker; ERROR_SUCCESS or the failed call's error.
-DWORD StartWorker(HWND window, const wchar_t** failedCall) {
-    WakeReportState& record = Report();
-    *failedCall = L"CE";
-    record.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!record.stop) return GetLastError();
-    ScopedHandle workerStop;
-    *failedCall = L"DH";
-    if (!DuplicateHandle(GetCurrentProcess(), record.stop, GetCurrentProcess(), workerStop.put(), 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
-        return GetLastError();
-    *failedCall = L"HA";
-    auto* work = static_cast<ReportWork*>(HeapAlloc(GetProcessHeap(), 0, sizeof(ReportWork)));
-    if (!work) return ERROR_NOT_ENOUGH_MEMORY;
-    *work = {window, workerStop.get()};
-    *failedCall = L"CT";
-    record.thread = CreateThread(nullptr, 0, WakeReportThread, work, 0, nullptr);
-    if (!record.thread) {
-        DWORD error = GetLastError();
-        HeapFree(GetProcessHeap(), 0, work);
-        return error;
-    }
-    workerStop.release();  // the worker closes it
-    return ERROR_SUCCESS;
+void WakeReportBody(HWND window, HANDLE stop, void*) {
+    auto* report = static_cast<WakeReport*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WakeReport)));
+    if (!report) return;
+    GatherWakeReport(stop, report);
+    PostWorkerResult(window, stop, kWakeReportMessage, report);
 }
 
 }  // namespace
@@ -298,25 +249,13 @@ void AddPowerRequests(const wchar_t* text, WakeReport* report) {
 bool StartWakeReport(HWND window) {
     WakeReportState& record = Report();
     // One report at a time: the alarm's next lid closure may start the next.
-    if (record.thread && WaitForSingleObject(record.thread, 0) == WAIT_TIMEOUT) return false;
-    // The last worker has ended: its record goes.
-    CloseRecord(&record.thread);
-    CloseRecord(&record.stop);
+    if (WorkerRunning(record.worker)) return false;
     record.lastCause[0] = L'\0';  // an earlier closure's cause is not this one's
-    const wchar_t* failedCall = L"";
-    DWORD error = StartWorker(window, &failedCall);
-    if (error == ERROR_SUCCESS) return true;
-    LogFormatted(L"%ls Failed: %d\n", failedCall, static_cast<int>(error));
-    CloseRecord(&record.stop);
-    return false;
+    return StartWorker(&record.worker, WakeReportBody, window, nullptr);
 }
 
 void StopWakeReport() {
-    WakeReportState& record = Report();
-    if (record.stop) SetEvent(record.stop);
-    if (record.thread) WaitForSingleObject(record.thread, kStopWaitMs);
-    CloseRecord(&record.thread);
-    CloseRecord(&record.stop);
+    StopWorker(&Report().worker, kStopWaitMs);
 }
 
 namespace {
