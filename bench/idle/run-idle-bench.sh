@@ -53,20 +53,10 @@ IMPS=("C:\\kalnixidlebench\\BenchImports.exe" ImportsWndClass ImportsWnd)
 
 # Linux pid of a Wine process by its executable name in the bench folder.
 linux_pid() { pgrep -n -f "kalnixidlebench.$1" || true; }
-voluntary() {  # sum over every thread of the process
-  local sum=0 n
-  for f in /proc/"$1"/task/*/status; do
-    n=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$f" 2>/dev/null || echo 0)
-    sum=$((sum + ${n:-0}))
-  done
-  echo "$sum"
-}
-threads() { ls /proc/"$1"/task | wc -l; }
-private_kib() { awk '/^Private_(Clean|Dirty)/ {s += $2} END {print s}' /proc/"$1"/smaps_rollup; }
+. "$root/bench/idle/process_figures.sh"
 # Anonymous memory only: the process's own commit, without file pages the kernel may map
 # in large blocks depending on where Wine places a file.
 anon_kib() { awk '/^Anonymous:/ {print $2}' /proc/"$1"/smaps_rollup; }
-median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
 # Start-up: process start to window existing, alternating, median of the rounds.
 : >"$dir/start-kalnix"; : >"$dir/start-base"; : >"$dir/start-imps"
