@@ -5,15 +5,9 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/tray_window.h"
-#include "protect/protection_modes.h"
 #include "protect/protection_state.h"
 #include "support/dialog_catcher.h"
 #include "tray_window_fixture.h"
-#include "support/message_pump.h"
-#include "support/platform_fakes.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -30,26 +24,25 @@ TEST_F(WakeNoticeTest, OnlyAnAdministratorIsOfferedToKeepAWakeFromComingAgain) {
     ASSERT_TRUE(PeekMessageW(&tick, window, WM_TIMER, WM_TIMER, PM_REMOVE));
     DispatchMessageW(&tick);  // the icon shows
     const std::wstring note = L"Kalnix put the laptop back to sleep at 03:14: it was woken at 03:12 by the device USB Root Hub";
-    const struct { bool administrator; UINT goneFirst; int dialogs; const wchar_t* shown; } rows[] = {
-        {true, 0, 1, L"\nSelect this notification to keep it from waking the laptop again."},
-        {true, NIN_BALLOONTIMEOUT, 0, L"\nSelect this notification to keep it from waking the laptop again."},
-        {false, 0, 0, L""},
+    const std::wstring offer = note + L"\nSelect this notification to keep it from waking the laptop again.";
+    const struct { bool administrator; UINT goneFirst; int dialogs; const std::wstring& shown; } rows[] = {
+        {true, 0, 1, offer},
+        {true, NIN_BALLOONTIMEOUT, 0, offer},
+        {false, 0, 0, note},
     };
+    ASSERT_NE(Host().showWakeNotice, nullptr);
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.administrator << row.goneFirst);
         MembershipOverride check(row.administrator ? MemberOnlyOfAdministrators : NotAMember);
         shell_.Clear();
-        ASSERT_NE(Host().showWakeNotice, nullptr);
         Host().showWakeNotice(note.c_str());
         ASSERT_FALSE(shell_.Calls().empty());
-        EXPECT_EQ(std::wstring(shell_.Calls().back().record.szInfo), note + row.shown);
+        EXPECT_EQ(std::wstring(shell_.Calls().back().record.szInfo), row.shown);
         if (row.goneFirst) SendMessageW(window, kTrayCallbackMessage, 1, MAKELPARAM(row.goneFirst, 1));
         DialogCatcher dialogs;
         SendMessageW(window, kTrayCallbackMessage, 1, MAKELPARAM(NIN_BALLOONUSERCLICK, 1));
         EXPECT_EQ(dialogs.Count(), row.dialogs);
-        if (row.dialogs) {
-            EXPECT_EQ(dialogs.Caption(), L"More settings");
-        }
+        EXPECT_EQ(dialogs.Caption(), row.dialogs ? L"More settings" : L"");
     }
 }
 

@@ -35,12 +35,9 @@ protected:
         SetSettingDword(L"EnableLogging", 1);
         SetSettingDword(L"PowerSettings1", 3);
         SetSettingDword(L"PowerSettings2", 3);
-        ClearPowerStandin();
+        TearDown();
         PresetPowerPolicy(PatternedPowerPolicy(0x80000004, 0x80000004));
         SetStandinActiveSchemeGuid(kUserScheme);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMaintenanceKeyPath);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMaintenancePolicyKeyPath);
-        ClearLog();
     }
     void TearDown() override {
         ClearPowerStandin();
@@ -80,9 +77,8 @@ TEST_F(WakeSettingsTest, WakeTimersOnBatteryAreTurnedOffSavedAndOnlyKalnixsValue
         if (c.userChangesMeanwhile) PresetSchemeSetting(kUserScheme, kSleepSubgroup, kWakeTimersSetting, true, kEnable);
         EXPECT_TRUE(c.release ? RestorePowerSettings() : RestoreWakeTimers());
         EXPECT_EQ(WakeTimers(true), c.finally);
-        EXPECT_FALSE(SettingExists(kSavedWakeTimers));
-        EXPECT_FALSE(SettingExists(kWrittenWakeTimers));
-        EXPECT_FALSE(SettingExists(kSavedWakeTimersScheme));
+        for (const wchar_t* leftover : {kSavedWakeTimers, kWrittenWakeTimers, kSavedWakeTimersScheme})
+            EXPECT_FALSE(SettingExists(leftover));
         EXPECT_EQ(Log(), c.log);
     }
 }

@@ -84,8 +84,6 @@ void DriveModal(const std::function<void()>& openModal, const std::function<void
     driver.join();
 }
 
-DWORD ModalThreadId() { return g_modalThread; }
-
 HWND WaitForDialog(const wchar_t* caption, HWND owner) {
     HWND match = nullptr;
     WaitUntil([&] { return (match = FindDialog(caption, owner)) != nullptr; }, 5000);
@@ -214,8 +212,6 @@ OpenRecorder::OpenRecorder(HRESULT desktopAnswer) {
     g_shellSeam.openThroughDesktopShell = RecordDesktopOpen;
 }
 
-OpenRecorder::~OpenRecorder() = default;
-
 int OpenRecorder::Count() const {
     std::lock_guard<std::mutex> lock(g_openMutex);
     return static_cast<int>(g_openRequests.size());
@@ -230,7 +226,6 @@ std::vector<Annotation> g_annotations;
 LONG g_propServicesReferences = 0;
 
 namespace {
-
 
 class RecordingPropServices : public IAccPropServices {
 public:

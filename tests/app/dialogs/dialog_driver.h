@@ -18,9 +18,6 @@
 // thread the script leaves open is closed afterwards, so a failed step cannot hang a test.
 void DriveModal(const std::function<void()>& openModal, const std::function<void()>& script);
 
-// The thread that runs the modal loop during DriveModal.
-DWORD ModalThreadId();
-
 // The visible dialog window (#32770) of the modal thread with this caption and owner,
 // waiting up to 5 s; null when none shows.
 HWND WaitForDialog(const wchar_t* caption, HWND owner);
@@ -65,9 +62,6 @@ struct OpenRequest {
 class OpenRecorder {
 public:
     explicit OpenRecorder(HRESULT desktopAnswer = S_OK);
-    ~OpenRecorder();
-    OpenRecorder(const OpenRecorder&) = delete;
-    OpenRecorder& operator=(const OpenRecorder&) = delete;
     int Count() const;
     OpenRequest Last() const;
 private:
