@@ -20,20 +20,13 @@ namespace {
 
 LinkState State() { return {2, 1, 0}; }
 
-void ServeOnce() {
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-    int count = FaceServerHandles(handles, MAXIMUM_WAIT_OBJECTS);
-    DWORD result = WaitForMultipleObjects(count, handles, FALSE, 20);
-    if (result < WAIT_OBJECT_0 + count) FaceServerSignalled(handles[result - WAIT_OBJECT_0]);
-}
-
 TEST(FaceLaunchTest, EveryUsersSessionGetsOneFaceWithALimitedTokenAndNoOtherSessionDoes) {
     constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
     SessionStandin sessions;
     ASSERT_TRUE(StartFaceServer({nullptr, nullptr, nullptr, nullptr, State}));
     // Session 10 has its face already.
     FacePipeClient face;
-    face.serve = ServeOnce;
+    face.serve = ServeFaceServerOnce;
     sessions.NextClientSessions({10});
     LinkMessage welcome;
     ASSERT_TRUE(face.Greet(&welcome));

@@ -18,9 +18,8 @@
 namespace {
 
 // A test's face, served by the server in this process while it waits.
-class Face : public FacePipeClient {
-public:
-    Face();
+struct Face : FacePipeClient {
+    Face() { serve = ServeFaceServerOnce; }
 };
 
 std::vector<DWORD> g_sessionsToGive;
@@ -42,21 +41,13 @@ void OnDisplayOffDone(bool) {}
 void OnConsoleFace(bool) {}
 LinkState State() { return {2, 1, 0}; }
 
-// Hands the server every pipe event that is signalled now.
-void ServeOnce() {
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-    int count = FaceServerHandles(handles, MAXIMUM_WAIT_OBJECTS);
-    DWORD result = WaitForMultipleObjects(count, handles, FALSE, 20);
-    if (result < WAIT_OBJECT_0 + count) FaceServerSignalled(handles[result - WAIT_OBJECT_0]);
-}
-
 // Hands every signalled pipe event to the server until `done` or the bound.
 template <class Condition>
 bool Serve(Condition done, DWORD timeoutMs = 5000) {
     DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > timeoutMs) return false;
-        ServeOnce();
+        ServeFaceServerOnce();
     }
     return true;
 }
@@ -65,8 +56,6 @@ std::vector<BYTE> Bytes(const LinkMessage& message, UINT32 size) {
     const BYTE* first = reinterpret_cast<const BYTE*>(&message);
     return std::vector<BYTE>(first, first + size);
 }
-
-Face::Face() { serve = ServeOnce; }
 
 size_t LogCount(const std::string& line) {
     std::string log = ReadFileBytes(LogPathBesideExecutable());

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "common/face_link.h"
+#include "service/face_server.h"
 
 // A test's face on the protection service's pipe: what a Kalnix in a session sends and reads,
 // with the pipe's bytes as they are. `serve`, where given, is run while a message is awaited
@@ -34,3 +35,12 @@ public:
 private:
     HANDLE pipe_;
 };
+
+// A `serve` for faces whose server runs in the test's own process: hands it every pipe event
+// signalled within a short wait. Inline, so that programs without the server need not link it.
+inline void ServeFaceServerOnce() {
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    int count = FaceServerHandles(handles, MAXIMUM_WAIT_OBJECTS);
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, 20);
+    if (result < WAIT_OBJECT_0 + count) FaceServerSignalled(handles[result - WAIT_OBJECT_0]);
+}

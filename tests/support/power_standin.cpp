@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "common/lid_close_action.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -147,3 +148,13 @@ DWORD StandinLidCloseAction(const GUID& scheme, bool onBattery, DWORD fallback) 
 }
 
 void LockPowerSettings(bool locked) { FailPowerCall(L"PowerSettingAccessCheck", locked ? ERROR_ACCESS_DENIED : 0); }
+
+bool SuspendRequested(DWORD timeoutMs) {
+    return WaitUntil(
+        [] {
+            for (const std::wstring& call : PowerCallLog())
+                if (call.rfind(L"SetSuspendState", 0) == 0) return true;
+            return false;
+        },
+        timeoutMs);
+}

@@ -30,6 +30,8 @@ UINT StandinActiveScheme();
 // ("SetActivePwrScheme 3"), followed by " with policies" when a policy pointer was passed.
 std::vector<std::wstring> PowerCallLog();
 void ClearPowerCallLog();
+// True once the log holds a SetSuspendState call, within `timeoutMs` (0: already).
+bool SuspendRequested(DWORD timeoutMs);
 
 // The scheme functions (PowerGetActiveScheme and the value-index calls). Without a preset the
 // active scheme is Balanced and every value reads as 1 (Sleep). Their calls are logged as
