@@ -122,9 +122,11 @@ bool JoinLogName(const wchar_t* folder, wchar_t* path, DWORD capacity) {
 }
 
 // The log opened to append, never through a link: a new file, or a plain file with one name that
-// an administrator or this account made. One writer at a time: nobody else may open it meanwhile.
+// an administrator or this account made. One writer at a time; a reader (an editor showing the
+// log, someone following it) may have it open meanwhile, and no line is lost for it.
 HANDLE OpenLogFile(const wchar_t* path, PSID own) {
-    ScopedFile file(CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL, 0, nullptr, OPEN_ALWAYS,
+    ScopedFile file(CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information = {};
     if (!file.valid() || !GetFileInformationByHandle(file.get(), &information) ||
